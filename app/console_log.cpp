@@ -1,0 +1,80 @@
+#include "app/console_log.hpp"
+
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/config.hpp"
+#include "platform/clock.hpp"
+#include "platform/console.hpp"
+
+ConsoleSink console_sink = nullptr;
+
+namespace {
+
+constexpr size_t message_capacity = 300;  // 299 characters and the terminating zero
+
+void emit(std::string_view text) {
+  if (console_sink != nullptr) {
+    console_sink(text);
+  } else {
+    console_write(text);
+  }
+}
+
+[[gnu::format(printf, 1, 0)]] std::string format_message(const char* format, va_list args) {
+  std::array<char, message_capacity> message{};
+  int n = std::vsnprintf(message.data(), message.size(), format, args);
+  if (n < 0) return {};
+  return std::string(message.data());
+}
+
+void emit_logged(const std::string& message) {
+  // The whole line in one write, so that lines of different threads never mix.
+  emit("[" + format_timestamp_now() + "] " + message);
+}
+
+}  // namespace
+
+std::string format_timestamp(int64_t seconds, int milliseconds) {
+  CalendarFields t = local_fields(seconds);
+  std::array<char, 100> stamp{};
+  std::snprintf(stamp.data(), stamp.size(), "%02d/%02d %02d:%02d:%02d.%03d", t.day, t.month,
+                t.hour, t.minute, t.second, milliseconds);
+  return std::string(stamp.data());
+}
+
+std::string format_timestamp_now() {
+  // Seconds and milliseconds are read apart, as the log always has done: at a
+  // second boundary the two may disagree by one second.
+  int64_t seconds = now_seconds();
+  return format_timestamp(seconds, now_millisecond_field());
+}
+
+void console_log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string message = format_message(format, args);
+  va_end(args);
+  emit_logged(message);
+}
+
+void verbose_log(int level, const char* format, ...) {
+  if (level > tnc_config.VerboseLevel) return;
+  va_list args;
+  va_start(args, format);
+  std::string message = format_message(format, args);
+  va_end(args);
+  emit_logged(message);
+}
+
+void console_print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::array<char, 1024> text{};
+  int n = std::vsnprintf(text.data(), text.size(), format, args);
+  va_end(args);
+  if (n >= 0) emit(text.data());
+}
+
+void console_text(std::string_view text) { emit(text); }

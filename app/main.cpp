@@ -1,0 +1,32 @@
+// kestrelis-tnc: the terminal node controller of the ground station.
+
+#include <cstring>
+
+#include "app/console_log.hpp"
+#include "app/startup.hpp"
+#include "platform/signals.hpp"
+
+namespace {
+
+constexpr char usage[] =
+    "Usage: kestrelis-tnc\n"
+    "Terminal node controller of the Kestrelis ground station. Takes no arguments:\n"
+    "every setting is read from Kestrelis/config.ini under $USERPROFILE or $HOME,\n"
+    "written with defaults on first start. Runs until ended with Ctrl-C or SIGTERM.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    console_text(usage);
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    console_text("kestrelis-tnc " KESTRELIS_VERSION "\n");
+    return 0;
+  }
+  // Worker threads inherit the blocked signals, so only this thread receives them.
+  block_termination_signals();
+  run_startup();
+  exit_by_signal(wait_for_termination_signal());
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Calendar time, its broken-down forms, and monotonic waits.
+
+#include <cstdint>
+
+// A broken-down time: day of month 1-31, month 1-12, hour, minute, second.
+struct CalendarFields {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// Current calendar time in seconds since 1970-01-01 UTC.
+int64_t now_seconds();
+
+// Millisecond field (0-999) of the current system time.
+int now_millisecond_field();
+
+// `seconds` since the epoch broken down in the local time zone, or in UTC.
+CalendarFields local_fields(int64_t seconds);
+CalendarFields utc_fields(int64_t seconds);
+
+// Time on a clock that never jumps (unaffected by setting the time).
+int64_t monotonic_ns();
+int64_t monotonic_ms();
+
+// Sleeps for `ms` milliseconds of the monotonic clock, resuming after signals;
+// returns at once for 0 or less.
+void sleep_ms(int64_t ms);
+
+// Sleeps until the monotonic clock reads `deadline_ns` (see monotonic_ns).
+void sleep_until_ns(int64_t deadline_ns);

@@ -1,0 +1,110 @@
+#pragma once
+// IPv4/IPv6 sockets sized to the tasks of the TNC: a bounded TCP connect, a
+// TCP listener, a bound UDP receiver, whole-buffer sends. Functions that take
+// a plain descriptor accept one shared between threads (the GUI connection).
+// No call raises SIGPIPE.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// An owned socket descriptor, closed when the owner goes out of scope.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(int fd) : fd_(fd) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  Socket(Socket&& other) noexcept : fd_(other.release()) {}
+  Socket& operator=(Socket&& other) noexcept;
+  ~Socket();
+
+  [[nodiscard]] int fd() const { return fd_; }
+  [[nodiscard]] bool valid() const { return fd_ >= 0; }
+  // Gives up ownership without closing; the socket becomes invalid.
+  int release();
+  void close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Closes a descriptor that is not held by a Socket.
+void close_socket(int fd);
+
+// An IPv4 address and port, both in host byte order.
+struct Ipv4Endpoint {
+  uint32_t address = 0;
+  uint16_t port = 0;
+};
+
+// Parses a dotted IPv4 address ("127.0.0.1"); none when it does not parse.
+std::optional<uint32_t> parse_ipv4(const char* text);
+
+// The error number of the last failed socket call on this thread.
+int last_socket_error();
+
+// The step at which setting up a socket failed.
+enum class NetStep { none, resolve, socket, connect, bind, listen };
+
+struct NetResult {
+  Socket socket;                     // valid when `failed_at` is none
+  NetStep failed_at = NetStep::none;
+  int error = 0;                     // getaddrinfo code for resolve, else errno
+};
+
+// Resolves `host` and `service` (a port number or service name) for a TCP
+// stream of any family and tries the addresses in order, each connect bounded
+// by `timeout_ms`. A socket() failure stops at once (failed_at socket); when
+// no address connects, failed_at is connect and `error` the last connect error
+// (ETIMEDOUT when the time ran out).
+NetResult tcp_connect(const char* host, const char* service, int timeout_ms);
+
+// A TCP listener on IPv4 `address` (all local addresses when empty) and `port`,
+// with the largest backlog the system allows and SO_REUSEADDR set.
+NetResult tcp_listen(const char* address, uint16_t port);
+
+// Waits for and accepts one connection; invalid on failure (see last_socket_error).
+Socket tcp_accept(int listener_fd);
+
+// A UDP socket bound to IPv4 `address` (all local addresses when empty) and
+// `port`, asking the kernel for `receive_buffer_bytes` of buffer (0: default).
+NetResult udp_bind(const char* address, uint16_t port, int receive_buffer_bytes);
+
+// An unbound IPv4 UDP socket; invalid on failure (see last_socket_error).
+Socket udp_open();
+
+// The local port a socket is bound to (0 when unknown).
+uint16_t local_port(int fd);
+
+// Receives from a stream into `buffer`: the count, 0 when the peer has closed,
+// -1 on error or time-out (see last_socket_error).
+long stream_receive(int fd, std::span<uint8_t> buffer);
+
+// Receives one datagram into `buffer`. Returns the datagram's full length,
+// which exceeds buffer.size() when it was cut, or -1 on error.
+long datagram_receive(int fd, std::span<uint8_t> buffer);
+
+// Sends all of `bytes` on a stream, continuing short writes. Returns 0, or the
+// error number of the failed send (EAGAIN when the send time-out expired).
+int send_all(int fd, std::span<const uint8_t> bytes);
+
+// Sends one datagram to `to`. Returns 0 or the error number.
+int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes);
+
+// Bounds every later blocking send or receive on `fd` to `ms` milliseconds.
+// Returns 0 or the error number.
+int set_send_timeout(int fd, int ms);
+int set_receive_timeout(int fd, int ms);
+
+// Ends the sending direction of a stream. Returns 0 or the error number.
+int shutdown_send(int fd);
+
+// Ends both directions of a stream so that a thread blocked on it wakes up,
+// without releasing the descriptor. Returns 0 or the error number.
+int shutdown_both(int fd);
+
+// Waits up to `timeout_ms` until `fd` is readable. True when it is.
+bool wait_readable(int fd, int timeout_ms);

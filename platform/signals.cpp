@@ -1,0 +1,42 @@
+#include "platform/signals.hpp"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+sigset_t termination_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+}  // namespace
+
+void block_termination_signals() {
+  ::signal(SIGPIPE, SIG_IGN);
+  sigset_t set = termination_set();
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+int wait_for_termination_signal() {
+  sigset_t set = termination_set();
+  int signal_number = 0;
+  while (::sigwait(&set, &signal_number) != 0) {
+  }
+  return signal_number;
+}
+
+void exit_by_signal(int signal_number) {
+  ::signal(signal_number, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(signal_number);
+  ::_exit(128 + signal_number);
+}
+
+void exit_process(int status) { ::_exit(status); }

@@ -1,0 +1,231 @@
+#include "app/config.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/console_log.hpp"
+
+namespace {
+
+// The record after `text` has been read into the in-code defaults.
+TncConfig loaded(const std::string& text, int* result = nullptr) {
+  TncConfig config;
+  int r = load_config_text(text, config);
+  if (result != nullptr) *result = r;
+  return config;
+}
+
+TEST(Config, InCodeDefaults) {
+  TncConfig c;
+  EXPECT_EQ(c.GR_ReceivePort, 53010);
+  EXPECT_EQ(c.GR_TransmitPort, 53011);
+  EXPECT_EQ(c.KISS_Port, 53013);
+  EXPECT_EQ(c.PreambleLength, 50);
+  EXPECT_EQ(c.PostambleLength, 0);
+  EXPECT_EQ(c.VerboseLevel, 1);
+  EXPECT_EQ(c.CallFrom, "");
+  EXPECT_EQ(c.PTT_ON_Command, "T 1");
+  EXPECT_EQ(c.PPT_OFF_Command, "T 0");
+  EXPECT_EQ(c.Address, "");
+  EXPECT_EQ(c.Port, "");
+  EXPECT_EQ(c.KeyUpDelay, 0);
+  EXPECT_EQ(c.KeyDownDelay, 0);
+}
+
+TEST(Config, DefaultFileTextIsExact) {
+  std::string_view text = default_config_text();
+  EXPECT_EQ(text.size(), 1023u);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 44);
+  EXPECT_TRUE(text.starts_with("[gnuradio]\n; AudioCard_RX_DeviceName = Line (USB Audio Device)\n"));
+  EXPECT_TRUE(text.ends_with("KeyDownDelay = 500\n\n"));
+  EXPECT_NE(text.find(";; \"T 1\" and \"T 0\" are default\n"), std::string_view::npos);
+}
+
+TEST(Config, DefaultFileYieldsDocumentedRecord) {
+  int result = 0;
+  TncConfig c = loaded(std::string(default_config_text()), &result);
+  EXPECT_EQ(result, 8);  // SSB_Mode = LSB is no key of ours: the first error line
+  EXPECT_EQ(c.GR_ReceivePort, 55012);
+  EXPECT_EQ(c.GR_TransmitPort, 55011);
+  EXPECT_EQ(c.KISS_Port, 55013);
+  EXPECT_EQ(c.CallFrom, "NOCALL");
+  EXPECT_EQ(c.Address, "127.0.0.1");
+  EXPECT_EQ(c.Port, "4532");
+  EXPECT_EQ(c.KeyUpDelay, 200);
+  EXPECT_EQ(c.KeyDownDelay, 500);
+  EXPECT_EQ(c.PreambleLength, 50);
+  EXPECT_EQ(c.PostambleLength, 0);
+  EXPECT_EQ(c.VerboseLevel, 1);
+  EXPECT_EQ(c.PTT_ON_Command, "T 1");
+  EXPECT_EQ(c.PPT_OFF_Command, "T 0");
+}
+
+// One file per row; `check` says what the row must have done to the record.
+struct FileCase {
+  const char* name;
+  std::string text;
+  bool (*check)(const TncConfig&);
+};
+
+TEST(Config, FileFormatAsTheInstalledParserReadsIt) {
+  const FileCase cases[] = {
+      {"colon separates like equals", "[rigctld]\nKeyUpDelay: 300\n",
+       [](const TncConfig& c) { return c.KeyUpDelay == 300; }},
+      {"inline comment after blank", "[radio]\nCallFrom = QQ0ABC ; my call\n",
+       [](const TncConfig& c) { return c.CallFrom == "QQ0ABC"; }},
+      {"semicolon without blank is text", "[radio]\nCallFrom = QQ0ABC;x\n",
+       [](const TncConfig& c) { return c.CallFrom == "QQ0ABC;x"; }},
+      {"hash inside a line is text", "[radio]\nCallFrom = QQ#1\n",
+       [](const TncConfig& c) { return c.CallFrom == "QQ#1"; }},
+      {"names match with case", "[rigctld]\nkeyupdelay = 300\n",
+       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
+      {"wrong section", "[radio]\nKeyUpDelay = 300\n",
+       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
+      {"only PPT is the off key", "[rigctld]\nPTT_OFF_Command = T 9\n",
+       [](const TncConfig& c) { return c.PPT_OFF_Command == "T 0"; }},
+      {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n",
+       [](const TncConfig& c) { return c.Address.empty(); }},
+      {"verbose level in modem", "[modem]\nVerboseLevel = 5\n",
+       [](const TncConfig& c) { return c.VerboseLevel == 5; }},
+      {"continuation line", "[rigctld]\nAddress = 127.0.0.1\n  Port = 4532\n",
+       [](const TncConfig& c) { return c.Address == "Port = 4532" && c.Port.empty(); }},
+      {"byte-order mark skipped", "\xEF\xBB\xBF[modem]\nGR_ReceivePort = 1234\n",
+       [](const TncConfig& c) { return c.GR_ReceivePort == 1234; }},
+      {"section name keeps inner blanks", "[ modem ]\nGR_ReceivePort = 1234\n",
+       [](const TncConfig& c) { return c.GR_ReceivePort == 53010; }},
+      {"leading digits of an integer", "[rigctld]\nKeyUpDelay = 200ms\n",
+       [](const TncConfig& c) { return c.KeyUpDelay == 200; }},
+      {"non-numeric integer is zero", "[rigctld]\nKeyUpDelay = soon\n",
+       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
+      {"signed integer", "[radio]\nPostambleLength = -7\n",
+       [](const TncConfig& c) { return c.PostambleLength == -7; }},
+      {"huge integer saturates", "[rigctld]\nKeyUpDelay = 99999999999999\n",
+       [](const TncConfig& c) { return c.KeyUpDelay == INT32_MAX; }},
+      {"last value wins", "[radio]\nCallFrom = A\nCallFrom = B\n",
+       [](const TncConfig& c) { return c.CallFrom == "B"; }},
+      {"indented key after a section header", "[radio]\n   CallFrom = IND\n",
+       [](const TncConfig& c) { return c.CallFrom == "IND"; }},
+      {"CRLF line ends", "[radio]\r\nCallFrom = WIN\r\n",
+       [](const TncConfig& c) { return c.CallFrom == "WIN"; }},
+  };
+  for (const FileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(c.check(loaded(c.text)));
+  }
+}
+
+TEST(Config, LongLinesAreReadIn199CharacterPieces) {
+  // 199 characters of "CallFrom = xxx…", then the rest of the line as a line of its own.
+  std::string first = "CallFrom = " + std::string(199 - 11, 'a');
+  std::string line = first + "KeyUpDelay = 5";
+  int result = 0;
+  TncConfig c = loaded("[radio]\n" + line + "\n", &result);
+  EXPECT_EQ(c.CallFrom, std::string(188, 'a'));
+  EXPECT_EQ(result, 3);  // the second piece is an error line: no such key in [radio]
+  TncConfig d = loaded("[rigctld]\nPort = " + std::string(192, 'b') + "Address = h\n");
+  EXPECT_EQ(d.Port, std::string(192, 'b'));
+  EXPECT_EQ(d.Address, "h");
+}
+
+TEST(Config, TextValuesAreCutAt499Characters) {
+  TncConfig c;
+  std::string value(600, 'z');
+  EXPECT_EQ(config_handler(&c, "radio", "CallFrom", value.c_str()), 1);
+  EXPECT_EQ(c.CallFrom, std::string(499, 'z'));
+}
+
+TEST(Config, ErrorLinesAreCountedButParsingGoesOn) {
+  struct Case {
+    const char* name;
+    std::string text;
+    int result;
+  };
+  const Case cases[] = {
+      {"clean", "[radio]\nCallFrom = A\n", 0},
+      {"unknown key", "[radio]\nCallFrom = A\nNope = 1\n", 3},
+      {"line without separator", "[radio]\njunk\nCallFrom = A\n", 2},
+      {"unclosed section", "[radio\nCallFrom = A\n", 1},
+      {"first of two errors", "[x]\na = 1\nb = 2\n", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int result = -5;
+    loaded(c.text, &result);
+    EXPECT_EQ(result, c.result);
+  }
+  int result = 0;
+  EXPECT_EQ(loaded("[radio]\njunk\nCallFrom = A\n", &result).CallFrom, "A");
+}
+
+TEST(Config, MissingFileIsMinusOne) {
+  TncConfig c;
+  EXPECT_EQ(load_config("/nonexistent/kestrelis/config.ini", c), -1);
+}
+
+std::vector<std::string> captured;
+void capture(std::string_view text) { captured.emplace_back(text); }
+
+TEST(Config, ValuesOutsideWhatCanBeHonouredFallBackWithOneLine) {
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* message;
+    bool (*check)(const TncConfig&);
+  };
+  const Case cases[] = {
+      {"preamble too long", "[radio]\nPreambleLength = 10001\n",
+       "Config: PreambleLength = 10001 is outside 0 ... 10000; using 50\n",
+       [](const TncConfig& c) { return c.PreambleLength == 50; }},
+      {"negative preamble", "[radio]\nPreambleLength = -1\n",
+       "Config: PreambleLength = -1 is outside 0 ... 10000; using 50\n",
+       [](const TncConfig& c) { return c.PreambleLength == 50; }},
+      {"negative postamble", "[radio]\nPostambleLength = -3\n",
+       "Config: PostambleLength = -3 is outside 0 ... 10000; using 0\n",
+       [](const TncConfig& c) { return c.PostambleLength == 0; }},
+      {"negative key-up delay", "[rigctld]\nKeyUpDelay = -200\n",
+       "Config: KeyUpDelay = -200 is outside 0 ... 2147483647; using 0\n",
+       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
+      {"negative key-down delay", "[rigctld]\nKeyDownDelay = -1\n",
+       "Config: KeyDownDelay = -1 is outside 0 ... 2147483647; using 0\n",
+       [](const TncConfig& c) { return c.KeyDownDelay == 0; }},
+      {"port zero", "[KISS]\nKISS_Port = 0\n",
+       "Config: KISS_Port = 0 is outside 1 ... 65535; using 53013\n",
+       [](const TncConfig& c) { return c.KISS_Port == 53013; }},
+      {"port too high", "[modem]\nGR_ReceivePort = 65536\n",
+       "Config: GR_ReceivePort = 65536 is outside 1 ... 65535; using 53010\n",
+       [](const TncConfig& c) { return c.GR_ReceivePort == 53010; }},
+      {"transmit port negative", "[modem]\nGR_TransmitPort = -5\n",
+       "Config: GR_TransmitPort = -5 is outside 1 ... 65535; using 53011\n",
+       [](const TncConfig& c) { return c.GR_TransmitPort == 53011; }},
+      {"long keying command", "[rigctld]\nPTT_ON_Command = " + std::string(100, 'T') + "\n",
+       "Config: PTT_ON_Command is 100 characters long, more than 99; using \"T 1\"\n",
+       [](const TncConfig& c) { return c.PTT_ON_Command == "T 1"; }},
+      {"address that does not parse", "[KISS]\nKISS_Address = localhost\n",
+       "Config: KISS_Address = localhost is not an IPv4 address; listening on all interfaces\n",
+       [](const TncConfig& c) { return c.KISS_Address.empty(); }},
+  };
+  console_sink = capture;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    captured.clear();
+    TncConfig config = loaded(c.text);
+    check_config_ranges(config);
+    ASSERT_EQ(captured.size(), 1u);
+    EXPECT_NE(captured[0].find(c.message), std::string::npos) << captured[0];
+    EXPECT_TRUE(c.check(config));
+  }
+  captured.clear();
+  TncConfig edge = loaded(
+      "[radio]\nPreambleLength = 10000\n[modem]\nGR_ReceivePort = 65535\n"
+      "GR_ReceiveAddress = 127.0.0.1\n[rigctld]\nPPT_OFF_Command = " +
+      std::string(99, 'x') + "\n");
+  check_config_ranges(edge);
+  EXPECT_TRUE(captured.empty());
+  EXPECT_EQ(edge.GR_ReceiveAddress, "127.0.0.1");
+  console_sink = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The real binary's start-up, in a temporary HOME.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "app/config.hpp"
+#include "support/process.hpp"
+#include "support/tnc_process.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string rigctld_config(const std::string& address, unsigned short port) {
+  return "[rigctld]\nAddress = " + address + "\nPort = " + std::to_string(port) + "\n";
+}
+
+// A TCP listener on 127.0.0.1; `stalled` fills its accept queue so that a
+// further connect is never answered.
+struct Listener {
+  explicit Listener(bool stalled = false) {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(fd, 0);
+    socklen_t length = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
+    port = ntohs(sa.sin_port);
+    for (int i = 0; stalled && i < 4; ++i) {
+      int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+      fillers[i] = c;
+    }
+  }
+  ~Listener() {
+    for (int c : fillers) {
+      if (c >= 0) ::close(c);
+    }
+    ::close(fd);
+  }
+  int fd = -1;
+  unsigned short port = 0;
+  int fillers[4] = {-1, -1, -1, -1};
+};
+
+TEST(StartupBinary, FirstStartWritesFolderAndDefaultFile) {
+  TncProfile profile;
+  ChildProcess tnc = start_tnc(profile.home());
+  // The default file names a rigctld; its check comes after the file is written.
+  ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000)) << tnc.output();
+  // The folder message has no line end: the time-stamped line follows on the same line.
+  const std::regex first_lines(
+      "Created Kestrelis folder in Home directory\\.\\[\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] "
+      "Created default configuration file in " +
+      profile.folder() + " \n[\\s\\S]*");
+  EXPECT_TRUE(std::regex_match(tnc.output(), first_lines)) << tnc.output();
+  EXPECT_EQ(read_file(profile.config_path()), default_config_text());
+  struct stat status {};
+  ASSERT_EQ(::stat(profile.folder().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0700u);
+}
+
+TEST(StartupBinary, FolderPresentFileMissing) {
+  TncProfile profile;
+  ::mkdir(profile.folder().c_str(), 0700);
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000));
+  EXPECT_NE(tnc.output().find("Created default configuration file in"), std::string::npos);
+  EXPECT_EQ(tnc.output().find("Created Kestrelis folder"), std::string::npos);
+  EXPECT_EQ(read_file(profile.config_path()), default_config_text());
+}
+
+TEST(StartupBinary, SecondStartKeepsTheFile) {
+  const std::string own = "[radio]\nCallFrom = QQ0ABC\n";
+  TncProfile profile(own);
+  ChildProcess tnc = start_tnc(profile.home());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(tnc.output().find("Created"), std::string::npos) << tnc.output();
+  EXPECT_EQ(tnc.output().find("Can't load"), std::string::npos) << tnc.output();
+  EXPECT_EQ(read_file(profile.config_path()), own);
+}
+
+TEST(StartupBinary, EmptyAddressSkipsTheRigctldCheck) {
+  TncProfile profile("[rigctld]\nAddress =\nPort = 4532\n");
+  ChildProcess tnc = start_tnc(profile.home());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(tnc.output().find("rigctld"), std::string::npos) << tnc.output();
+  EXPECT_EQ(tnc.output().find("HamLib"), std::string::npos) << tnc.output();
+}
+
+TEST(StartupBinary, RigctldListeningIsOk) {
+  Listener rigctld;
+  TncProfile profile(rigctld_config("127.0.0.1", rigctld.port));
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("Rigctld OK!\n", 5000)) << tnc.output();
+  EXPECT_NE(tnc.output().find("] Communication check with rigctld.. \n["), std::string::npos);
+}
+
+TEST(StartupBinary, RigctldAbsentIsReportedAndTheProcessRuns) {
+  TncProfile profile(rigctld_config("127.0.0.1", free_tcp_port()));
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output(
+      "] Could not connect to HamLib RIG Control Daemon. Start it first!\n", 5000))
+      << tnc.output();
+  EXPECT_EQ(tnc.wait_exit(300), -1);  // still running
+}
+
+TEST(StartupBinary, RigctldThatNeverAnswersDoesNotHangStartUp) {
+  Listener rigctld(/*stalled=*/true);
+  TncProfile profile(rigctld_config("127.0.0.1", rigctld.port));
+  auto started = std::chrono::steady_clock::now();
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("Could not connect to HamLib RIG Control Daemon.", 6000))
+      << tnc.output();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+}
+
+TEST(StartupBinary, UnresolvableRigctldHostIsReportedPlain) {
+  TncProfile profile("[rigctld]\nAddress = no-such-host.invalid\nPort = 4532\n");
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("\ngetaddrinfo failed with error: ", 8000)) << tnc.output();
+}
+
+TEST(StartupBinary, UnwritableProfileKeepsDefaultsAndRuns) {
+  TncProfile profile;
+  const std::string missing = profile.home() + "/no/such/dir";
+  ChildProcess tnc = start_tnc(missing);
+  ASSERT_TRUE(tnc.wait_for_output("Can't load 'config.ini'\n", 5000)) << tnc.output();
+  EXPECT_NE(tnc.output().find("Cannot create folder " + missing + "/Kestrelis"),
+            std::string::npos);
+  EXPECT_EQ(tnc.wait_exit(300), -1);
+}
+
+TEST(StartupBinary, HelpAndVersionExitZero) {
+  TncProfile profile;
+  for (const char* flag : {"--help", "--version"}) {
+    SCOPED_TRACE(flag);
+    ChildProcess tnc = start_tnc(profile.home(), {flag});
+    int status = tnc.wait_exit(5000);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(tnc.output().find("kestrelis-tnc"), std::string::npos);
+  }
+  EXPECT_FALSE(::access(profile.folder().c_str(), F_OK) == 0);  // nothing written
+}
+
+TEST(StartupBinary, IdleUsesNoCpuAndSigtermEndsIt) {
+  TncProfile profile("[rigctld]\nAddress =\n");
+  ChildProcess tnc = start_tnc(profile.home());
+  std::this_thread::sleep_for(500ms);
+  long before = cpu_ticks(tnc.pid());
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_LE(cpu_ticks(tnc.pid()) - before, 1);  // at most one tick (10 ms) in 1.5 s
+  int status = tnc.stop(SIGTERM, 5000);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#pragma once
+// Test support: the real kestrelis-tnc in a temporary profile directory.
+
+#include <string>
+#include <vector>
+
+#include "support/process.hpp"
+
+// A profile folder holding Kestrelis/config.ini with `config_text`, or no
+// Kestrelis folder at all when `config_text` is empty.
+class TncProfile {
+ public:
+  explicit TncProfile(const std::string& config_text = "");
+  const std::string& home() const { return dir_.path(); }
+  std::string folder() const { return dir_.path() + "/Kestrelis"; }
+  std::string config_path() const { return folder() + "/config.ini"; }
+
+ private:
+  TempDir dir_;
+};
+
+// Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
+ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
+
+// CPU time (user + system) the process has used so far, in clock ticks.
+long cpu_ticks(int pid);
