@@ -1,0 +1,39 @@
+#pragma once
+// The 32-bit CSP header, most significant byte first, and the addresses and
+// ports with a fixed role at this ground station.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+// priority:2 | source:5 | destination:5 | destination_port:6 | source_port:6 | flags:8
+struct CspHeader {
+  uint8_t priority = 2;
+  uint8_t source = 25;
+  uint8_t destination = 0;
+  uint8_t destination_port = 0;
+  uint8_t source_port = 0;
+  uint8_t flags = 0;
+};
+
+constexpr uint8_t ground_station_address = 25;  // source of every uplink packet
+constexpr uint8_t satellite_address = 1;        // the only source acted on
+constexpr uint8_t ping_address = 5;             // destination of "ping"
+
+constexpr uint8_t telemetry_port = 8;
+constexpr uint8_t digipeater_port = 14;
+constexpr uint8_t digipeater_message_port = 29;
+
+constexpr std::array<uint8_t, 4> csp_header_bytes(const CspHeader& h) {
+  return {static_cast<uint8_t>(((h.priority & 0x3) << 6) | ((h.source & 0x1F) << 1) |
+                               ((h.destination >> 4) & 0x1)),
+          static_cast<uint8_t>(((h.destination & 0x0F) << 4) | ((h.destination_port >> 2) & 0x0F)),
+          static_cast<uint8_t>(((h.destination_port & 0x3) << 6) | (h.source_port & 0x3F)),
+          h.flags};
+}
+
+constexpr unsigned csp_source(std::span<const uint8_t, 4> h) { return (h[0] >> 1) & 0x1F; }
+
+constexpr unsigned csp_destination_port(std::span<const uint8_t, 4> h) {
+  return ((h[1] & 0x0F) << 2) | (h[2] >> 6);
+}
