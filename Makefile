@@ -1,3 +1,4 @@
+SHELL := /bin/bash
 # The two set-up commands of the README are `make run` and `make test`;
 # both install what is missing first.
 JOBS ?= $(shell nproc)
@@ -16,7 +17,7 @@ build: deps
 run: build
 	build/kestrelis-tnc
 
-test: deps test-plain test-asan test-tsan
+test: deps test-plain test-asan test-tsan fuzz-smoke
 
 test-plain:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
@@ -45,4 +46,33 @@ bench: deps
 	build-bench/kestrelis_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz
+
+# libFuzzer targets, built with clang. `make test` runs each for a bounded
+# number of inputs; `make fuzz` runs each for FUZZ_SECONDS.
+FUZZ_RUNS ?= 20000
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS = $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
+
+.PHONY: fuzz-build fuzz-smoke fuzz
+fuzz-build:
+	CXX=clang++ CC=clang cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKESTRELIS_FUZZ=ON -DKESTRELIS_TESTS=OFF -DKESTRELIS_TOOLS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-fuzz -j $(JOBS)
+
+fuzz-smoke: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  name=$${t%_fuzz}; mkdir -p build-fuzz/corpus/$$name; \
+	  echo "fuzz: $$t, $(FUZZ_RUNS) runs"; \
+	  build-fuzz/fuzz/$$t -runs=$(FUZZ_RUNS) -seed=1 -max_len=4096 \
+	    build-fuzz/corpus/$$name fuzz/corpus/$$name 2>&1 | grep -E 'Done [0-9]+ runs|ERROR|SUMMARY|deadly' ; \
+	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
+	done
+
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  name=$${t%_fuzz}; mkdir -p fuzz/corpus-work/$$name; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	    fuzz/corpus-work/$$name fuzz/corpus/$$name 2>&1 | grep -E 'Done [0-9]+ runs|stat::number_of_executed_units|ERROR|SUMMARY|deadly'; \
+	done
