@@ -13,7 +13,8 @@ constexpr int rs_parity_size = 32;
 constexpr int rs_max_pad = 222;  // a decoder input needs at least 33 bytes
 
 // The control block: fixed parameters and the tables built from them. A
-// block never changes after rs_init, so it may be read by any thread.
+// block never changes after rs_init, so it may be read by any thread. The
+// hot loops use a constant product table of the same field instead.
 struct RsCodec {
   int symbol_bits = 8;
   int code_length = 255;  // also the log-form marker for the value zero
@@ -27,12 +28,14 @@ struct RsCodec {
   int pad = 0;
 };
 
-// A block for shortening `pad` (0 ... 222); none for any other pad.
+// A block for shortening `pad` (0 ... 222); none for any other pad. Cheap:
+// it copies tables computed at build time.
 [[nodiscard]] std::optional<RsCodec> rs_init(int pad);
 
 // Reads the 223 - pad data bytes at the start of `data` and writes the 32
 // parity bytes. Pad 223 yields 32 zero bytes. Returns false, touching
 // nothing, when pad is outside 0 ... 223 or `data` is shorter than 223 - pad.
+// Reads nothing from `codec`; it is taken for symmetry with rs_decode.
 [[nodiscard]] bool rs_encode(const RsCodec& codec, std::span<const uint8_t> data,
                              std::span<uint8_t, rs_parity_size> parity, int pad);
 
@@ -40,5 +43,6 @@ struct RsCodec {
 // start of `data`. Returns the number of symbols corrected (0: the word was
 // valid), or -1 when it is uncorrectable - also when an error is located
 // among the pad zeros - or when pad is outside 0 ... 222 or `data` is
-// shorter than 255 - pad. On -1 the data is left unchanged.
+// shorter than 255 - pad. On -1 the data is left unchanged; on success it is
+// a codeword of the shortened code.
 [[nodiscard]] int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad);

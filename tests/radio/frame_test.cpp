@@ -1,0 +1,84 @@
+#include "radio/frame.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+#include "radio/bytes.hpp"
+#include "radio/reed_solomon.hpp"
+
+namespace {
+
+TEST(Frame, LengthField) {
+  struct Case {
+    const char* name;
+    unsigned n;
+    std::array<uint8_t, 3> field;
+  };
+  const Case cases[] = {{"41", 41, {0x9A, 0x40, 0x29}},
+                        {"48", 48, {0xDC, 0x80, 0x30}},
+                        {"255", 255, {0x21, 0x50, 0xFF}},
+                        {"0", 0, {0x00, 0x00, 0x00}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::array<uint8_t, frame_prefix_size> prefix{};
+    make_frame_prefix(prefix, c.n);
+    EXPECT_EQ(prefix,
+              (std::array<uint8_t, 7>{0x93, 0x0B, 0x51, 0xDE, c.field[0], c.field[1], c.field[2]}));
+  }
+}
+
+TEST(Frame, Crc32c) {
+  constexpr std::string_view digits = "123456789";
+  EXPECT_EQ(crc32c({reinterpret_cast<const uint8_t*>(digits.data()), digits.size()}), 0xE3069283u);
+  const uint8_t packet[] = {0xB2, 0x13, 0x8E, 0x00, 0x4C};
+  EXPECT_EQ(crc32c(packet), 0x2AC1FD4Cu);
+}
+
+TEST(Frame, RandomizerFollowsItsGenerator) {
+  // Cells c0 ... c7 all one; output c0, shift down, c7 = c0 ^ c3 ^ c5 ^ c7.
+  std::array<int, 8> c{1, 1, 1, 1, 1, 1, 1, 1};
+  std::array<uint8_t, 255> expected{};
+  for (size_t k = 0; k < 8 * expected.size(); ++k) {
+    expected[k / 8] = static_cast<uint8_t>(expected[k / 8] | c[0] << (7 - k % 8));
+    const int next = c[0] ^ c[3] ^ c[5] ^ c[7];
+    std::copy(c.begin() + 1, c.end(), c.begin());
+    c[7] = next;
+  }
+  EXPECT_EQ(pn_sequence, expected);
+  EXPECT_EQ(load_be32(std::span(pn_sequence).first<4>()), 0xFF480EC0u);
+  EXPECT_EQ(load_be32(std::span(pn_sequence).last<4>()), 0x4A66F558u);
+
+  std::vector<uint8_t> buffer(300);
+  apply_randomizer(buffer);
+  EXPECT_TRUE(std::equal(pn_sequence.begin(), pn_sequence.end(), buffer.begin()));
+  EXPECT_EQ(buffer[255], 0);  // never wraps
+  apply_randomizer(buffer);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(300));
+}
+
+TEST(Frame, BuildsTheOneBytePayloadFrame) {
+  const std::array<uint8_t, 4> header = {0xB2, 0x13, 0x8E, 0x00};
+  const uint8_t payload[] = {0x4C};
+  const std::vector<uint8_t> expected = {0x93, 0x0B, 0x51, 0xDE, 0x9A, 0x40, 0x29, 0x4D, 0x5B, 0x80,
+                                         0xC0, 0xD6, 0x27, 0xB1, 0x41, 0xC2, 0xF7, 0x04, 0x79, 0x52,
+                                         0x92, 0x06, 0xA1, 0xB2, 0xA2, 0x70, 0x34, 0xD6, 0x52, 0x81,
+                                         0xAB, 0x80, 0x2B, 0xF8, 0xE6, 0x2A, 0x97, 0x08, 0x82, 0xE5,
+                                         0x85, 0xFF, 0x05, 0x64, 0x3E, 0x39, 0x73, 0x7D};
+  EXPECT_EQ(build_frame(header, payload), expected);
+}
+
+TEST(Frame, LongestPayloadFillsTheCodeAndLongerIsRefused) {
+  const std::array<uint8_t, 4> header = {0xB2, 0x13, 0x8E, 0x00};
+  std::vector<uint8_t> payload(max_payload_size + 1, 0x5C);
+  EXPECT_TRUE(build_frame(header, payload).empty());
+  payload.pop_back();
+  std::vector<uint8_t> frame = build_frame(header, payload);
+  ASSERT_EQ(frame.size(), 262u);
+  EXPECT_EQ(frame[6], 255);
+  const auto codeword = std::span(frame).subspan(frame_prefix_size);
+  apply_randomizer(codeword);
+  EXPECT_EQ(rs_decode(*rs_init(0), codeword, 0), 0);
+}
+
+}  // namespace
