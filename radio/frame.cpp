@@ -50,7 +50,7 @@ void make_frame_prefix(std::span<uint8_t, frame_prefix_size> prefix, unsigned va
   const unsigned data = value & 0xFFF;
   unsigned parity = 0;
   for (size_t i = 0; i < golay_columns.size(); ++i) {
-    parity |= (std::popcount(data & golay_columns[i]) & 1u) << (11 - i);
+    parity |= static_cast<unsigned>(std::popcount(data & golay_columns[i]) & 1) << (11 - i);
   }
   const uint32_t word = (parity << 12) | data;  // Q:12 | D:12
   std::ranges::copy(sync_word, prefix.begin());

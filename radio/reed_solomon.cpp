@@ -235,7 +235,8 @@ int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad) {
     omega[static_cast<size_t>(i)] = log[static_cast<size_t>(value)];
   }
 
-  // Forney: error value = Omega(X^-1) * X^-(112-1) / (X^-1 * lambda'(X^-1)).
+  // Forney: error value = Omega(alpha^i) * alpha^(111 * i) / lambda'(alpha^i),
+  // the derivative being the odd-power terms of lambda.
   for (int c = count - 1; c >= 0; --c) {
     const int i = roots[static_cast<size_t>(c)];
     int numerator = 0;
@@ -243,13 +244,13 @@ int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad) {
       const int o = omega[static_cast<size_t>(j)];
       if (o != nn) numerator ^= ex(o + j * i);
     }
+    if (numerator == 0) continue;
     const int second_factor = modnn(i * (first_root - 1));
     int denominator = 0;
     for (int j = std::min(degree, rs_parity_size - 1) & ~1; j >= 0; j -= 2) {
       const int l = lambda_log[static_cast<size_t>(j) + 1];
       if (l != nn) denominator ^= ex(l + j * i);
     }
-    if (numerator == 0) continue;
     uint8_t& symbol = word[static_cast<size_t>(positions[static_cast<size_t>(c)] - pad)];
     symbol = static_cast<uint8_t>(symbol ^ ex(log[static_cast<size_t>(numerator)] + second_factor +
                                               nn - log[static_cast<size_t>(denominator)]));
