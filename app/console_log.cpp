@@ -31,7 +31,10 @@ void emit(std::string_view text) {
 
 void emit_logged(const std::string& message) {
   // The whole line in one write, so that lines of different threads never mix.
-  emit("[" + format_timestamp_now() + "] " + message);
+  std::string line = format_timestamp_now();
+  line.insert(line.begin(), '[');
+  line.append("] ").append(message);
+  emit(line);
 }
 
 }  // namespace
