@@ -5,6 +5,7 @@
 #include "app/console_log.hpp"
 #include "app/startup.hpp"
 #include "platform/signals.hpp"
+#include "tx/rigctld.hpp"
 
 namespace {
 
@@ -28,5 +29,8 @@ int main(int argc, char** argv) {
   // Worker threads inherit the blocked signals, so only this thread receives them.
   block_termination_signals();
   run_startup();
-  exit_by_signal(wait_for_termination_signal());
+  const int signal_number = wait_for_termination_signal();
+  // Never leave the transmitter keyed.
+  unkey_for_exit();
+  exit_by_signal(signal_number);
 }

@@ -1,7 +1,10 @@
 #include "app/startup.hpp"
 
+#include <thread>
+
 #include "app/config.hpp"
 #include "app/console_log.hpp"
+#include "gui/gui_server.hpp"
 #include "platform/files.hpp"
 
 Socket tx_socket;
@@ -81,4 +84,5 @@ void run_startup() {
   load_configuration(profile_directory());
   check_rigctld();
   prepare_transmit_socket();
+  std::thread(gui_server_thread).detach();
 }

@@ -1,0 +1,79 @@
+#include "gui/gui_server.hpp"
+
+#include <array>
+
+#include "app/config.hpp"
+#include "app/console_log.hpp"
+#include "gui/gui_link.hpp"
+#include "gui/kiss.hpp"
+#include "gui/requests.hpp"
+#include "platform/clock.hpp"
+
+namespace {
+
+constexpr size_t receive_size = 200;
+constexpr int pause_between_clients_ms = 1000;
+
+}  // namespace
+
+void serve_gui_client(Socket client) {
+  const int fd = client.fd();
+  gui_connection_opened(fd);
+  verbose_log(1, "GUI connected.\n");
+  KissDeframer deframer;
+  std::array<uint8_t, receive_size> received{};
+  for (;;) {
+    long n = stream_receive(fd, received);
+    if (n == 0) {
+      verbose_log(1, "GUI disconnected\n");
+      break;
+    }
+    if (n < 0) {
+      verbose_log(5, "recv failed with error: %d\n", last_socket_error());
+      break;
+    }
+    for (uint8_t b : std::span(received).first(static_cast<size_t>(n))) {
+      if (auto frame = kiss_receive_byte(deframer, b)) handle_gui_request(*frame);
+    }
+  }
+  // After a failed send the sender has already shut the connection down.
+  if (gui_connection_closing(fd)) {
+    if (int error = shutdown_send(fd); error != 0) {
+      verbose_log(5, "shutdown failed with error: %d\n", error);
+    }
+  }
+  client.close();
+}
+
+void gui_server_thread() {
+  const TncConfig& config = tnc_config;
+  NetResult server =
+      tcp_listen(config.KISS_Address.c_str(), static_cast<uint16_t>(config.KISS_Port));
+  switch (server.failed_at) {
+    case NetStep::resolve:
+      verbose_log(5, "getaddrinfo failed with error: %d\n", server.error);
+      return;
+    case NetStep::socket:
+      verbose_log(5, "socket failed with error: %ld\n", static_cast<long>(server.error));
+      return;
+    case NetStep::bind:
+      verbose_log(5, "bind failed with error: %d\n", server.error);
+      return;
+    default:
+      break;
+  }
+  console_log("Waiting for GUI client on TCP 127.0.0.1:%d\n", config.KISS_Port);
+  if (server.failed_at == NetStep::listen) {
+    verbose_log(5, "listen failed with error: %d\n", server.error);
+    return;
+  }
+  for (;;) {
+    Socket client = tcp_accept(server.socket.fd());
+    if (client.valid()) {
+      serve_gui_client(std::move(client));
+    } else {
+      verbose_log(1, "Could not communicate with GUI (Error %d)\n", last_socket_error());
+    }
+    sleep_ms(pause_between_clients_ms);
+  }
+}
