@@ -9,6 +9,7 @@
 
 #include "app/console_log.hpp"
 #include "gui/kiss.hpp"
+#include "platform/bounded_send.hpp"
 #include "platform/net.hpp"
 
 std::atomic<int> gui_socket{-1};
@@ -20,7 +21,8 @@ namespace {
 // client it was meant for, and a descriptor is never used after its release.
 std::mutex gui_mutex;
 
-// A GUI that stops reading must not hold the receive thread for long.
+// A GUI that stops reading must not hold the sending thread for long: each
+// frame is written within this time or the connection is ended.
 constexpr int gui_send_timeout_ms = 3000;
 
 constexpr size_t text_capacity = 300;  // 299 characters and the terminating zero
@@ -40,7 +42,7 @@ void send_to_gui(std::span<const uint8_t> data) {
     console_log("Cannot send data to GUI (GUI not connected)\n");
     return;
   }
-  int error = send_all(fd, frame);
+  int error = send_all_within(fd, frame, gui_send_timeout_ms);
   if (error == 0) return;
   // Wake the GUI thread's receive; it closes the descriptor it owns.
   gui_socket.store(-1);
@@ -67,7 +69,6 @@ void gui_message(const char* format, ...) {
 }
 
 void gui_connection_opened(int fd) {
-  set_send_timeout(fd, gui_send_timeout_ms);
   std::lock_guard lock(gui_mutex);
   gui_socket.store(fd);
 }

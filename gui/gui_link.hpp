@@ -16,7 +16,8 @@ extern std::atomic<int> gui_socket;
 using GuiSink = void (*)(std::span<const uint8_t> frame);
 extern GuiSink gui_sink;
 
-// Sends `data` as one KISS frame (command byte 0x00), whole or not at all.
+// Sends `data` as one KISS frame (command byte 0x00), whole within 3 s or
+// not at all.
 // No client: "Cannot send data to GUI (GUI not connected)\n". A failed or
 // timed-out send: "GUI communicatino failed (Error %d)\n" and the connection
 // is ended. Nothing is kept or retried.
@@ -29,10 +30,10 @@ void send_to_gui(std::span<const uint8_t> data);
 // The same with `text` taken as it is: no "%" in it is interpreted.
 void gui_text(std::string_view text);
 
-// GUI server thread: publishes a newly accepted client socket and bounds
-// every send on it to a few seconds.
+// GUI server thread: publishes a newly accepted client socket.
 void gui_connection_opened(int fd);
 
-// GUI server thread, before it closes `fd`: withdraws it so that no sender
-// uses it any more. Returns false when a failed send had already withdrawn it.
+// GUI server thread, which owns `fd` and closes it afterwards in any case:
+// withdraws it so that no sender uses it any more. Returns false when a failed
+// send had already withdrawn it and shut it down.
 bool gui_connection_closing(int fd);

@@ -68,6 +68,7 @@ class KissClient {
   // Connects to 127.0.0.1:`port`, retrying until `timeout_ms` has passed.
   KissClient(uint16_t port, int timeout_ms);
   bool connected() const { return socket_.valid(); }
+  int fd() const { return socket_.fd(); }
   void send_frame(std::string_view data);
   void send_raw(std::span<const uint8_t> bytes);
   // The data of the next frame from the TNC, none after `timeout_ms`.

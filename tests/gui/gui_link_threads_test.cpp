@@ -1,0 +1,103 @@
+// Two threads send to the GUI through the shared connection while the GUI
+// thread serves clients that come and go.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "gui/gui_link.hpp"
+#include "gui/gui_server.hpp"
+#include "platform/clock.hpp"
+#include "support/gui_capture.hpp"
+#include "support/loopback_peers.hpp"
+
+namespace {
+
+constexpr size_t data_size = 120;
+
+std::vector<uint8_t> encoded(char tag) { return kiss_encode(std::vector<uint8_t>(data_size, uint8_t(tag))); }
+
+// Reads exactly `count` bytes from `fd`, or fewer when the peer stops.
+std::vector<uint8_t> read_exactly(int fd, size_t count) {
+  std::vector<uint8_t> bytes(count);
+  size_t got = 0;
+  while (got < count && wait_readable(fd, 2000)) {
+    long n = stream_receive(fd, std::span(bytes).subspan(got));
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+TEST(GuiLinkThreads, EveryFrameArrivesWholeWhileTheGuiComesAndGoes) {
+  OutputCapture capture;
+  gui_sink = nullptr;  // frames go to the socket; the console is captured
+  constexpr int rounds = 20;
+  constexpr size_t frames_per_round = 200;
+  Socket listener = tcp_listen("127.0.0.1", 0).socket;
+  std::thread gui_thread([&] {
+    for (int i = 0; i < rounds; ++i) serve_gui_client(tcp_accept(listener.fd()));
+  });
+  std::atomic<bool> stop{false};
+  auto sender = [&](char tag) {
+    const std::vector<uint8_t> data(data_size, uint8_t(tag));
+    for (int n = 0; !stop; ++n) {
+      send_to_gui(data);
+      if (n % 16 == 0) sleep_ms(1);
+    }
+  };
+  std::thread receive_thread(sender, 'r');
+  std::thread request_thread(sender, 'g');
+
+  const auto r = encoded('r');
+  const auto g = encoded('g');
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE(round);
+    KissClient gui(local_port(listener.fd()), 2000);
+    ASSERT_TRUE(gui.connected());
+    // The stream must be whole frames back to back, from its first byte on.
+    const auto bytes = read_exactly(gui.fd(), frames_per_round * r.size());
+    ASSERT_EQ(bytes.size(), frames_per_round * r.size());
+    for (size_t at = 0; at < bytes.size(); at += r.size()) {
+      const bool whole = std::equal(r.begin(), r.end(), bytes.begin() + long(at)) ||
+                         std::equal(g.begin(), g.end(), bytes.begin() + long(at));
+      ASSERT_TRUE(whole) << "at byte " << at;
+    }
+  }
+  stop = true;
+  receive_thread.join();
+  request_thread.join();
+  gui_thread.join();
+}
+
+TEST(GuiLinkThreads, AGuiThatStopsReadingIsDroppedAfterTheSendTimeOut) {
+  OutputCapture capture;
+  gui_sink = nullptr;
+  Socket listener = tcp_listen("127.0.0.1", 0).socket;
+  std::atomic<bool> served{false};
+  std::thread gui_thread([&] {
+    serve_gui_client(tcp_accept(listener.fd()));
+    served = true;
+  });
+  KissClient gui(local_port(listener.fd()), 2000);
+  ASSERT_TRUE(gui.connected());
+  const std::vector<uint8_t> data(300, 0x41);
+  const int64_t deadline = monotonic_ms() + 20000;
+  auto failed = [&] {
+    for (const auto& line : capture.console_messages()) {
+      if (line == "GUI communicatino failed (Error 11)\n") return true;
+    }
+    return false;
+  };
+  while (!failed() && monotonic_ms() < deadline) send_to_gui(data);
+  EXPECT_TRUE(failed());
+  gui_thread.join();
+  EXPECT_TRUE(served);
+  send_to_gui(data);
+  EXPECT_EQ(capture.console_messages().back(), "Cannot send data to GUI (GUI not connected)\n");
+}
+
+}  // namespace
