@@ -1,0 +1,133 @@
+// The real binary between a KISS client, a UDP listener in the modem's place
+// and a stand-in rigctld that records each connection.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+
+#include "platform/clock.hpp"
+#include "support/frame_recording.hpp"
+#include "support/loopback_peers.hpp"
+#include "support/tnc_process.hpp"
+#include "tx/transmit.hpp"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr int64_t ms = 1'000'000;
+constexpr size_t preamble = 50;
+constexpr size_t postamble = 20;
+
+// The frame of the "list" command.
+const Bytes list_frame = {0x93, 0x0B, 0x51, 0xDE, 0x9A, 0x40, 0x29, 0x4D, 0x5B, 0x80, 0xC0, 0xD6,
+                          0x27, 0xB1, 0x41, 0xC2, 0xF7, 0x04, 0x79, 0x52, 0x92, 0x06, 0xA1, 0xB2,
+                          0xA2, 0x70, 0x34, 0xD6, 0x52, 0x81, 0xAB, 0x80, 0x2B, 0xF8, 0xE6, 0x2A,
+                          0x97, 0x08, 0x82, 0xE5, 0x85, 0xFF, 0x05, 0x64, 0x3E, 0x39, 0x73, 0x7D};
+
+// A running TNC wired to `modem` and a rigctld at `rig_port`, with a GUI connected.
+struct Station {
+  Station(const ModemListener& modem, uint16_t rig_port, int key_up_ms, int key_down_ms)
+      : kiss_port(free_tcp_port()),
+        profile(tnc_config_text(kiss_port, modem.port(), rig_port, key_up_ms, key_down_ms)),
+        tnc(start_tnc(profile.home())),
+        gui((tnc.wait_for_output("Waiting for GUI client", 5000), kiss_port), 3000) {}
+  uint16_t kiss_port;
+  TncProfile profile;
+  ChildProcess tnc;
+  KissClient gui;
+};
+
+Bytes framed(const Bytes& frame) {
+  Bytes block(preamble + frame.size() + postamble, 0xAA);
+  std::copy(frame.begin(), frame.end(), block.begin() + preamble);
+  return block;
+}
+
+// Waits until `text` has appeared `count` times in the output.
+bool wait_for_count(ChildProcess& tnc, const std::string& text, size_t count, int timeout_ms) {
+  for (int waited = 0;; waited += 50) {
+    const std::string& out = tnc.output();
+    size_t seen = 0;
+    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++seen;
+    if (seen >= count) return true;
+    if (waited >= timeout_ms) return false;
+    sleep_ms(50);
+  }
+}
+
+TEST(UplinkLoopback, ListIsKeyedSentAndUnkeyedInOrderWithItsWaits) {
+  FakeRigctld rig;
+  ModemListener modem;
+  Station station(modem, rig.port(), 200, 300);
+  ASSERT_TRUE(station.gui.connected());
+  station.gui.send_frame("cmd:list");
+  auto datagram = modem.receive(5000);
+  ASSERT_TRUE(datagram);
+  EXPECT_EQ(datagram->bytes, framed(list_frame));
+  // The start-up check connects without a command, then on and off.
+  ASSERT_TRUE(rig.wait_for_commands(3, 5000));
+  const auto commands = rig.commands();
+  EXPECT_EQ(commands[1].bytes, "T 1");
+  EXPECT_EQ(commands[2].bytes, "T 0");
+  EXPECT_GE(datagram->arrived_ns - commands[1].accepted_ns, 200 * ms);
+  EXPECT_GE(commands[2].accepted_ns - datagram->arrived_ns, (air_time_ms(118) + 300) * ms);
+  EXPECT_TRUE(station.tnc.wait_for_output("] Sending 118 bytes to GNURadio\r\n", 1000));
+}
+
+TEST(UplinkLoopback, MessageIsConfirmedThenSentAndARefusedKeyingIsReported) {
+  FakeRigctld rig("RPRT -1\n");
+  ModemListener modem;
+  Station station(modem, rig.port(), 0, 0);
+  station.gui.send_frame("QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 100% sure");
+  EXPECT_EQ(station.gui.next_frame(3000).value_or("").substr(20),
+            "] Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 100% sure");
+  auto datagram = modem.receive(5000);
+  ASSERT_TRUE(datagram);
+  const Bytes frame(datagram->bytes.begin() + preamble, datagram->bytes.end() - postamble);
+  const std::string payload = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 100%% sure";
+  EXPECT_EQ(read_uplink(frame).payload, Bytes(payload.c_str(), payload.c_str() + payload.size() + 1));
+  EXPECT_TRUE(station.tnc.wait_for_output("] rigctld refused \"T 0\" (RPRT -1)\n", 3000));
+  EXPECT_NE(station.tnc.output().find("] rigctld refused \"T 1\" (RPRT -1)\n"), std::string::npos);
+}
+
+TEST(UplinkLoopback, AbsentRigctldIsReportedTwiceAndTheFrameStillGoes) {
+  ModemListener modem;
+  Station station(modem, free_tcp_port(), 0, 0);
+  station.gui.send_frame("cmd:count");
+  ASSERT_TRUE(modem.receive(5000));
+  EXPECT_TRUE(wait_for_count(station.tnc, "] Could not connect to HamLib RIG Control Daemon!\n", 2,
+                             3000))
+      << station.tnc.output();
+}
+
+TEST(UplinkLoopback, TerminationWhileKeyedUnkeysFirst) {
+  FakeRigctld rig;
+  ModemListener modem;
+  Station station(modem, rig.port(), 10000, 0);
+  station.gui.send_frame("cmd:list");
+  ASSERT_TRUE(rig.wait_for_commands(2, 5000));
+  const int status = station.tnc.stop(SIGTERM, 5000);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  ASSERT_TRUE(rig.wait_for_commands(3, 1000));
+  EXPECT_EQ(rig.commands()[2].bytes, "T 0");
+  EXPECT_FALSE(modem.receive(0));
+}
+
+TEST(GuiServerLoopback, NextClientStartsWithAFreshDeframer) {
+  ModemListener modem;
+  Station station(modem, free_tcp_port(), 0, 0);
+  ASSERT_TRUE(station.tnc.wait_for_output("GUI connected.\n", 3000));
+  const uint8_t unfinished[] = {0xC0, 0x00, 0x41};
+  station.gui.send_raw(unfinished);
+  station.gui.close();
+  ASSERT_TRUE(station.tnc.wait_for_output("GUI disconnected\n", 3000));
+  KissClient next(station.kiss_port, 3000);
+  next.send_frame("cmd:bogus");
+  ASSERT_TRUE(station.tnc.wait_for_output("] Unknown command \"bogus\"", 3000)) << station.tnc.output();
+  EXPECT_EQ(station.tnc.output().find("Error parsing"), std::string::npos);
+}
+
+}  // namespace
