@@ -89,8 +89,8 @@ void keying_waits(benchmark::State& state) {
   for (auto _ : state) {
     const KeyingWaits waits = transmit_frame(frame);
     for (size_t i = 0; i < 3; ++i) {
-      over_ms[i].push_back(static_cast<double>(waits.lasted_ns[i] - waits.target_ms[i] * 1'000'000) /
-                           1e6);
+      over_ms[i].push_back(
+          static_cast<double>(waits.lasted_ns[i] - waits.target_ms[i] * 1'000'000) / 1e6);
     }
   }
   sleep_ms(100);

@@ -25,8 +25,8 @@ constexpr size_t packet_limit = 200;
 constexpr size_t packet_overhead_bytes = 40;  // CSP header, CRC-32C, RS parity
 constexpr size_t callsign_limit = 8;
 constexpr size_t satellite_name_limit = 10;
-constexpr std::array<std::string_view, 5> satellite_names = {
-    "Kestrelis", "ORVANE", "kestrelis", "KESTRELIS", "KESTRelis"};
+constexpr std::array<std::string_view, 5> satellite_names = {"Kestrelis", "ORVANE", "kestrelis",
+                                                             "KESTRELIS", "KESTRelis"};
 
 constexpr uint8_t ping_port = 1;
 constexpr uint8_t message_source_port = 30;

@@ -17,7 +17,9 @@ namespace {
 
 constexpr size_t data_size = 120;
 
-std::vector<uint8_t> encoded(char tag) { return kiss_encode(std::vector<uint8_t>(data_size, uint8_t(tag))); }
+std::vector<uint8_t> encoded(char tag) {
+  return kiss_encode(std::vector<uint8_t>(data_size, uint8_t(tag)));
+}
 
 // Reads exactly `count` bytes from `fd`, or fewer when the peer stops.
 std::vector<uint8_t> read_exactly(int fd, size_t count) {

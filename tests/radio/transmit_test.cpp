@@ -1,9 +1,10 @@
+#include "radio/transmit.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "radio/transmit.hpp"
 #include "support/frame_recording.hpp"
 #include "support/gui_capture.hpp"
 

@@ -79,30 +79,13 @@ void KissClient::send_frame(std::string_view data) {
 
 void KissClient::send_raw(std::span<const uint8_t> bytes) { (void)send_all(socket_.fd(), bytes); }
 
-std::optional<std::string> KissClient::next_frame(int timeout_ms) {
-  const int64_t deadline = monotonic_ms() + timeout_ms;
-  while (ready_.empty()) {
-    const int64_t left = deadline - monotonic_ms();
-    if (left <= 0 || !wait_readable(socket_.fd(), static_cast<int>(left))) return std::nullopt;
-    uint8_t buffer[512];
-    long n = stream_receive(socket_.fd(), buffer);
-    if (n <= 0) return std::nullopt;
-    for (long i = 0; i < n; ++i) {
-      if (auto frame = kiss_receive_byte(deframer_, buffer[i])) ready_.emplace_back(frame->begin(), frame->end());
-    }
-  }
-  std::string frame = ready_.front();
-  ready_.erase(ready_.begin());
-  return frame;
-}
-
 std::string tnc_config_text(uint16_t kiss_port, uint16_t modem_port, uint16_t rig_port,
                             int key_up_ms, int key_down_ms) {
   return "[modem]\nGR_ReceivePort = " + std::to_string(free_udp_port()) +
          "\nGR_TransmitPort = " + std::to_string(modem_port) +
          "\nVerboseLevel = 2\n[KISS]\nKISS_Port = " + std::to_string(kiss_port) +
          "\n[radio]\nCallFrom = QQ0ABC\nPreambleLength = 50\nPostambleLength = 20\n"
-         "[rigctld]\nAddress = 127.0.0.1\nPort = " + std::to_string(rig_port) +
-         "\nKeyUpDelay = " + std::to_string(key_up_ms) +
+         "[rigctld]\nAddress = 127.0.0.1\nPort = " +
+         std::to_string(rig_port) + "\nKeyUpDelay = " + std::to_string(key_up_ms) +
          "\nKeyDownDelay = " + std::to_string(key_down_ms) + "\n";
 }

@@ -71,14 +71,10 @@ class KissClient {
   int fd() const { return socket_.fd(); }
   void send_frame(std::string_view data);
   void send_raw(std::span<const uint8_t> bytes);
-  // The data of the next frame from the TNC, none after `timeout_ms`.
-  std::optional<std::string> next_frame(int timeout_ms);
   void close() { socket_.close(); }
 
  private:
   Socket socket_;
-  KissDeframer deframer_;
-  std::vector<std::string> ready_;
 };
 
 // The INI text of a TNC with every port given, preamble 50, postamble 20.
