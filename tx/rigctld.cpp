@@ -1,6 +1,5 @@
 #include "tx/rigctld.hpp"
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -30,24 +29,20 @@ bool exiting = false;
 void check_answer(int fd, const std::string& command) {
   std::array<uint8_t, 64> answer{};
   size_t size = 0;
+  auto text = [&] { return std::string_view(reinterpret_cast<const char*>(answer.data()), size); };
   const int64_t deadline = monotonic_ms() + answer_timeout_ms;
-  while (size < answer.size()) {
+  while (size < answer.size() && text().find('\n') == std::string_view::npos) {
     const int64_t left = deadline - monotonic_ms();
     if (left <= 0 || !wait_readable(fd, static_cast<int>(left))) break;
     const long n = stream_receive(fd, std::span(answer).subspan(size));
     if (n <= 0) break;
     size += static_cast<size_t>(n);
-    if (std::find(answer.begin(), answer.begin() + static_cast<long>(size), '\n') !=
-        answer.begin() + static_cast<long>(size)) {
-      break;
-    }
   }
-  const std::string_view text(reinterpret_cast<const char*>(answer.data()), size);
-  const size_t at = text.find(answer_tag);
+  const size_t at = text().find(answer_tag);
   if (at == std::string_view::npos) return;
-  const char* first = text.data() + at + answer_tag.size();
+  const std::string_view rest = text().substr(at + answer_tag.size());
   int code = 0;
-  if (std::from_chars(first, text.data() + text.size(), code).ec != std::errc{}) return;
+  if (std::from_chars(rest.data(), rest.data() + rest.size(), code).ec != std::errc{}) return;
   if (code != 0) console_log("rigctld refused \"%s\" (RPRT %d)\n", command.c_str(), code);
 }
 
