@@ -32,8 +32,10 @@ constexpr std::array<uint8_t, 4> csp_header_bytes(const CspHeader& h) {
           h.flags};
 }
 
-constexpr unsigned csp_source(std::span<const uint8_t, 4> h) { return (h[0] >> 1) & 0x1F; }
+constexpr unsigned csp_source(std::span<const uint8_t, 4> h) {
+  return static_cast<unsigned>((h[0] >> 1) & 0x1F);
+}
 
 constexpr unsigned csp_destination_port(std::span<const uint8_t, 4> h) {
-  return ((h[1] & 0x0F) << 2) | (h[2] >> 6);
+  return static_cast<unsigned>(((h[1] & 0x0F) << 2) | (h[2] >> 6));
 }
