@@ -6,6 +6,7 @@
 #include "app/console_log.hpp"
 #include "gui/gui_server.hpp"
 #include "platform/files.hpp"
+#include "radio/receive.hpp"
 
 Socket tx_socket;
 Ipv4Endpoint tx_destination;
@@ -85,4 +86,5 @@ void run_startup() {
   check_rigctld();
   prepare_transmit_socket();
   std::thread(gui_server_thread).detach();
+  std::thread(receive_thread).detach();
 }
