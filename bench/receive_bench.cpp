@@ -3,10 +3,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
+#include "app/console_log.hpp"
+#include "gui/gui_link.hpp"
+#include "packet/csp.hpp"
+#include "radio/frame.hpp"
 #include "radio/frame_detector.hpp"
+#include "radio/receive.hpp"
 
 namespace {
 
@@ -47,7 +53,8 @@ void run_detector(benchmark::State& state, const std::vector<uint8_t>& stream, s
   };
   for (auto _ : state) {
     for (size_t offset = 0; offset < stream.size(); offset += datagram) {
-      detect_frames(detector, std::span(stream).subspan(offset).first(datagram), handler);
+      const size_t size = std::min(datagram, stream.size() - offset);
+      detect_frames(detector, std::span(stream).subspan(offset, size), handler);
     }
   }
   set_bit_rate(state, stream.size());
@@ -72,5 +79,41 @@ void detector_back_to_back(benchmark::State& state) {
   run_detector(state, shifted(stream, 3), static_cast<size_t>(state.range(0)));
 }
 BENCHMARK(detector_back_to_back)->Arg(2048)->Arg(65536);
+
+// The whole chain on telemetry records of satellite 1, layout version 5 (140
+// bytes), each frame with `range(0)` damaged codeword bytes; console and GUI
+// output go to sinks that discard them.
+void chain_telemetry_frames(benchmark::State& state) {
+  constexpr size_t frames = 64;
+  const auto damaged = static_cast<size_t>(state.range(0));
+  const auto header = csp_header_bytes({.source = satellite_address, .destination = 0,
+                                        .destination_port = telemetry_port, .source_port = 8});
+  std::vector<uint8_t> stream;
+  for (size_t i = 0; i < frames; ++i) {
+    std::vector<uint8_t> record = noise(140, 10 + i);
+    record[0] = 0x10;  // tlm_sat 1, version 5, telemetry
+    record[1] = 0x28;
+    std::vector<uint8_t> frame = build_frame(header, record);
+    for (size_t k = 0; k < damaged; ++k) frame[frame_prefix_size + 11 * k] ^= 0x5A;
+    stream.insert(stream.end(), frame.begin(), frame.end());
+    stream.insert(stream.end(), 5, 0x55);
+  }
+  stream = shifted(stream, 5);
+
+  console_sink = [](std::string_view) {};
+  gui_sink = [](std::span<const uint8_t> frame) { benchmark::DoNotOptimize(frame.data()); };
+  FrameDetector detector;
+  for (auto _ : state) {
+    for (size_t offset = 0; offset < stream.size(); offset += 2048) {
+      receive_bytes(detector, std::span(stream).subspan(offset).first(
+                                  std::min<size_t>(2048, stream.size() - offset)));
+    }
+  }
+  console_sink = nullptr;
+  gui_sink = nullptr;
+  state.counters["frames/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * frames), benchmark::Counter::kIsRate);
+}
+BENCHMARK(chain_telemetry_frames)->Arg(0)->Arg(16);
 
 }  // namespace
