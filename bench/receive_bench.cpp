@@ -86,8 +86,10 @@ BENCHMARK(detector_back_to_back)->Arg(2048)->Arg(65536);
 void chain_telemetry_frames(benchmark::State& state) {
   constexpr size_t frames = 64;
   const auto damaged = static_cast<size_t>(state.range(0));
-  const auto header = csp_header_bytes({.source = satellite_address, .destination = 0,
-                                        .destination_port = telemetry_port, .source_port = 8});
+  const auto header = csp_header_bytes({.source = satellite_address,
+                                        .destination = 0,
+                                        .destination_port = telemetry_port,
+                                        .source_port = 8});
   std::vector<uint8_t> stream;
   for (size_t i = 0; i < frames; ++i) {
     std::vector<uint8_t> record = noise(140, 10 + i);
@@ -111,8 +113,8 @@ void chain_telemetry_frames(benchmark::State& state) {
   }
   console_sink = nullptr;
   gui_sink = nullptr;
-  state.counters["frames/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * frames), benchmark::Counter::kIsRate);
+  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations() * frames),
+                                                  benchmark::Counter::kIsRate);
 }
 BENCHMARK(chain_telemetry_frames)->Arg(0)->Arg(16);
 

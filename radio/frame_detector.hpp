@@ -19,11 +19,11 @@ struct StreamPoint {
 
 // The detector's whole state, kept across calls. Start values begin a search.
 struct FrameDetector {
-  int sync_phase = -1;   // -1 while searching; else the bit phase every frame byte ends at
-  int match_state = 0;   // sync bytes matched one after the other (0 ... 3)
-  int match_phase = 0;   // bit phase at which the first sync byte matched
-  int byte_index = -1;   // -1 while searching; else frame byte after the sync word
-  int remaining = 250;   // frame bytes still awaited
+  int sync_phase = -1;       // -1 while searching; else the bit phase every frame byte ends at
+  int match_state = 0;       // sync bytes matched one after the other (0 ... 3)
+  int match_phase = 0;       // bit phase at which the first sync byte matched
+  int byte_index = -1;       // -1 while searching; else frame byte after the sync word
+  int remaining = 250;       // frame bytes still awaited
   uint8_t frame_length = 0;  // N, the last byte of the length field
   uint8_t history = 0;       // the last eight bits, the earliest most significant
   std::array<uint8_t, 256> frame{};  // the codeword and the byte that follows it

@@ -101,15 +101,17 @@ TEST(FrameDetector, MatchesBitByBitReference) {
     uint64_t base = 0;
     const auto bit_of = [&](StreamPoint at) { return (base + at.byte) * 8 + uint64_t(at.bit); };
     const FrameHandler handler{
-        [&](StreamPoint at) { events.push_back({false, bit_of(at), {}}); },
+        [&](StreamPoint at) {
+          events.push_back({false, bit_of(at), {}});
+        },
         [&](std::span<const uint8_t> codeword, StreamPoint at) {
           events.push_back({true, bit_of(at), {codeword.begin(), codeword.end()}});
         }};
 
     // Pieces of 1 to 16 bytes and of up to 4096 bytes, as datagrams would come.
     for (size_t offset = 0; offset < stream.size(); base = offset) {
-      const size_t size = std::min(rng() % 2 == 0 ? 1 + rng() % 16 : 1 + rng() % 4096,
-                                   stream.size() - offset);
+      const size_t size =
+          std::min(rng() % 2 == 0 ? 1 + rng() % 16 : 1 + rng() % 4096, stream.size() - offset);
       detect_frames(detector, std::span(stream).subspan(offset, size), handler);
       for (size_t i = offset * 8; i < (offset + size) * 8; ++i) {
         reference.bit((stream[i / 8] >> (7 - i % 8)) & 1u, static_cast<int>(i % 8), i);

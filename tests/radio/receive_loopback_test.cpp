@@ -75,10 +75,10 @@ TEST(ReceiveLoopback, ModemStreamReachesTheGui) {
     size_t size, members;
     std::string label;
   } layouts[] = {
-      {1, 5, 0, 140, 64, "Telemetry"}, {1, 6, 0, 135, 66, "Telemetry"},
-      {1, 7, 2, 140, 68, "Beacon"},    {1, 8, 0, 140, 66, "Telemetry"},
-      {1, 9, 0, 140, 67, "Telemetry"}, {3, 1, 0, 95, 53, "Telemetry"},
-      {3, 2, 0, 97, 55, "Telemetry"},  {3, 3, 2, 97, 55, "Beacon"},
+      {1, 5, 0, 140, 64, "Telemetry"},      {1, 6, 0, 135, 66, "Telemetry"},
+      {1, 7, 2, 140, 68, "Beacon"},         {1, 8, 0, 140, 66, "Telemetry"},
+      {1, 9, 0, 140, 67, "Telemetry"},      {3, 1, 0, 95, 53, "Telemetry"},
+      {3, 2, 0, 97, 55, "Telemetry"},       {3, 3, 2, 97, 55, "Beacon"},
       {3, 11, 0, 72, 42, "Alt. Telemetry"},
   };
   std::mt19937 rng(20240611);
@@ -87,8 +87,14 @@ TEST(ReceiveLoopback, ModemStreamReachesTheGui) {
     Bytes record(l.size);
     for (auto& b : record) b = static_cast<uint8_t>(rng());
     const unsigned word = (l.sat << 12) | (l.version << 3) | l.type;
-    const Bytes head = {static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word),
-                        0x00, 0xFA, 0x65, 0x53, 0xF1, 0x00};  // 250 ms, 1700000000 s
+    const Bytes head = {static_cast<uint8_t>(word >> 8),
+                        static_cast<uint8_t>(word),
+                        0x00,
+                        0xFA,
+                        0x65,
+                        0x53,
+                        0xF1,
+                        0x00};  // 250 ms, 1700000000 s
     std::copy(head.begin(), head.end(), record.begin());
     frames.push_back(frame_for(telemetry_port, record));
   }
@@ -104,7 +110,8 @@ TEST(ReceiveLoopback, ModemStreamReachesTheGui) {
   Socket modem = udp_open();
   for (size_t at = 0, n = 0; at < stream.size(); at += n) {
     n = std::min<size_t>(1 + rng() % 300, stream.size() - at);
-    ASSERT_EQ(datagram_send(modem.fd(), {0x7F000001, receive_port}, std::span(stream).subspan(at, n)), 0);
+    ASSERT_EQ(
+        datagram_send(modem.fd(), {0x7F000001, receive_port}, std::span(stream).subspan(at, n)), 0);
   }
 
   Bytes pending;

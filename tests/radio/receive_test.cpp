@@ -84,11 +84,12 @@ TEST(ReceiveChain, SyncWordToleratesOneWrongBitInEachOfTheFirstTwoBytes) {
       if (first >= 0) frame[0] = static_cast<uint8_t>(frame[0] ^ (1u << first));
       if (second >= 0) frame[1] = static_cast<uint8_t>(frame[1] ^ (1u << second));
       const bool lost = restarted.count({first, second}) != 0;
-      EXPECT_EQ(receive(stream_of({frame}, 3)), lost ? Lines{} : frame_lines(0, 41, self_generated));
+      EXPECT_EQ(receive(stream_of({frame}, 3)),
+                lost ? Lines{} : frame_lines(0, 41, self_generated));
     }
   }
-  const std::pair<size_t, uint8_t> lost[] = {{0, 0x11}, {1, 0x30}, {2, 0x01}, {2, 0x80},
-                                             {3, 0x04}, {3, 0x40}};
+  const std::pair<size_t, uint8_t> lost[] = {{0, 0x11}, {1, 0x30}, {2, 0x01},
+                                             {2, 0x80}, {3, 0x04}, {3, 0x40}};
   for (auto [byte, flip] : lost) {
     SCOPED_TRACE(testing::Message() << "sync byte " << byte << " xor " << int{flip});
     Bytes frame = reference_frame;
