@@ -113,7 +113,7 @@ void chain_telemetry_frames(benchmark::State& state) {
   }
   console_sink = nullptr;
   gui_sink = nullptr;
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations() * frames),
+  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * frames,
                                                   benchmark::Counter::kIsRate);
 }
 BENCHMARK(chain_telemetry_frames)->Arg(0)->Arg(16);

@@ -43,7 +43,7 @@ bool take_frame_byte(FrameDetector& d, uint8_t current) {
 
 // One bit through the state machine; the reference for every fast path below.
 void step_bit(FrameDetector& d, unsigned bit, StreamPoint at, const FrameHandler& handler) {
-  d.history = static_cast<uint8_t>((d.history << 1) | bit);
+  d.history = static_cast<uint8_t>((unsigned{d.history} << 1) | bit);
   if (d.sync_phase != searching && at.bit != d.sync_phase) return;
   const uint8_t current = d.history;
   if (d.sync_phase != searching && take_frame_byte(d, current) && handler.codeword_complete) {
@@ -102,12 +102,12 @@ ChunkWindows chunk_windows(uint8_t history, std::span<const uint8_t, 8> chunk) {
   // slice[k]: at each window position, the bit k places before the window's last bit.
   std::array<uint64_t, 8> slice{};
   slice[0] = x;
-  for (int k = 1; k < 8; ++k) slice[k] = (x >> k) | (uint64_t{history} << (64 - k));
+  for (unsigned k = 1; k < 8; ++k) slice[k] = (x >> k) | (uint64_t{history} << (64 - k));
 
   const auto near = [&](uint8_t pattern) {
     uint64_t one = 0;
     uint64_t two = 0;
-    for (int k = 0; k < 8; ++k) {
+    for (unsigned k = 0; k < 8; ++k) {
       const uint64_t miss = slice[k] ^ (((pattern >> k) & 1u) != 0 ? ~uint64_t{0} : 0);
       two |= one & miss;
       one |= miss;

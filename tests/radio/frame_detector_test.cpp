@@ -29,7 +29,7 @@ struct Reference {
   static bool near(unsigned a, unsigned b) { return std::popcount((a ^ b) & 0xFFu) <= 1; }
 
   void bit(unsigned b, int phase, uint64_t position) {
-    s.history = static_cast<uint8_t>((s.history << 1) | b);
+    s.history = static_cast<uint8_t>((unsigned{s.history} << 1) | b);
     if (s.sync_phase != -1 && phase != s.sync_phase) return;
     const uint8_t current = s.history;
     if (s.sync_phase != -1) {

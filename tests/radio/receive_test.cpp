@@ -65,7 +65,7 @@ TEST(ReceiveChain, CleanFrameIsProcessedWithTheByteAfterIt) {
 
 TEST(ReceiveChain, FrameAtEveryBitPhaseInAnyPieces) {
   for (size_t phase = 0; phase < 8; ++phase) {
-    for (size_t piece : {1, 3, 0, 2048}) {
+    for (size_t piece : {1u, 3u, 0u, 2048u}) {
       SCOPED_TRACE(testing::Message() << "phase " << phase << ", pieces of " << piece);
       EXPECT_EQ(receive(stream_of({reference_frame}, phase), piece),
                 frame_lines(0, 41, self_generated));
