@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "app/config.hpp"
+#include "platform/net.hpp"
+#include "support/loopback_peers.hpp"
 #include "support/process.hpp"
 #include "support/tnc_process.hpp"
 
@@ -21,7 +23,8 @@ namespace {
 using namespace std::chrono_literals;
 
 std::string rigctld_config(const std::string& address, unsigned short port) {
-  return "[rigctld]\nAddress = " + address + "\nPort = " + std::to_string(port) + "\n";
+  return free_ports_config() + "[rigctld]\nAddress = " + address +
+         "\nPort = " + std::to_string(port) + "\n";
 }
 
 // A TCP listener on 127.0.0.1; `stalled` fills its accept queue so that a
@@ -82,7 +85,7 @@ TEST(StartupBinary, FolderPresentFileMissing) {
 }
 
 TEST(StartupBinary, SecondStartKeepsTheFile) {
-  const std::string own = "[radio]\nCallFrom = QQ0ABC\n";
+  const std::string own = free_ports_config() + "[radio]\nCallFrom = QQ0ABC\n";
   TncProfile profile(own);
   ChildProcess tnc = start_tnc(profile.home());
   std::this_thread::sleep_for(500ms);
@@ -92,7 +95,7 @@ TEST(StartupBinary, SecondStartKeepsTheFile) {
 }
 
 TEST(StartupBinary, EmptyAddressSkipsTheRigctldCheck) {
-  TncProfile profile("[rigctld]\nAddress =\nPort = 4532\n");
+  TncProfile profile(free_ports_config() + "[rigctld]\nAddress =\nPort = 4532\n");
   ChildProcess tnc = start_tnc(profile.home());
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(tnc.output().find("rigctld"), std::string::npos) << tnc.output();
@@ -127,19 +130,41 @@ TEST(StartupBinary, RigctldThatNeverAnswersDoesNotHangStartUp) {
 }
 
 TEST(StartupBinary, UnresolvableRigctldHostIsReportedPlain) {
-  TncProfile profile("[rigctld]\nAddress = no-such-host.invalid\nPort = 4532\n");
+  TncProfile profile(free_ports_config() +
+                     "[rigctld]\nAddress = no-such-host.invalid\nPort = 4532\n");
   ChildProcess tnc = start_tnc(profile.home());
   ASSERT_TRUE(tnc.wait_for_output("\ngetaddrinfo failed with error: ", 8000)) << tnc.output();
 }
 
-TEST(StartupBinary, UnwritableProfileKeepsDefaultsAndRuns) {
-  TncProfile profile;
-  const std::string missing = profile.home() + "/no/such/dir";
-  ChildProcess tnc = start_tnc(missing);
-  ASSERT_TRUE(tnc.wait_for_output("Can't load 'config.ini'\n", 5000)) << tnc.output();
-  EXPECT_NE(tnc.output().find("Cannot create folder " + missing + "/Kestrelis"),
-            std::string::npos);
-  EXPECT_EQ(tnc.wait_exit(300), -1);
+// The only test that uses the in-code ports 53010, 53011 and 53013: once with
+// a profile that cannot be written, once with a file that sets no port.
+TEST(StartupBinary, InCodeDefaultPortsWhenNoneAreSet) {
+  NetResult modem = udp_bind("127.0.0.1", 53011, 0);
+  ASSERT_EQ(modem.failed_at, NetStep::none) << "port 53011 is taken";
+  TncProfile unwritable;
+  TncProfile no_ports("[radio]\nCallFrom = QQ0ABC\n[rigctld]\nAddress =\n");
+  const std::string missing = unwritable.home() + "/no/such/dir";
+  for (const std::string& home : {missing, no_ports.home()}) {
+    SCOPED_TRACE(home);
+    ChildProcess tnc = start_tnc(home);
+    ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio on UDP 127.0.0.1:53010\r\n", 5000))
+        << tnc.output();
+    ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client on TCP 127.0.0.1:53013\n", 5000))
+        << tnc.output();
+    if (home == missing) {
+      EXPECT_NE(tnc.output().find("Cannot create folder " + missing + "/Kestrelis"),
+                std::string::npos);
+      EXPECT_NE(tnc.output().find("Can't load 'config.ini'\n"), std::string::npos);
+    }
+    // An uplink command reaches the modem at 127.0.0.1:53011.
+    KissClient gui(53013, 5000);
+    ASSERT_TRUE(gui.connected());
+    gui.send_frame("cmd:list");
+    ASSERT_TRUE(wait_readable(modem.socket.fd(), 5000));
+    std::vector<uint8_t> datagram(1024);
+    EXPECT_EQ(datagram_receive(modem.socket.fd(), datagram), 50 + 48);
+    EXPECT_EQ(tnc.wait_exit(100), -1);  // still running
+  }
 }
 
 TEST(StartupBinary, HelpAndVersionExitZero) {
@@ -156,7 +181,7 @@ TEST(StartupBinary, HelpAndVersionExitZero) {
 }
 
 TEST(StartupBinary, IdleUsesNoCpuAndSigtermEndsIt) {
-  TncProfile profile("[rigctld]\nAddress =\n");
+  TncProfile profile(free_ports_config() + "[rigctld]\nAddress =\n");
   ChildProcess tnc = start_tnc(profile.home());
   std::this_thread::sleep_for(500ms);
   long before = cpu_ticks(tnc.pid());

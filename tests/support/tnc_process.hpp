@@ -19,6 +19,10 @@ class TncProfile {
   TempDir dir_;
 };
 
+// "[modem]" and "[KISS]" sections that put all three ports of the TNC on
+// ports that were free a moment ago, so that tests can run side by side.
+std::string free_ports_config();
+
 // Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
 
