@@ -34,7 +34,7 @@ test-asan:
 # The tests in which more than one thread runs, under ThreadSanitizer.
 test-tsan:
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DKESTRELIS_SANITIZE=thread -DKESTRELIS_TOOLS=OFF $(CMAKE_FLAGS) >/dev/null
+	  -DKESTRELIS_SANITIZE=thread $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-tsan -j $(JOBS) --target kestrelis_tests
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  build-tsan/kestrelis_tests --gtest_filter='$(TSAN_TESTS)'
