@@ -1,0 +1,152 @@
+#include "platform/kiss_io.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+extern char** environ;
+
+int standard_input_fd() { return STDIN_FILENO; }
+
+void error_write(std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+ReadyPair wait_either_readable(int first_fd, int second_fd, int timeout_ms) {
+  std::array<pollfd, 2> p{pollfd{first_fd, POLLIN, 0}, pollfd{second_fd, POLLIN, 0}};
+  ReadyPair ready;
+  // poll() skips entries with a negative descriptor.
+  if (::poll(p.data(), p.size(), timeout_ms) > 0) {
+    ready.first = first_fd >= 0 && p[0].revents != 0;
+    ready.second = second_fd >= 0 && p[1].revents != 0;
+  }
+  return ready;
+}
+
+long read_some(int fd, std::span<uint8_t> buffer) {
+  for (;;) {
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+  }
+}
+
+int append_to_file(const std::string& path, std::string_view text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int error = 0;
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+namespace {
+
+// Reads `path` until its end, or until `stop_at_newline` finds a line end or
+// `limit` bytes are read.
+std::optional<std::string> read_file(const std::string& path, bool stop_at_newline, size_t limit) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  std::array<char, 65536> chunk{};
+  for (;;) {
+    ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    text.append(chunk.data(), static_cast<size_t>(n));
+    if (text.size() >= limit) break;
+    if (stop_at_newline && text.find('\n') != std::string::npos) break;
+  }
+  ::close(fd);
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> read_whole_file(const std::string& path) {
+  return read_file(path, false, std::string::npos);
+}
+
+std::optional<std::string> read_first_line(const std::string& path) {
+  auto text = read_file(path, true, 65536);
+  if (!text) return std::nullopt;
+  size_t end = text->find('\n');
+  if (end != std::string::npos) text->resize(end);
+  if (!text->empty() && text->back() == '\r') text->pop_back();
+  return text;
+}
+
+bool is_directory(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+bool file_has_content(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 && s.st_size > 0;
+}
+
+ProgramRun run_program(const std::vector<std::string>& argv, std::string_view input) {
+  ProgramRun run;
+  ::signal(SIGPIPE, SIG_IGN);
+  std::array<int, 2> pipe_fds{};
+  if (::pipe2(pipe_fds.data(), O_CLOEXEC) != 0) {
+    run.error = errno;
+    return run;
+  }
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (std::string& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], STDIN_FILENO);
+  pid_t pid = -1;
+  int error = ::posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipe_fds[0]);
+  if (error != 0) {
+    ::close(pipe_fds[1]);
+    run.error = error;
+    return run;
+  }
+  run.started = true;
+  while (!input.empty()) {
+    ssize_t n = ::write(pipe_fds[1], input.data(), input.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;  // the child stopped reading; its exit status tells why
+    input.remove_prefix(static_cast<size_t>(n));
+  }
+  ::close(pipe_fds[1]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+  return run;
+}

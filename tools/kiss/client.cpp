@@ -1,0 +1,306 @@
+#include "kiss/client.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <utility>
+
+#include "app/console_log.hpp"
+#include "common/kiss_reader.hpp"
+#include "gui/kiss.hpp"
+#include "kiss/display.hpp"
+#include "kiss/record_files.hpp"
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
+#include "platform/kiss_io.hpp"
+#include "platform/net.hpp"
+
+const char* const kiss_client_usage =
+    "usage: kestrelis-kiss [OPTION]...\n"
+    "       kestrelis-kiss plot FILE FIELD... [-o OUT.png]\n"
+    "\n"
+    "Terminal client for the GUI port of kestrelis-tnc: shows the TNC's text lines,\n"
+    "telemetry records and digipeater packets, and sends each line typed on standard\n"
+    "input (a command such as cmd:list, or a request such as\n"
+    "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message) as one KISS frame.\n"
+    "\n"
+    "  --host HOST          TNC host (default 127.0.0.1)\n"
+    "  --port PORT          TNC KISS_Port (default 53013)\n"
+    "  --send LINE          send LINE once connected; may be given several times\n"
+    "  --no-stdin           do not read standard input\n"
+    "  --exit-after SECONDS end after SECONDS (decimals allowed); without it the\n"
+    "                       client ends when standard input ends and all is sent\n"
+    "  --jsonl FILE         append every telemetry record to FILE as one JSON line\n"
+    "  --csv-dir DIR        append every record to DIR/sat<S>_v<V>.csv\n"
+    "  --help               show this text\n"
+    "  --version            show the version\n"
+    "\n"
+    "plot draws the chosen FIELDs of a JSON Lines or CSV file over record time to a\n"
+    "PNG with gnuplot (default OUT: FILE with .png for its extension).\n"
+    "\n"
+    "Exit status: 0; 1 when lines were left unsent or a file cannot be used;\n"
+    "2 for wrong arguments.\n";
+
+namespace {
+
+constexpr int retry_interval_ms = 1000;
+constexpr int connect_timeout_ms = 1000;
+constexpr int send_timeout_ms = 10000;
+constexpr size_t max_line_bytes = kiss_frame_capacity - 1;
+constexpr size_t max_frame_bytes = 65536;  // the TNC's largest frame is about 3000 bytes
+
+enum class LinkState { unknown, up, down };
+
+struct Client {
+  ClientOptions options;
+  std::string endpoint;
+  Socket link;
+  LinkState state = LinkState::unknown;
+  int64_t next_connect_ms = 0;
+  KissReader reader;
+  bool skipping_frame = false;  // a frame outgrew max_frame_bytes; dropped up to its FEND
+  std::deque<std::string> pending;
+  LineSplitter input;
+  bool input_open = true;
+  RecordFiles files;
+};
+
+int64_t now_utc_ms() { return now_seconds() * 1000 + now_millisecond_field(); }
+
+std::string printable(std::string_view text) {
+  return printable_text({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+}
+
+void link_down(Client& c, const std::string& message) {
+  c.link.close();
+  if (c.state != LinkState::down) console_text("LINK " + message + "\n");
+  c.state = LinkState::down;
+  c.next_connect_ms = monotonic_ms() + retry_interval_ms;
+}
+
+void try_connect(Client& c) {
+  NetResult r = tcp_connect(c.options.host.c_str(), c.options.port.c_str(), connect_timeout_ms);
+  if (r.failed_at != NetStep::none) {
+    std::string reason = r.failed_at == NetStep::resolve ? "cannot resolve the host"
+                                                         : error_text(r.error);
+    link_down(c, "no TNC at " + c.endpoint + " (" + reason + "); retrying every second");
+    return;
+  }
+  if (set_send_timeout(r.socket.fd(), send_timeout_ms) != 0) {
+    link_down(c, "cannot use the connection to " + c.endpoint + "; retrying every second");
+    return;
+  }
+  c.link = std::move(r.socket);
+  c.reader = KissReader{};
+  c.skipping_frame = false;
+  c.state = LinkState::up;
+  console_text("LINK connected to " + c.endpoint + "\n");
+}
+
+void show_frame(Client& c, std::span<const uint8_t> data) {
+  console_text(describe_frame(data));
+  if (c.files.jsonl_path.empty() && c.files.csv_dir.empty()) return;
+  auto text = telemetry_text(data);
+  auto record = text ? parse_json_object(*text) : std::nullopt;
+  if (record) console_text(write_record(c.files, *record, now_utc_ms()));
+}
+
+void receive(Client& c) {
+  std::array<uint8_t, 4096> buffer{};
+  long n = stream_receive(c.link.fd(), buffer);
+  if (n == 0) {
+    link_down(c, "connection to " + c.endpoint + " closed by the TNC; reconnecting every second");
+    return;
+  }
+  if (n < 0) {
+    link_down(c, "connection to " + c.endpoint + " lost (" + error_text(last_socket_error()) +
+                     "); reconnecting every second");
+    return;
+  }
+  for (uint8_t b : std::span(buffer).first(static_cast<size_t>(n))) {
+    bool complete = kiss_read_byte(c.reader, b);
+    if (c.skipping_frame) {
+      c.reader.frame.clear();
+      if (b == FEND) c.skipping_frame = false;
+    } else if (complete) {
+      show_frame(c, std::span<const uint8_t>(c.reader.frame).subspan(1));
+    } else if (c.reader.frame.size() > max_frame_bytes) {
+      console_print("FRAME dropped: longer than %zu bytes\n", max_frame_bytes);
+      c.reader.frame.clear();
+      c.skipping_frame = true;
+    }
+  }
+}
+
+void queue_line(Client& c, std::string line) {
+  std::string refusal = line_refusal(line);
+  if (!refusal.empty()) {
+    if (!line.empty()) console_text("NOT SENT " + refusal + "\n");
+    return;
+  }
+  if (c.state != LinkState::up) {
+    console_text("QUEUED " + printable(line) + " (sent when the TNC is reachable)\n");
+  }
+  c.pending.push_back(std::move(line));
+}
+
+void send_pending(Client& c) {
+  while (c.link.valid() && !c.pending.empty()) {
+    const std::string& line = c.pending.front();
+    std::vector<uint8_t> frame =
+        kiss_encode({reinterpret_cast<const uint8_t*>(line.data()), line.size()});
+    int error = send_all(c.link.fd(), frame);
+    if (error != 0) {
+      // The TNC starts every connection with a fresh deframer, so the whole
+      // line goes again on the next one.
+      link_down(c, "connection to " + c.endpoint + " lost (" + error_text(error) +
+                       "); reconnecting every second");
+      return;
+    }
+    console_text("SENT " + printable(line) + "\n");
+    c.pending.pop_front();
+  }
+}
+
+void read_input(Client& c) {
+  std::array<uint8_t, 4096> buffer{};
+  long n = read_some(standard_input_fd(), buffer);
+  if (n <= 0) {
+    c.input_open = false;
+    if (!c.input.partial.empty()) queue_line(c, std::exchange(c.input.partial, {}));
+    return;
+  }
+  for (std::string& line : split_input_lines(c.input, std::span(buffer).first(static_cast<size_t>(n)))) {
+    queue_line(c, std::move(line));
+  }
+}
+
+int wait_time_ms(const Client& c, std::optional<int64_t> deadline_ms) {
+  int64_t now = monotonic_ms();
+  int64_t wait = retry_interval_ms;
+  if (!c.link.valid()) wait = std::min(wait, c.next_connect_ms - now);
+  if (deadline_ms) wait = std::min(wait, *deadline_ms - now);
+  return static_cast<int>(std::max<int64_t>(wait, 0));
+}
+
+}  // namespace
+
+ClientArgs parse_client_args(std::span<const std::string_view> args) {
+  ClientArgs parsed;
+  ClientOptions& o = parsed.options;
+  for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
+    std::string_view a = args[i];
+    bool takes_value = a == "--host" || a == "--port" || a == "--send" || a == "--exit-after" ||
+                       a == "--jsonl" || a == "--csv-dir";
+    if (takes_value && i + 1 >= args.size()) {
+      parsed.error = std::string(a) + " needs a value";
+      break;
+    }
+    std::string value = takes_value ? std::string(args[++i]) : std::string();
+    if (a == "--help" || a == "-h") {
+      parsed.help = true;
+    } else if (a == "--version") {
+      parsed.version = true;
+    } else if (a == "--no-stdin") {
+      o.read_stdin = false;
+    } else if (a == "--host") {
+      o.host = value;
+    } else if (a == "--port") {
+      char* end = nullptr;
+      long port = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || port < 1 || port > 65535) {
+        parsed.error = "--port takes a number from 1 to 65535, not \"" + value + "\"";
+      }
+      o.port = value;
+    } else if (a == "--send") {
+      o.send_lines.push_back(value);
+    } else if (a == "--exit-after") {
+      char* end = nullptr;
+      double seconds = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0 ||
+          seconds > 1e9) {
+        parsed.error = "--exit-after takes a number of seconds, not \"" + value + "\"";
+      }
+      o.exit_after_ms = std::llround(seconds * 1000);
+    } else if (a == "--jsonl") {
+      o.jsonl_path = value;
+    } else if (a == "--csv-dir") {
+      o.csv_dir = value;
+    } else {
+      parsed.error = "unknown option \"" + std::string(a) + "\"";
+    }
+  }
+  return parsed;
+}
+
+std::vector<std::string> split_input_lines(LineSplitter& s, std::span<const uint8_t> bytes) {
+  std::vector<std::string> lines;
+  for (uint8_t b : bytes) {
+    if (b != '\n') {
+      s.partial += static_cast<char>(b);
+      continue;
+    }
+    if (!s.partial.empty() && s.partial.back() == '\r') s.partial.pop_back();
+    lines.push_back(std::exchange(s.partial, {}));
+  }
+  return lines;
+}
+
+std::string line_refusal(std::string_view line) {
+  if (line.empty()) return "an empty line";
+  if (line.size() <= max_line_bytes) return {};
+  return std::to_string(line.size()) + " bytes: the TNC takes lines of at most " +
+         std::to_string(max_line_bytes) + " bytes";
+}
+
+int run_client(const ClientOptions& options) {
+  Client c;
+  c.options = options;
+  c.endpoint = options.host + ":" + options.port;
+  c.files.jsonl_path = options.jsonl_path;
+  c.files.csv_dir = options.csv_dir;
+  c.input_open = options.read_stdin;
+  for (const std::string& line : options.send_lines) queue_line(c, line);
+  std::optional<int64_t> deadline_ms;
+  if (options.exit_after_ms) deadline_ms = monotonic_ms() + *options.exit_after_ms;
+
+  for (;;) {
+    if (deadline_ms && monotonic_ms() >= *deadline_ms) break;
+    if (options.read_stdin && !deadline_ms && !c.input_open && c.pending.empty()) break;
+    if (!c.link.valid() && monotonic_ms() >= c.next_connect_ms) try_connect(c);
+    send_pending(c);
+    ReadyPair ready = wait_either_readable(c.link.valid() ? c.link.fd() : -1,
+                                           c.input_open ? standard_input_fd() : -1,
+                                           wait_time_ms(c, deadline_ms));
+    if (ready.first) receive(c);
+    if (ready.second) read_input(c);
+  }
+  if (c.pending.empty()) return 0;
+  console_print("NOT SENT %zu lines: the TNC was not reachable\n", c.pending.size());
+  return 1;
+}
+
+int client_command(std::span<const std::string_view> args) {
+  ClientArgs parsed = parse_client_args(args);
+  if (!parsed.error.empty()) {
+    error_write("kestrelis-kiss: " + parsed.error + "\n(kestrelis-kiss --help lists the options)\n");
+    return 2;
+  }
+  if (parsed.help) {
+    console_text(kiss_client_usage);
+    return 0;
+  }
+  if (parsed.version) {
+    console_text("kestrelis-kiss " KESTRELIS_VERSION "\n");
+    return 0;
+  }
+  const std::string& dir = parsed.options.csv_dir;
+  if (!dir.empty() && !is_directory(dir)) {
+    int error = make_directory(dir);
+    if (error != 0) {
+      error_write("kestrelis-kiss: cannot create " + dir + ": " + error_text(error) + "\n");
+      return 1;
+    }
+  }
+  return run_client(parsed.options);
+}

@@ -1,0 +1,13 @@
+// kestrelis-kiss: the operator's terminal client for the TNC's GUI port.
+
+#include <string_view>
+#include <vector>
+
+#include "kiss/client.hpp"
+#include "kiss/plot.hpp"
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "plot") return plot_command(std::span(args).subspan(1));
+  return client_command(args);
+}

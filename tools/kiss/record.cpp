@@ -1,0 +1,166 @@
+#include "kiss/record.hpp"
+
+#include <array>
+#include <cstdio>
+
+#include "platform/clock.hpp"
+
+namespace {
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool is_hex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+void skip_space(std::string_view text, size_t& at) {
+  while (at < text.size() && is_space(text[at])) ++at;
+}
+
+// Reads the string that opens at `at` (a double quote) and leaves `at` behind
+// its closing quote; none when it is not a well-formed JSON string.
+std::optional<std::string> read_string(std::string_view text, size_t& at) {
+  if (at >= text.size() || text[at] != '"') return std::nullopt;
+  size_t start = ++at;
+  while (at < text.size()) {
+    char c = text[at];
+    if (c == '"') return std::string(text.substr(start, at++ - start));
+    if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+    if (c == '\\') {
+      if (++at >= text.size()) return std::nullopt;
+      char e = text[at];
+      if (e == 'u') {
+        if (at + 4 >= text.size()) return std::nullopt;
+        for (size_t i = 1; i <= 4; ++i) {
+          if (!is_hex(text[at + i])) return std::nullopt;
+        }
+        at += 4;
+      } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
+        return std::nullopt;
+      }
+    }
+    ++at;
+  }
+  return std::nullopt;
+}
+
+// A run of 1 to 18 decimal digits and nothing else.
+std::optional<int64_t> parse_digits(std::string_view text) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+std::optional<int64_t> parse_unix_seconds(std::string_view text) {
+  size_t dot = text.find('.');
+  auto seconds = parse_digits(text.substr(0, dot));
+  if (!seconds || *seconds > int64_t{1} << 40) return std::nullopt;
+  int64_t ms = *seconds * 1000;
+  if (dot == std::string_view::npos) return ms;
+  std::string_view fraction = text.substr(dot + 1);
+  if (fraction.empty()) return std::nullopt;
+  for (char c : fraction) {
+    if (c < '0' || c > '9') return std::nullopt;
+  }
+  int64_t micros = 0;
+  for (size_t i = 0; i < 6; ++i) micros = micros * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+  return ms + (micros + 500) / 1000;
+}
+
+std::optional<JsonObject> parse_json_object(std::string_view text) {
+  JsonObject object;
+  size_t at = 0;
+  skip_space(text, at);
+  if (at >= text.size() || text[at++] != '{') return std::nullopt;
+  skip_space(text, at);
+  if (at < text.size() && text[at] == '}') {
+    ++at;
+  } else {
+    for (;;) {
+      auto key = read_string(text, at);
+      skip_space(text, at);
+      if (!key || at >= text.size() || text[at++] != ':') return std::nullopt;
+      skip_space(text, at);
+      auto value = read_string(text, at);
+      if (!value || find_member(object, *key) != nullptr) return std::nullopt;
+      object.push_back({std::move(*key), std::move(*value)});
+      skip_space(text, at);
+      if (at >= text.size()) return std::nullopt;
+      char c = text[at++];
+      if (c == '}') break;
+      if (c != ',') return std::nullopt;
+      skip_space(text, at);
+    }
+  }
+  skip_space(text, at);
+  if (at != text.size()) return std::nullopt;
+  return object;
+}
+
+const std::string* find_member(const JsonObject& object, std::string_view key) {
+  for (const JsonMember& m : object) {
+    if (m.key == key) return &m.value;
+  }
+  return nullptr;
+}
+
+std::optional<std::string_view> telemetry_text(std::span<const uint8_t> data) {
+  if (data.size() < 3 || data[0] != 0x64 || data[1] != 0xC4 || data[2] != 0x03) {
+    return std::nullopt;
+  }
+  return std::string_view(reinterpret_cast<const char*>(data.data()) + 3, data.size() - 3);
+}
+
+RecordInfo record_info(const JsonObject& object) {
+  RecordInfo info;
+  if (const std::string* id = find_member(object, "tlm_id")) {
+    auto word = parse_digits(*id);
+    if (word && *word <= 0xFFFF) info.word = split_telemetry_word(static_cast<uint16_t>(*word));
+  }
+  const std::string* seconds = find_member(object, "unix_s");
+  const std::string* millis = find_member(object, "unix_only_ms");
+  auto s = seconds ? parse_digits(*seconds) : std::nullopt;
+  auto ms = millis ? parse_digits(*millis) : std::optional<int64_t>(0);
+  if (s && ms && *s <= 0xFFFFFFFF && *ms <= 0xFFFF) {
+    info.time_ms = *s * 1000 + *ms;
+  } else if (const std::string* unix_time = find_member(object, "UNIX")) {
+    info.time_ms = parse_unix_seconds(*unix_time);
+  }
+  return info;
+}
+
+const char* record_kind(const TelemetryWord& word) {
+  return word.tlm_type == 2 ? "beacon" : "telemetry";
+}
+
+namespace {
+
+std::string format_time(int64_t ms, const char* format) {
+  int64_t seconds = ms / 1000;
+  CalendarFields t = utc_fields(seconds);
+  std::array<char, 64> text{};
+  std::snprintf(text.data(), text.size(), format, t.year, t.month, t.day, t.hour, t.minute,
+                t.second, static_cast<int>(ms % 1000));
+  return text.data();
+}
+
+}  // namespace
+
+std::string format_utc(int64_t ms) { return format_time(ms, "%04d-%02d-%02d %02d:%02d:%02d.%03d"); }
+
+std::string format_iso_utc(int64_t ms) {
+  return format_time(ms, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
+}
+
+std::string format_unix_seconds(int64_t ms) {
+  std::array<char, 32> text{};
+  std::snprintf(text.data(), text.size(), "%lld.%03d", static_cast<long long>(ms / 1000),
+                static_cast<int>(ms % 1000));
+  return text.data();
+}

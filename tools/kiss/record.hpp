@@ -1,0 +1,57 @@
+#pragma once
+// A telemetry record as the TNC sends it to the GUI: the bytes 0x64 0xC4 0x03
+// and a flat JSON object of string values, and what the client reads from it.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "telemetry/telemetry.hpp"
+
+// One member of a flat JSON object. Key and value are the text between the
+// quotes as it stands, escapes kept (checked, not decoded).
+struct JsonMember {
+  std::string key;
+  std::string value;
+};
+using JsonObject = std::vector<JsonMember>;
+
+// Parses one JSON object whose values are all strings ({} included), with
+// optional white space between the tokens. None when the text is anything
+// else: other value types, nesting, a bad escape, a raw control character,
+// a key given twice, or text after the closing brace.
+[[nodiscard]] std::optional<JsonObject> parse_json_object(std::string_view text);
+
+// The value of `key`, or null when the object has no such member.
+[[nodiscard]] const std::string* find_member(const JsonObject& object, std::string_view key);
+
+// The JSON text of a record frame (the bytes behind 0x64 0xC4 0x03), or none
+// when `data` does not begin with those three bytes.
+[[nodiscard]] std::optional<std::string_view> telemetry_text(std::span<const uint8_t> data);
+
+// "seconds[.fraction]" (as UNIX holds it) in milliseconds, rounded to the
+// nearest millisecond; none for any other text.
+[[nodiscard]] std::optional<int64_t> parse_unix_seconds(std::string_view text);
+
+// What the client reads from a record's members for display and file names.
+struct RecordInfo {
+  std::optional<TelemetryWord> word;  // from `tlm_id`, when it is a number below 65536
+  std::optional<int64_t> time_ms;     // record time: unix_s and unix_only_ms, else UNIX
+};
+
+[[nodiscard]] RecordInfo record_info(const JsonObject& object);
+
+// "beacon" for tlm_type 2, "telemetry" otherwise.
+[[nodiscard]] const char* record_kind(const TelemetryWord& word);
+
+// "YYYY-MM-DD hh:mm:ss.mmm" of `ms` milliseconds since 1970-01-01 UTC.
+[[nodiscard]] std::string format_utc(int64_t ms);
+
+// "YYYY-MM-DDThh:mm:ss.mmmZ", the same time in ISO 8601 form.
+[[nodiscard]] std::string format_iso_utc(int64_t ms);
+
+// "seconds.mmm" of `ms` milliseconds since 1970-01-01 UTC.
+[[nodiscard]] std::string format_unix_seconds(int64_t ms);

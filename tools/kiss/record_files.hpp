@@ -1,0 +1,54 @@
+#pragma once
+// Telemetry records kept on disk: every record as one line of a JSON Lines
+// file, and every record in the CSV file of its layout (sat1_v5.csv, ...).
+//
+// JSON line: the client's own members, named with a leading underscore so
+// that they cannot meet a record's keys, then the record's members as
+// received:
+//   {"_received":"2026-12-05T14:03:07.412Z","_received_unix":"1796565787.412",
+//    "_satellite":"1","_version":"5","_kind":"beacon","tlm_id":"4138",...}
+// (_satellite, _version and _kind only when the record has a tlm_id.)
+//
+// CSV: a header row when the file is new, then one row per record; the
+// column "_received" (as in the JSON line) and then the record's members in
+// their order. A record whose columns differ from the header of its layout's
+// file goes to the first of sat1_v5_alt1.csv, sat1_v5_alt2.csv, ... that is
+// new or has exactly its columns, so that no file ever mixes two headers.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kiss/record.hpp"
+
+// The JSON line of `object` received at `received_ms` (ms since 1970 UTC),
+// ending in "\n".
+[[nodiscard]] std::string jsonl_line(const JsonObject& object, int64_t received_ms);
+
+// One CSV row of `cells` ending in "\r\n"; a cell holding a comma, a double
+// quote or a line end is quoted, its quotes doubled.
+[[nodiscard]] std::string csv_line(std::span<const std::string> cells);
+
+// The cells of one CSV row, quotes removed; none when a quoted cell is not
+// closed. Takes a line without its line end.
+[[nodiscard]] std::optional<std::vector<std::string>> csv_cells(std::string_view line);
+
+// "sat1_v5": the CSV file name of a record's layout without ".csv".
+[[nodiscard]] std::string csv_layout_name(const TelemetryWord& word);
+
+// Where records are written; an empty path or folder writes nothing there.
+struct RecordFiles {
+  std::string jsonl_path;
+  std::string csv_dir;
+  std::vector<std::string> reported;  // notes already printed, each printed once
+};
+
+// Appends `object` to the JSON Lines file and to its CSV file. Returns the
+// console lines to print about it (failures, a record sent to another CSV
+// file because of its columns), each distinct line only the first time.
+// A record without tlm_id has no layout and goes to the JSON Lines file only.
+[[nodiscard]] std::string write_record(RecordFiles& files, const JsonObject& object,
+                                       int64_t received_ms);
