@@ -81,8 +81,8 @@ void link_down(Client& c, const std::string& message) {
 void try_connect(Client& c) {
   NetResult r = tcp_connect(c.options.host.c_str(), c.options.port.c_str(), connect_timeout_ms);
   if (r.failed_at != NetStep::none) {
-    std::string reason = r.failed_at == NetStep::resolve ? "cannot resolve the host"
-                                                         : error_text(r.error);
+    std::string reason =
+        r.failed_at == NetStep::resolve ? "cannot resolve the host" : error_text(r.error);
     link_down(c, "no TNC at " + c.endpoint + " (" + reason + "); retrying every second");
     return;
   }
@@ -170,7 +170,8 @@ void read_input(Client& c) {
     if (!c.input.partial.empty()) queue_line(c, std::exchange(c.input.partial, {}));
     return;
   }
-  for (std::string& line : split_input_lines(c.input, std::span(buffer).first(static_cast<size_t>(n)))) {
+  for (std::string& line :
+       split_input_lines(c.input, std::span(buffer).first(static_cast<size_t>(n)))) {
     queue_line(c, std::move(line));
   }
 }
@@ -269,9 +270,9 @@ int run_client(const ClientOptions& options) {
     if (options.read_stdin && !deadline_ms && !c.input_open && c.pending.empty()) break;
     if (!c.link.valid() && monotonic_ms() >= c.next_connect_ms) try_connect(c);
     send_pending(c);
-    ReadyPair ready = wait_either_readable(c.link.valid() ? c.link.fd() : -1,
-                                           c.input_open ? standard_input_fd() : -1,
-                                           wait_time_ms(c, deadline_ms));
+    ReadyPair ready =
+        wait_either_readable(c.link.valid() ? c.link.fd() : -1,
+                             c.input_open ? standard_input_fd() : -1, wait_time_ms(c, deadline_ms));
     if (ready.first) receive(c);
     if (ready.second) read_input(c);
   }
@@ -283,7 +284,8 @@ int run_client(const ClientOptions& options) {
 int client_command(std::span<const std::string_view> args) {
   ClientArgs parsed = parse_client_args(args);
   if (!parsed.error.empty()) {
-    error_write("kestrelis-kiss: " + parsed.error + "\n(kestrelis-kiss --help lists the options)\n");
+    error_write("kestrelis-kiss: " + parsed.error +
+                "\n(kestrelis-kiss --help lists the options)\n");
     return 2;
   }
   if (parsed.help) {

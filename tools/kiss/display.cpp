@@ -68,10 +68,10 @@ std::string describe_record(const JsonObject& object) {
     append_format(out, "sat=%u v=%u %s", info.word->tlm_sat, info.word->tlm_version,
                   record_kind(*info.word));
   } else {
-    out += "sat=? v=? record without tlm_id";
+    out += "sat=? v=? record";
   }
-  out += info.time_ms ? " " + format_utc(*info.time_ms) + " UTC" : " time unknown";
-  append_format(out, ", %zu fields\n", object.size());
+  out += info.time_ms ? ", " + format_utc(*info.time_ms) + " UTC" : ", time unknown";
+  append_format(out, ", %zu field%s\n", object.size(), object.size() == 1 ? "" : "s");
 
   std::vector<std::string> cells;
   size_t width = 0;

@@ -2,7 +2,7 @@
 // The operator's view of what the TNC sends to the GUI. Every line begins
 // with a word that says what it is, so that scripts can pick lines out:
 //   TEXT [05/12 14:03:07.412] Received: Beacon 05/12 14:03:06.250
-//   TELEMETRY sat=1 v=5 beacon 2026-12-05 14:03:06.250 UTC, 64 fields
+//   TELEMETRY sat=1 v=5 beacon, 2026-12-05 14:03:06.250 UTC, 64 fields
 //     tlm_id=4138       unix_only_ms=250   ...
 //   PACKET 5 bytes
 //     0000  48 65 6c 6c 6f                                    |Hello|

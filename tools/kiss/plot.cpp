@@ -104,13 +104,16 @@ PlotInput read_plot_input(std::string_view file_text, std::span<const std::strin
       continue;
     }
     PlotRow row{*time_ms, {}};
+    bool any_value = false;
     for (size_t f = 0; f < fields.size(); ++f) {
       const std::string* value = find_member(*record, fields[f]);
       row.values.push_back(value ? parse_number(*value) : std::nullopt);
       present[f] = present[f] || value != nullptr;
       numeric[f] = numeric[f] || row.values.back().has_value();
+      any_value = any_value || row.values.back().has_value();
     }
-    input.rows.push_back(std::move(row));
+    // A record without any of the fields would only stretch the time axis.
+    if (any_value) input.rows.push_back(std::move(row));
   }
   for (size_t f = 0; f < fields.size() && input.error.empty(); ++f) {
     if (!present[f]) {
@@ -129,8 +132,12 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
                            const std::string& title, const std::string& png_path) {
   std::string script =
       "set terminal pngcairo size 1200,700 noenhanced\n"
-      "set output " + gnuplot_quoted(png_path) + "\n"
-      "set title " + gnuplot_quoted(title) + "\n"
+      "set output " +
+      gnuplot_quoted(png_path) +
+      "\n"
+      "set title " +
+      gnuplot_quoted(title) +
+      "\n"
       "set xdata time\n"
       "set format x \"%d/%m\\n%H:%M:%S\"\n"
       "set xlabel 'record time (UTC)'\n"
@@ -149,8 +156,8 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
   script += "EOD\nplot ";
   for (size_t f = 0; f < fields.size(); ++f) {
     if (f > 0) script += ", \\\n     ";
-    script += "$records using ($1):($" + std::to_string(f + 2) +
-              ") with linespoints title " + gnuplot_quoted(fields[f]);
+    script += "$records using ($1):($" + std::to_string(f + 2) + ") with linespoints title " +
+              gnuplot_quoted(fields[f]);
   }
   return script + "\n";
 }
@@ -203,7 +210,8 @@ int plot_command(std::span<const std::string_view> args) {
     return 1;
   }
   console_print("PLOT %s: %zu records", png_path.c_str(), input.rows.size());
-  if (input.skipped > 0) console_print(", %zu lines without a record or time skipped", input.skipped);
+  if (input.skipped > 0)
+    console_print(", %zu lines without a record or time skipped", input.skipped);
   console_text("\n");
   return 0;
 }

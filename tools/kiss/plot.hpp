@@ -18,7 +18,7 @@ struct PlotRow {
 };
 
 struct PlotInput {
-  std::vector<PlotRow> rows;  // in time order
+  std::vector<PlotRow> rows;  // in time order; records with none of the fields left out
   std::string error;          // why nothing can be plotted; empty when rows are usable
   size_t skipped = 0;         // lines that are no record, or records without a time
 };

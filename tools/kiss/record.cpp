@@ -69,7 +69,8 @@ std::optional<int64_t> parse_unix_seconds(std::string_view text) {
     if (c < '0' || c > '9') return std::nullopt;
   }
   int64_t micros = 0;
-  for (size_t i = 0; i < 6; ++i) micros = micros * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+  for (size_t i = 0; i < 6; ++i)
+    micros = micros * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
   return ms + (micros + 500) / 1000;
 }
 

@@ -41,8 +41,8 @@ std::string write_csv(RecordFiles& files, const JsonObject& object, const Teleme
   std::string layout = csv_layout_name(word);
   std::string first_path = files.csv_dir + "/" + layout + ".csv";
   for (int n = 0; n <= max_alternative_files; ++n) {
-    std::string path = n == 0 ? first_path
-                              : files.csv_dir + "/" + layout + "_alt" + std::to_string(n) + ".csv";
+    std::string path =
+        n == 0 ? first_path : files.csv_dir + "/" + layout + "_alt" + std::to_string(n) + ".csv";
     bool is_new = !file_has_content(path);
     if (!is_new && read_first_line(path) != header_text) continue;
     int error = append_to_file(path, (is_new ? header_line : "") + csv_line(row));

@@ -1,0 +1,120 @@
+// The real kestrelis-kiss against a stand-in TNC on a loopback port.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "common/kiss_reader.hpp"
+#include "gui/kiss.hpp"
+#include "kiss/client.hpp"
+#include "platform/net.hpp"
+#include "support/process.hpp"
+
+namespace {
+
+std::vector<uint8_t> frame_of(std::string_view data) {
+  return kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()});
+}
+
+Socket accept_within(int listener, int timeout_ms) {
+  return wait_readable(listener, timeout_ms) ? tcp_accept(listener) : Socket();
+}
+
+TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
+  NetResult server = tcp_listen("127.0.0.1", 0);
+  ASSERT_EQ(server.failed_at, NetStep::none);
+  std::string port = std::to_string(local_port(server.socket.fd()));
+  ChildProcess client({KESTRELIS_KISS_PATH, "--port", port, "--no-stdin", "--exit-after", "20",
+                       "--send", "cmd:list", "--send", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi"},
+                      {});
+
+  Socket tnc = accept_within(server.socket.fd(), 5000);
+  ASSERT_TRUE(tnc.valid());
+  for (const char* data : {"P[05/12 14:03:07.412] Received: hello", "PHi",
+                           "d\xC4\x03{\"tlm_id\":\"4138\",\"unix_s\":\"0\"}"}) {
+    ASSERT_EQ(send_all(tnc.fd(), frame_of(data)), 0);
+  }
+  KissReader reader;
+  std::vector<std::string> lines;
+  ASSERT_EQ(set_receive_timeout(tnc.fd(), 5000), 0);
+  while (lines.size() < 2) {
+    std::array<uint8_t, 256> buffer{};
+    long n = stream_receive(tnc.fd(), buffer);
+    ASSERT_GT(n, 0);
+    kiss_read(reader, std::span(buffer).first(static_cast<size_t>(n)),
+              [&](std::span<const uint8_t> d) { lines.emplace_back(d.begin(), d.end()); });
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"cmd:list", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi"}));
+  EXPECT_TRUE(
+      client.wait_for_output("TELEMETRY sat=1 v=5 beacon, 1970-01-01 00:00:00.000 UTC", 5000));
+  tnc.close();
+  Socket again = accept_within(server.socket.fd(), 5000);
+  EXPECT_TRUE(again.valid());
+  EXPECT_TRUE(client.wait_for_output(
+      "closed by the TNC; reconnecting every second\nLINK connected to 127.0.0.1:" + port, 5000));
+  client.stop(SIGTERM, 5000);
+  const std::string expected = "LINK connected to 127.0.0.1:" + port +
+                               "\n"
+                               "SENT cmd:list\n"
+                               "SENT QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi\n"
+                               "TEXT [05/12 14:03:07.412] Received: hello\n"
+                               "PACKET 2 bytes\n";
+  EXPECT_NE(client.output().find(expected), std::string::npos) << client.output();
+}
+
+TEST(KissClientLoopback, WithoutTncEndsAfterItsTimeWithLinesUnsent) {
+  std::string port = std::to_string(free_tcp_port());
+  ChildProcess client(
+      {KESTRELIS_KISS_PATH, "--port", port, "--no-stdin", "--exit-after", "0.3", "--send", "x"},
+      {});
+  int status = client.wait_exit(5000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(client.output(),
+            "QUEUED x (sent when the TNC is reachable)\nLINK no TNC at 127.0.0.1:" + port +
+                " (Connection refused); retrying every second\n"
+                "NOT SENT 1 lines: the TNC was not reachable\n");
+}
+
+TEST(KissClientArgs, OptionsAndTheirErrors) {
+  struct Case {
+    const char* name;
+    std::vector<std::string_view> args;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"defaults", {}, true},
+      {"all",
+       {"--host", "::1", "--port", "1", "--send", "a", "--send", "b", "--no-stdin", "--exit-after",
+        "1.5", "--jsonl", "f", "--csv-dir", "d"},
+       true},
+      {"port zero", {"--port", "0"}, false},
+      {"port not a number", {"--port", "53013x"}, false},
+      {"negative time", {"--exit-after", "-1"}, false},
+      {"missing value", {"--send"}, false},
+      {"unknown option", {"--colour"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parse_client_args(c.args).error.empty(), c.ok);
+  }
+  ClientOptions o = parse_client_args(cases[1].args).options;
+  EXPECT_EQ(o.send_lines, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(o.exit_after_ms, 1500);
+  EXPECT_FALSE(o.read_stdin);
+  EXPECT_EQ(ClientOptions{}.port, "53013");
+}
+
+TEST(KissClientArgs, InputLinesAndWhatIsNotSent) {
+  LineSplitter s;
+  EXPECT_EQ(split_input_lines(s, std::vector<uint8_t>{'a', '\r', '\n', 'b'}),
+            std::vector<std::string>{"a"});
+  EXPECT_EQ(split_input_lines(s, std::vector<uint8_t>{'c', '\n', '\n'}),
+            (std::vector<std::string>{"bc", ""}));
+  EXPECT_NE(line_refusal(""), "");
+  EXPECT_EQ(line_refusal(std::string(199, 'x')), "");
+  EXPECT_NE(line_refusal(std::string(200, 'x')), "");
+}
+
+}  // namespace

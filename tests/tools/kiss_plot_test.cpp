@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include "kiss/plot.hpp"
+#include "platform/kiss_io.hpp"
+#include "support/process.hpp"
+
+namespace {
+
+const std::string jsonl =
+    R"({"_received_unix":"5.000","tlm_id":"4138","UNIX":"20.500000","eps_vbatt":"8100"})"
+    "\n"
+    R"({"_received_unix":"6.000","tlm_id":"4138","unix_s":"10","unix_only_ms":"250","eps_vbatt":"8200","t":"-3"})"
+    "\n"
+    "not a record\n"
+    R"({"_received_unix":"7.000","eps_vbatt":"x","t":"4"})"
+    "\n"
+    R"({"_received_unix":"8.000","other":"1"})"
+    "\n";
+
+const std::string csv =
+    "_received,tlm_id,unix_only_ms,unix_s,eps_vbatt,UNIX\r\n"
+    "2023-11-14T22:13:20.250Z,4138,0,30,7900,30.000000\r\n"
+    "2023-11-14T22:13:21.250Z,4138,0,31,\"7950\",31.000000\r\n"
+    "2023-11-14T22:13:22.250Z,cut short\r\n";
+
+TEST(KissPlot, ReadsJsonLinesAndCsvInTimeOrder) {
+  const std::vector<std::string> fields = {"eps_vbatt", "t"};
+  PlotInput in = read_plot_input(jsonl, fields);
+  ASSERT_EQ(in.error, "");
+  EXPECT_EQ(in.skipped, 1u);
+  ASSERT_EQ(in.rows.size(), 3u);
+  // UNIX first, then unix_s and unix_only_ms, then the receive time.
+  EXPECT_EQ(in.rows[0].time_ms, 7000);
+  EXPECT_EQ(in.rows[0].values, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
+  EXPECT_EQ(in.rows[1].time_ms, 10250);
+  EXPECT_EQ(in.rows[1].values, (std::vector<std::optional<double>>{8200.0, -3.0}));
+  EXPECT_EQ(in.rows[2].time_ms, 20500);
+
+  PlotInput from_csv = read_plot_input(csv, std::vector<std::string>{"eps_vbatt"});
+  ASSERT_EQ(from_csv.error, "");
+  EXPECT_EQ(from_csv.skipped, 1u);
+  ASSERT_EQ(from_csv.rows.size(), 2u);
+  EXPECT_EQ(from_csv.rows[1].time_ms, 31000);
+  EXPECT_EQ(from_csv.rows[1].values[0], 7950.0);
+}
+
+TEST(KissPlot, RefusesFieldsItCannotDraw) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string field;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"absent field", jsonl, "eps_vboost_0", "no record has the field \"eps_vboost_0\""},
+      {"never a number", R"({"UNIX":"1.0","a":"x"})", "a", "the field \"a\" never holds a number"},
+      {"empty file", "", "a", "no record has the field \"a\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(read_plot_input(c.text, std::vector<std::string>{c.field}).error, c.error);
+  }
+}
+
+TEST(KissPlot, ScriptCarriesTheDataAndOneLinePerField) {
+  const std::vector<std::string> fields = {"eps_vbatt", "it's"};
+  const std::vector<PlotRow> rows = {{10250, {8200.0, std::nullopt}}, {20500, {8100.5, -3.0}}};
+  std::string script = gnuplot_script(rows, fields, "r.jsonl", "/tmp/o'k.png");
+  EXPECT_NE(script.find("set output '/tmp/o''k.png'\n"), std::string::npos);
+  EXPECT_NE(script.find("$records << EOD\n10.250 8200 NaN\n20.500 8100.5 -3\nEOD\n"),
+            std::string::npos);
+  EXPECT_NE(script.find("using ($1):($2) with linespoints title 'eps_vbatt'"), std::string::npos);
+  EXPECT_NE(script.find("using ($1):($3) with linespoints title 'it''s'"), std::string::npos);
+}
+
+TEST(KissPlotLoopback, GnuplotWritesThePng) {
+  TempDir dir;
+  std::string png = dir.path() + "/out.png";
+  const std::vector<std::string> fields = {"eps_vbatt"};
+  PlotInput in = read_plot_input(jsonl, fields);
+  ProgramRun run = run_program({"gnuplot"}, gnuplot_script(in.rows, fields, "test", png));
+  if (!run.started) GTEST_SKIP() << "gnuplot is not installed";
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
+  EXPECT_FALSE(run_program({"kestrelis-no-such-program"}, "").started);
+}
+
+}  // namespace

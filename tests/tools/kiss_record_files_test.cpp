@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "kiss/record_files.hpp"
+#include "support/process.hpp"
+
+namespace {
+
+constexpr int64_t received = 1700000000250;  // 2023-11-14 22:13:20.250 UTC
+
+JsonObject object(const char* json) { return parse_json_object(json).value(); }
+
+TEST(KissRecordFiles, JsonLineHasOwnMembersThenTheRecord) {
+  EXPECT_EQ(jsonl_line(object(R"({"tlm_id":"4138","UNIX":"1.500000"})"), received),
+            R"({"_received":"2023-11-14T22:13:20.250Z","_received_unix":"1700000000.250",)"
+            R"("_satellite":"1","_version":"5","_kind":"beacon","tlm_id":"4138","UNIX":"1.500000"})"
+            "\n");
+  EXPECT_EQ(jsonl_line(object("{}"), 0),
+            R"({"_received":"1970-01-01T00:00:00.000Z","_received_unix":"0.000"})"
+            "\n");
+  // A record member of the same name wins; the line stays valid JSON.
+  auto line = jsonl_line(object(R"({"_kind":"x"})"), 0);
+  EXPECT_TRUE(parse_json_object(line.substr(0, line.size() - 1)));
+}
+
+TEST(KissRecordFiles, CsvCellsQuoteAndReadBack) {
+  const std::vector<std::string> cells = {"plain", "a,b", "say \"hi\"", "", "line\nend"};
+  std::string line = csv_line(cells);
+  EXPECT_EQ(line, "plain,\"a,b\",\"say \"\"hi\"\"\",,\"line\nend\"\r\n");
+  EXPECT_EQ(csv_cells(line.substr(0, line.size() - 2)), cells);
+  EXPECT_FALSE(csv_cells("a,\"b"));
+}
+
+TEST(KissRecordFiles, CsvPerLayoutHeaderOnceAndOtherColumnsApart) {
+  TempDir dir;
+  RecordFiles files{dir.path() + "/records.jsonl", dir.path(), {}};
+  const char* v5 = R"({"tlm_id":"4138","a":"1"})";
+  EXPECT_EQ(write_record(files, object(v5), received), "");
+  EXPECT_EQ(write_record(files, object(v5), received + 1000), "");
+  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"12313","b":"2"})"), received), "");
+  // Same layout, other columns: never into sat1_v5.csv; said once.
+  std::string note = write_record(files, object(R"({"tlm_id":"4138","c":"3"})"), received);
+  EXPECT_NE(note.find("sat1_v5_alt1.csv"), std::string::npos);
+  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"4138","c":"4"})"), received), "");
+  EXPECT_NE(write_record(files, object("{}"), received), "");  // no layout: JSON Lines only
+
+  EXPECT_EQ(read_file(dir.path() + "/sat1_v5.csv"),
+            "_received,tlm_id,a\r\n"
+            "2023-11-14T22:13:20.250Z,4138,1\r\n"
+            "2023-11-14T22:13:21.250Z,4138,1\r\n");
+  EXPECT_EQ(read_file(dir.path() + "/sat3_v3.csv"),
+            "_received,tlm_id,b\r\n2023-11-14T22:13:20.250Z,12313,2\r\n");
+  EXPECT_EQ(read_file(dir.path() + "/sat1_v5_alt1.csv"),
+            "_received,tlm_id,c\r\n"
+            "2023-11-14T22:13:20.250Z,4138,3\r\n"
+            "2023-11-14T22:13:20.250Z,4138,4\r\n");
+  std::string jsonl = read_file(files.jsonl_path);
+  EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 6);
+
+  // A folder that cannot be written is reported, once.
+  RecordFiles missing{"", dir.path() + "/no/such", {}};
+  EXPECT_NE(write_record(missing, object(v5), received), "");
+  EXPECT_EQ(write_record(missing, object(v5), received), "");
+}
+
+}  // namespace

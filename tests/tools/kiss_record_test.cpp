@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "kiss/display.hpp"
+#include "kiss/record.hpp"
+#include "support/gui_capture.hpp"
+
+namespace {
+
+TEST(KissJsonObject, AcceptsFlatObjectsOfStringsOnly) {
+  struct Case {
+    const char* name;
+    const char* text;
+    bool accepted;
+    size_t members;
+  };
+  const Case cases[] = {
+      {"tnc form", R"({"tlm_id":"4138","UNIX":"1700000000.250000"})", true, 2},
+      {"empty", "{}", true, 0},
+      {"white space", " {\n \"a\" : \"1\" ,\t\"b\":\"\" }\r\n", true, 2},
+      {"escapes", R"({"a":"x\"y\\z\u00e9\n"})", true, 1},
+      {"number value", R"({"a":1})", false, 0},
+      {"nested", R"({"a":{"b":"1"}})", false, 0},
+      {"array", R"({"a":["1"]})", false, 0},
+      {"trailing comma", R"({"a":"1",})", false, 0},
+      {"missing colon", R"({"a" "1"})", false, 0},
+      {"unclosed string", R"({"a":"1})", false, 0},
+      {"unclosed object", R"({"a":"1")", false, 0},
+      {"bad escape", R"({"a":"\q"})", false, 0},
+      {"short unicode escape", R"({"a":"\u12"})", false, 0},
+      {"raw control character", "{\"a\":\"1\t2\"}", false, 0},
+      {"duplicate key", R"({"a":"1","a":"2"})", false, 0},
+      {"text after the object", R"({"a":"1"}x)", false, 0},
+      {"empty text", "", false, 0},
+      {"not an object", R"("a")", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto object = parse_json_object(c.text);
+    ASSERT_EQ(object.has_value(), c.accepted);
+    if (object) {
+      EXPECT_EQ(object->size(), c.members);
+    }
+  }
+  auto object = parse_json_object(R"({"a":"x\"y"})");
+  ASSERT_TRUE(object);
+  EXPECT_EQ((*object)[0].value, R"(x\"y)");  // kept as it stands between the quotes
+}
+
+TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
+  struct Case {
+    const char* name;
+    const char* json;
+    int sat, version, type;  // -1: no tlm_id
+    const char* kind;
+    const char* time;  // "" : none
+  };
+  const Case cases[] = {
+      {"beacon of satellite 1 version 5",
+       R"({"tlm_id":"4138","unix_only_ms":"250","unix_s":"1700000000"})", 1, 5, 2, "beacon",
+       "2023-11-14 22:13:20.250"},
+      {"all six fields", R"({"tlm_id":"4660"})", 1, 6, 4, "telemetry", ""},
+      {"milliseconds carry", R"({"tlm_id":"12313","unix_only_ms":"1500","unix_s":"0"})", 3, 3, 1,
+       "telemetry", "1970-01-01 00:00:01.500"},
+      {"largest unix_s", R"({"unix_only_ms":"0","unix_s":"4294967295"})", -1, 0, 0, "",
+       "2106-02-07 06:28:15.000"},
+      {"UNIX alone", R"({"UNIX":"1700000000.250000"})", -1, 0, 0, "", "2023-11-14 22:13:20.250"},
+      {"tlm_id too large", R"({"tlm_id":"65536"})", -1, 0, 0, "", ""},
+      {"tlm_id not a number", R"({"tlm_id":"-1"})", -1, 0, 0, "", ""},
+      {"bad UNIX", R"({"UNIX":"12.x"})", -1, 0, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto object = parse_json_object(c.json);
+    ASSERT_TRUE(object);
+    RecordInfo info = record_info(*object);
+    ASSERT_EQ(info.word.has_value(), c.sat >= 0);
+    if (info.word) {
+      EXPECT_EQ(info.word->tlm_sat, c.sat);
+      EXPECT_EQ(info.word->tlm_version, c.version);
+      EXPECT_EQ(info.word->tlm_type, c.type);
+      EXPECT_STREQ(record_kind(*info.word), c.kind);
+    }
+    EXPECT_EQ(info.time_ms ? format_utc(*info.time_ms) : "", c.time);
+  }
+}
+
+// The record as the TNC's own decoder sends it to the GUI.
+TEST(KissRecordInfo, ReadsTheTncsTelemetryFrame) {
+  std::vector<uint8_t> payload(140, 0);
+  const uint8_t head[] = {0x10, 0x2A, 0x00, 0xFA, 0x65, 0x53, 0xF1, 0x00, 0, 0, 0x10, 0x04};
+  std::copy(std::begin(head), std::end(head), payload.begin());
+  OutputCapture capture;
+  decode_telemetry(payload, split_telemetry_word(0x102A));
+  auto frames = capture.gui_frames();
+  ASSERT_EQ(frames.size(), 2u);
+  auto text = telemetry_text(frames[1]);
+  ASSERT_TRUE(text);
+  auto object = parse_json_object(*text);
+  ASSERT_TRUE(object);
+  ASSERT_EQ(object->size(), 64u);
+  EXPECT_EQ(*find_member(*object, "eps_vboost_0"), "4100");
+  EXPECT_EQ(object->back().key, "UNIX");
+  EXPECT_EQ(object->back().value, "1700000000.250000");
+  std::string shown = describe_record(*object);
+  EXPECT_EQ(shown.substr(0, shown.find('\n')),
+            "TELEMETRY sat=1 v=5 beacon, 2023-11-14 22:13:20.250 UTC, 64 fields");
+  EXPECT_NE(shown.find("  tlm_id=4138 "), std::string::npos);
+}
+
+}  // namespace
