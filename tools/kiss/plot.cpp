@@ -130,14 +130,10 @@ PlotInput read_plot_input(std::string_view file_text, std::span<const std::strin
 
 std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::string> fields,
                            const std::string& title, const std::string& png_path) {
-  std::string script =
-      "set terminal pngcairo size 1200,700 noenhanced\n"
-      "set output " +
-      gnuplot_quoted(png_path) +
-      "\n"
-      "set title " +
-      gnuplot_quoted(title) +
-      "\n"
+  std::string script = "set terminal pngcairo size 1200,700 noenhanced\n";
+  script += "set output " + gnuplot_quoted(png_path) + "\n";
+  script += "set title " + gnuplot_quoted(title) + "\n";
+  script +=
       "set xdata time\n"
       "set format x \"%d/%m\\n%H:%M:%S\"\n"
       "set xlabel 'record time (UTC)'\n"

@@ -5,7 +5,7 @@
 // JSON line: the client's own members, named with a leading underscore so
 // that they cannot meet a record's keys, then the record's members as
 // received:
-//   {"_received":"2026-12-05T14:03:07.412Z","_received_unix":"1796565787.412",
+//   {"_received":"2026-12-05T14:03:07.412Z","_received_unix":"1796479387.412",
 //    "_satellite":"1","_version":"5","_kind":"beacon","tlm_id":"4138",...}
 // (_satellite, _version and _kind only when the record has a tlm_id.)
 //
