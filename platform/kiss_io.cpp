@@ -121,6 +121,7 @@ ProgramRun run_program(const std::vector<std::string>& argv, std::string_view in
   }
   std::vector<std::string> args = argv;
   std::vector<char*> argp;
+  argp.reserve(args.size() + 1);
   for (std::string& a : args) argp.push_back(a.data());
   argp.push_back(nullptr);
 

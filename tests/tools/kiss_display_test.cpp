@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,26 @@ TEST(KissDisplay, LongDumpsAreCut) {
   std::string shown = describe_frame(data);
   EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1 + 512 / 16 + 1);
   EXPECT_NE(shown.find("  ... 1488 more bytes\n"), std::string::npos);
+}
+
+// Whatever another TNC version sends, the client shows something and goes on.
+TEST(KissDisplay, RandomFramesNeverFail) {
+  const uint32_t seed = 20261206;
+  std::mt19937 random(seed);
+  const std::string heads[] = {"", "P", "P[", "d\xC4\x03", "d\xC4\x03{\"a\":\""};
+  const std::string_view tokens = "{}\":,\\u0a9 x";
+  for (int i = 0; i < 3000; ++i) {
+    std::string data = heads[random() % std::size(heads)];
+    size_t length = random() % 300;
+    for (size_t j = 0; j < length; ++j) data += tokens[random() % tokens.size()];
+    if (!data.empty() && random() % 4 == 0) {
+      size_t k = random() % data.size();
+      data[k] = static_cast<char>(data[k] ^ 0x80);
+    }
+    std::string shown = describe_frame(bytes(data));
+    ASSERT_FALSE(shown.empty()) << "seed " << seed << " frame " << i;
+    ASSERT_EQ(shown.back(), '\n') << "seed " << seed << " frame " << i;
+  }
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ std::string describe_record(const JsonObject& object) {
   append_format(out, ", %zu field%s\n", object.size(), object.size() == 1 ? "" : "s");
 
   std::vector<std::string> cells;
-  size_t width = 0;
+  size_t width = 2;  // a cell and the two spaces after it
   for (const JsonMember& m : object) {
     cells.push_back(printable_text(as_bytes(m.key)) + "=" + printable_text(as_bytes(m.value)));
     width = std::max(width, cells.back().size() + 2);
