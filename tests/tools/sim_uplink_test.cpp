@@ -1,0 +1,143 @@
+// Uplink datagrams as the TNC sends them, decoded by the simulator.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "packet/csp.hpp"
+#include "radio/bytes.hpp"
+#include "radio/frame.hpp"
+#include "radio/reed_solomon.hpp"
+#include "sim/simulator.hpp"
+#include "sim/uplink.hpp"
+#include "support/gui_capture.hpp"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message";
+const Bytes request_payload = [] {
+  Bytes p(request.begin(), request.end());
+  p.push_back(0);
+  return p;
+}();
+// Digipeater request: destination 1, destination port 14, source port 30.
+constexpr std::array<uint8_t, 4> request_header = {0xB2, 0x13, 0x9E, 0x00};
+
+Bytes datagram(size_t preamble, const Bytes& frame, size_t postamble) {
+  Bytes d(preamble, 0xAA);
+  d.insert(d.end(), frame.begin(), frame.end());
+  d.insert(d.end(), postamble, 0xAA);
+  return d;
+}
+
+// A frame like build_frame's, but with `crc` in place of the CRC over header and payload.
+Bytes frame_with_crc(const Bytes& payload, uint32_t crc) {
+  Bytes word(request_header.begin(), request_header.end());
+  word.insert(word.end(), payload.begin(), payload.end());
+  word.resize(word.size() + 4 + 32);
+  store_be32(std::span(word).subspan(word.size() - 36).first<4>(), crc);
+  const int pad = 223 - static_cast<int>(word.size() - 32);
+  EXPECT_TRUE(rs_encode(*rs_init(pad), word, std::span(word).last<32>(), pad));
+  apply_randomizer(word);
+  Bytes frame(frame_prefix_size);
+  make_frame_prefix(std::span(frame).first<frame_prefix_size>(), static_cast<unsigned>(word.size()));
+  frame.insert(frame.end(), word.begin(), word.end());
+  return frame;
+}
+
+TEST(SimUplink, DecodesTheTncsDatagrams) {
+  const Bytes built = build_frame(request_header, request_payload);
+  Bytes damaged16 = built, damaged17 = built;
+  for (size_t i = 0; i < 17; ++i) {
+    if (i < 16) damaged16[frame_prefix_size + 3 * i] ^= 0x5A;
+    damaged17[frame_prefix_size + 3 * i] ^= 0x5A;
+  }
+  Bytes body(request_header.begin(), request_header.end());
+  body.insert(body.end(), request_payload.begin(), request_payload.end());
+  const struct {
+    const char* name;
+    Bytes frame;
+    size_t preamble, postamble;
+    UplinkCheck check;
+    int corrected;
+  } cases[] = {
+      {"clean, preamble 50, postamble 20", built, 50, 20, UplinkCheck::good, 0},
+      {"frame alone", built, 0, 0, UplinkCheck::good, 0},
+      {"16 damaged bytes", damaged16, 50, 0, UplinkCheck::good, 16},
+      {"17 damaged bytes", damaged17, 50, 0, UplinkCheck::uncorrectable, -1},
+      {"CRC over the payload alone", frame_with_crc(request_payload, crc32c(request_payload)), 8,
+       8, UplinkCheck::crc_payload, 0},
+      {"CRC wrong", frame_with_crc(request_payload, crc32c(body) ^ 1), 8, 8,
+       UplinkCheck::crc_error, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto frames = decode_uplink_datagram(datagram(c.preamble, c.frame, c.postamble));
+    ASSERT_EQ(frames.size(), 1u);
+    const UplinkFrame& f = frames[0];
+    EXPECT_EQ(f.preamble, c.preamble);
+    EXPECT_EQ(f.postamble, c.postamble);
+    EXPECT_TRUE(f.idle_bytes_ok);
+    EXPECT_EQ(f.codeword_length, request_payload.size() + 40);
+    EXPECT_EQ(f.check, c.check);
+    EXPECT_EQ(f.corrected, c.corrected);
+    if (c.check == UplinkCheck::uncorrectable) continue;
+    EXPECT_EQ(f.header.priority, 2);
+    EXPECT_EQ(f.header.source, ground_station_address);
+    EXPECT_EQ(f.header.destination, satellite_address);
+    EXPECT_EQ(f.header.destination_port, digipeater_port);
+    EXPECT_EQ(f.header.source_port, 30);
+    EXPECT_EQ(f.header.flags, 0);
+    EXPECT_EQ(f.payload, request_payload);
+  }
+}
+
+TEST(SimUplink, TwoFramesTruncatedFramesAndNoise) {
+  const Bytes list = build_frame(std::array<uint8_t, 4>{0xB2, 0x13, 0x8E, 0x00}, Bytes{0x4C});
+  Bytes two = datagram(10, list, 5);
+  const Bytes second = datagram(0, list, 3);
+  two.insert(two.end(), second.begin(), second.end());
+  const auto frames = decode_uplink_datagram(two);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].preamble, 10u);
+  EXPECT_EQ(frames[0].postamble, 5u);
+  EXPECT_EQ(frames[1].preamble, 5u);  // the bytes between two frames count for both
+  EXPECT_EQ(frames[1].postamble, 3u);
+  for (const auto& f : frames) EXPECT_EQ(f.payload, Bytes{0x4C});
+
+  const auto cut = decode_uplink_datagram(datagram(50, Bytes(list.begin(), list.end() - 1), 0));
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_EQ(cut[0].check, UplinkCheck::incomplete);
+  EXPECT_TRUE(decode_uplink_datagram(Bytes(300, 0xAA)).empty());
+}
+
+TEST(SimUplink, RequestIsStoredAndItsRelayQueued) {
+  OutputCapture capture;
+  SimOptions options;
+  options.time_scale = 4;
+  SimState s = make_sim_state(options, 0);
+  const Bytes later = [] {
+    const std::string line = "QQ0DEF>QQ0XYZ, Kestrelis, STORE=8 later";
+    Bytes p(line.begin(), line.end());
+    p.push_back(0);
+    return p;
+  }();
+  handle_uplink_datagram(s, datagram(50, build_frame(request_header, request_payload), 20), 1000);
+  handle_uplink_datagram(s, datagram(50, build_frame(request_header, later), 20), 1000);
+  EXPECT_TRUE(s.queue.empty());
+  queue_due_relays(s, 1000);
+  ASSERT_EQ(s.queue.size(), 1u);
+  const std::string first(s.queue[0].payload.begin() + 2, s.queue[0].payload.end());
+  EXPECT_EQ(first, "QQ0ABC>QQ0XYZ: message");
+  queue_due_relays(s, 2999);  // 8 satellite seconds are 2 s at time scale 4
+  EXPECT_EQ(s.queue.size(), 1u);
+  queue_due_relays(s, 3000);
+  ASSERT_EQ(s.queue.size(), 2u);
+  EXPECT_EQ(s.queue[1].header.destination_port, digipeater_message_port);
+  EXPECT_EQ(s.counters.uplink_frames, 2u);
+}
+
+}  // namespace

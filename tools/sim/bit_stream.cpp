@@ -1,0 +1,95 @@
+#include "sim/bit_stream.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "radio/frame.hpp"
+
+uint64_t next_random(SimRandom& r) {
+  uint64_t z = (r.state += 0x9E3779B97F4A7C15ULL);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
+double random_unit(SimRandom& r) { return static_cast<double>(next_random(r) >> 11) * 0x1.0p-53; }
+
+uint32_t random_below(SimRandom& r, uint32_t n) {
+  return n == 0 ? 0 : static_cast<uint32_t>(next_random(r) % n);
+}
+
+namespace {
+
+void append_byte(DownlinkStream& s, uint8_t b) {
+  if (s.partial_bits == 0) {
+    s.pending.push_back(b);
+    return;
+  }
+  s.pending.push_back(static_cast<uint8_t>(s.partial | (b >> s.partial_bits)));
+  s.partial = static_cast<uint8_t>(b << (8 - s.partial_bits));
+}
+
+// Appends the `count` (0 ... 8) high bits of `b`.
+void append_high_bits(DownlinkStream& s, uint8_t b, int count) {
+  if (count == 8) {
+    append_byte(s, b);
+    return;
+  }
+  const auto bits = static_cast<uint8_t>(b & ~(0xFF >> count));
+  s.partial = static_cast<uint8_t>(s.partial | (bits >> s.partial_bits));
+  s.partial_bits += count;
+  if (s.partial_bits >= 8) {
+    s.pending.push_back(s.partial);
+    s.partial_bits -= 8;
+    s.partial = static_cast<uint8_t>(bits << (count - s.partial_bits));
+  }
+}
+
+// Bits between flips at rate p: geometrically distributed.
+size_t bits_to_next_flip(SimRandom& r, double p) {
+  const double gap = std::floor(std::log1p(-random_unit(r)) / std::log1p(-p));
+  return gap > 1e9 ? size_t{1'000'000'000} : static_cast<size_t>(gap);
+}
+
+}  // namespace
+
+void append_idle(DownlinkStream& s, size_t bits) {
+  while (bits > 0) {
+    uint64_t word = next_random(s.random);
+    for (int i = 0; i < 8 && bits > 0; ++i, word >>= 8) {
+      const int count = static_cast<int>(std::min<size_t>(bits, 8));
+      append_high_bits(s, static_cast<uint8_t>(word), count);
+      bits -= static_cast<size_t>(count);
+    }
+  }
+}
+
+PlantedFrame append_frame(DownlinkStream& s, std::span<const uint8_t> frame) {
+  PlantedFrame planted;
+  planted.phase = s.bit_offset == random_bit_offset ? static_cast<int>(random_below(s.random, 8))
+                                                    : s.bit_offset;
+  append_idle(s, 16 + random_below(s.random, 56));
+  append_idle(s, static_cast<size_t>((planted.phase - s.partial_bits + 8) % 8));
+
+  std::vector<uint8_t> sent(frame.begin(), frame.end());
+  if (s.bit_error_rate > 0 && sent.size() > frame_prefix_size) {
+    const size_t codeword_bits = (sent.size() - frame_prefix_size) * 8;
+    std::vector<bool> hit(sent.size() - frame_prefix_size);
+    for (size_t bit = bits_to_next_flip(s.random, s.bit_error_rate); bit < codeword_bits;
+         bit += 1 + bits_to_next_flip(s.random, s.bit_error_rate)) {
+      sent[frame_prefix_size + bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
+      hit[bit / 8] = true;
+      ++planted.bit_errors;
+    }
+    planted.byte_errors = static_cast<int>(std::count(hit.begin(), hit.end(), true));
+  }
+  for (uint8_t b : sent) append_byte(s, b);
+  return planted;
+}
+
+std::vector<uint8_t> take_stream_bytes(DownlinkStream& s, size_t count) {
+  const auto n = static_cast<std::ptrdiff_t>(std::min(count, s.pending.size()));
+  std::vector<uint8_t> bytes(s.pending.begin(), s.pending.begin() + n);
+  s.pending.erase(s.pending.begin(), s.pending.begin() + n);
+  return bytes;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The downlink as the modem would deliver it: a continuous bit stream, most
+// significant bit first, of random idle noise with frames planted in it at a
+// chosen bit phase, their codewords hit by random bit errors.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// A small, fast, seeded generator (splitmix64): the same seed gives the same stream.
+struct SimRandom {
+  uint64_t state = 1;
+};
+
+[[nodiscard]] uint64_t next_random(SimRandom& r);
+// A value in [0, 1).
+[[nodiscard]] double random_unit(SimRandom& r);
+// A value in [0, n); 0 when n is 0.
+[[nodiscard]] uint32_t random_below(SimRandom& r, uint32_t n);
+
+constexpr int random_bit_offset = -1;
+
+// The stream being built. `pending` holds the finished bytes not yet taken;
+// the last `partial_bits` bits (0 ... 7) wait, high bits first, in `partial`.
+struct DownlinkStream {
+  SimRandom random;
+  int bit_offset = random_bit_offset;  // phase 0-7 of each frame's first bit, or random per frame
+  double bit_error_rate = 0;           // per codeword bit; 0 to 0.5
+  std::vector<uint8_t> pending;
+  uint8_t partial = 0;
+  int partial_bits = 0;
+};
+
+// What became of one planted frame.
+struct PlantedFrame {
+  int phase = 0;        // bit phase of the first sync bit within a stream byte
+  int bit_errors = 0;   // bits flipped in the codeword
+  int byte_errors = 0;  // codeword bytes with at least one flipped bit
+};
+
+// Appends `bits` random bits.
+void append_idle(DownlinkStream& s, size_t bits);
+
+// Appends 16 to 79 bits of noise, then `frame` (sync word, length field,
+// codeword) starting at the stream's bit phase. Bits of the codeword (from
+// byte 7 on) are flipped at the stream's bit error rate; the sync word and
+// the length field are sent clean.
+PlantedFrame append_frame(DownlinkStream& s, std::span<const uint8_t> frame);
+
+// Removes and returns up to `count` finished bytes from the front.
+[[nodiscard]] std::vector<uint8_t> take_stream_bytes(DownlinkStream& s, size_t count);

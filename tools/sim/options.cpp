@@ -1,0 +1,143 @@
+#include "sim/options.hpp"
+
+#include <charconv>
+#include <cmath>
+
+#include "sim/telemetry_model.hpp"
+
+namespace {
+
+template <typename T>
+std::optional<T> number(std::string_view text) {
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<double> real_in(std::string_view text, double low, double high) {
+  std::optional<double> v = number<double>(text);
+  if (!v || !std::isfinite(*v) || *v < low || *v > high) return std::nullopt;
+  return v;
+}
+
+std::optional<uint16_t> port(std::string_view text) {
+  std::optional<uint16_t> p = number<uint16_t>(text);
+  if (!p || *p == 0) return std::nullopt;
+  return p;
+}
+
+// Applies one option with its value; false when the value does not fit.
+bool apply(SimOptions& o, std::string_view name, std::string_view value) {
+  if (name == "--rx-port") {
+    auto p = port(value);
+    return p && (o.rx_port = *p, true);
+  }
+  if (name == "--tx-port") {
+    auto p = port(value);
+    return p && (o.tx_port = *p, true);
+  }
+  if (name == "--bitrate") {
+    if (value == "max" || value == "0") return o.bitrate = 0, true;
+    auto v = real_in(value, 1200, 1e9);
+    return v && (o.bitrate = *v, true);
+  }
+  if (name == "--datagram") {
+    auto v = number<size_t>(value);
+    return v && *v >= 1 && *v <= 2048 && (o.datagram_size = *v, true);
+  }
+  if (name == "--bit-offset") {
+    if (value == "random") return o.bit_offset = -1, true;
+    auto v = number<int>(value);
+    return v && *v >= 0 && *v <= 7 && (o.bit_offset = *v, true);
+  }
+  if (name == "--ber") {
+    auto v = real_in(value, 0, 0.5);
+    return v && (o.ber = *v, true);
+  }
+  if (name == "--interval") {
+    auto v = real_in(value, 0, 86400);
+    return v && (o.interval_s = *v, true);
+  }
+  if (name == "--layouts") {
+    auto v = parse_layout_list(value);
+    return v && (o.layouts = *v, true);
+  }
+  if (name == "--seed") {
+    auto v = number<uint64_t>(value);
+    return v && (o.seed = *v, true);
+  }
+  if (name == "--duration") {
+    auto v = real_in(value, 0, 1e7);
+    return v && (o.duration_s = *v, true);
+  }
+  if (name == "--time-scale") {
+    auto v = real_in(value, 1e-3, 1e6);
+    return v && (o.time_scale = *v, true);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> args,
+                                            std::string& error) {
+  SimOptions o;
+  o.layouts = *parse_layout_list("all");
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string_view name = args[i];
+    if (name == "--help" || name == "-h") {
+      o.help = true;
+      continue;
+    }
+    if (name == "--version") {
+      o.version = true;
+      continue;
+    }
+    if (name == "--quiet" || name == "-q") {
+      o.quiet = true;
+      continue;
+    }
+    std::string_view value;
+    if (const size_t eq = name.find('='); eq != std::string_view::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      error = "option " + std::string(name) + " needs a value (see --help)";
+      return std::nullopt;
+    }
+    if (!apply(o, name, value)) {
+      error = "bad option or value: " + std::string(name) + " " + std::string(value) +
+              " (see --help)";
+      return std::nullopt;
+    }
+  }
+  return o;
+}
+
+std::string sim_usage() {
+  return "Usage: kestrelis-sim [OPTION]...\n"
+         "Plays the modem and the satellite for kestrelis-tnc on 127.0.0.1: sends a\n"
+         "continuous downlink bit stream with beacons and telemetry, decodes the uplink\n"
+         "frames, and answers digipeater requests, list, count and ping.\n"
+         "\n"
+         "  --rx-port PORT     the TNC's GR_ReceivePort; the downlink goes there (53010)\n"
+         "  --tx-port PORT     the TNC's GR_TransmitPort; listens there for uplink (53011)\n"
+         "  --bitrate RATE     downlink bit/s, 1200 or more; 0 or max: as fast as possible\n"
+         "                     (1200)\n"
+         "  --datagram BYTES   stream bytes per datagram, 1 to 2048 (64)\n"
+         "  --bit-offset N     bit phase 0-7 at which every frame starts, or random (random)\n"
+         "  --ber RATE         bit error rate in the codewords, 0 to 0.5 (0)\n"
+         "  --interval SEC     seconds between telemetry records; 0: none (5)\n"
+         "  --layouts LIST     all, or SAT.VERSION list: 1.5,1.6,1.7,1.8,1.9,3.1,3.2,3.3,3.11\n"
+         "                     (all); sent in turn, beacons one round, telemetry the next\n"
+         "  --seed N           seed of the noise, bit phases and errors (1)\n"
+         "  --duration SEC     stop after SEC seconds; 0: run until Ctrl-C (0)\n"
+         "  --time-scale F     the satellite's clock runs F times faster: a STORE delay of\n"
+         "                     n seconds takes n/F seconds (1)\n"
+         "  --quiet, -q        no line for each telemetry frame sent\n"
+         "  --help, -h         this text\n"
+         "  --version          the version\n";
+}
