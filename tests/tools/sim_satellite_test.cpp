@@ -16,7 +16,9 @@ Bytes text(std::string_view s, bool zero = false) {
   return b;
 }
 
-std::string text_of(const Bytes& b, size_t from = 0) { return {b.begin() + static_cast<long>(from), b.end()}; }
+std::string text_of(const Bytes& b, size_t from = 0) {
+  return {b.begin() + static_cast<long>(from), b.end()};
+}
 
 constexpr CspHeader digipeater{.destination = 1, .destination_port = 14, .source_port = 30};
 constexpr CspHeader command{.destination = 1, .destination_port = 14, .source_port = 14};
@@ -49,15 +51,16 @@ TEST(SimSatellite, AnswersListCountAndPing) {
     EXPECT_EQ(r.header.destination_port, digipeater_port);
     EXPECT_EQ(text_of(r.payload), c.reply);
   }
-  EXPECT_TRUE(satellite_receive(sat, CspHeader{.destination = 1, .destination_port = 8}, text("L"), 0)
-                  .replies.empty());
+  EXPECT_TRUE(
+      satellite_receive(sat, CspHeader{.destination = 1, .destination_port = 8}, text("L"), 0)
+          .replies.empty());
 }
 
 TEST(SimSatellite, RelaysAStoredRequestAfterItsDelay) {
   Satellite sat;
   sat.time_scale = 10;
-  (void)satellite_receive(sat, digipeater, text("QQ0ABC > QQ0XYZ , Kestrelis, STORE = 30   hi there", true),
-                          5'000);
+  (void)satellite_receive(sat, digipeater,
+                          text("QQ0ABC > QQ0XYZ , Kestrelis, STORE = 30   hi there", true), 5'000);
   EXPECT_EQ(next_due_ms(sat), 8'000);
   EXPECT_TRUE(satellite_due(sat, 7'999).empty());
   const std::vector<SimPacket> relays = satellite_due(sat, 8'000);

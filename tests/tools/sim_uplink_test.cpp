@@ -9,9 +9,7 @@
 #include "radio/bytes.hpp"
 #include "radio/frame.hpp"
 #include "radio/reed_solomon.hpp"
-#include "sim/simulator.hpp"
 #include "sim/uplink.hpp"
-#include "support/gui_capture.hpp"
 
 namespace {
 
@@ -43,7 +41,8 @@ Bytes frame_with_crc(const Bytes& payload, uint32_t crc) {
   EXPECT_TRUE(rs_encode(*rs_init(pad), word, std::span(word).last<32>(), pad));
   apply_randomizer(word);
   Bytes frame(frame_prefix_size);
-  make_frame_prefix(std::span(frame).first<frame_prefix_size>(), static_cast<unsigned>(word.size()));
+  make_frame_prefix(std::span(frame).first<frame_prefix_size>(),
+                    static_cast<unsigned>(word.size()));
   frame.insert(frame.end(), word.begin(), word.end());
   return frame;
 }
@@ -68,10 +67,10 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
       {"frame alone", built, 0, 0, UplinkCheck::good, 0},
       {"16 damaged bytes", damaged16, 50, 0, UplinkCheck::good, 16},
       {"17 damaged bytes", damaged17, 50, 0, UplinkCheck::uncorrectable, -1},
-      {"CRC over the payload alone", frame_with_crc(request_payload, crc32c(request_payload)), 8,
-       8, UplinkCheck::crc_payload, 0},
-      {"CRC wrong", frame_with_crc(request_payload, crc32c(body) ^ 1), 8, 8,
-       UplinkCheck::crc_error, 0},
+      {"CRC over the payload alone", frame_with_crc(request_payload, crc32c(request_payload)), 8, 8,
+       UplinkCheck::crc_payload, 0},
+      {"CRC wrong", frame_with_crc(request_payload, crc32c(body) ^ 1), 8, 8, UplinkCheck::crc_error,
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -112,32 +111,6 @@ TEST(SimUplink, TwoFramesTruncatedFramesAndNoise) {
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(cut[0].check, UplinkCheck::incomplete);
   EXPECT_TRUE(decode_uplink_datagram(Bytes(300, 0xAA)).empty());
-}
-
-TEST(SimUplink, RequestIsStoredAndItsRelayQueued) {
-  OutputCapture capture;
-  SimOptions options;
-  options.time_scale = 4;
-  SimState s = make_sim_state(options, 0);
-  const Bytes later = [] {
-    const std::string line = "QQ0DEF>QQ0XYZ, Kestrelis, STORE=8 later";
-    Bytes p(line.begin(), line.end());
-    p.push_back(0);
-    return p;
-  }();
-  handle_uplink_datagram(s, datagram(50, build_frame(request_header, request_payload), 20), 1000);
-  handle_uplink_datagram(s, datagram(50, build_frame(request_header, later), 20), 1000);
-  EXPECT_TRUE(s.queue.empty());
-  queue_due_relays(s, 1000);
-  ASSERT_EQ(s.queue.size(), 1u);
-  const std::string first(s.queue[0].payload.begin() + 2, s.queue[0].payload.end());
-  EXPECT_EQ(first, "QQ0ABC>QQ0XYZ: message");
-  queue_due_relays(s, 2999);  // 8 satellite seconds are 2 s at time scale 4
-  EXPECT_EQ(s.queue.size(), 1u);
-  queue_due_relays(s, 3000);
-  ASSERT_EQ(s.queue.size(), 2u);
-  EXPECT_EQ(s.queue[1].header.destination_port, digipeater_message_port);
-  EXPECT_EQ(s.counters.uplink_frames, 2u);
 }
 
 }  // namespace

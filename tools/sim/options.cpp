@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "sim/bit_stream.hpp"
 #include "sim/telemetry_model.hpp"
 
 namespace {
@@ -27,54 +28,41 @@ std::optional<uint16_t> port(std::string_view text) {
   return p;
 }
 
-// Applies one option with its value; false when the value does not fit.
+template <typename T>
+std::optional<T> integer_in(std::string_view text, T low, T high) {
+  std::optional<T> v = number<T>(text);
+  if (!v || *v < low || *v > high) return std::nullopt;
+  return v;
+}
+
+// Stores `value` in `field`; false, leaving the field, when there is none.
+template <typename T>
+bool assign(T& field, std::optional<T> value) {
+  if (!value) return false;
+  field = *value;
+  return true;
+}
+
+// Applies one option with its value; false when the name is unknown or the
+// value does not fit.
 bool apply(SimOptions& o, std::string_view name, std::string_view value) {
-  if (name == "--rx-port") {
-    auto p = port(value);
-    return p && (o.rx_port = *p, true);
-  }
-  if (name == "--tx-port") {
-    auto p = port(value);
-    return p && (o.tx_port = *p, true);
-  }
+  if (name == "--rx-port") return assign(o.rx_port, port(value));
+  if (name == "--tx-port") return assign(o.tx_port, port(value));
   if (name == "--bitrate") {
-    if (value == "max" || value == "0") return o.bitrate = 0, true;
-    auto v = real_in(value, 1200, 1e9);
-    return v && (o.bitrate = *v, true);
+    return assign(o.bitrate,
+                  value == "max" || value == "0" ? std::optional(0.0) : real_in(value, 1200, 1e9));
   }
-  if (name == "--datagram") {
-    auto v = number<size_t>(value);
-    return v && *v >= 1 && *v <= 2048 && (o.datagram_size = *v, true);
-  }
+  if (name == "--datagram") return assign(o.datagram_size, integer_in<size_t>(value, 1, 2048));
   if (name == "--bit-offset") {
-    if (value == "random") return o.bit_offset = -1, true;
-    auto v = number<int>(value);
-    return v && *v >= 0 && *v <= 7 && (o.bit_offset = *v, true);
+    return assign(o.bit_offset,
+                  value == "random" ? std::optional(random_bit_offset) : integer_in(value, 0, 7));
   }
-  if (name == "--ber") {
-    auto v = real_in(value, 0, 0.5);
-    return v && (o.ber = *v, true);
-  }
-  if (name == "--interval") {
-    auto v = real_in(value, 0, 86400);
-    return v && (o.interval_s = *v, true);
-  }
-  if (name == "--layouts") {
-    auto v = parse_layout_list(value);
-    return v && (o.layouts = *v, true);
-  }
-  if (name == "--seed") {
-    auto v = number<uint64_t>(value);
-    return v && (o.seed = *v, true);
-  }
-  if (name == "--duration") {
-    auto v = real_in(value, 0, 1e7);
-    return v && (o.duration_s = *v, true);
-  }
-  if (name == "--time-scale") {
-    auto v = real_in(value, 1e-3, 1e6);
-    return v && (o.time_scale = *v, true);
-  }
+  if (name == "--ber") return assign(o.ber, real_in(value, 0, 0.5));
+  if (name == "--interval") return assign(o.interval_s, real_in(value, 0, 86400));
+  if (name == "--layouts") return assign(o.layouts, parse_layout_list(value));
+  if (name == "--seed") return assign(o.seed, number<uint64_t>(value));
+  if (name == "--duration") return assign(o.duration_s, real_in(value, 0, 1e7));
+  if (name == "--time-scale") return assign(o.time_scale, real_in(value, 1e-3, 1e6));
   return false;
 }
 
@@ -109,8 +97,8 @@ std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> ar
       return std::nullopt;
     }
     if (!apply(o, name, value)) {
-      error = "bad option or value: " + std::string(name) + " " + std::string(value) +
-              " (see --help)";
+      error =
+          "bad option or value: " + std::string(name) + " " + std::string(value) + " (see --help)";
       return std::nullopt;
     }
   }

@@ -10,18 +10,18 @@
 #include <vector>
 
 struct SimOptions {
-  uint16_t rx_port = 53010;    // the TNC's GR_ReceivePort: the downlink goes there
-  uint16_t tx_port = 53011;    // the TNC's GR_TransmitPort: the uplink arrives there
-  double bitrate = 1200;       // bit/s; 0: as fast as possible
-  size_t datagram_size = 64;   // bytes of stream per datagram, 1 to 2048
-  int bit_offset = -1;         // bit phase 0-7 of every frame; -1: random per frame
-  double ber = 0;              // bit error rate in codewords, 0 to 0.5
-  double interval_s = 5;       // between telemetry records; 0: none
-  std::vector<size_t> layouts; // indices into sim_layouts, sent in turn
+  uint16_t rx_port = 53010;     // the TNC's GR_ReceivePort: the downlink goes there
+  uint16_t tx_port = 53011;     // the TNC's GR_TransmitPort: the uplink arrives there
+  double bitrate = 1200;        // bit/s; 0: as fast as possible
+  size_t datagram_size = 64;    // bytes of stream per datagram, 1 to 2048
+  int bit_offset = -1;          // bit phase 0-7 of every frame; -1: random per frame
+  double ber = 0;               // bit error rate in codewords, 0 to 0.5
+  double interval_s = 5;        // between telemetry records; 0: none
+  std::vector<size_t> layouts;  // indices into sim_layouts, sent in turn
   uint64_t seed = 1;
-  double duration_s = 0;       // 0: until SIGINT or SIGTERM
-  double time_scale = 1;       // satellite seconds per real second, for relay delays
-  bool quiet = false;          // no line per telemetry frame
+  double duration_s = 0;  // 0: until SIGINT or SIGTERM
+  double time_scale = 1;  // satellite seconds per real second, for relay delays
+  bool quiet = false;     // no line per telemetry frame
   bool help = false;
   bool version = false;
 };

@@ -27,8 +27,10 @@ std::vector<uint8_t> bytes_of(std::string_view text) {
 
 SimPacket reply(uint8_t source_port, std::string_view text) {
   SimPacket p;
-  p.header = {.source = satellite_address, .destination = ground_station_address,
-              .destination_port = digipeater_port, .source_port = source_port};
+  p.header = {.source = satellite_address,
+              .destination = ground_station_address,
+              .destination_port = digipeater_port,
+              .source_port = source_port};
   p.payload = bytes_of(text);
   p.what = "reply port 14 " + quoted_text(p.payload);
   return p;
@@ -56,7 +58,8 @@ std::optional<DigipeaterRequest> parse_digipeater_request(std::string_view line)
   r.from = without_spaces(line.substr(0, g));
   r.to = without_spaces(line.substr(g + 1, c1 - g - 1));
   r.satellite = without_spaces(line.substr(c1 + 1, c2 - c1 - 1));
-  if (r.from.empty() || r.to.empty() || without_spaces(line.substr(c2 + 1, e - c2 - 1)) != "STORE") {
+  if (r.from.empty() || r.to.empty() ||
+      without_spaces(line.substr(c2 + 1, e - c2 - 1)) != "STORE") {
     return std::nullopt;
   }
   size_t i = line.find_first_not_of(' ', e + 1);
@@ -123,21 +126,24 @@ SatelliteAction satellite_receive(Satellite& sat, const CspHeader& header,
 }
 
 std::vector<SimPacket> satellite_due(Satellite& sat, int64_t now_ms) {
-  std::stable_sort(sat.stored.begin(), sat.stored.end(),
-                   [](const StoredMessage& a, const StoredMessage& b) { return a.due_ms < b.due_ms; });
+  std::stable_sort(
+      sat.stored.begin(), sat.stored.end(),
+      [](const StoredMessage& a, const StoredMessage& b) { return a.due_ms < b.due_ms; });
   const auto due = std::find_if(sat.stored.begin(), sat.stored.end(),
                                 [now_ms](const StoredMessage& m) { return m.due_ms > now_ms; });
   std::vector<SimPacket> relays;
   for (auto m = sat.stored.begin(); m != due; ++m) {
     SimPacket p;
-    p.header = {.source = satellite_address, .destination = relay_destination,
-                .destination_port = digipeater_message_port, .source_port = digipeater_port};
+    p.header = {.source = satellite_address,
+                .destination = relay_destination,
+                .destination_port = digipeater_message_port,
+                .source_port = digipeater_port};
     p.payload = {0x00, text_message_kind};
     const std::vector<uint8_t> text =
         bytes_of(m->request.from + ">" + m->request.to + ": " + m->request.text);
-    p.payload.insert(p.payload.end(), text.begin(),
-                     text.begin() + static_cast<std::ptrdiff_t>(
-                                        std::min(text.size(), max_payload_size - 2)));
+    p.payload.insert(
+        p.payload.end(), text.begin(),
+        text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), max_payload_size - 2)));
     p.what = "relay port 29 " + quoted_text(text);
     relays.push_back(std::move(p));
   }
@@ -147,10 +153,9 @@ std::vector<SimPacket> satellite_due(Satellite& sat, int64_t now_ms) {
 
 std::optional<int64_t> next_due_ms(const Satellite& sat) {
   if (sat.stored.empty()) return std::nullopt;
-  return std::min_element(sat.stored.begin(), sat.stored.end(),
-                          [](const StoredMessage& a, const StoredMessage& b) {
-                            return a.due_ms < b.due_ms;
-                          })
+  return std::min_element(
+             sat.stored.begin(), sat.stored.end(),
+             [](const StoredMessage& a, const StoredMessage& b) { return a.due_ms < b.due_ms; })
       ->due_ms;
 }
 

@@ -58,8 +58,8 @@ SimState make_sim_state(const SimOptions& options, int64_t unix_ms) {
   s.satellite.time_scale = options.time_scale;
   s.hk.seed = options.seed;
   s.hk.start_unix_ms = unix_ms;
-  s.hk.record_interval_s =
-      static_cast<uint32_t>(std::min(options.interval_s, double{std::numeric_limits<uint8_t>::max()}));
+  s.hk.record_interval_s = static_cast<uint32_t>(
+      std::min(options.interval_s, double{std::numeric_limits<uint8_t>::max()}));
   return s;
 }
 
@@ -71,8 +71,10 @@ SimPacket next_telemetry_packet(SimState& s, int64_t unix_ms) {
   s.hk.stored_messages = static_cast<uint32_t>(s.satellite.stored.size());
 
   SimPacket p;
-  p.header = {.source = satellite_address, .destination = ground_station_address,
-              .destination_port = telemetry_port, .source_port = telemetry_port};
+  p.header = {.source = satellite_address,
+              .destination = ground_station_address,
+              .destination_port = telemetry_port,
+              .source_port = telemetry_port};
   p.payload = make_record(layout, beacon ? beacon_tlm_type : telemetry_tlm_type, s.hk, unix_ms);
   p.what = std::string(beacon ? "Beacon" : "Telemetry") + " " + layout_name(layout) + " (" +
            std::to_string(p.payload.size()) + " bytes)";
@@ -125,12 +127,12 @@ void fill_stream(SimState& s, size_t bytes) {
     if (p.telemetry) ++s.counters.telemetry_frames;
     if (!p.telemetry || !s.options.quiet) {
       sim_log("downlink: %s, %zu-byte frame at bit phase %d, %d bit errors in %d bytes",
-              p.what.c_str(), frame.size(), planted.phase, planted.bit_errors,
-              planted.byte_errors);
+              p.what.c_str(), frame.size(), planted.phase, planted.bit_errors, planted.byte_errors);
     }
   }
   if (s.stream.pending.size() < bytes) {
-    append_idle(s.stream, (bytes - s.stream.pending.size()) * 8 - static_cast<size_t>(s.stream.partial_bits));
+    append_idle(s.stream,
+                (bytes - s.stream.pending.size()) * 8 - static_cast<size_t>(s.stream.partial_bits));
   }
 }
 
@@ -150,17 +152,17 @@ int run_sim(const SimOptions& o) {
 
   std::string layouts;
   for (size_t i : o.layouts) layouts += (layouts.empty() ? "" : ",") + layout_name(sim_layouts[i]);
-  sim_log("sim: downlink to UDP 127.0.0.1:%u at %s, %zu-byte datagrams, bit offset %s, BER %g, "
-          "seed %" PRIu64,
-          o.rx_port, rate_text(o.bitrate).c_str(), o.datagram_size,
-          o.bit_offset < 0 ? "random" : std::to_string(o.bit_offset).c_str(), o.ber, o.seed);
+  sim_log(
+      "sim: downlink to UDP 127.0.0.1:%u at %s, %zu-byte datagrams, bit offset %s, BER %g, "
+      "seed %" PRIu64,
+      o.rx_port, rate_text(o.bitrate).c_str(), o.datagram_size,
+      o.bit_offset < 0 ? "random" : std::to_string(o.bit_offset).c_str(), o.ber, o.seed);
   sim_log("sim: uplink on UDP 127.0.0.1:%u; telemetry every %g s (%s); time scale %g", o.tx_port,
           o.interval_s, o.interval_s > 0 ? layouts.c_str() : "none", o.time_scale);
 
   const int64_t start_ns = monotonic_ns();
-  const int64_t end_ns = o.duration_s > 0
-                             ? start_ns + static_cast<int64_t>(o.duration_s * ns_per_s)
-                             : std::numeric_limits<int64_t>::max();
+  const int64_t end_ns = o.duration_s > 0 ? start_ns + static_cast<int64_t>(o.duration_s * ns_per_s)
+                                          : std::numeric_limits<int64_t>::max();
   const auto interval_ns = static_cast<int64_t>(o.interval_s * ns_per_s);
   const double ns_per_bit = o.bitrate > 0 ? ns_per_s / o.bitrate : 0;
   const size_t datagram_bits = o.datagram_size * 8;
@@ -183,8 +185,8 @@ int run_sim(const SimOptions& o) {
   };
   const auto due_ns = [&] {
     return pace_base_ns +
-           static_cast<int64_t>(static_cast<double>(bytes_sent * 8 - pace_base_bits + datagram_bits) *
-                                ns_per_bit);
+           static_cast<int64_t>(
+               static_cast<double>(bytes_sent * 8 - pace_base_bits + datagram_bits) * ns_per_bit);
   };
 
   for (;;) {
@@ -227,7 +229,8 @@ int run_sim(const SimOptions& o) {
   // Let the last frame in the stream complete: the TNC takes a codeword once
   // the byte after it has come.
   append_idle(s.stream, 16);
-  while (!s.stream.pending.empty()) send_datagram(std::min(o.datagram_size, s.stream.pending.size()));
+  while (!s.stream.pending.empty())
+    send_datagram(std::min(o.datagram_size, s.stream.pending.size()));
 
   const double seconds = static_cast<double>(monotonic_ns() - start_ns) / ns_per_s;
   const int signal_number = caught_termination_signal();
@@ -235,9 +238,8 @@ int run_sim(const SimOptions& o) {
       signal_number != 0 ? "signal " + std::to_string(signal_number) : "duration";
   sim_log("sim: stopped (%s) after %.1f s: %" PRIu64 " bytes sent (%.0f bit/s), %" PRIu64
           " frames (%" PRIu64 " telemetry, %" PRIu64 " skipped), %" PRIu64 " uplink frames",
-          reason.c_str(), seconds,
-          bytes_sent, seconds > 0 ? static_cast<double>(bytes_sent) * 8 / seconds : 0.0,
-          s.counters.frames, s.counters.telemetry_frames, s.counters.records_skipped,
-          s.counters.uplink_frames);
+          reason.c_str(), seconds, bytes_sent,
+          seconds > 0 ? static_cast<double>(bytes_sent) * 8 / seconds : 0.0, s.counters.frames,
+          s.counters.telemetry_frames, s.counters.records_skipped, s.counters.uplink_frames);
   return 0;
 }

@@ -83,12 +83,11 @@ const FieldRule field_rules[] = {
        return rounded(panel_light(m, i) > 0.02 ? 4300 + 700 * panel_light(m, i) : 40) +
               jitter(m, "eps_vboost", i, 6);
      }},
-    {"eps_cboost",
-     [](const Moment& m, int i) { return rounded(260 * panel_light(m, i)); }},
+    {"eps_cboost", [](const Moment& m, int i) { return rounded(260 * panel_light(m, i)); }},
     {"eps_bootcause", [](const Moment&, int) -> int64_t { return 1; }},
     {"eps_battmode", [](const Moment& m, int) -> int64_t { return vbatt(m) < 7000 ? 2 : 3; }},
-    {"eps_temp",
-     [](const Moment& m, int i) { return temperature(m, 14 + i, 7) + jitter(m, "eps_temp", i, 1); }},
+    {"eps_temp", [](const Moment& m,
+                    int i) { return temperature(m, 14 + i, 7) + jitter(m, "eps_temp", i, 1); }},
     {"eps_cursun",
      [](const Moment& m, int) {
        return rounded(260 * (panel_light(m, 0) + panel_light(m, 1) + panel_light(m, 2)));
@@ -114,10 +113,8 @@ const FieldRule field_rules[] = {
      }},
     {"obc_mag",
      [](const Moment& m, int i) { return rounded(420 * std::sin(2 * m.angle + 2.1 * i)); }},
-    {"pan_spt",
-     [](const Moment& m, int i) { return rounded(-15 + 55 * panel_light(m, i)); }},
-    {"pan_css",
-     [](const Moment& m, int i) { return rounded(950 * panel_light(m, i)); }},
+    {"pan_spt", [](const Moment& m, int i) { return rounded(-15 + 55 * panel_light(m, i)); }},
+    {"pan_css", [](const Moment& m, int i) { return rounded(950 * panel_light(m, i)); }},
     {"eps_output", [](const Moment&, int) -> int64_t { return 0x3B; }},
     {"obc_bootcounter", [](const Moment&, int) -> int64_t { return 41; }},
     {"led_status", [](const Moment& m, int) -> int64_t { return m.hk->records_sent % 2; }},
@@ -129,8 +126,8 @@ const FieldRule field_rules[] = {
      }},
     {"gps_lon",
      [](const Moment& m, int) {
-       const double along = std::atan2(std::cos(inclination) * std::sin(m.angle),
-                                       std::cos(m.angle));
+       const double along =
+           std::atan2(std::cos(inclination) * std::sin(m.angle), std::cos(m.angle));
        double lon = -30 + along * 180 / pi - 360 * m.t / sidereal_day_s;
        lon = std::fmod(std::fmod(lon + 180, 360) + 360, 360) - 180;
        return rounded(lon * 1e7);
@@ -225,8 +222,8 @@ std::optional<std::vector<size_t>> parse_layout_list(std::string_view text) {
     const std::string_view item = text.substr(0, comma);
     text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
     size_t i = 0;
-    while (i < layouts.size() && item != std::to_string(layouts[i].sat) + "." +
-                                             std::to_string(layouts[i].version)) {
+    while (i < layouts.size() &&
+           item != std::to_string(layouts[i].sat) + "." + std::to_string(layouts[i].version)) {
       ++i;
     }
     if (i == layouts.size()) return std::nullopt;

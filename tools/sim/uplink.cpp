@@ -42,12 +42,18 @@ void check_codeword(UplinkFrame& f, std::span<const uint8_t> codeword) {
 
 const char* check_text(UplinkCheck c) {
   switch (c) {
-    case UplinkCheck::incomplete: return "frame incomplete";
-    case UplinkCheck::uncorrectable: return "RS uncorrectable";
-    case UplinkCheck::too_small: return "packet too small";
-    case UplinkCheck::crc_error: return "CRC error";
-    case UplinkCheck::crc_payload: return "CRC ok (payload only)";
-    case UplinkCheck::good: return "CRC ok";
+    case UplinkCheck::incomplete:
+      return "frame incomplete";
+    case UplinkCheck::uncorrectable:
+      return "RS uncorrectable";
+    case UplinkCheck::too_small:
+      return "packet too small";
+    case UplinkCheck::crc_error:
+      return "CRC error";
+    case UplinkCheck::crc_payload:
+      return "CRC ok (payload only)";
+    case UplinkCheck::good:
+      return "CRC ok";
   }
   return "";
 }

@@ -13,24 +13,24 @@
 #include "packet/csp.hpp"
 
 enum class UplinkCheck {
-  incomplete,    // the datagram ended inside the frame
-  uncorrectable, // the length byte or the Reed-Solomon decoder refused it
-  too_small,     // a packet of fewer than 8 bytes
-  crc_error,     // neither CRC matched
-  crc_payload,   // good, with the CRC over the payload alone
-  good,          // good, with the CRC over header and payload
+  incomplete,     // the datagram ended inside the frame
+  uncorrectable,  // the length byte or the Reed-Solomon decoder refused it
+  too_small,      // a packet of fewer than 8 bytes
+  crc_error,      // neither CRC matched
+  crc_payload,    // good, with the CRC over the payload alone
+  good,           // good, with the CRC over header and payload
 };
 
 // One frame found in a datagram and what its decoding gave.
 struct UplinkFrame {
-  size_t preamble = 0;        // bytes before the sync word (after the previous frame)
-  size_t postamble = 0;       // bytes after the codeword (up to the next frame)
-  bool idle_bytes_ok = true;  // the preamble and postamble are all 0xAA
-  size_t codeword_length = 0; // N, from the length field
-  int corrected = -1;         // bytes the Reed-Solomon decoder corrected; -1 when it failed
+  size_t preamble = 0;         // bytes before the sync word (after the previous frame)
+  size_t postamble = 0;        // bytes after the codeword (up to the next frame)
+  bool idle_bytes_ok = true;   // the preamble and postamble are all 0xAA
+  size_t codeword_length = 0;  // N, from the length field
+  int corrected = -1;          // bytes the Reed-Solomon decoder corrected; -1 when it failed
   UplinkCheck check = UplinkCheck::incomplete;
   std::array<uint8_t, 4> header_bytes{};
-  CspHeader header;           // unpacked from header_bytes
+  CspHeader header;  // unpacked from header_bytes
   std::vector<uint8_t> payload;
 };
 
