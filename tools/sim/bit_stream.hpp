@@ -42,7 +42,7 @@ struct PlantedFrame {
 // Appends `bits` random bits.
 void append_idle(DownlinkStream& s, size_t bits);
 
-// Appends 16 to 79 bits of noise, then `frame` (sync word, length field,
+// Appends at least 16 bits of noise, then `frame` (sync word, length field,
 // codeword) starting at the stream's bit phase. Bits of the codeword (from
 // byte 7 on) are flipped at the stream's bit error rate; the sync word and
 // the length field are sent clean.

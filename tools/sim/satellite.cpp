@@ -66,7 +66,9 @@ std::optional<DigipeaterRequest> parse_digipeater_request(std::string_view line)
   if (i == std::string_view::npos) i = line.size();
   const size_t digits_end = std::min(line.find_first_not_of("0123456789", i), line.size());
   if (digits_end - i > max_delay_digits) return std::nullopt;
-  for (size_t d = i; d < digits_end; ++d) r.delay_s = r.delay_s * 10 + uint32_t(line[d] - '0');
+  for (size_t d = i; d < digits_end; ++d) {
+    r.delay_s = r.delay_s * 10 + static_cast<uint32_t>(line[d] - '0');
+  }
   // One separator character after the digits, then any spaces.
   i = std::min(digits_end + 1, line.size());
   i = std::min(line.find_first_not_of(' ', i), line.size());

@@ -229,8 +229,9 @@ int run_sim(const SimOptions& o) {
   // Let the last frame in the stream complete: the TNC takes a codeword once
   // the byte after it has come.
   append_idle(s.stream, 16);
-  while (!s.stream.pending.empty())
+  while (!s.stream.pending.empty()) {
     send_datagram(std::min(o.datagram_size, s.stream.pending.size()));
+  }
 
   const double seconds = static_cast<double>(monotonic_ns() - start_ns) / ns_per_s;
   const int signal_number = caught_termination_signal();
