@@ -76,3 +76,8 @@ fuzz: fuzz-build
 	  build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
 	    fuzz/corpus-work/$$name fuzz/corpus/$$name 2>&1 | grep -E 'Done [0-9]+ runs|stat::number_of_executed_units|ERROR|SUMMARY|deadly'; \
 	done
+
+# A whole station on this machine for DEMO_SECONDS (default 60); Ctrl-C stops it.
+.PHONY: demo
+demo: build
+	@scripts/demo.sh

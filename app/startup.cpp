@@ -20,8 +20,11 @@ constexpr int rigctld_connect_timeout_ms = 2000;
 }  // namespace
 
 std::optional<std::string> profile_directory() {
-  if (auto profile = env_var("USERPROFILE")) return profile;
-  return env_var("HOME");
+  // An empty value names no folder: it would put the profile at the root.
+  for (const char* name : {"USERPROFILE", "HOME"}) {
+    if (auto profile = env_var(name); profile && !profile->empty()) return profile;
+  }
+  return std::nullopt;
 }
 
 void load_configuration(const std::optional<std::string>& profile) {

@@ -13,8 +13,8 @@
 extern Socket tx_socket;
 extern Ipv4Endpoint tx_destination;
 
-// The folder that holds Kestrelis/config.ini: USERPROFILE when set, else HOME;
-// none when neither is set.
+// The folder that holds Kestrelis/config.ini: USERPROFILE when set and not
+// empty, else HOME; none when neither names a folder.
 std::optional<std::string> profile_directory();
 
 // Makes sure the folder and the default config.ini exist under `profile`,

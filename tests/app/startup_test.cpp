@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "app/config.hpp"
+#include "app/startup.hpp"
+#include "platform/files.hpp"
 #include "platform/net.hpp"
 #include "support/loopback_peers.hpp"
 #include "support/process.hpp"
@@ -190,6 +192,43 @@ TEST(StartupBinary, IdleUsesNoCpuAndSigtermEndsIt) {
   int status = tnc.stop(SIGTERM, 5000);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProfileDirectory, UserProfileFirstThenHomeAndNeverEmpty) {
+  struct Case {
+    const char* name;
+    const char* userprofile;  // null: unset
+    const char* home;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"user profile wins", "/p", "/h", "/p"},
+      {"home when no user profile", nullptr, "/h", "/h"},
+      {"empty user profile is no folder", "", "/h", "/h"},
+      {"neither", nullptr, nullptr, std::nullopt},
+      {"both empty", "", "", std::nullopt},
+  };
+  const std::optional<std::string> saved_home = env_var("HOME");
+  const std::optional<std::string> saved_profile = env_var("USERPROFILE");
+  auto set = [](const char* name, const char* value) {
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    set("USERPROFILE", c.userprofile);
+    set("HOME", c.home);
+    EXPECT_EQ(profile_directory(), c.expected);
+  }
+  set("HOME", saved_home ? saved_home->c_str() : nullptr);
+  set("USERPROFILE", saved_profile ? saved_profile->c_str() : nullptr);
 }
 
 }  // namespace
