@@ -81,3 +81,8 @@ fuzz: fuzz-build
 .PHONY: demo
 demo: build
 	@scripts/demo.sh
+
+# The Debian package, in build/.
+.PHONY: package
+package: build
+	cmake --build build --target package
