@@ -11,6 +11,7 @@
 #include "gui/kiss.hpp"
 #include "platform/bounded_send.hpp"
 #include "platform/net.hpp"
+#include "platform/socket_reset.hpp"
 
 std::atomic<int> gui_socket{-1};
 GuiSink gui_sink = nullptr;
@@ -44,8 +45,12 @@ void send_to_gui(std::span<const uint8_t> data) {
   }
   int error = send_all_within(fd, frame, gui_send_timeout_ms);
   if (error == 0) return;
-  // Wake the GUI thread's receive; it closes the descriptor it owns.
+  // Wake the GUI thread's receive; it closes the descriptor it owns. The
+  // close resets the connection: a FIN would queue behind everything the
+  // client left unread, up to megabytes that would go stale and that keep the
+  // client from learning it was dropped.
   gui_socket.store(-1);
+  (void)reset_on_close(fd);
   shutdown_both(fd);
   lock.unlock();
   console_log("GUI communicatino failed (Error %d)\n", error);

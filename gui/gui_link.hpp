@@ -20,7 +20,8 @@ extern GuiSink gui_sink;
 // not at all.
 // No client: "Cannot send data to GUI (GUI not connected)\n". A failed or
 // timed-out send: "GUI communicatino failed (Error %d)\n" and the connection
-// is ended. Nothing is kept or retried.
+// is reset, dropping whatever the client left unread. Nothing is kept or
+// retried.
 void send_to_gui(std::span<const uint8_t> data);
 
 // Sends "P[time stamp] text" with the text formatted printf-style, cut to

@@ -2,6 +2,7 @@
 // thread serves clients that come and go.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <string>
@@ -98,6 +99,11 @@ TEST(GuiLinkThreads, AGuiThatStopsReadingIsDroppedAfterTheSendTimeOut) {
   EXPECT_TRUE(failed());
   gui_thread.join();
   EXPECT_TRUE(served);
+  // Reset, not a FIN queued behind the megabytes the GUI left unread: the GUI
+  // learns at once that it was dropped.
+  pollfd p{gui.fd(), POLLRDHUP, 0};
+  ASSERT_EQ(::poll(&p, 1, 1000), 1);
+  EXPECT_NE(p.revents & (POLLHUP | POLLERR), 0);
   send_to_gui(data);
   EXPECT_EQ(capture.console_messages().back(), "Cannot send data to GUI (GUI not connected)\n");
 }
