@@ -12,7 +12,7 @@
 namespace {
 
 constexpr size_t receive_size = 200;
-constexpr int pause_between_clients_ms = 1000;
+constexpr int pause_after_failed_accept_ms = 1000;
 
 }  // namespace
 
@@ -70,10 +70,14 @@ void gui_server_thread() {
   for (;;) {
     Socket client = tcp_accept(server.socket.fd());
     if (client.valid()) {
+      // The next client is served at once: every connection that came and
+      // went while this one was served waits in the backlog, and a pause for
+      // each would keep a GUI out for as many seconds.
       serve_gui_client(std::move(client));
-    } else {
-      verbose_log(1, "Could not communicate with GUI (Error %d)\n", last_socket_error());
+      continue;
     }
-    sleep_ms(pause_between_clients_ms);
+    verbose_log(1, "Could not communicate with GUI (Error %d)\n", last_socket_error());
+    // An accept that fails (out of descriptors, say) fails again at once.
+    sleep_ms(pause_after_failed_accept_ms);
   }
 }

@@ -5,9 +5,9 @@
 #include "platform/net.hpp"
 
 // Thread routine. Listens on KISS_Address (all local IPv4 addresses when
-// empty) at KISS_Port and serves one client after the other, pausing one
-// second between them. Returns only when the listener cannot be set up,
-// after its level-5 line.
+// empty) at KISS_Port and serves one client after the other; pauses one
+// second after a failed accept. Returns only when the listener cannot be set
+// up, after its level-5 line.
 void gui_server_thread();
 
 // Serves one accepted client: publishes it as gui_socket, feeds every byte
