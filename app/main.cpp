@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr int unkey_retry_interval_ms = 1000;
+
 constexpr char usage[] =
     "Usage: kestrelis-tnc\n"
     "Terminal node controller of the Kestrelis ground station. Takes no arguments:\n"
@@ -29,8 +31,13 @@ int main(int argc, char** argv) {
   // Worker threads inherit the blocked signals, so only this thread receives them.
   block_termination_signals();
   run_startup();
-  const int signal_number = wait_for_termination_signal();
-  // Never leave the transmitter keyed.
-  unkey_for_exit();
-  exit_by_signal(signal_number);
+  for (;;) {
+    if (const std::optional<int> signal_number =
+            wait_for_termination_signal(unkey_retry_interval_ms)) {
+      // Never leave the transmitter keyed.
+      unkey_for_exit();
+      exit_by_signal(*signal_number);
+    }
+    retry_unkey();
+  }
 }

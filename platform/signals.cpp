@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace {
@@ -21,12 +22,14 @@ void block_termination_signals() {
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-int wait_for_termination_signal() {
-  sigset_t set = termination_set();
-  int signal_number = 0;
-  while (::sigwait(&set, &signal_number) != 0) {
+std::optional<int> wait_for_termination_signal(int timeout_ms) {
+  const sigset_t set = termination_set();
+  const timespec timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1'000'000L};
+  for (;;) {
+    const int signal_number = ::sigtimedwait(&set, nullptr, &timeout);
+    if (signal_number > 0) return signal_number;
+    if (errno != EINTR) return std::nullopt;
   }
-  return signal_number;
 }
 
 void exit_by_signal(int signal_number) {

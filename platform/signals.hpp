@@ -1,12 +1,15 @@
 #pragma once
 // Process signals: the TNC ends on SIGINT or SIGTERM, handled in one place.
 
+#include <optional>
+
 // Blocks SIGINT and SIGTERM in the calling thread and every thread it starts
 // afterwards, and ignores SIGPIPE. Call before starting any thread.
 void block_termination_signals();
 
-// Waits, using no CPU, until SIGINT or SIGTERM arrives; returns its number.
-int wait_for_termination_signal();
+// Waits, using no CPU, up to `timeout_ms` for SIGINT or SIGTERM; returns its
+// number, or none when the time ran out.
+std::optional<int> wait_for_termination_signal(int timeout_ms);
 
 // Ends the process as the signal `signal_number` would have ended it.
 [[noreturn]] void exit_by_signal(int signal_number);

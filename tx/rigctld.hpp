@@ -6,8 +6,17 @@
 // the sending direction and reads the answer for at most 0.5 s. Does nothing
 // when Address is empty. No connection: "Could not connect to HamLib RIG
 // Control Daemon!\n"; an answer "RPRT n" with n other than 0 is printed with
-// the command. Failures never stop the caller.
+// the command. Failures never stop the caller. An off command that does not
+// reach the daemon, or that it refuses, after an on command it took prints
+// "Unkeying failed, the transmitter may still be keyed: sending \"%s\" again
+// every second\n" and leaves the off command to retry_unkey.
 void set_ptt(bool on);
+
+// The main thread, about once a second: while an off command is owed, sends it
+// once more, printing nothing on failure and "Transmitter unkeyed: rigctld
+// took \"%s\"\n" once it succeeds. A later on command the daemon takes ends
+// the retries; its own off command then settles the account.
+void retry_unkey();
 
 // On the way out of the process: unkeys when the transmitter was last keyed
 // on, and makes every later set_ptt do nothing. Waits for an exchange that
