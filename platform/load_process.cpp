@@ -1,0 +1,186 @@
+#include "platform/load_process.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/clock.hpp"
+
+extern char** environ;
+
+namespace {
+
+std::string read_whole_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// The number after `key` on its line of a "Key:   value" text; none when absent.
+std::optional<long> status_field(std::string_view text, std::string_view key) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(key)) continue;
+    line.remove_prefix(key.size());
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    long value = 0;
+    if (std::from_chars(line.data(), line.data() + line.size(), value).ec != std::errc{}) {
+      return std::nullopt;
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+bool send_signal(int pid, int signal_number) { return pid > 0 && ::kill(pid, signal_number) == 0; }
+
+}  // namespace
+
+std::optional<int> spawn_child(const std::vector<std::string>& argv,
+                               const std::vector<ChildEnv>& env, const std::string& output_path) {
+  if (argv.empty()) return std::nullopt;
+  std::map<std::string, std::string> vars;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    const size_t eq = entry.find('=');
+    if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const ChildEnv& change : env) {
+    if (change.value) {
+      vars[change.name] = *change.value;
+    } else {
+      vars.erase(change.name);
+    }
+  }
+  std::vector<std::string> env_strings;
+  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (std::string& s : args) argp.push_back(s.data());
+  argp.push_back(nullptr);
+
+  const int out = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (out < 0) return std::nullopt;
+  const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    if (in >= 0) ::dup2(in, STDIN_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(out, STDERR_FILENO);
+    ::execve(argp[0], argp.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(out);
+  if (in >= 0) ::close(in);
+  if (pid < 0) return std::nullopt;
+  return static_cast<int>(pid);
+}
+
+bool terminate_child(int pid) { return send_signal(pid, SIGTERM); }
+bool kill_child(int pid) { return send_signal(pid, SIGKILL); }
+bool pause_child(int pid) { return send_signal(pid, SIGSTOP); }
+bool resume_child(int pid) { return send_signal(pid, SIGCONT); }
+
+std::optional<int> wait_child(int pid, int timeout_ms) {
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return status;
+    if (done < 0 && errno != EINTR) return std::nullopt;
+    if (monotonic_ms() >= deadline) return std::nullopt;
+    sleep_ms(10);
+  }
+}
+
+std::string describe_wait_status(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) {
+    const char* name = sigabbrev_np(WTERMSIG(status));
+    return std::string("ended by SIG") +
+           (name != nullptr ? name : std::to_string(WTERMSIG(status)));
+  }
+  return "wait status " + std::to_string(status);
+}
+
+bool ended_by_sigterm(int status) { return WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM; }
+
+std::string executable_directory() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : self.parent_path().string();
+}
+
+std::optional<std::string> make_temp_directory(std::string_view prefix) {
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) return std::nullopt;
+  std::string pattern = (base / (std::string(prefix) + "XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) return std::nullopt;
+  return pattern;
+}
+
+void remove_tree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+std::optional<ProcessStats> parse_process_status(std::string_view status_text) {
+  const std::optional<long> rss = status_field(status_text, "VmRSS:");
+  if (!rss) return std::nullopt;
+  ProcessStats stats;
+  stats.rss_kb = *rss;
+  stats.peak_rss_kb = status_field(status_text, "VmHWM:").value_or(0);
+  stats.threads = static_cast<int>(status_field(status_text, "Threads:").value_or(0));
+  return stats;
+}
+
+std::optional<uint64_t> parse_stat_cpu_ticks(std::string_view stat_text) {
+  // The command name is in parentheses and may hold blanks; fields 14 and 15
+  // (utime, stime) count from the pid as field 1.
+  const size_t close = stat_text.rfind(')');
+  if (close == std::string_view::npos) return std::nullopt;
+  std::istringstream rest{std::string(stat_text.substr(close + 1))};
+  std::string field;
+  uint64_t ticks = 0;
+  for (int number = 3; number <= 15; ++number) {
+    if (!(rest >> field)) return std::nullopt;
+    if (number < 14) continue;
+    uint64_t value = 0;
+    if (std::from_chars(field.data(), field.data() + field.size(), value).ec != std::errc{}) {
+      return std::nullopt;
+    }
+    ticks += value;
+  }
+  return ticks;
+}
+
+std::optional<ProcessStats> process_stats(int pid) {
+  const std::string folder = "/proc/" + std::to_string(pid);
+  std::optional<ProcessStats> stats = parse_process_status(read_whole_file(folder + "/status"));
+  const std::optional<uint64_t> ticks = parse_stat_cpu_ticks(read_whole_file(folder + "/stat"));
+  if (!stats || !ticks) return std::nullopt;
+  stats->cpu_seconds = static_cast<double>(*ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  std::error_code error;
+  for (auto it = std::filesystem::directory_iterator(folder + "/fd", error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    ++stats->open_descriptors;
+  }
+  return stats;
+}

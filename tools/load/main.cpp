@@ -1,0 +1,212 @@
+// kestrelis-load: drives the real kestrelis-tnc over loopback with load,
+// faults and a long soak, playing its modem, GUI and rigctld, and prints a
+// report with one figure per line. Exit status 0 when every check passed.
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "load/load_sections.hpp"
+#include "platform/clock.hpp"
+#include "platform/load_process.hpp"
+
+namespace {
+
+constexpr char usage[] =
+    "Usage: kestrelis-load [options]\n"
+    "Starts kestrelis-tnc on free loopback ports in a temporary HOME and plays its\n"
+    "peers: (a) frames at rising rates until the first loss, (b) random noise with\n"
+    "frames planted in it, (c) GUI churn and abrupt GUI ends while frames flow,\n"
+    "(d) rigctld faults during transmissions. Prints one report line per figure.\n"
+    "  --tnc PATH        the TNC (default: kestrelis-tnc beside this program or in\n"
+    "                    the folder above it)\n"
+    "  --sections LIST   letters of the sections to run (default abcd)\n"
+    "  --quick           a short run of every section, for smoke tests\n"
+    "  --bits N          noise bits in (b) (default 1e9; --quick 2e7)\n"
+    "  --cycles N        GUI cycles in (c) (default 1000; --quick 100)\n"
+    "  --seed N          seed of the noise and its planted frames (default 1)\n"
+    "  --log FILE        append the TNC's console to FILE and keep it\n"
+    "  --rigctld PATH    the real rigctld for (d), or none (default /usr/bin/rigctld)\n"
+    "  --wrapper CMD     run the TNC under CMD, split at blanks (e.g. valgrind)\n"
+    "Exit status: 0 all checks passed, 1 a check failed, 2 bad usage or no TNC.\n";
+
+std::optional<uint64_t> parse_count(std::string_view text) {
+  double value = 0;
+  if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc{} ||
+      value < 1 || value > 1e13) {
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(value);
+}
+
+std::vector<std::string> split_words(std::string_view text) {
+  std::vector<std::string> words;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find(' ', at), text.size());
+    if (end > at) words.emplace_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return words;
+}
+
+// Fills `options` from the command line; false after a usage line.
+bool parse_options(int argc, char** argv, LoadOptions& options) {
+  bool bits_given = false, cycles_given = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    const std::string_view value = has_value ? argv[i + 1] : "";
+    if (arg == "--quick") {
+      options.quick = true;
+      continue;
+    }
+    if (!has_value) {
+      std::fprintf(stderr, "kestrelis-load: unknown option or missing value: %s\n%s", argv[i],
+                   usage);
+      return false;
+    }
+    ++i;
+    if (arg == "--tnc") {
+      options.tnc_path = value;
+    } else if (arg == "--sections" && value.find_first_not_of("abcd") == std::string_view::npos) {
+      options.sections = value;
+    } else if (arg == "--bits" && parse_count(value)) {
+      options.noise_bits = *parse_count(value);
+      bits_given = true;
+    } else if (arg == "--cycles" && parse_count(value)) {
+      options.churn_cycles = static_cast<int>(std::min<uint64_t>(*parse_count(value), 1'000'000));
+      cycles_given = true;
+    } else if (arg == "--seed" && parse_count(value)) {
+      options.seed = *parse_count(value);
+    } else if (arg == "--log") {
+      options.log_path = value;
+    } else if (arg == "--rigctld") {
+      options.rigctld_path = value;
+    } else if (arg == "--wrapper") {
+      options.wrapper = split_words(value);
+    } else {
+      std::fprintf(stderr, "kestrelis-load: bad option: %s %s\n%s", argv[i - 1], argv[i], usage);
+      return false;
+    }
+  }
+  if (options.quick && !bits_given) options.noise_bits = 20'000'000;
+  if (options.quick && !cycles_given) options.churn_cycles = 100;
+  if (options.tnc_path.empty()) {
+    // Beside this program, or one folder up, where the build puts it.
+    const std::string here = executable_directory();
+    options.tnc_path = here + "/kestrelis-tnc";
+    if (!std::filesystem::exists(options.tnc_path)) {
+      options.tnc_path = std::filesystem::path(here).parent_path() / "kestrelis-tnc";
+    }
+  }
+  return true;
+}
+
+uint16_t free_port(bool tcp) {
+  NetResult r = tcp ? tcp_listen("127.0.0.1", 0) : udp_bind("127.0.0.1", 0, 0);
+  return r.failed_at == NetStep::none ? local_port(r.socket.fd()) : 0;
+}
+
+// Starts the peers and the TNC; false when any fails.
+bool start_run(LoadRun& run) {
+  if (!start_modem_sink(run.modem) || !start_fake_rig(run.rig)) {
+    std::fprintf(stderr, "kestrelis-load: cannot open loopback sockets\n");
+    return false;
+  }
+  TncSettings& s = run.settings;
+  s.program = run.options.tnc_path;
+  s.wrapper = run.options.wrapper;
+  s.modem_in_port = free_port(false);
+  s.modem_out_port = run.modem.port;
+  s.kiss_port = free_port(true);
+  s.rig_port = run.rig.port;
+  s.log_path = run.options.log_path;
+  run.udp = udp_open();
+  run.modem_in = {0x7F000001, s.modem_in_port};
+  std::optional<TncRun> tnc = start_tnc_run(s);
+  if (!tnc) return false;
+  run.tnc = *tnc;
+  const int ready_ms = run.options.wrapper.empty() ? 10000 : 60000;
+  if (!wait_for_log(run.tnc, 0, "Waiting for GUI client", ready_ms) ||
+      !wait_for_log(run.tnc, 0, "Listening for GNURadio", ready_ms) ||
+      !gui_connect(run.gui, s.kiss_port, run.tally, ready_ms) ||
+      !wait_for_log(run.tnc, 0, "GUI connected.", ready_ms)) {
+    std::fprintf(stderr, "kestrelis-load: %s did not come up; its output:\n%s\n", s.program.c_str(),
+                 log_since(run.tnc, 0).c_str());
+    return false;
+  }
+  return true;
+}
+
+void report_memory(LoadRun& run, const std::optional<ProcessStats>& start,
+                   const std::optional<ProcessStats>& warm) {
+  const auto end = process_stats(run.tnc.pid);
+  if (!start || !end) {
+    report_check(run.report, false, "memory: the TNC's /proc entries could not be read");
+    return;
+  }
+  const long base = warm ? warm->rss_kb : start->rss_kb;
+  report_check(run.report, end->rss_kb - base <= 1024,
+               "memory: TNC resident set %ld kB after start-up, %ld kB after the first section, "
+               "%ld kB at the end (growth after the first section %ld kB); peak %ld kB",
+               start->rss_kb, warm ? warm->rss_kb : start->rss_kb, end->rss_kb, end->rss_kb - base,
+               end->peak_rss_kb);
+  report_line("cpu: TNC user+system time over the whole run %.2f s", end->cpu_seconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  LoadRun run;
+  if (!parse_options(argc, argv, run.options)) return 2;
+  const int64_t began = monotonic_ns();
+  if (!start_run(run)) {
+    end_tnc_run(run.tnc, 3000);
+    return 2;
+  }
+  report_line("kestrelis-load report: %s (pid %d), sections %s%s, seed %llu",
+              run.options.tnc_path.c_str(), run.tnc.pid, run.options.sections.c_str(),
+              run.options.quick ? ", quick" : "",
+              static_cast<unsigned long long>(run.options.seed));
+  const auto start_stats = process_stats(run.tnc.pid);
+  std::optional<ProcessStats> warm_stats;
+  const std::pair<char, void (*)(LoadRun&)> sections[] = {{'a', run_rate_section},
+                                                          {'b', run_noise_section},
+                                                          {'c', run_churn_section},
+                                                          {'d', run_rigctld_section}};
+  for (const auto& [letter, section] : sections) {
+    if (run.options.sections.find(letter) == std::string::npos) continue;
+    progress("section (%c)", letter);
+    section(run);
+    if (!warm_stats) warm_stats = process_stats(run.tnc.pid);
+  }
+  {
+    std::lock_guard lock(run.tally.mutex);
+    report_check(run.report, run.tally.broken_packets == 0,
+                 "corrupted numbered packets at the GUI over the run: %llu",
+                 static_cast<unsigned long long>(run.tally.broken_packets));
+  }
+  report_memory(run, start_stats, warm_stats);
+  gui_disconnect(run.gui);
+  end_tnc_run(run.tnc, 5000);
+  report_check(
+      run.report, run.tnc.exit_status && ended_by_sigterm(*run.tnc.exit_status),
+      "TNC ended on SIGTERM: %s",
+      run.tnc.exit_status ? describe_wait_status(*run.tnc.exit_status).c_str() : "did not end");
+  stop_fake_rig(run.rig);
+  stop_modem_sink(run.modem);
+  report_line("run time: %.1f s", static_cast<double>(monotonic_ns() - began) / 1e9);
+  if (run.report.failed.empty()) {
+    report_line("result: every check passed");
+    return 0;
+  }
+  report_line("result: %zu checks failed", run.report.failed.size());
+  return 1;
+}
