@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +46,21 @@ std::optional<long> status_field(std::string_view text, std::string_view key) {
   return std::nullopt;
 }
 
+// `name` itself when it holds a slash, else the first executable of that
+// name in PATH ("" when there is none).
+std::string program_path(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path != nullptr ? path : "/usr/bin:/bin";
+  while (!dirs.empty()) {
+    const size_t colon = std::min(dirs.find(':'), dirs.size());
+    const std::string candidate = std::string(dirs.substr(0, colon)) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    dirs.remove_prefix(std::min(colon + 1, dirs.size()));
+  }
+  return "";
+}
+
 bool send_signal(int pid, int signal_number) { return pid > 0 && ::kill(pid, signal_number) == 0; }
 
 }  // namespace
@@ -70,6 +87,8 @@ std::optional<int> spawn_child(const std::vector<std::string>& argv,
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
   std::vector<std::string> args = argv;
+  args[0] = program_path(argv[0]);
+  if (args[0].empty()) return std::nullopt;
   std::vector<char*> argp;
   for (std::string& s : args) argp.push_back(s.data());
   argp.push_back(nullptr);

@@ -14,11 +14,12 @@ struct ChildEnv {
   std::optional<std::string> value;
 };
 
-// Starts `argv` (argv[0] a path) with the current environment changed by
-// `env`, standard input from /dev/null and standard output and error appended
-// to `output_path` (which may be /dev/null). Returns the process id, or none
-// when the output cannot be opened or the fork fails; a failed exec ends the
-// child with status 127.
+// Starts `argv` (argv[0] a path, or a name looked up in PATH) with the
+// current environment changed by `env`, standard input from /dev/null and
+// standard output and error appended to `output_path` (which may be
+// /dev/null). Returns the process id, or none when the program is not found,
+// the output cannot be opened or the fork fails; a failed exec ends the child
+// with status 127.
 std::optional<int> spawn_child(const std::vector<std::string>& argv,
                                const std::vector<ChildEnv>& env, const std::string& output_path);
 

@@ -121,7 +121,7 @@ void run_churn_section(LoadRun& run) {
   const uint32_t seq_mark = run.next_seq.load();
   const bool connected = gui_connect(run.gui, run.settings.kiss_port, run.tally, 5000);
   bool fresh_frames = false;
-  for (int i = 0; i < 300 && connected && !fresh_frames; ++i) {
+  for (int i = 0; i < 1000 && connected && !fresh_frames; ++i) {
     sleep_ms(10);
     std::lock_guard lock(run.tally.mutex);
     fresh_frames = run.tally.highest_seq >= seq_mark;

@@ -157,6 +157,27 @@ void report_memory(LoadRun& run, const std::optional<ProcessStats>& start,
   report_line("cpu: TNC user+system time over the whole run %.2f s", end->cpu_seconds);
 }
 
+// Ends the TNC (SIGTERM, waiting up to `timeout_ms`) and stops every peer.
+void end_run(LoadRun& run, int timeout_ms) {
+  gui_disconnect(run.gui);
+  end_tnc_run(run.tnc, timeout_ms);
+  stop_fake_rig(run.rig);
+  stop_modem_sink(run.modem);
+}
+
+// The TNC with a GUI connected and nothing to do must use next to no CPU.
+void report_idle_cpu(LoadRun& run, int seconds) {
+  wait_until_quiet(run, 10000);
+  const auto before = process_stats(run.tnc.pid);
+  sleep_ms(seconds * 1000);
+  const auto after = process_stats(run.tnc.pid);
+  if (!before || !after) return;
+  const double used_ms = (after->cpu_seconds - before->cpu_seconds) * 1000;
+  report_check(run.report, used_ms <= seconds * 10.0,
+               "idle: TNC CPU %.0f ms over %d s with a GUI connected and nothing to do", used_ms,
+               seconds);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -168,7 +189,7 @@ int main(int argc, char** argv) {
   if (!parse_options(argc, argv, run.options)) return 2;
   const int64_t began = monotonic_ns();
   if (!start_run(run)) {
-    end_tnc_run(run.tnc, 3000);
+    end_run(run, 3000);
     return 2;
   }
   report_line("kestrelis-load report: %s (pid %d), sections %s%s, seed %llu",
@@ -193,15 +214,13 @@ int main(int argc, char** argv) {
                  "corrupted numbered packets at the GUI over the run: %llu",
                  static_cast<unsigned long long>(run.tally.broken_packets));
   }
+  report_idle_cpu(run, run.options.quick ? 2 : 5);
   report_memory(run, start_stats, warm_stats);
-  gui_disconnect(run.gui);
-  end_tnc_run(run.tnc, 5000);
+  end_run(run, 5000);
   report_check(
       run.report, run.tnc.exit_status && ended_by_sigterm(*run.tnc.exit_status),
       "TNC ended on SIGTERM: %s",
       run.tnc.exit_status ? describe_wait_status(*run.tnc.exit_status).c_str() : "did not end");
-  stop_fake_rig(run.rig);
-  stop_modem_sink(run.modem);
   report_line("run time: %.1f s", static_cast<double>(monotonic_ns() - began) / 1e9);
   if (run.report.failed.empty()) {
     report_line("result: every check passed");
