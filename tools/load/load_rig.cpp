@@ -153,6 +153,8 @@ void run_real_rigctld(LoadRun& run, int transmissions) {
 
 void run_rigctld_section(LoadRun& run) {
   const int transmissions = run.options.quick ? 1 : 3;
+  // A transmission of an earlier section must be over before the counting starts.
+  (void)probe_gui_thread(run);
   report_line(
       "(d) each transmission: cmd:list or a digipeater request, key-up %d ms, key-down "
       "%d ms, preamble 50 bytes",
