@@ -18,7 +18,8 @@ void set_ptt(bool on);
 // the retries; its own off command then settles the account.
 void retry_unkey();
 
-// On the way out of the process: unkeys when the transmitter was last keyed
-// on, and makes every later set_ptt do nothing. Waits for an exchange that
+// On the way out of the process: unkeys when the daemon took an on command
+// that no off command has settled, and makes every later set_ptt and
+// retry_unkey do nothing. Waits for an exchange that
 // another thread has under way.
 void unkey_for_exit();

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr size_t texts_kept = 64;
 constexpr int poll_ms = 20;
 constexpr int rig_read_timeout_ms = 2000;
 constexpr int rig_backlog = 16;
@@ -36,14 +35,7 @@ std::string read_to_end(int fd, int timeout_ms) {
 
 void count_packet(GuiTally& tally, std::span<const uint8_t> data) {
   const std::optional<LoadPacket> packet = read_load_packet(data);
-  if (!packet) {
-    ++tally.other_frames;
-    if (data.size() >= 2 && data[0] == 'P' && data[1] == '[') {
-      tally.texts.emplace_back(reinterpret_cast<const char*>(data.data()), data.size());
-      if (tally.texts.size() > texts_kept) tally.texts.erase(tally.texts.begin());
-    }
-    return;
-  }
+  if (!packet) return;
   ++tally.packets;
   if (!packet->intact) ++tally.broken_packets;
   tally.last_packet_ns = monotonic_ns();
@@ -163,7 +155,6 @@ bool gui_connect(GuiClient& client, uint16_t port, GuiTally& tally, int timeout_
   }
   if (!client.socket.valid()) return false;
   client.stop = false;
-  client.peer_closed = false;
   client.reader = std::thread([&client, &tally] {
     KissReader reader;
     std::vector<uint8_t> buffer(1 << 16);
@@ -171,10 +162,7 @@ bool gui_connect(GuiClient& client, uint16_t port, GuiTally& tally, int timeout_
     while (!client.stop) {
       if (!wait_readable(fd, poll_ms * 5)) continue;
       const long n = stream_receive(fd, buffer);
-      if (n <= 0) {
-        client.peer_closed = true;
-        break;
-      }
+      if (n <= 0) break;
       gui_read_into(reader, std::span(buffer).first(static_cast<size_t>(n)), tally);
     }
   });

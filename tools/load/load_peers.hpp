@@ -20,10 +20,8 @@ struct GuiTally {
   std::vector<uint8_t> counts;  // per sequence number, saturating at 255
   uint64_t packets = 0;         // numbered packets received
   uint64_t broken_packets = 0;  // numbered packets whose size or filler differ
-  uint64_t other_frames = 0;    // text lines and anything else
   int64_t last_packet_ns = 0;   // monotonic time of the latest numbered packet
   uint32_t highest_seq = 0;
-  std::vector<std::string> texts;  // the latest GUI text lines
 };
 
 // How many of `first` ... `first + count - 1` arrived not at all, more than
@@ -39,12 +37,11 @@ SeqCount count_seqs(const GuiTally& tally, uint32_t first, uint32_t count);
 uint64_t tally_packets(const GuiTally& tally, int64_t* last_packet_ns = nullptr);
 
 // A GUI client whose reader thread counts into a tally until it is closed or
-// the TNC ends the connection.
+// the TNC ends the connection. Frames other than numbered packets are skipped.
 struct GuiClient {
   Socket socket;
   std::thread reader;
   std::atomic<bool> stop{false};
-  std::atomic<bool> peer_closed{false};
 };
 
 // Connects to 127.0.0.1:`port` (retrying for up to `timeout_ms`) and starts
