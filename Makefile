@@ -86,3 +86,9 @@ demo: build
 .PHONY: package
 package: build
 	cmake --build build --target package
+
+# The load, fault and soak run against the real binary (a few minutes);
+# LOAD_ARGS=--quick for a short one.
+.PHONY: load
+load: build
+	build/tools/kestrelis-load $(LOAD_ARGS)
