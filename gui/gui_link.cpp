@@ -9,9 +9,7 @@
 
 #include "app/console_log.hpp"
 #include "gui/kiss.hpp"
-#include "platform/bounded_send.hpp"
 #include "platform/net.hpp"
-#include "platform/socket_reset.hpp"
 
 std::atomic<int> gui_socket{-1};
 GuiSink gui_sink = nullptr;

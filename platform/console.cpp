@@ -2,8 +2,9 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <mutex>
+
+#include "platform/files.hpp"
 
 namespace {
 std::mutex console_mutex;
@@ -13,12 +14,6 @@ void console_write(std::string_view text) {
   // One lock around the whole text: write() may take a long text in pieces,
   // and those pieces must not be split by another thread's line.
   std::lock_guard lock(console_mutex);
-  while (!text.empty()) {
-    ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;  // nowhere left to report a broken console
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
+  // A broken console leaves nowhere to report that it broke.
+  (void)write_all(STDOUT_FILENO, text);
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,19 +24,22 @@ int make_directory(const std::string& path) {
   return ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno;
 }
 
-int write_text_file(const std::string& path, std::string_view text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
-  int error = 0;
+int write_all(int fd, std::string_view text) {
   while (!text.empty()) {
     ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      error = errno;
-      break;
+      return errno;
     }
     text.remove_prefix(static_cast<size_t>(n));
   }
+  return 0;
+}
+
+int write_text_file(const std::string& path, std::string_view text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  int error = write_all(fd, text);
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) ::unlink(path.c_str());
   return error;
@@ -44,4 +48,62 @@ int write_text_file(const std::string& path, std::string_view text) {
 std::string error_text(int error_number) {
   char buffer[256] = {};
   return std::string(::strerror_r(error_number, buffer, sizeof buffer));
+}
+
+int append_to_file(const std::string& path, std::string_view text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int error = write_all(fd, text);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+namespace {
+
+// Reads `path` until its end, or until `stop_at_newline` finds a line end or
+// `limit` bytes are read.
+std::optional<std::string> read_file(const std::string& path, bool stop_at_newline, size_t limit) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  std::array<char, 65536> chunk{};
+  for (;;) {
+    ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    text.append(chunk.data(), static_cast<size_t>(n));
+    if (text.size() >= limit) break;
+    if (stop_at_newline && text.find('\n') != std::string::npos) break;
+  }
+  ::close(fd);
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> read_whole_file(const std::string& path) {
+  return read_file(path, false, std::string::npos);
+}
+
+std::optional<std::string> read_first_line(const std::string& path) {
+  auto text = read_file(path, true, 65536);
+  if (!text) return std::nullopt;
+  size_t end = text->find('\n');
+  if (end != std::string::npos) text->resize(end);
+  if (!text->empty() && text->back() == '\r') text->pop_back();
+  return text;
+}
+
+bool is_directory(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+bool file_has_content(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 && s.st_size > 0;
 }

@@ -15,9 +15,31 @@ bool path_exists(const std::string& path);
 // Returns 0 on success or the error number.
 int make_directory(const std::string& path);
 
+// Writes all of `text` to `fd`, continuing short writes and resuming after
+// signals. Returns 0 or the error number.
+int write_all(int fd, std::string_view text);
+
 // Creates or truncates the file `path` and writes `text` to it.
 // Returns 0 on success or the error number; a partly written file is removed.
 int write_text_file(const std::string& path, std::string_view text);
 
 // The system's description of an error number.
 std::string error_text(int error_number);
+
+// Appends `text` to `path` with one write, creating the file (mode 0644) when
+// it is missing, so that a line is never split by another writer.
+// Returns 0 or the error number.
+[[nodiscard]] int append_to_file(const std::string& path, std::string_view text);
+
+// The whole content of `path`, or none when it cannot be read.
+[[nodiscard]] std::optional<std::string> read_whole_file(const std::string& path);
+
+// The first line of `path` without its line end (at most 64 KiB of it), ""
+// for an empty file, none when the file cannot be read.
+[[nodiscard]] std::optional<std::string> read_first_line(const std::string& path);
+
+// True when `path` is a directory.
+[[nodiscard]] bool is_directory(const std::string& path);
+
+// True when `path` exists and holds at least one byte.
+[[nodiscard]] bool file_has_content(const std::string& path);

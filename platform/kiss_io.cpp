@@ -4,27 +4,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 
+#include "platform/files.hpp"
+
 extern char** environ;
 
 int standard_input_fd() { return STDIN_FILENO; }
 
-void error_write(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-}
+void error_write(std::string_view text) { (void)write_all(STDERR_FILENO, text); }
 
 ReadyPair wait_either_readable(int first_fd, int second_fd, int timeout_ms) {
   std::array<pollfd, 2> p{pollfd{first_fd, POLLIN, 0}, pollfd{second_fd, POLLIN, 0}};
@@ -42,73 +34,6 @@ long read_some(int fd, std::span<uint8_t> buffer) {
     ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n >= 0 || errno != EINTR) return static_cast<long>(n);
   }
-}
-
-int append_to_file(const std::string& path, std::string_view text) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  int error = 0;
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      break;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error;
-}
-
-namespace {
-
-// Reads `path` until its end, or until `stop_at_newline` finds a line end or
-// `limit` bytes are read.
-std::optional<std::string> read_file(const std::string& path, bool stop_at_newline, size_t limit) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  std::array<char, 65536> chunk{};
-  for (;;) {
-    ssize_t n = ::read(fd, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    text.append(chunk.data(), static_cast<size_t>(n));
-    if (text.size() >= limit) break;
-    if (stop_at_newline && text.find('\n') != std::string::npos) break;
-  }
-  ::close(fd);
-  return text;
-}
-
-}  // namespace
-
-std::optional<std::string> read_whole_file(const std::string& path) {
-  return read_file(path, false, std::string::npos);
-}
-
-std::optional<std::string> read_first_line(const std::string& path) {
-  auto text = read_file(path, true, 65536);
-  if (!text) return std::nullopt;
-  size_t end = text->find('\n');
-  if (end != std::string::npos) text->resize(end);
-  if (!text->empty() && text->back() == '\r') text->pop_back();
-  return text;
-}
-
-bool is_directory(const std::string& path) {
-  struct stat s {};
-  return ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
-}
-
-bool file_has_content(const std::string& path) {
-  struct stat s {};
-  return ::stat(path.c_str(), &s) == 0 && s.st_size > 0;
 }
 
 ProgramRun run_program(const std::vector<std::string>& argv, std::string_view input) {

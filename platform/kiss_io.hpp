@@ -1,7 +1,6 @@
 #pragma once
-// What the terminal KISS client needs of the system besides sockets and time:
-// standard input beside a socket, appending records to files, and running
-// gnuplot as a child process.
+// What the terminal KISS client needs of the system besides sockets, time and
+// files: standard input beside a socket, and running gnuplot as a child process.
 
 #include <optional>
 #include <span>
@@ -27,24 +26,6 @@ struct ReadyPair {
 // Reads what is there, up to buffer.size() bytes: the count, 0 at end of
 // input, -1 on error. Resumes after signals.
 [[nodiscard]] long read_some(int fd, std::span<uint8_t> buffer);
-
-// Appends `text` to `path` with one write, creating the file (mode 0644) when
-// it is missing, so that a line is never split by another writer.
-// Returns 0 or the error number.
-[[nodiscard]] int append_to_file(const std::string& path, std::string_view text);
-
-// The whole content of `path`, or none when it cannot be read.
-[[nodiscard]] std::optional<std::string> read_whole_file(const std::string& path);
-
-// The first line of `path` without its line end (at most 64 KiB of it), ""
-// for an empty file, none when the file cannot be read.
-[[nodiscard]] std::optional<std::string> read_first_line(const std::string& path);
-
-// True when `path` is a directory.
-[[nodiscard]] bool is_directory(const std::string& path);
-
-// True when `path` exists and holds at least one byte.
-[[nodiscard]] bool file_has_content(const std::string& path);
 
 struct ProgramRun {
   bool started = false;  // false: the program could not be run (`error` says why)

@@ -11,22 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "platform/clock.hpp"
+#include "platform/files.hpp"
 
 extern char** environ;
 
 namespace {
-
-std::string read_whole_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 // The number after `key` on its line of a "Key:   value" text; none when absent.
 std::optional<long> status_field(std::string_view text, std::string_view key) {
@@ -192,8 +185,8 @@ std::optional<uint64_t> parse_stat_cpu_ticks(std::string_view stat_text) {
 
 std::optional<ProcessStats> process_stats(int pid) {
   const std::string folder = "/proc/" + std::to_string(pid);
-  std::optional<ProcessStats> stats = parse_process_status(read_whole_file(folder + "/status"));
-  const std::optional<uint64_t> ticks = parse_stat_cpu_ticks(read_whole_file(folder + "/stat"));
+  std::optional<ProcessStats> stats = parse_process_status(read_whole_file(folder + "/status").value_or(""));
+  const std::optional<uint64_t> ticks = parse_stat_cpu_ticks(read_whole_file(folder + "/stat").value_or(""));
   if (!stats || !ticks) return std::nullopt;
   stats->cpu_seconds = static_cast<double>(*ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
   std::error_code error;

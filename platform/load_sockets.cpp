@@ -12,7 +12,6 @@
 #include <sstream>
 #include <string>
 
-#include "platform/socket_reset.hpp"
 
 void close_with_reset(Socket& socket) {
   if (!socket.valid()) return;

@@ -12,6 +12,8 @@
 #include <climits>
 #include <memory>
 
+#include "platform/clock.hpp"
+
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     close();
@@ -208,6 +210,25 @@ int send_all(int fd, std::span<const uint8_t> bytes) {
   return 0;
 }
 
+int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  while (!bytes.empty()) {
+    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      bytes = bytes.subspan(static_cast<size_t>(n));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    const int64_t left = deadline - monotonic_ms();
+    if (left <= 0) return EAGAIN;
+    // An error or hang-up wakes the poll too; the next send reports it.
+    pollfd p{fd, POLLOUT, 0};
+    ::poll(&p, 1, static_cast<int>(left));
+  }
+  return 0;
+}
+
 int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes) {
   sockaddr_in sa = ipv4_sockaddr(to.address, to.port);
   ssize_t n;
@@ -227,6 +248,18 @@ int set_timeout(int fd, int option, int ms) {
 
 int set_send_timeout(int fd, int ms) { return set_timeout(fd, SO_SNDTIMEO, ms); }
 int set_receive_timeout(int fd, int ms) { return set_timeout(fd, SO_RCVTIMEO, ms); }
+
+int reset_on_close(int fd) {
+  const linger option{1, 0};
+  return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option) == 0 ? 0 : errno;
+}
+
+int receive_buffer_bytes(int fd) {
+  int bytes = 0;
+  socklen_t size = sizeof bytes;
+  if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, &size) != 0) return 0;
+  return bytes;
+}
 
 int shutdown_send(int fd) { return ::shutdown(fd, SHUT_WR) == 0 ? 0 : errno; }
 int shutdown_both(int fd) { return ::shutdown(fd, SHUT_RDWR) == 0 ? 0 : errno; }

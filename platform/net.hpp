@@ -91,6 +91,11 @@ long datagram_receive(int fd, std::span<uint8_t> buffer);
 // error number of the failed send (EAGAIN when the send time-out expired).
 int send_all(int fd, std::span<const uint8_t> bytes);
 
+// Sends all of `bytes` on a stream within `timeout_ms` altogether, continuing
+// short writes. Returns 0, the error number of a failed send, or EAGAIN when
+// the time ran out with bytes still unsent.
+int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms);
+
 // Sends one datagram to `to`. Returns 0 or the error number.
 int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes);
 
@@ -98,6 +103,15 @@ int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes
 // Returns 0 or the error number.
 int set_send_timeout(int fd, int ms);
 int set_receive_timeout(int fd, int ms);
+
+// Makes the coming close of `fd` reset the connection (SO_LINGER 0): data not
+// yet sent is discarded and the peer learns at once that the connection is
+// gone. Returns 0 or the error number.
+int reset_on_close(int fd);
+
+// The receive buffer of socket `fd` in bytes, as the kernel reports it (Linux
+// counts its bookkeeping too, twice the size asked for); 0 when unknown.
+int receive_buffer_bytes(int fd);
 
 // Ends the sending direction of a stream. Returns 0 or the error number.
 int shutdown_send(int fd);

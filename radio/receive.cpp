@@ -14,7 +14,6 @@
 #include "packet/dispatch.hpp"
 #include "platform/net.hpp"
 #include "platform/signals.hpp"
-#include "platform/udp_buffer.hpp"
 #include "radio/bytes.hpp"
 #include "radio/frame.hpp"
 #include "radio/reed_solomon.hpp"
