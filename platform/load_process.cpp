@@ -58,9 +58,7 @@ bool send_signal(int pid, int signal_number) { return pid > 0 && ::kill(pid, sig
 
 }  // namespace
 
-std::optional<int> spawn_child(const std::vector<std::string>& argv,
-                               const std::vector<ChildEnv>& env, const std::string& output_path) {
-  if (argv.empty()) return std::nullopt;
+std::vector<std::string> environment_with(const std::vector<ChildEnv>& env) {
   std::map<std::string, std::string> vars;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry(*e);
@@ -74,8 +72,15 @@ std::optional<int> spawn_child(const std::vector<std::string>& argv,
       vars.erase(change.name);
     }
   }
-  std::vector<std::string> env_strings;
-  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
+  std::vector<std::string> entries;
+  for (const auto& [name, value] : vars) entries.push_back(name + "=" + value);
+  return entries;
+}
+
+std::optional<int> spawn_child(const std::vector<std::string>& argv,
+                               const std::vector<ChildEnv>& env, const std::string& output_path) {
+  if (argv.empty()) return std::nullopt;
+  std::vector<std::string> env_strings = environment_with(env);
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);

@@ -14,6 +14,9 @@ struct ChildEnv {
   std::optional<std::string> value;
 };
 
+// The current environment as "NAME=value" entries, changed by `env`.
+std::vector<std::string> environment_with(const std::vector<ChildEnv>& env);
+
 // Starts `argv` (argv[0] a path, or a name looked up in PATH) with the
 // current environment changed by `env`, standard input from /dev/null and
 // standard output and error appended to `output_path` (which may be

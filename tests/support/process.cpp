@@ -12,11 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace {
 
@@ -42,21 +39,7 @@ unsigned short free_port(int type) {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<EnvChange>& env) {
-  std::map<std::string, std::string> vars;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    auto eq = entry.find('=');
-    if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  for (const EnvChange& change : env) {
-    if (change.value) {
-      vars[change.name] = *change.value;
-    } else {
-      vars.erase(change.name);
-    }
-  }
-  std::vector<std::string> env_strings;
-  for (const auto& [name, value] : vars) env_strings.push_back(name + "=" + value);
+  std::vector<std::string> env_strings = environment_with(env);
   std::vector<char*> envp;
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);

@@ -8,11 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/load_process.hpp"
+
 // Environment changes for a child: a value to set, or none to remove.
-struct EnvChange {
-  std::string name;
-  std::optional<std::string> value;
-};
+using EnvChange = ChildEnv;
 
 class ChildProcess {
  public:
