@@ -3,8 +3,8 @@
 #include "platform/clock.hpp"
 #include "support/process.hpp"
 
-FakeRigctld::FakeRigctld(std::string answer) : answer_(std::move(answer)) {
-  listener_ = tcp_listen("127.0.0.1", 0).socket;
+FakeRigctld::FakeRigctld(std::string answer, uint16_t port) : answer_(std::move(answer)) {
+  listener_ = tcp_listen("127.0.0.1", port).socket;
   port_ = local_port(listener_.fd());
   thread_ = std::thread([this] { serve(); });
 }

@@ -21,11 +21,11 @@ struct RigCommand {
   std::string bytes;
 };
 
-// Listens on 127.0.0.1 (port chosen by the kernel) in a thread of its own;
-// answers each command with `answer` (nothing when empty) and closes.
+// Listens on 127.0.0.1:`port` (0: chosen by the kernel) in a thread of its
+// own; answers each command with `answer` (nothing when empty) and closes.
 class FakeRigctld {
  public:
-  explicit FakeRigctld(std::string answer = "RPRT 0\n");
+  explicit FakeRigctld(std::string answer = "RPRT 0\n", uint16_t port = 0);
   FakeRigctld(const FakeRigctld&) = delete;
   FakeRigctld& operator=(const FakeRigctld&) = delete;
   ~FakeRigctld();
