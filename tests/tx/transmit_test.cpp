@@ -19,25 +19,16 @@ TEST(AirTime, TruncatedMillisecondsAt1200Bits) {
   EXPECT_EQ(air_time_ms(0), 0);
 }
 
-// Points the transmission at `modem`, without rigctld, for one test, and
-// restores the settings afterwards.
-struct TransmitSetup {
-  TransmitSetup(const ModemListener& modem, int preamble, int postamble) {
-    tnc_config.Address = "";
-    tnc_config.PreambleLength = preamble;
-    tnc_config.PostambleLength = postamble;
-    tnc_config.KeyUpDelay = 30;
-    tnc_config.KeyDownDelay = 40;
-    tx_socket = udp_open();
-    tx_destination = {0x7F000001, modem.port()};
-  }
-  ~TransmitSetup() { tnc_config = saved; }
-  TncConfig saved = tnc_config;
-};
-
 TEST(TransmitLoopback, KeyingFailuresNeitherStopNorStallTheTransmission) {
+  const TncConfig saved = tnc_config;
   ModemListener modem;
-  TransmitSetup setup(modem, 0, 0);
+  tx_socket = udp_open();
+  tx_destination = {0x7F000001, modem.port()};
+  tnc_config.Address = "";  // no keying at all
+  tnc_config.PreambleLength = 0;
+  tnc_config.PostambleLength = 0;
+  tnc_config.KeyUpDelay = 30;
+  tnc_config.KeyDownDelay = 40;
   const std::vector<uint8_t> frame(100, 0x42);
   const KeyingWaits waits = transmit_frame(frame);
   EXPECT_EQ(modem.receive(1000)->bytes, frame);
@@ -61,6 +52,7 @@ TEST(TransmitLoopback, KeyingFailuresNeitherStopNorStallTheTransmission) {
   set_ptt(false);
   EXPECT_LT(monotonic_ms() - begin, 1000);
   EXPECT_GE(monotonic_ms() - begin, 450);
+  tnc_config = saved;
 }
 
 }  // namespace
