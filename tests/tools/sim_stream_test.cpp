@@ -1,24 +1,16 @@
-// The simulator's downlink stream read back with the TNC's own receive
-// pieces, from the stream functions and from the real program on loopback.
+// The simulator's downlink stream read back with the TNC's own receive pieces.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
-#include <set>
-#include <string>
 #include <vector>
 
 #include "packet/csp.hpp"
-#include "platform/clock.hpp"
-#include "platform/net.hpp"
 #include "radio/bytes.hpp"
 #include "radio/frame.hpp"
 #include "radio/frame_detector.hpp"
 #include "radio/reed_solomon.hpp"
 #include "sim/bit_stream.hpp"
-#include "support/process.hpp"
-#include "telemetry/telemetry.hpp"
 
 namespace {
 
@@ -101,64 +93,5 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
   }
   EXPECT_GT(errors_planted, 0);
 }
-
-#ifdef KESTRELIS_SIM_PATH
-TEST(SimLoopback, StreamsEveryLayoutAndRelaysARequest) {
-  NetResult modem = udp_bind("127.0.0.1", 0, 4 << 20);
-  ASSERT_EQ(modem.failed_at, NetStep::none);
-  const uint16_t uplink_port = free_udp_port();
-  ChildProcess sim({KESTRELIS_SIM_PATH, "--rx-port", std::to_string(local_port(modem.socket.fd())),
-                    "--tx-port", std::to_string(uplink_port), "--bitrate", "400000", "--datagram",
-                    "512", "--interval", "0.02", "--time-scale", "100", "--seed", "3", "--quiet"},
-                   {});
-  ASSERT_TRUE(sim.wait_for_output("sim: uplink on UDP", 5000)) << sim.output();
-
-  // A digipeater request as the TNC sends it, due after 100 satellite seconds: 1 s here.
-  const std::string line = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=100 hi";
-  Bytes request(50, 0xAA);
-  const Bytes payload = [&] {
-    Bytes p(line.begin(), line.end());
-    p.push_back(0);
-    return p;
-  }();
-  const Bytes frame = build_frame(std::array<uint8_t, 4>{0xB2, 0x13, 0x9E, 0x00}, payload);
-  request.insert(request.end(), frame.begin(), frame.end());
-  request.insert(request.end(), 20, 0xAA);
-  ASSERT_EQ(datagram_send(udp_open().fd(), {*parse_ipv4("127.0.0.1"), uplink_port}, request), 0);
-
-  std::set<std::pair<unsigned, unsigned>> layouts;
-  std::string relay;
-  StreamReceiver receiver;
-  Bytes buffer(4096);
-  const int64_t give_up = monotonic_ms() + 10'000;
-  while ((layouts.size() < 9 || relay.empty()) && monotonic_ms() < give_up) {
-    if (!wait_readable(modem.socket.fd(), 100)) continue;
-    const long n = datagram_receive(modem.socket.fd(), buffer);
-    ASSERT_GT(n, 0);
-    feed(receiver, std::span(buffer).first(static_cast<size_t>(n)));
-    for (const Received& r : receiver.got) {
-      const auto header = std::span(r.packet).first<4>();
-      EXPECT_EQ(csp_source(header), satellite_address);
-      if (csp_destination_port(header) == telemetry_port) {
-        const TelemetryWord w =
-            split_telemetry_word(load_be16(std::span(r.packet).subspan<4, 2>()));
-        layouts.insert({w.tlm_sat, w.tlm_version});
-      } else if (csp_destination_port(header) == digipeater_message_port) {
-        relay.assign(r.packet.begin() + 6, r.packet.end());
-      }
-    }
-    receiver.got.clear();
-  }
-  EXPECT_EQ(layouts.size(), 9u);
-  EXPECT_EQ(relay, "QQ0ABC>QQ0XYZ: hi");
-  EXPECT_EQ(sim.stop(SIGTERM, 5000), 0) << sim.output();
-  for (const char* expected :
-       {"uplink: 156 bytes: preamble 50, postamble 20, N 79, RS corrected 0, CRC ok",
-        "satellite: stored message from QQ0ABC to QQ0XYZ, relay in 100 s",
-        "downlink: relay port 29 \"QQ0ABC>QQ0XYZ: hi\"", "sim: stopped (signal 15)"}) {
-    EXPECT_NE(sim.output().find(expected), std::string::npos) << expected << "\n" << sim.output();
-  }
-}
-#endif
 
 }  // namespace

