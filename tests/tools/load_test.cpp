@@ -1,6 +1,10 @@
-// What the load tool reads from /proc about the TNC and its UDP port.
+// What the load tool reads from /proc about the TNC and its UDP port, and a
+// short run of the tool against the real TNC.
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
 
 #include "platform/load_process.hpp"
 #include "platform/load_sockets.hpp"
@@ -37,5 +41,22 @@ TEST(LoadProc, ProcessStatusAndCpuTicks) {
             286u);
   EXPECT_FALSE(parse_stat_cpu_ticks("4242 (short) S 1"));
 }
+
+#ifdef KESTRELIS_LOAD_PATH
+TEST(LoadToolLoopback, ShortNoiseRunAccountsForEveryPlantedFrame) {
+  const std::string command = std::string(KESTRELIS_LOAD_PATH) +
+                              " --tnc " KESTRELIS_TNC_PATH
+                              " --quick --sections b --bits 2e6 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string report;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) report += buffer;
+  EXPECT_EQ(::pclose(pipe), 0) << report;
+  EXPECT_NE(report.find("(b) planted frames received exactly once: 19 of 19"), std::string::npos)
+      << report;
+  EXPECT_NE(report.find("TNC ended on SIGTERM: ended by SIGTERM"), std::string::npos) << report;
+}
+#endif
 
 }  // namespace
