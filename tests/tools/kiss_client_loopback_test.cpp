@@ -64,49 +64,9 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
   EXPECT_NE(client.output().find(expected), std::string::npos) << client.output();
 }
 
-TEST(KissClientLoopback, WithoutTncEndsAfterItsTimeWithLinesUnsent) {
-  std::string port = std::to_string(free_tcp_port());
-  ChildProcess client(
-      {KESTRELIS_KISS_PATH, "--port", port, "--no-stdin", "--exit-after", "0.3", "--send", "x"},
-      {});
-  int status = client.wait_exit(5000);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  EXPECT_EQ(client.output(),
-            "QUEUED x (sent when the TNC is reachable)\nLINK no TNC at 127.0.0.1:" + port +
-                " (Connection refused); retrying every second\n"
-                "NOT SENT 1 lines: the TNC was not reachable\n");
-}
-
-TEST(KissClientArgs, OptionsAndTheirErrors) {
-  struct Case {
-    const char* name;
-    std::vector<std::string_view> args;
-    bool ok;
-  };
-  const Case cases[] = {
-      {"defaults", {}, true},
-      {"all",
-       {"--host", "::1", "--port", "1", "--send", "a", "--send", "b", "--no-stdin", "--exit-after",
-        "1.5", "--jsonl", "f", "--csv-dir", "d"},
-       true},
-      {"port zero", {"--port", "0"}, false},
-      {"port not a number", {"--port", "53013x"}, false},
-      {"negative time", {"--exit-after", "-1"}, false},
-      {"missing value", {"--send"}, false},
-      {"unknown option", {"--colour"}, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(parse_client_args(c.args).error.empty(), c.ok);
-  }
-  ClientOptions o = parse_client_args(cases[1].args).options;
-  EXPECT_EQ(o.send_lines, (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(o.exit_after_ms, 1500);
-  EXPECT_FALSE(o.read_stdin);
-  EXPECT_EQ(ClientOptions{}.port, "53013");
-}
-
-TEST(KissClientArgs, InputLinesAndWhatIsNotSent) {
+// Lines typed by the operator: CR LF ends a line too; empty lines and lines
+// longer than the TNC takes are not sent.
+TEST(KissClientLines, SplitAndRefusedLines) {
   LineSplitter s;
   EXPECT_EQ(split_input_lines(s, std::vector<uint8_t>{'a', '\r', '\n', 'b'}),
             std::vector<std::string>{"a"});

@@ -2,9 +2,7 @@
 
 #include <vector>
 
-#include "kiss/display.hpp"
 #include "kiss/record.hpp"
-#include "support/gui_capture.hpp"
 
 namespace {
 
@@ -84,29 +82,6 @@ TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
     }
     EXPECT_EQ(info.time_ms ? format_utc(*info.time_ms) : "", c.time);
   }
-}
-
-// The record as the TNC's own decoder sends it to the GUI.
-TEST(KissRecordInfo, ReadsTheTncsTelemetryFrame) {
-  std::vector<uint8_t> payload(140, 0);
-  const uint8_t head[] = {0x10, 0x2A, 0x00, 0xFA, 0x65, 0x53, 0xF1, 0x00, 0, 0, 0x10, 0x04};
-  std::copy(std::begin(head), std::end(head), payload.begin());
-  OutputCapture capture;
-  decode_telemetry(payload, split_telemetry_word(0x102A));
-  auto frames = capture.gui_frames();
-  ASSERT_EQ(frames.size(), 2u);
-  auto text = telemetry_text(frames[1]);
-  ASSERT_TRUE(text);
-  auto object = parse_json_object(*text);
-  ASSERT_TRUE(object);
-  ASSERT_EQ(object->size(), 64u);
-  EXPECT_EQ(*find_member(*object, "eps_vboost_0"), "4100");
-  EXPECT_EQ(object->back().key, "UNIX");
-  EXPECT_EQ(object->back().value, "1700000000.250000");
-  std::string shown = describe_record(*object);
-  EXPECT_EQ(shown.substr(0, shown.find('\n')),
-            "TELEMETRY sat=1 v=5 beacon, 2023-11-14 22:13:20.250 UTC, 64 fields");
-  EXPECT_NE(shown.find("  tlm_id=4138 "), std::string::npos);
 }
 
 }  // namespace
