@@ -1,41 +1,17 @@
 #include "support/process.hpp"
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-namespace {
-
-int64_t now_ms() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-unsigned short free_port(int type) {
-  int fd = ::socket(AF_INET, type, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t length = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-  ::close(fd);
-  return ntohs(sa.sin_port);
-}
-
-}  // namespace
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
+#include "platform/kiss_io.hpp"
+#include "platform/net.hpp"
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<EnvChange>& env) {
@@ -63,31 +39,28 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
 
 ChildProcess::~ChildProcess() {
   if (status_ < 0 && pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    kill_child(pid_);
+    (void)wait_child(pid_, 60'000);
   }
   if (out_fd_ >= 0) ::close(out_fd_);
 }
 
 void ChildProcess::drain(int timeout_ms) {
-  pollfd p{out_fd_, POLLIN, 0};
-  if (::poll(&p, 1, timeout_ms) <= 0) return;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = ::read(out_fd_, buffer, sizeof buffer);
-    if (n <= 0) break;
-    output_.append(buffer, static_cast<size_t>(n));
+  if (!wait_readable(out_fd_, timeout_ms)) return;
+  uint8_t buffer[4096];
+  for (long n; (n = read_some(out_fd_, buffer)) > 0;) {
+    output_.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
   }
 }
 
 bool ChildProcess::wait_for_output(std::string_view text, int timeout_ms) {
-  int64_t deadline = now_ms() + timeout_ms;
-  for (;;) {
-    if (output_.find(text) != std::string::npos) return true;
-    int64_t left = deadline - now_ms();
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  while (output_.find(text) == std::string::npos) {
+    const int64_t left = deadline - monotonic_ms();
     if (left <= 0) return false;
-    drain(static_cast<int>(left < 50 ? left : 50));
+    drain(static_cast<int>(std::min<int64_t>(left, 50)));
   }
+  return true;
 }
 
 const std::string& ChildProcess::output() {
@@ -96,18 +69,12 @@ const std::string& ChildProcess::output() {
 }
 
 int ChildProcess::wait_exit(int timeout_ms) {
-  if (status_ >= 0) return status_;
-  int64_t deadline = now_ms() + timeout_ms;
-  for (;;) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      status_ = status;
-      drain(0);
-      return status_;
-    }
-    if (now_ms() >= deadline) return -1;
-    drain(20);
-  }
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  do {
+    status_ = status_ >= 0 ? status_ : wait_child(pid_, 20).value_or(-1);
+    drain(0);
+  } while (status_ < 0 && monotonic_ms() < deadline);
+  return status_;
 }
 
 int ChildProcess::stop(int signal, int timeout_ms) {
@@ -115,25 +82,16 @@ int ChildProcess::stop(int signal, int timeout_ms) {
   return wait_exit(timeout_ms);
 }
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestrelis-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
+TempDir::TempDir() : path_(make_temp_directory("kestrelis-test-").value()) {}
 
 TempDir::~TempDir() {
-  std::error_code ignored;
+  std::error_code ignored;  // a test may have taken the owner's rights away
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
+  remove_tree(path_);
 }
 
-unsigned short free_tcp_port() { return free_port(SOCK_STREAM); }
-unsigned short free_udp_port() { return free_port(SOCK_DGRAM); }
+unsigned short free_tcp_port() { return local_port(tcp_listen("127.0.0.1", 0).socket.fd()); }
+unsigned short free_udp_port() { return local_port(udp_bind("127.0.0.1", 0, 0).socket.fd()); }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+std::string read_file(const std::string& path) { return read_whole_file(path).value_or(""); }

@@ -1,13 +1,11 @@
 #include "support/tnc_process.hpp"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include "platform/files.hpp"
 
 TncProfile::TncProfile(const std::string& config_text) {
   if (config_text.empty()) return;
-  std::filesystem::create_directory(folder());
-  std::ofstream(config_path(), std::ios::binary) << config_text;
+  (void)make_directory(folder());
+  (void)write_text_file(config_path(), config_text);
 }
 
 std::string free_ports_config() {
@@ -23,19 +21,6 @@ ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& 
 }
 
 long cpu_ticks(int pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  std::getline(in, stat);
-  // Fields after the command name, which is in parentheses and may hold blanks.
-  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; rest >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) {
-      stime = std::stol(field);
-      break;
-    }
-  }
-  return utime + stime;
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  return static_cast<long>(parse_stat_cpu_ticks(stat).value_or(0));
 }
