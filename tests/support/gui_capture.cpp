@@ -4,8 +4,8 @@
 #include <regex>
 
 #include "app/console_log.hpp"
+#include "common/kiss_reader.hpp"
 #include "gui/gui_link.hpp"
-#include "gui/kiss.hpp"
 
 namespace {
 
@@ -23,18 +23,9 @@ void keep_console(std::string_view text) {
   console_texts.emplace_back(text);
 }
 
-std::vector<uint8_t> unescape(const std::vector<uint8_t>& frame) {
-  std::vector<uint8_t> data;
-  // frame: FEND, command, escaped data, FEND
-  for (size_t i = 2; i + 1 < frame.size(); ++i) {
-    if (frame[i] == FESC && i + 2 < frame.size()) {
-      data.push_back(frame[i + 1] == TFEND ? FEND : FESC);
-      ++i;
-    } else {
-      data.push_back(frame[i]);
-    }
-  }
-  return data;
+std::vector<std::string> without_stamps(std::vector<std::string> texts, const std::regex& stamp) {
+  for (auto& t : texts) t = std::regex_replace(t, stamp, "");
+  return texts;
 }
 
 }  // namespace
@@ -59,7 +50,10 @@ void OutputCapture::clear() {
 std::vector<std::vector<uint8_t>> OutputCapture::gui_frames() const {
   std::lock_guard lock(capture_mutex);
   std::vector<std::vector<uint8_t>> data;
-  for (const auto& f : frames) data.push_back(unescape(f));
+  for (const auto& f : frames) {
+    KissReader reader;
+    kiss_read(reader, f, [&](std::span<const uint8_t> d) { data.emplace_back(d.begin(), d.end()); });
+  }
   return data;
 }
 
@@ -76,14 +70,10 @@ std::vector<std::string> OutputCapture::console() const {
 
 std::vector<std::string> OutputCapture::console_messages() const {
   static const std::regex stamp(R"(^\[\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}\] )");
-  std::vector<std::string> messages;
-  for (const auto& t : console()) messages.push_back(std::regex_replace(t, stamp, ""));
-  return messages;
+  return without_stamps(console(), stamp);
 }
 
 std::vector<std::string> OutputCapture::gui_messages() const {
   static const std::regex stamp(R"(^P\[\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}\] )");
-  std::vector<std::string> messages;
-  for (const auto& t : gui_texts()) messages.push_back(std::regex_replace(t, stamp, ""));
-  return messages;
+  return without_stamps(gui_texts(), stamp);
 }
