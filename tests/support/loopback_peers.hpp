@@ -26,8 +26,6 @@ struct RigCommand {
 class FakeRigctld {
  public:
   explicit FakeRigctld(std::string answer = "RPRT 0\n", uint16_t port = 0);
-  FakeRigctld(const FakeRigctld&) = delete;
-  FakeRigctld& operator=(const FakeRigctld&) = delete;
   ~FakeRigctld();
   uint16_t port() const { return port_; }
   std::vector<RigCommand> commands() const;
