@@ -19,19 +19,15 @@ using Bytes = std::vector<uint8_t>;
 struct Received {
   Bytes packet;  // header and payload
   int corrected = 0;
-  int sync_end_phase = 0;
+  int sync_end_phase = 0;  // bit phase of the sync word's last bit
 };
 
-// The receive side: every good packet in the stream fed to it so far.
-struct StreamReceiver {
-  FrameDetector detector;
-  int sync_phase = -1;
+// Every good packet in `stream`, fed to the frame detector 37 bytes at a time.
+std::vector<Received> receive(const Bytes& stream) {
   std::vector<Received> got;
-};
-
-void feed(StreamReceiver& r, std::span<const uint8_t> bytes) {
+  int sync_phase = -1;
   FrameHandler handler;
-  handler.sync_found = [&](StreamPoint at) { r.sync_phase = at.bit; };
+  handler.sync_found = [&](StreamPoint at) { sync_phase = at.bit; };
   handler.codeword_complete = [&](std::span<const uint8_t> codeword, StreamPoint) {
     Bytes word(codeword.begin(), codeword.end());
     const int pad = 255 - static_cast<int>(word.size());
@@ -43,14 +39,21 @@ void feed(StreamReceiver& r, std::span<const uint8_t> bytes) {
     const auto packet = std::span<const uint8_t>(word).first(word.size() - 32);
     const auto body = packet.first(packet.size() - 4);
     if (load_be32(packet.last<4>()) != crc32c(body)) return;
-    r.got.push_back({Bytes(body.begin(), body.end()), corrected, r.sync_phase});
+    got.push_back({Bytes(body.begin(), body.end()), corrected, sync_phase});
   };
-  detect_frames(r.detector, bytes, handler);
+  FrameDetector detector;
+  for (size_t i = 0; i < stream.size(); i += 37) {
+    detect_frames(detector, std::span(stream).subspan(i, std::min<size_t>(37, stream.size() - i)),
+                  handler);
+  }
+  return got;
 }
 
 TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
   constexpr uint64_t seed = 20240611;
   SCOPED_TRACE(testing::Message() << "seed " << seed);
+  const auto header =
+      csp_header_bytes({.source = satellite_address, .destination_port = telemetry_port});
   int errors_planted = 0;
   for (double ber : {0.0, 0.002}) {
     for (int offset = 0; offset < 8; ++offset) {
@@ -60,13 +63,10 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
       s.bit_offset = offset;
       s.bit_error_rate = ber;
       std::vector<Received> planted;
-      for (size_t size : {size_t{0}, size_t{1}, size_t{72}, size_t{140}, size_t{215}}) {
-        Bytes packet(csp_header_size + size);
-        const auto header =
-            csp_header_bytes({.source = satellite_address, .destination_port = telemetry_port});
-        std::copy(header.begin(), header.end(), packet.begin());
-        for (size_t i = csp_header_size; i < packet.size(); ++i) {
-          packet[i] = static_cast<uint8_t>(next_random(s.random));
+      for (size_t size : {0u, 1u, 72u, 140u, 215u}) {
+        Bytes packet(header.begin(), header.end());
+        while (packet.size() < csp_header_size + size) {
+          packet.push_back(static_cast<uint8_t>(next_random(s.random)));
         }
         append_idle(s, random_below(s.random, 300));
         const PlantedFrame p =
@@ -77,12 +77,7 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
         planted.push_back({packet, p.byte_errors, (offset + 7) % 8});
       }
       append_idle(s, 64);
-      const Bytes stream = take_stream_bytes(s, s.pending.size());
-      StreamReceiver receiver;
-      for (size_t i = 0; i < stream.size(); i += 37) {
-        feed(receiver, std::span(stream).subspan(i, std::min<size_t>(37, stream.size() - i)));
-      }
-      const std::vector<Received>& got = receiver.got;
+      const std::vector<Received> got = receive(take_stream_bytes(s, s.pending.size()));
       ASSERT_EQ(got.size(), planted.size());
       for (size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].packet, planted[i].packet) << "packet " << i;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "packet/csp.hpp"
@@ -15,26 +15,15 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const std::string request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message";
-const Bytes request_payload = [] {
-  Bytes p(request.begin(), request.end());
-  p.push_back(0);
-  return p;
-}();
-// Digipeater request: destination 1, destination port 14, source port 30.
+constexpr std::string_view request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\0";
+const Bytes request_payload(request.begin(), request.end());
+// Digipeater request: priority 2, source 25, destination 1, destination port 14, source port 30.
 constexpr std::array<uint8_t, 4> request_header = {0xB2, 0x13, 0x9E, 0x00};
 
-Bytes datagram(size_t preamble, const Bytes& frame, size_t postamble) {
-  Bytes d(preamble, 0xAA);
-  d.insert(d.end(), frame.begin(), frame.end());
-  d.insert(d.end(), postamble, 0xAA);
-  return d;
-}
-
 // A frame like build_frame's, but with `crc` in place of the CRC over header and payload.
-Bytes frame_with_crc(const Bytes& payload, uint32_t crc) {
+Bytes frame_with_crc(uint32_t crc) {
   Bytes word(request_header.begin(), request_header.end());
-  word.insert(word.end(), payload.begin(), payload.end());
+  word.insert(word.end(), request_payload.begin(), request_payload.end());
   word.resize(word.size() + 4 + 32);
   store_be32(std::span(word).subspan(word.size() - 36).first<4>(), crc);
   const int pad = 223 - static_cast<int>(word.size() - 32);
@@ -64,16 +53,18 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
     int corrected;
   } cases[] = {
       {"clean, preamble 50, postamble 20", built, 50, 20, UplinkCheck::good, 0},
-      {"16 damaged bytes, no postamble", damaged16, 0, 0, UplinkCheck::good, 16},
+      {"16 damaged bytes, no postamble", damaged16, 50, 0, UplinkCheck::good, 16},
       {"17 damaged bytes", damaged17, 50, 0, UplinkCheck::uncorrectable, -1},
-      {"CRC over the payload alone", frame_with_crc(request_payload, crc32c(request_payload)), 8, 8,
+      {"CRC over the payload alone", frame_with_crc(crc32c(request_payload)), 8, 8,
        UplinkCheck::crc_payload, 0},
-      {"CRC wrong", frame_with_crc(request_payload, crc32c(body) ^ 1), 8, 8, UplinkCheck::crc_error,
-       0},
+      {"CRC wrong", frame_with_crc(crc32c(body) ^ 1), 0, 8, UplinkCheck::crc_error, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto frames = decode_uplink_datagram(datagram(c.preamble, c.frame, c.postamble));
+    Bytes datagram(c.preamble, 0xAA);
+    datagram.insert(datagram.end(), c.frame.begin(), c.frame.end());
+    datagram.insert(datagram.end(), c.postamble, 0xAA);
+    const auto frames = decode_uplink_datagram(datagram);
     ASSERT_EQ(frames.size(), 1u);
     const UplinkFrame& f = frames[0];
     EXPECT_EQ(f.preamble, c.preamble);
