@@ -52,9 +52,7 @@ void run(const Case& c) {
   EXPECT_EQ(packet.payload, bytes(c.payload));
 }
 
-TEST(GuiRequests, AcceptedRequestsAreConfirmedAndSent) {
-  const std::string spaced = "QQ0ABC > QQ0XYZ , Kestrelis, STORE = 10   hi";
-  const std::string longest = prefix + "0 " + std::string(160 - prefix.size() - 2, 'm');
+TEST(GuiRequests, CommandsPingAndANocallDestination) {
   const Case cases[] = {
       {"list", "cmd:list", {}, {}, command_header, "L"},
       {"list after spaces", "cmd:   list", {}, {}, command_header, "L"},
@@ -63,72 +61,6 @@ TEST(GuiRequests, AcceptedRequestsAreConfirmedAndSent) {
       {"ping", "cmd:ping", {}, {}, ping_header, "QQ0ABC"},
       {"ping 9 characters", "cmd:ping", {}, {}, ping_header, "QQ0ABCDEF", "QQ0ABCDEF"},
       {"ping 10 characters does nothing", "cmd:ping", {}, {}, {}, "", "QQ0ABCDEFG"},
-      {"message",
-       prefix + "0 message",
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message"},
-       message_header,
-       with_zero(prefix + "0 message")},
-      {"spaces travel, GUI line without",
-       spaced,
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=10 hi"},
-       message_header,
-       with_zero(spaced)},
-      {"ORVANE",
-       "QQ0ABC>QQ0XYZ,ORVANE,STORE=86399 x",
-       {"Transmission to ORVANE\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, ORVANE, STORE=86399 x"},
-       message_header,
-       with_zero("QQ0ABC>QQ0XYZ,ORVANE,STORE=86399 x")},
-      {"digit-following character skipped",
-       prefix + "5hello",
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=5 ello"},
-       message_header,
-       with_zero(prefix + "5hello")},
-      {"no digits",
-       "QQ0ABC>QQ0XYZ,KESTRELIS,STORE=hello",
-       {"Transmission to KESTRELIS\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, KESTRELIS, STORE=0 ello"},
-       message_header,
-       with_zero("QQ0ABC>QQ0XYZ,KESTRELIS,STORE=hello")},
-      {"empty message",
-       prefix + "19",
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=19 "},
-       message_header,
-       with_zero(prefix + "19")},
-      {"tab and line feed",
-       prefix + "0 a\tb\n",
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 a\tb\n"},
-       message_header,
-       with_zero(prefix + "0 a\tb\n")},
-      {"percent doubled on air, single on GUI",
-       prefix + "0 50% off",
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 50% off"},
-       message_header,
-       with_zero(prefix + "0 50%% off")},
-      {"backslash doubled on air and GUI",
-       prefix + "0 a\\b",
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 a\\\\b"},
-       message_header,
-       with_zero(prefix + "0 a\\\\b")},
-      {"a split percent pair is shown, not formatted",
-       prefix + "1%s%n",
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=1 %s%n"},
-       message_header,
-       with_zero(prefix + "1%%s%%n")},
-      {"160 characters",
-       longest,
-       {"Transmission to Kestrelis\n"},
-       {"Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 " + longest.substr(prefix.size() + 2)},
-       message_header,
-       with_zero(longest)},
       {"destination NOCALL warned and sent",
        "QQ0ABC>NOCALL,Kestrelis,STORE=0 m",
        {"Transmission to Kestrelis\n"},
@@ -138,6 +70,44 @@ TEST(GuiRequests, AcceptedRequestsAreConfirmedAndSent) {
        with_zero("QQ0ABC>NOCALL,Kestrelis,STORE=0 m")},
   };
   for (const Case& c : cases) run(c);
+}
+
+TEST(GuiRequests, MessagesAreConfirmedAndSentWithTheirText) {
+  struct Message {
+    const char* name;
+    std::string request;
+    std::string shown;        // the GUI line after "Transmitted: "
+    std::string on_air = "";  // the payload text before its zero byte; empty: the request
+    std::string satellite = "Kestrelis";
+  };
+  const std::string longest = prefix + "0 " + std::string(160 - prefix.size() - 2, 'm');
+  const Message messages[] = {
+      {"message", prefix + "0 message", prefix + "0 message"},
+      {"spaces travel, GUI line without", "QQ0ABC > QQ0XYZ , Kestrelis, STORE = 10   hi",
+       prefix + "10 hi"},
+      {"ORVANE", "QQ0ABC>QQ0XYZ,ORVANE,STORE=86399 x", "QQ0ABC>QQ0XYZ, ORVANE, STORE=86399 x", "",
+       "ORVANE"},
+      {"digit-following character skipped", prefix + "5hello", prefix + "5 ello"},
+      {"no digits", "QQ0ABC>QQ0XYZ,KESTRELIS,STORE=hello", "QQ0ABC>QQ0XYZ, KESTRELIS, STORE=0 ello",
+       "", "KESTRELIS"},
+      {"empty message", prefix + "19", prefix + "19 "},
+      {"tab and line feed", prefix + "0 a\tb\n", prefix + "0 a\tb\n"},
+      {"percent doubled on air, single on GUI", prefix + "0 50% off", prefix + "0 50% off",
+       prefix + "0 50%% off"},
+      {"backslash doubled on air and GUI", prefix + "0 a\\b", prefix + "0 a\\\\b",
+       prefix + "0 a\\\\b"},
+      {"a split percent pair is shown, not formatted", prefix + "1%s%n", prefix + "1 %s%n",
+       prefix + "1%%s%%n"},
+      {"160 characters", longest, longest},
+  };
+  for (const Message& m : messages) {
+    run({m.name,
+         m.request,
+         {"Transmission to " + m.satellite + "\n"},
+         {"Transmitted: " + m.shown},
+         message_header,
+         with_zero(m.on_air.empty() ? m.request : m.on_air)});
+  }
 }
 
 TEST(GuiRequests, RefusedRequestsPrintTheirLineAndSendNothing) {
@@ -175,11 +145,6 @@ TEST(GuiRequests, RefusedRequestsPrintTheirLineAndSendNothing) {
        {"Call signs error. Check your call sign in config.ini."}},
   };
   for (const Case& c : cases) run(c);
-}
-
-TEST(GuiRequests, StripSpacesRemovesOnlyBlanks) {
-  EXPECT_EQ(strip_spaces(" Q Q0\tA "), "QQ0\tA");
-  EXPECT_EQ(strip_spaces("   "), "");
 }
 
 }  // namespace
