@@ -86,4 +86,21 @@ TEST(KissDeframer, ReportsFramingAtLevelFourAndOverflowOnce) {
             std::vector<std::string>{"KISS frame from GUI longer than 200 bytes dropped\n"});
 }
 
+TEST(KissEncode, EscapesFendAndFesc) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> frame;
+  };
+  const Case cases[] = {
+      {"mixed", {0x50, 0xC0, 0x01, 0xDB}, {0xC0, 0x00, 0x50, 0xDB, 0xDC, 0x01, 0xDB, 0xDD, 0xC0}},
+      {"empty", {}, {0xC0, 0x00, 0xC0}},
+      {"worst case doubles", {0xC0, 0xC0}, {0xC0, 0x00, 0xDB, 0xDC, 0xDB, 0xDC, 0xC0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(kiss_encode(c.data), c.frame);
+  }
+}
+
 }  // namespace

@@ -1,5 +1,5 @@
-// Two threads send to the GUI through the shared connection while the GUI
-// thread serves clients that come and go.
+// The GUI link: message lines, and two threads sending through the shared
+// connection while the GUI thread serves clients that come and go.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -33,6 +33,16 @@ std::vector<uint8_t> read_exactly(int fd, size_t count) {
   }
   bytes.resize(got);
   return bytes;
+}
+
+TEST(GuiLink, MessageIsStampedAndCutTo299Characters) {
+  OutputCapture capture;
+  gui_message("Received: %s", "Hi");
+  gui_text(std::string(400, 'x'));
+  gui_text("100% sure");
+  EXPECT_EQ(capture.gui_messages(),
+            (std::vector<std::string>{"Received: Hi", std::string(299, 'x'), "100% sure"}));
+  EXPECT_EQ(capture.gui_texts()[0].substr(0, 2), "P[");
 }
 
 TEST(GuiLinkThreads, EveryFrameArrivesWholeWhileTheGuiComesAndGoes) {
