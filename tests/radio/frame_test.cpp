@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "radio/bytes.hpp"
-#include "radio/reed_solomon.hpp"
 
 namespace {
 
@@ -53,27 +52,6 @@ TEST(Frame, RandomizerFollowsItsGenerator) {
   EXPECT_EQ(buffer[255], 0);  // never wraps
   apply_randomizer(buffer);
   EXPECT_EQ(buffer, std::vector<uint8_t>(300));
-}
-
-TEST(Frame, BuildFrame) {
-  const std::array<uint8_t, 4> header = {0xB2, 0x13, 0x8E, 0x00};
-  const uint8_t payload[] = {0x4C};
-  const std::vector<uint8_t> expected = {0x93, 0x0B, 0x51, 0xDE, 0x9A, 0x40, 0x29, 0x4D, 0x5B, 0x80,
-                                         0xC0, 0xD6, 0x27, 0xB1, 0x41, 0xC2, 0xF7, 0x04, 0x79, 0x52,
-                                         0x92, 0x06, 0xA1, 0xB2, 0xA2, 0x70, 0x34, 0xD6, 0x52, 0x81,
-                                         0xAB, 0x80, 0x2B, 0xF8, 0xE6, 0x2A, 0x97, 0x08, 0x82, 0xE5,
-                                         0x85, 0xFF, 0x05, 0x64, 0x3E, 0x39, 0x73, 0x7D};
-  EXPECT_EQ(build_frame(header, payload), expected);
-
-  std::vector<uint8_t> longest(max_payload_size + 1, 0x5C);
-  EXPECT_TRUE(build_frame(header, longest).empty());
-  longest.pop_back();
-  std::vector<uint8_t> frame = build_frame(header, longest);
-  ASSERT_EQ(frame.size(), 262u);
-  EXPECT_EQ(frame[6], 255);
-  const auto codeword = std::span(frame).subspan(frame_prefix_size);
-  apply_randomizer(codeword);
-  EXPECT_EQ(rs_decode(*rs_init(0), codeword, 0), 0);  // parity over the whole code
 }
 
 }  // namespace

@@ -22,12 +22,6 @@ namespace {
 using Lines = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
-// The 48-byte frame for payload 4C from source 25 to port 14 (header B2 13 8E 00).
-const Bytes reference_frame = {
-    0x93, 0x0B, 0x51, 0xDE, 0x9A, 0x40, 0x29, 0x4D, 0x5B, 0x80, 0xC0, 0xD6, 0x27, 0xB1, 0x41, 0xC2,
-    0xF7, 0x04, 0x79, 0x52, 0x92, 0x06, 0xA1, 0xB2, 0xA2, 0x70, 0x34, 0xD6, 0x52, 0x81, 0xAB, 0x80,
-    0x2B, 0xF8, 0xE6, 0x2A, 0x97, 0x08, 0x82, 0xE5, 0x85, 0xFF, 0x05, 0x64, 0x3E, 0x39, 0x73, 0x7D};
-
 const std::string detected = "-----FRAME DETECTED-----\r\n";
 const std::string frame_end = "-------FRAME END--------\r\n";
 const std::string self_generated = "Received self-generated packet\n";
@@ -57,8 +51,8 @@ std::string crc_error(uint32_t payload_crc, uint32_t received) {
 }
 
 TEST(ReceiveChain, CleanFrameIsProcessedWithTheByteAfterIt) {
-  EXPECT_EQ(receive(reference_frame), Lines{detected});
-  Bytes with_next = reference_frame;
+  EXPECT_EQ(receive(list_frame), Lines{detected});
+  Bytes with_next = list_frame;
   with_next.push_back(0x00);
   EXPECT_EQ(receive(with_next), frame_lines(0, 41, self_generated));
 }
@@ -67,7 +61,7 @@ TEST(ReceiveChain, FrameAtEveryBitPhaseInAnyPieces) {
   for (size_t phase = 0; phase < 8; ++phase) {
     for (size_t piece : {1u, 3u, 0u, 2048u}) {
       SCOPED_TRACE(testing::Message() << "phase " << phase << ", pieces of " << piece);
-      EXPECT_EQ(receive(stream_of({reference_frame}, phase), piece),
+      EXPECT_EQ(receive(stream_of({list_frame}, phase), piece),
                 frame_lines(0, 41, self_generated));
     }
   }
@@ -80,7 +74,7 @@ TEST(ReceiveChain, SyncWordToleratesOneWrongBitInEachOfTheFirstTwoBytes) {
   for (int first = -1; first < 8; ++first) {
     for (int second = -1; second < 8; ++second) {
       SCOPED_TRACE(testing::Message() << "wrong bits " << first << ", " << second);
-      Bytes frame = reference_frame;
+      Bytes frame = list_frame;
       if (first >= 0) frame[0] = static_cast<uint8_t>(frame[0] ^ (1u << first));
       if (second >= 0) frame[1] = static_cast<uint8_t>(frame[1] ^ (1u << second));
       const bool lost = restarted.count({first, second}) != 0;
@@ -92,7 +86,7 @@ TEST(ReceiveChain, SyncWordToleratesOneWrongBitInEachOfTheFirstTwoBytes) {
                                              {2, 0x80}, {3, 0x04}, {3, 0x40}};
   for (auto [byte, flip] : lost) {
     SCOPED_TRACE(testing::Message() << "sync byte " << byte << " xor " << int{flip});
-    Bytes frame = reference_frame;
+    Bytes frame = list_frame;
     frame[byte] ^= flip;
     EXPECT_EQ(receive(stream_of({frame}, 5)), Lines{});
   }
@@ -114,7 +108,7 @@ TEST(ReceiveChain, FramesBackToBackAreBothFound) {
 }
 
 TEST(ReceiveChain, SixteenDamagedCodewordBytesAreCorrected) {
-  Bytes frame = reference_frame;
+  Bytes frame = list_frame;
   for (size_t i = 7; i < 7 + 32; i += 2) frame[i] = static_cast<uint8_t>(~frame[i]);
   EXPECT_EQ(receive(stream_of({frame}, 0)), frame_lines(16, 41, self_generated));
 }
