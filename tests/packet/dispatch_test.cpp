@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "support/gui_capture.hpp"
-#include "telemetry/telemetry.hpp"
 
 namespace {
 
@@ -75,33 +73,6 @@ TEST(Dispatch, PortTable) {
                                  : Lines{});
       EXPECT_TRUE(out.gui.empty());
     }
-  }
-}
-
-TEST(Dispatch, TelemetryWordSplit) {
-  TelemetryWord w = split_telemetry_word(0x1234);
-  EXPECT_EQ((Bytes{w.flight, w.running_ram, w.tlm_sat, w.tlm_swv, w.tlm_version, w.tlm_type}),
-            (Bytes{0, 0, 1, 2, 6, 4}));
-  // Satellite 1, version 6: a known layout, labelled as telemetry.
-  Output out = dispatch({0x12, 0x34}, 8, 1);
-  ASSERT_GE(out.console.size(), 2u);
-  EXPECT_EQ(out.console[0], "1\n");
-  EXPECT_EQ(out.console[1], "Telemetry 01/01 00:00:00.000\r\n");
-}
-
-// Any payload of 0 to 215 bytes on any port stays inside its buffer (the
-// sanitizer builds check this).
-TEST(Dispatch, RandomPayloadsStayInBounds) {
-  const unsigned seed = 20240517;
-  SCOPED_TRACE(testing::Message() << "seed " << seed);
-  std::mt19937 rng(seed);
-  OutputCapture capture;
-  for (int i = 0; i < 3000; ++i) {
-    Bytes payload(rng() % 216);
-    for (uint8_t& b : payload) b = static_cast<uint8_t>(rng());
-    uint8_t port = (i % 2 == 0) ? 8 : static_cast<uint8_t>(rng() % 64);
-    dispatch_csp_packet(payload, port, 1);
-    capture.clear();
   }
 }
 
