@@ -1,5 +1,7 @@
 // The real binary's start-up, in a temporary HOME.
 
+#include "app/startup.hpp"
+
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -7,13 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <regex>
 #include <string>
 #include <thread>
 
 #include "app/config.hpp"
-#include "app/startup.hpp"
 #include "platform/files.hpp"
 #include "platform/net.hpp"
 #include "support/loopback_peers.hpp"
@@ -24,118 +26,100 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string rigctld_config(const std::string& address, unsigned short port) {
-  return free_ports_config() + "[rigctld]\nAddress = " + address +
-         "\nPort = " + std::to_string(port) + "\n";
-}
-
-// A TCP listener on 127.0.0.1; `stalled` fills its accept queue so that a
-// further connect is never answered.
-struct Listener {
-  explicit Listener(bool stalled = false) {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A TCP listener on 127.0.0.1 whose accept queue is full, so that a further
+// connect is never answered.
+struct StalledListener {
+  StalledListener() {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::listen(fd, 0);
-    socklen_t length = sizeof sa;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length);
-    port = ntohs(sa.sin_port);
-    for (int i = 0; stalled && i < 4; ++i) {
-      int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      ::connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-      fillers[i] = c;
+    ::bind(listener.fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(listener.fd(), 0);
+    port = local_port(listener.fd());
+    sa.sin_port = htons(port);
+    for (Socket& c : fillers) {
+      c = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+      ::connect(c.fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
     }
   }
-  ~Listener() {
-    for (int c : fillers) {
-      if (c >= 0) ::close(c);
-    }
-    ::close(fd);
-  }
-  int fd = -1;
-  unsigned short port = 0;
-  int fillers[4] = {-1, -1, -1, -1};
+  Socket listener{::socket(AF_INET, SOCK_STREAM, 0)};
+  std::array<Socket, 4> fillers;
+  uint16_t port = 0;
 };
 
 TEST(StartupBinary, FirstStartWritesFolderAndDefaultFile) {
-  TncProfile profile;
-  ChildProcess tnc = start_tnc(profile.home());
-  // The default file names a rigctld; its check comes after the file is written.
-  ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000)) << tnc.output();
-  // The folder message has no line end: the time-stamped line follows on the same line.
-  const std::regex first_lines(
-      "Created Kestrelis folder in Home directory\\.\\[\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] "
-      "Created default configuration file in " +
-      profile.folder() + " \n[\\s\\S]*");
-  EXPECT_TRUE(std::regex_match(tnc.output(), first_lines)) << tnc.output();
-  EXPECT_EQ(read_file(profile.config_path()), default_config_text());
-  struct stat status {};
-  ASSERT_EQ(::stat(profile.folder().c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0700u);
+  for (bool folder_there : {false, true}) {
+    SCOPED_TRACE(folder_there ? "folder there, file missing" : "first start");
+    TncProfile profile;
+    if (folder_there) ::mkdir(profile.folder().c_str(), 0700);
+    ChildProcess tnc = start_tnc(profile.home());
+    // The default file names a rigctld; its check comes after the file is written.
+    ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000)) << tnc.output();
+    // The folder message has no line end: the time-stamped line follows on the same line.
+    const std::regex first_lines(
+        std::string(folder_there ? "" : "Created Kestrelis folder in Home directory\\.") +
+        "\\[\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] Created default configuration file in " +
+        profile.folder() + " \n[\\s\\S]*");
+    EXPECT_TRUE(std::regex_match(tnc.output(), first_lines)) << tnc.output();
+    EXPECT_EQ(read_file(profile.config_path()), default_config_text());
+    struct stat status {};
+    ASSERT_EQ(::stat(profile.folder().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+  }
 }
 
-TEST(StartupBinary, FolderPresentFileMissing) {
-  TncProfile profile;
-  ::mkdir(profile.folder().c_str(), 0700);
-  ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000));
-  EXPECT_NE(tnc.output().find("Created default configuration file in"), std::string::npos);
-  EXPECT_EQ(tnc.output().find("Created Kestrelis folder"), std::string::npos);
-  EXPECT_EQ(read_file(profile.config_path()), default_config_text());
-}
-
-TEST(StartupBinary, SecondStartKeepsTheFile) {
-  const std::string own = free_ports_config() + "[radio]\nCallFrom = QQ0ABC\n";
+TEST(StartupBinary, SecondStartWithEmptyAddressIsQuietKeepsTheFileAndIdles) {
+  const std::string own =
+      free_ports_config() + "[radio]\nCallFrom = QQ0ABC\n[rigctld]\nAddress =\nPort = 4532\n";
   TncProfile profile(own);
   ChildProcess tnc = start_tnc(profile.home());
-  std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(tnc.output().find("Created"), std::string::npos) << tnc.output();
-  EXPECT_EQ(tnc.output().find("Can't load"), std::string::npos) << tnc.output();
+  // Both threads start after the rigctld check.
+  ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client", 5000)) << tnc.output();
+  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
+  for (const char* absent : {"Created", "Can't load", "rigctld", "HamLib"}) {
+    EXPECT_EQ(tnc.output().find(absent), std::string::npos) << absent << " in " << tnc.output();
+  }
   EXPECT_EQ(read_file(profile.config_path()), own);
+  std::this_thread::sleep_for(200ms);
+  const long before = cpu_ticks(tnc.pid());
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_LE(cpu_ticks(tnc.pid()) - before, 1);  // at most one tick (10 ms) in 1.5 s
+  const int status = tnc.stop(SIGTERM, 5000);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
-TEST(StartupBinary, EmptyAddressSkipsTheRigctldCheck) {
-  TncProfile profile(free_ports_config() + "[rigctld]\nAddress =\nPort = 4532\n");
-  ChildProcess tnc = start_tnc(profile.home());
-  std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(tnc.output().find("rigctld"), std::string::npos) << tnc.output();
-  EXPECT_EQ(tnc.output().find("HamLib"), std::string::npos) << tnc.output();
-}
-
-TEST(StartupBinary, RigctldListeningIsOk) {
-  Listener rigctld;
-  TncProfile profile(rigctld_config("127.0.0.1", rigctld.port));
-  ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("Rigctld OK!\n", 5000)) << tnc.output();
-  EXPECT_NE(tnc.output().find("] Communication check with rigctld.. \n["), std::string::npos);
-}
-
-TEST(StartupBinary, RigctldAbsentIsReportedAndTheProcessRuns) {
-  TncProfile profile(rigctld_config("127.0.0.1", free_tcp_port()));
-  ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output(
-      "] Could not connect to HamLib RIG Control Daemon. Start it first!\n", 5000))
-      << tnc.output();
-  EXPECT_EQ(tnc.wait_exit(300), -1);  // still running
-}
-
-TEST(StartupBinary, RigctldThatNeverAnswersDoesNotHangStartUp) {
-  Listener rigctld(/*stalled=*/true);
-  TncProfile profile(rigctld_config("127.0.0.1", rigctld.port));
-  auto started = std::chrono::steady_clock::now();
-  ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("Could not connect to HamLib RIG Control Daemon.", 6000))
-      << tnc.output();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
-}
-
-TEST(StartupBinary, UnresolvableRigctldHostIsReportedPlain) {
-  TncProfile profile(free_ports_config() +
-                     "[rigctld]\nAddress = no-such-host.invalid\nPort = 4532\n");
-  ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("\ngetaddrinfo failed with error: ", 8000)) << tnc.output();
+TEST(StartupBinary, RigctldCheckIsBoundedAndTheProcessRuns) {
+  FakeRigctld listening;
+  StalledListener stalled;
+  const std::string refused = "] Could not connect to HamLib RIG Control Daemon. Start it first!\n";
+  struct Case {
+    const char* name;
+    std::string address;
+    uint16_t port;
+    std::string text;
+    std::string then = "";
+  };
+  const Case cases[] = {
+      {"listening", "127.0.0.1", listening.port(), "] Communication check with rigctld.. \n[",
+       "] Rigctld OK!\n"},
+      {"absent", "127.0.0.1", free_tcp_port(), refused},
+      {"never answers", "127.0.0.1", stalled.port, refused},
+      {"unresolvable host", "no-such-host.invalid", 4532, "\ngetaddrinfo failed with error: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TncProfile profile(free_ports_config() + "[rigctld]\nAddress = " + c.address +
+                       "\nPort = " + std::to_string(c.port) + "\n");
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess tnc = start_tnc(profile.home());
+    ASSERT_TRUE(tnc.wait_for_output(c.text, 8000)) << tnc.output();
+    ASSERT_TRUE(tnc.wait_for_output(c.then, 5000)) << tnc.output();
+    if (c.port == stalled.port) {
+      EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+    }
+    EXPECT_EQ(tnc.wait_exit(300), -1);  // still running
+  }
 }
 
 // The only test that uses the in-code ports 53010, 53011 and 53013: once with
@@ -181,22 +165,6 @@ TEST(StartupBinary, HelpAndVersionExitZero) {
   }
   EXPECT_FALSE(::access(profile.folder().c_str(), F_OK) == 0);  // nothing written
 }
-
-TEST(StartupBinary, IdleUsesNoCpuAndSigtermEndsIt) {
-  TncProfile profile(free_ports_config() + "[rigctld]\nAddress =\n");
-  ChildProcess tnc = start_tnc(profile.home());
-  std::this_thread::sleep_for(500ms);
-  long before = cpu_ticks(tnc.pid());
-  std::this_thread::sleep_for(1500ms);
-  EXPECT_LE(cpu_ticks(tnc.pid()) - before, 1);  // at most one tick (10 ms) in 1.5 s
-  int status = tnc.stop(SIGTERM, 5000);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
-}
-
-}  // namespace
-
-namespace {
 
 TEST(ProfileDirectory, UserProfileFirstThenHomeAndNeverEmpty) {
   struct Case {
