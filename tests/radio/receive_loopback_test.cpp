@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/kiss.hpp"
+#include "common/kiss_reader.hpp"
 #include "packet/csp.hpp"
 #include "platform/net.hpp"
 #include "radio/frame.hpp"
@@ -26,31 +26,17 @@ std::string config(unsigned short receive_port, unsigned short kiss_port) {
          "\n[KISS]\nKISS_Port = " + std::to_string(kiss_port) + "\n[rigctld]\nAddress =\n";
 }
 
-// The data of the next KISS frame on `fd`, unescaped, without its command
-// byte, of any size. Empty when the receive times out.
-std::string next_frame(int fd, Bytes& pending) {
-  for (;;) {
-    const auto open = std::find(pending.begin(), pending.end(), FEND);
-    const auto close = open == pending.end() ? open : std::find(open + 1, pending.end(), FEND);
-    if (close != pending.end() && close - open >= 2) {
-      std::string data;
-      for (auto i = open + 2; i < close; ++i) {
-        uint8_t b = *i;
-        if (b == FESC && i + 1 < close) b = *++i == TFEND ? FEND : FESC;
-        data.push_back(static_cast<char>(b));
-      }
-      pending.erase(pending.begin(), close + 1);
-      return data;
-    }
-    if (close != pending.end()) {
-      pending.erase(pending.begin(), close);  // a FEND that opens nothing
-      continue;
-    }
-    std::array<uint8_t, 4096> buffer{};
-    const long n = stream_receive(fd, buffer);
-    if (n <= 0) return {};
-    pending.insert(pending.end(), buffer.begin(), buffer.begin() + n);
+// The next `count` GUI frames on `fd`, without their command byte; fewer when
+// a receive times out.
+std::vector<std::string> gui_frames(int fd, size_t count) {
+  KissReader reader;
+  std::vector<std::string> frames;
+  std::array<uint8_t, 4096> buffer{};
+  for (long n = 0; frames.size() < count && (n = stream_receive(fd, buffer)) > 0;) {
+    kiss_read(reader, std::span(buffer).first(static_cast<size_t>(n)),
+              [&](std::span<const uint8_t> f) { frames.emplace_back(f.begin(), f.end()); });
   }
+  return frames;
 }
 
 Bytes frame_for(uint8_t port, const Bytes& payload) {
@@ -58,7 +44,7 @@ Bytes frame_for(uint8_t port, const Bytes& payload) {
                      payload);
 }
 
-TEST(ReceiveLoopback, ModemStreamReachesTheGui) {
+TEST(ReceiveLoopback, ModemStreamReachesTheGuiAndTheLargestDatagramIsExaminedWhole) {
   const unsigned short receive_port = free_udp_port();
   const unsigned short kiss_port = free_tcp_port();
   TncProfile profile(config(receive_port, kiss_port));
@@ -70,31 +56,25 @@ TEST(ReceiveLoopback, ModemStreamReachesTheGui) {
   ASSERT_EQ(set_receive_timeout(gui.fd(), 5000), 0);
   ASSERT_TRUE(tnc.wait_for_output("GUI connected.\n", 5000)) << tnc.output();
 
+  // Telemetry word (satellite, version, type), record size, members, label.
   const struct {
-    unsigned sat, version, type;
+    unsigned word;
     size_t size, members;
     std::string label;
   } layouts[] = {
-      {1, 5, 0, 140, 64, "Telemetry"},      {1, 6, 0, 135, 66, "Telemetry"},
-      {1, 7, 2, 140, 68, "Beacon"},         {1, 8, 0, 140, 66, "Telemetry"},
-      {1, 9, 0, 140, 67, "Telemetry"},      {3, 1, 0, 95, 53, "Telemetry"},
-      {3, 2, 0, 97, 55, "Telemetry"},       {3, 3, 2, 97, 55, "Beacon"},
-      {3, 11, 0, 72, 42, "Alt. Telemetry"},
+      {0x1028, 140, 64, "Telemetry"},     {0x1030, 135, 66, "Telemetry"},
+      {0x103A, 140, 68, "Beacon"},        {0x1040, 140, 66, "Telemetry"},
+      {0x1048, 140, 67, "Telemetry"},     {0x3008, 95, 53, "Telemetry"},
+      {0x3010, 97, 55, "Telemetry"},      {0x301A, 97, 55, "Beacon"},
+      {0x3058, 72, 42, "Alt. Telemetry"},
   };
   std::mt19937 rng(20240611);
   std::vector<Bytes> frames;
   for (const auto& l : layouts) {
     Bytes record(l.size);
     for (auto& b : record) b = static_cast<uint8_t>(rng());
-    const unsigned word = (l.sat << 12) | (l.version << 3) | l.type;
-    const Bytes head = {static_cast<uint8_t>(word >> 8),
-                        static_cast<uint8_t>(word),
-                        0x00,
-                        0xFA,
-                        0x65,
-                        0x53,
-                        0xF1,
-                        0x00};  // 250 ms, 1700000000 s
+    // 250 ms, 1700000000 s
+    const Bytes head = {uint8_t(l.word >> 8), uint8_t(l.word), 0x00, 0xFA, 0x65, 0x53, 0xF1, 0x00};
     std::copy(head.begin(), head.end(), record.begin());
     frames.push_back(frame_for(telemetry_port, record));
   }
@@ -114,17 +94,19 @@ TEST(ReceiveLoopback, ModemStreamReachesTheGui) {
         datagram_send(modem.fd(), {0x7F000001, receive_port}, std::span(stream).subspan(at, n)), 0);
   }
 
-  Bytes pending;
-  const auto next_message = [&] {  // without the "P[DD/MM hh:mm:ss.mmm] " stamp
-    const std::string data = next_frame(gui.fd(), pending);
-    return data.starts_with("P[") && data.size() >= 22 ? data.substr(22) : "not a message: " + data;
+  const std::vector<std::string> gui_data = gui_frames(gui.fd(), 2 * std::size(layouts) + 2);
+  ASSERT_EQ(gui_data.size(), 2 * std::size(layouts) + 2) << tnc.output();
+  const auto message = [&](size_t i) {  // without the "P[DD/MM hh:mm:ss.mmm] " stamp
+    const std::string& f = gui_data[i];
+    return f.starts_with("P[") && f.size() >= 22 ? f.substr(22) : "not a message: " + f;
   };
-  for (const auto& l : layouts) {
-    SCOPED_TRACE(testing::Message() << "satellite " << l.sat << ", version " << l.version);
-    EXPECT_EQ(next_message(), "Received: " + l.label + " 14/11 22:13:20.250");
-    const std::string json = next_frame(gui.fd(), pending);
-    const unsigned word = (l.sat << 12) | (l.version << 3) | l.type;
-    EXPECT_TRUE(json.starts_with("d\xC4\x03{\"tlm_id\":\"" + std::to_string(word) + "\",")) << json;
+  for (size_t i = 0; i < std::size(layouts); ++i) {
+    const auto& l = layouts[i];
+    SCOPED_TRACE(testing::Message() << "telemetry word " << l.word);
+    EXPECT_EQ(message(2 * i), "Received: " + l.label + " 14/11 22:13:20.250");
+    const std::string& json = gui_data[2 * i + 1];
+    EXPECT_TRUE(json.starts_with("d\xC4\x03{\"tlm_id\":\"" + std::to_string(l.word) + "\","))
+        << json;
     EXPECT_TRUE(json.ends_with(",\"UNIX\":\"1700000000.250000\"}")) << json;
     size_t members = 0;
     for (size_t at = json.find("\":\""); at != std::string::npos; at = json.find("\":\"", at + 1)) {
@@ -132,22 +114,14 @@ TEST(ReceiveLoopback, ModemStreamReachesTheGui) {
     }
     EXPECT_EQ(members, l.members);
   }
-  EXPECT_EQ(next_frame(gui.fd(), pending), "P" + std::string(digipeated.begin(), digipeated.end()));
-  EXPECT_EQ(next_message(), "Received: Hi !");
+  EXPECT_EQ(gui_data[18], "P" + std::string(digipeated.begin(), digipeated.end()));
+  EXPECT_EQ(message(19), "Received: Hi !");
   EXPECT_EQ(tnc.output().find("ReedSolomon: ERROR"), std::string::npos) << tnc.output();
-}
 
-TEST(ReceiveLoopback, LargestDatagramIsExaminedWhole) {
-  const unsigned short receive_port = free_udp_port();
-  TncProfile profile(config(receive_port, free_tcp_port()));
-  ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio on UDP", 5000)) << tnc.output();
-  // The frame ends in the last bytes of a datagram of 65,507 bytes.
-  const Bytes frame = build_frame(std::array<uint8_t, 4>{0xB2, 0x13, 0x8E, 0x00}, Bytes{0x4C});
-  Bytes datagram(65507 - frame.size() - 1, 0x00);
-  datagram.insert(datagram.end(), frame.begin(), frame.end());
+  // A frame in the last bytes of a datagram of 65,507 bytes is still found.
+  Bytes datagram(65507 - list_frame.size() - 1, 0x00);
+  datagram.insert(datagram.end(), list_frame.begin(), list_frame.end());
   datagram.push_back(0x00);
-  Socket modem = udp_open();
   ASSERT_EQ(datagram_send(modem.fd(), {0x7F000001, receive_port}, datagram), 0);
   EXPECT_TRUE(tnc.wait_for_output("Received self-generated packet\n", 5000)) << tnc.output();
 }
