@@ -19,19 +19,26 @@ TncConfig loaded(const std::string& text, int* result = nullptr) {
   return config;
 }
 
-// Every field of the record in declaration order, text in brackets.
+// Every field of the record as "name=[value]", in declaration order.
 std::string summary(const TncConfig& c) {
   std::ostringstream s;
-  s << c.GR_ReceivePort << ' ' << c.GR_TransmitPort << ' ' << c.KISS_Port << ' ' << c.PreambleLength
-    << ' ' << c.PostambleLength << ' ' << c.VerboseLevel << " [" << c.CallFrom << "] ["
-    << c.PTT_ON_Command << "] [" << c.PPT_OFF_Command << "] [" << c.Address << "] [" << c.Port
-    << "] " << c.KeyUpDelay << ' ' << c.KeyDownDelay << " [" << c.KISS_Address << "] ["
-    << c.GR_ReceiveAddress << ']';
+  s << "GR_ReceivePort=[" << c.GR_ReceivePort << "] GR_TransmitPort=[" << c.GR_TransmitPort
+    << "] KISS_Port=[" << c.KISS_Port << "] PreambleLength=[" << c.PreambleLength
+    << "] PostambleLength=[" << c.PostambleLength << "] VerboseLevel=[" << c.VerboseLevel
+    << "] CallFrom=[" << c.CallFrom << "] PTT_ON_Command=[" << c.PTT_ON_Command
+    << "] PPT_OFF_Command=[" << c.PPT_OFF_Command << "] Address=[" << c.Address << "] Port=["
+    << c.Port << "] KeyUpDelay=[" << c.KeyUpDelay << "] KeyDownDelay=[" << c.KeyDownDelay
+    << "] KISS_Address=[" << c.KISS_Address << "] GR_ReceiveAddress=[" << c.GR_ReceiveAddress
+    << "]";
   return s.str();
 }
 
 TEST(Config, InCodeDefaultsAndTheDefaultFile) {
-  EXPECT_EQ(summary(TncConfig{}), "53010 53011 53013 50 0 1 [] [T 1] [T 0] [] [] 0 0 [] []");
+  EXPECT_EQ(summary(TncConfig{}),
+            "GR_ReceivePort=[53010] GR_TransmitPort=[53011] KISS_Port=[53013] PreambleLength=[50] "
+            "PostambleLength=[0] VerboseLevel=[1] CallFrom=[] PTT_ON_Command=[T 1] "
+            "PPT_OFF_Command=[T 0] Address=[] Port=[] KeyUpDelay=[0] KeyDownDelay=[0] "
+            "KISS_Address=[] GR_ReceiveAddress=[]");
   std::string_view text = default_config_text();
   EXPECT_EQ(text.size(), 1023u);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 44);
@@ -41,61 +48,48 @@ TEST(Config, InCodeDefaultsAndTheDefaultFile) {
   EXPECT_NE(text.find(";; \"T 1\" and \"T 0\" are default\n"), std::string_view::npos);
   int result = 0;
   EXPECT_EQ(summary(loaded(std::string(text), &result)),
-            "55012 55011 55013 50 0 1 [NOCALL] [T 1] [T 0] [127.0.0.1] [4532] 200 500 [] []");
+            "GR_ReceivePort=[55012] GR_TransmitPort=[55011] KISS_Port=[55013] PreambleLength=[50] "
+            "PostambleLength=[0] VerboseLevel=[1] CallFrom=[NOCALL] PTT_ON_Command=[T 1] "
+            "PPT_OFF_Command=[T 0] Address=[127.0.0.1] Port=[4532] KeyUpDelay=[200] "
+            "KeyDownDelay=[500] KISS_Address=[] GR_ReceiveAddress=[]");
   EXPECT_EQ(result, 8);  // SSB_Mode = LSB is no key of ours: the first error line
 }
 
-// One file per row; `check` says what the row must have done to the record.
-struct FileCase {
-  const char* name;
-  std::string text;
-  bool (*check)(const TncConfig&);
-};
-
 TEST(Config, FileFormatAsTheInstalledParserReadsIt) {
-  const FileCase cases[] = {
-      {"colon separates like equals", "[rigctld]\nKeyUpDelay: 300\n",
-       [](const TncConfig& c) { return c.KeyUpDelay == 300; }},
-      {"inline comment after blank", "[radio]\nCallFrom = QQ0ABC ; my call\n",
-       [](const TncConfig& c) { return c.CallFrom == "QQ0ABC"; }},
-      {"semicolon without blank is text", "[radio]\nCallFrom = QQ0ABC;x\n",
-       [](const TncConfig& c) { return c.CallFrom == "QQ0ABC;x"; }},
-      {"hash inside a line is text", "[radio]\nCallFrom = QQ#1\n",
-       [](const TncConfig& c) { return c.CallFrom == "QQ#1"; }},
-      {"names match with case", "[rigctld]\nkeyupdelay = 300\n",
-       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
-      {"wrong section", "[radio]\nKeyUpDelay = 300\n",
-       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
-      {"only PPT is the off key", "[rigctld]\nPTT_OFF_Command = T 9\n",
-       [](const TncConfig& c) { return c.PPT_OFF_Command == "T 0"; }},
-      {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n",
-       [](const TncConfig& c) { return c.Address.empty(); }},
-      {"verbose level in modem", "[modem]\nVerboseLevel = 5\n",
-       [](const TncConfig& c) { return c.VerboseLevel == 5; }},
-      {"continuation line", "[rigctld]\nAddress = 127.0.0.1\n  Port = 4532\n",
-       [](const TncConfig& c) { return c.Address == "Port = 4532" && c.Port.empty(); }},
-      {"byte-order mark skipped", "\xEF\xBB\xBF[modem]\nGR_ReceivePort = 1234\n",
-       [](const TncConfig& c) { return c.GR_ReceivePort == 1234; }},
-      {"section name keeps inner blanks", "[ modem ]\nGR_ReceivePort = 1234\n",
-       [](const TncConfig& c) { return c.GR_ReceivePort == 53010; }},
-      {"leading digits of an integer", "[rigctld]\nKeyUpDelay = 200ms\n",
-       [](const TncConfig& c) { return c.KeyUpDelay == 200; }},
-      {"non-numeric integer is zero", "[rigctld]\nKeyUpDelay = soon\n",
-       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
-      {"signed integer", "[radio]\nPostambleLength = -7\n",
-       [](const TncConfig& c) { return c.PostambleLength == -7; }},
-      {"huge integer saturates", "[rigctld]\nKeyUpDelay = 99999999999999\n",
-       [](const TncConfig& c) { return c.KeyUpDelay == INT32_MAX; }},
-      {"last value wins", "[radio]\nCallFrom = A\nCallFrom = B\n",
-       [](const TncConfig& c) { return c.CallFrom == "B"; }},
-      {"indented key after a section header", "[radio]\n   CallFrom = IND\n",
-       [](const TncConfig& c) { return c.CallFrom == "IND"; }},
-      {"CRLF line ends", "[radio]\r\nCallFrom = WIN\r\n",
-       [](const TncConfig& c) { return c.CallFrom == "WIN"; }},
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* fields;  // as the record's summary shows them
   };
-  for (const FileCase& c : cases) {
+  const Case cases[] = {
+      {"colon separates like equals", "[rigctld]\nKeyUpDelay: 300\n", "KeyUpDelay=[300]"},
+      {"inline comment after blank", "[radio]\nCallFrom = QQ0ABC ; my call\n", "CallFrom=[QQ0ABC]"},
+      {"semicolon without blank is text", "[radio]\nCallFrom = QQ0ABC;x\n", "CallFrom=[QQ0ABC;x]"},
+      {"hash inside a line is text", "[radio]\nCallFrom = QQ#1\n", "CallFrom=[QQ#1]"},
+      {"names match with case", "[rigctld]\nkeyupdelay = 300\n", "KeyUpDelay=[0]"},
+      {"wrong section", "[radio]\nKeyUpDelay = 300\n", "KeyUpDelay=[0]"},
+      {"only PPT is the off key", "[rigctld]\nPTT_OFF_Command = T 9\n", "PPT_OFF_Command=[T 0]"},
+      {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n", "Address=[]"},
+      {"verbose level in modem", "[modem]\nVerboseLevel = 5\n", "VerboseLevel=[5]"},
+      {"continuation line", "[rigctld]\nAddress = 127.0.0.1\n  Port = 4532\n",
+       "Address=[Port = 4532] Port=[]"},
+      {"byte-order mark skipped", "\xEF\xBB\xBF[modem]\nGR_ReceivePort = 1234\n",
+       "GR_ReceivePort=[1234]"},
+      {"section name keeps inner blanks", "[ modem ]\nGR_ReceivePort = 1234\n",
+       "GR_ReceivePort=[53010]"},
+      {"leading digits of an integer", "[rigctld]\nKeyUpDelay = 200ms\n", "KeyUpDelay=[200]"},
+      {"non-numeric integer is zero", "[rigctld]\nKeyUpDelay = soon\n", "KeyUpDelay=[0]"},
+      {"signed integer", "[radio]\nPostambleLength = -7\n", "PostambleLength=[-7]"},
+      {"huge integer saturates", "[rigctld]\nKeyUpDelay = 99999999999999\n",
+       "KeyUpDelay=[2147483647]"},
+      {"last value wins", "[radio]\nCallFrom = A\nCallFrom = B\n", "CallFrom=[B]"},
+      {"indented key after a section header", "[radio]\n   CallFrom = IND\n", "CallFrom=[IND]"},
+      {"CRLF line ends", "[radio]\r\nCallFrom = WIN\r\n", "CallFrom=[WIN]"},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_TRUE(c.check(loaded(c.text)));
+    const std::string fields = summary(loaded(c.text));
+    EXPECT_NE(fields.find(c.fields), std::string::npos) << fields;
   }
 }
 
@@ -152,39 +146,28 @@ TEST(Config, ValuesOutsideWhatCanBeHonouredFallBackWithOneLine) {
     const char* name;
     std::string text;
     const char* message;
-    bool (*check)(const TncConfig&);
   };
   const Case cases[] = {
       {"preamble too long", "[radio]\nPreambleLength = 10001\n",
-       "Config: PreambleLength = 10001 is outside 0 ... 10000; using 50\n",
-       [](const TncConfig& c) { return c.PreambleLength == 50; }},
+       "Config: PreambleLength = 10001 is outside 0 ... 10000; using 50\n"},
       {"negative preamble", "[radio]\nPreambleLength = -1\n",
-       "Config: PreambleLength = -1 is outside 0 ... 10000; using 50\n",
-       [](const TncConfig& c) { return c.PreambleLength == 50; }},
+       "Config: PreambleLength = -1 is outside 0 ... 10000; using 50\n"},
       {"negative postamble", "[radio]\nPostambleLength = -3\n",
-       "Config: PostambleLength = -3 is outside 0 ... 10000; using 0\n",
-       [](const TncConfig& c) { return c.PostambleLength == 0; }},
+       "Config: PostambleLength = -3 is outside 0 ... 10000; using 0\n"},
       {"negative key-up delay", "[rigctld]\nKeyUpDelay = -200\n",
-       "Config: KeyUpDelay = -200 is outside 0 ... 2147483647; using 0\n",
-       [](const TncConfig& c) { return c.KeyUpDelay == 0; }},
+       "Config: KeyUpDelay = -200 is outside 0 ... 2147483647; using 0\n"},
       {"negative key-down delay", "[rigctld]\nKeyDownDelay = -1\n",
-       "Config: KeyDownDelay = -1 is outside 0 ... 2147483647; using 0\n",
-       [](const TncConfig& c) { return c.KeyDownDelay == 0; }},
+       "Config: KeyDownDelay = -1 is outside 0 ... 2147483647; using 0\n"},
       {"port zero", "[KISS]\nKISS_Port = 0\n",
-       "Config: KISS_Port = 0 is outside 1 ... 65535; using 53013\n",
-       [](const TncConfig& c) { return c.KISS_Port == 53013; }},
+       "Config: KISS_Port = 0 is outside 1 ... 65535; using 53013\n"},
       {"port too high", "[modem]\nGR_ReceivePort = 65536\n",
-       "Config: GR_ReceivePort = 65536 is outside 1 ... 65535; using 53010\n",
-       [](const TncConfig& c) { return c.GR_ReceivePort == 53010; }},
+       "Config: GR_ReceivePort = 65536 is outside 1 ... 65535; using 53010\n"},
       {"transmit port negative", "[modem]\nGR_TransmitPort = -5\n",
-       "Config: GR_TransmitPort = -5 is outside 1 ... 65535; using 53011\n",
-       [](const TncConfig& c) { return c.GR_TransmitPort == 53011; }},
+       "Config: GR_TransmitPort = -5 is outside 1 ... 65535; using 53011\n"},
       {"long keying command", "[rigctld]\nPTT_ON_Command = " + std::string(100, 'T') + "\n",
-       "Config: PTT_ON_Command is 100 characters long, more than 99; using \"T 1\"\n",
-       [](const TncConfig& c) { return c.PTT_ON_Command == "T 1"; }},
+       "Config: PTT_ON_Command is 100 characters long, more than 99; using \"T 1\"\n"},
       {"address that does not parse", "[KISS]\nKISS_Address = localhost\n",
-       "Config: KISS_Address = localhost is not an IPv4 address; listening on all interfaces\n",
-       [](const TncConfig& c) { return c.KISS_Address.empty(); }},
+       "Config: KISS_Address = localhost is not an IPv4 address; listening on all interfaces\n"},
   };
   OutputCapture capture;
   for (const Case& c : cases) {
@@ -193,7 +176,7 @@ TEST(Config, ValuesOutsideWhatCanBeHonouredFallBackWithOneLine) {
     TncConfig config = loaded(c.text);
     check_config_ranges(config);
     EXPECT_EQ(capture.console_messages(), std::vector<std::string>{c.message});
-    EXPECT_TRUE(c.check(config));
+    EXPECT_EQ(summary(config), summary(TncConfig{}));
   }
   capture.clear();
   TncConfig edge = loaded(
