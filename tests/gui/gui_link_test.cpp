@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -17,10 +18,6 @@
 namespace {
 
 constexpr size_t data_size = 120;
-
-std::vector<uint8_t> encoded(char tag) {
-  return kiss_encode(std::vector<uint8_t>(data_size, uint8_t(tag)));
-}
 
 // Reads exactly `count` bytes from `fd`, or fewer when the peer stops.
 std::vector<uint8_t> read_exactly(int fd, size_t count) {
@@ -65,8 +62,8 @@ TEST(GuiLinkThreads, EveryFrameArrivesWholeWhileTheGuiComesAndGoes) {
   std::thread receive_thread(sender, 'r');
   std::thread request_thread(sender, 'g');
 
-  const auto r = encoded('r');
-  const auto g = encoded('g');
+  const auto r = kiss_encode(std::vector<uint8_t>(data_size, 'r'));
+  const auto g = kiss_encode(std::vector<uint8_t>(data_size, 'g'));
   for (int round = 0; round < rounds; ++round) {
     SCOPED_TRACE(round);
     KissClient gui(local_port(listener.fd()), 2000);
@@ -90,25 +87,16 @@ TEST(GuiLinkThreads, AGuiThatStopsReadingIsDroppedAfterTheSendTimeOut) {
   OutputCapture capture;
   gui_sink = nullptr;
   Socket listener = tcp_listen("127.0.0.1", 0).socket;
-  std::atomic<bool> served{false};
-  std::thread gui_thread([&] {
-    serve_gui_client(tcp_accept(listener.fd()));
-    served = true;
-  });
+  std::thread gui_thread([&] { serve_gui_client(tcp_accept(listener.fd())); });
   KissClient gui(local_port(listener.fd()), 2000);
   ASSERT_TRUE(gui.connected());
   const std::vector<uint8_t> data(300, 0x41);
   const int64_t deadline = monotonic_ms() + 20000;
-  auto failed = [&] {
-    for (const auto& line : capture.console_messages()) {
-      if (line == "GUI communicatino failed (Error 11)\n") return true;
-    }
-    return false;
-  };
+  const std::string failure = "GUI communicatino failed (Error 11)\n";
+  auto failed = [&] { return std::ranges::count(capture.console_messages(), failure) > 0; };
   while (!failed() && monotonic_ms() < deadline) send_to_gui(data);
   EXPECT_TRUE(failed());
-  gui_thread.join();
-  EXPECT_TRUE(served);
+  gui_thread.join();  // the connection was given up
   // Reset, not a FIN queued behind the megabytes the GUI left unread: the GUI
   // learns at once that it was dropped.
   pollfd p{gui.fd(), POLLRDHUP, 0};
