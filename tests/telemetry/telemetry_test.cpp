@@ -198,29 +198,26 @@ TEST(TelemetryRenderer, ByteOrderAndSign) {
 TEST(TelemetryDecoder, TimeTextAndUnix) {
   struct Case {
     const char* name;
-    std::vector<uint8_t> head;  // tlm_id 0x305A, unix_only_ms, unix_s
-    const char* time;
+    std::vector<uint8_t> time;  // unix_only_ms, unix_s
+    const char* text;
     const char* unix_value;
   };
   const Case cases[] = {
-      {"zero", {0x30, 0x5A, 0, 0, 0, 0, 0, 0}, "01/01 00:00:00.000", "0.000000"},
-      {"1500 ms carry", {0x30, 0x5A, 0x05, 0xDC, 0, 0, 0, 0}, "01/01 00:00:01.500", "1.500000"},
-      {"all 32 bits",
-       {0x30, 0x5A, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF},
-       "07/02 06:28:15.000",
-       "4294967295.000000"},
+      {"zero", {0, 0, 0, 0, 0, 0}, "01/01 00:00:00.000", "0.000000"},
+      {"1500 ms carry", {0x05, 0xDC, 0, 0, 0, 0}, "01/01 00:00:01.500", "1.500000"},
+      {"all 32 bits", {0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, "07/02 06:28:15.000", "4294967295.000000"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(format_utc_time_ms(record_time_ms(std::span<const uint8_t, 8>(c.head.data(), 8))),
-              c.time);
-    std::vector<uint8_t> record = c.head;
+    std::vector<uint8_t> record = {0x30, 0x5A};  // satellite 3, version 11, beacon
+    record.insert(record.end(), c.time.begin(), c.time.end());
+    EXPECT_EQ(format_utc_time_ms(record_time_ms(std::span(record).first<8>())), c.text);
     record.resize(72);
-    Decoded out = decode(record, 0x305A);
+    const Decoded out = decode(record, 0x305A);
     ASSERT_EQ(out.gui.size(), 2u);
-    EXPECT_EQ(out.gui[0], std::string("Received: Alt. Beacon ") + c.time);
-    std::string tail = std::string("\"UNIX\":\"") + c.unix_value + "\"}";
-    EXPECT_TRUE(out.gui[1].ends_with(tail)) << out.gui[1];
+    EXPECT_EQ(out.gui[0], std::string("Received: Alt. Beacon ") + c.text);
+    EXPECT_TRUE(out.gui[1].ends_with(std::string("\"UNIX\":\"") + c.unix_value + "\"}"))
+        << out.gui[1];
   }
 }
 
