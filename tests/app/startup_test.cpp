@@ -183,11 +183,7 @@ TEST(ProfileDirectory, UserProfileFirstThenHomeAndNeverEmpty) {
   const std::optional<std::string> saved_home = env_var("HOME");
   const std::optional<std::string> saved_profile = env_var("USERPROFILE");
   auto set = [](const char* name, const char* value) {
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
+    return value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
