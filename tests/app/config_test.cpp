@@ -55,20 +55,23 @@ TEST(Config, InCodeDefaultsAndTheDefaultFile) {
   EXPECT_EQ(result, 8);  // SSB_Mode = LSB is no key of ours: the first error line
 }
 
-TEST(Config, FileFormatAsTheInstalledParserReadsIt) {
+TEST(Config, FileFormatAndErrorLinesAsTheInstalledParserReadsThem) {
   struct Case {
     const char* name;
     std::string text;
-    const char* fields;  // as the record's summary shows them
+    std::string fields;  // as the record's summary shows them
+    int result = 0;      // the first error line
   };
+  const std::string a188(188, 'a');
+  const std::string b192(192, 'b');
   const Case cases[] = {
       {"colon separates like equals", "[rigctld]\nKeyUpDelay: 300\n", "KeyUpDelay=[300]"},
       {"inline comment after blank", "[radio]\nCallFrom = QQ0ABC ; my call\n", "CallFrom=[QQ0ABC]"},
       {"semicolon without blank is text", "[radio]\nCallFrom = QQ0ABC;x\n", "CallFrom=[QQ0ABC;x]"},
       {"hash inside a line is text", "[radio]\nCallFrom = QQ#1\n", "CallFrom=[QQ#1]"},
-      {"names match with case", "[rigctld]\nkeyupdelay = 300\n", "KeyUpDelay=[0]"},
-      {"wrong section", "[radio]\nKeyUpDelay = 300\n", "KeyUpDelay=[0]"},
-      {"only PPT is the off key", "[rigctld]\nPTT_OFF_Command = T 9\n", "PPT_OFF_Command=[T 0]"},
+      {"names match with case", "[rigctld]\nkeyupdelay = 300\n", "KeyUpDelay=[0]", 2},
+      {"wrong section", "[radio]\nKeyUpDelay = 300\n", "KeyUpDelay=[0]", 2},
+      {"only PPT is the off key", "[rigctld]\nPTT_OFF_Command = T 9\n", "PPT_OFF_Command=[T 0]", 2},
       {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n", "Address=[]"},
       {"verbose level in modem", "[modem]\nVerboseLevel = 5\n", "VerboseLevel=[5]"},
       {"continuation line", "[rigctld]\nAddress = 127.0.0.1\n  Port = 4532\n",
@@ -76,7 +79,7 @@ TEST(Config, FileFormatAsTheInstalledParserReadsIt) {
       {"byte-order mark skipped", "\xEF\xBB\xBF[modem]\nGR_ReceivePort = 1234\n",
        "GR_ReceivePort=[1234]"},
       {"section name keeps inner blanks", "[ modem ]\nGR_ReceivePort = 1234\n",
-       "GR_ReceivePort=[53010]"},
+       "GR_ReceivePort=[53010]", 2},
       {"leading digits of an integer", "[rigctld]\nKeyUpDelay = 200ms\n", "KeyUpDelay=[200]"},
       {"non-numeric integer is zero", "[rigctld]\nKeyUpDelay = soon\n", "KeyUpDelay=[0]"},
       {"signed integer", "[radio]\nPostambleLength = -7\n", "PostambleLength=[-7]"},
@@ -85,25 +88,23 @@ TEST(Config, FileFormatAsTheInstalledParserReadsIt) {
       {"last value wins", "[radio]\nCallFrom = A\nCallFrom = B\n", "CallFrom=[B]"},
       {"indented key after a section header", "[radio]\n   CallFrom = IND\n", "CallFrom=[IND]"},
       {"CRLF line ends", "[radio]\r\nCallFrom = WIN\r\n", "CallFrom=[WIN]"},
+      // A line is read in pieces of 199 characters, each parsed as a line of its own.
+      {"second piece an error line", "[radio]\nCallFrom = " + a188 + "KeyUpDelay = 5\n",
+       "CallFrom=[" + a188 + "]", 3},
+      {"second piece a key", "[rigctld]\nPort = " + b192 + "Address = h\n",
+       "Address=[h] Port=[" + b192 + "]"},
+      {"unknown key", "[radio]\nCallFrom = A\nNope = 1\n", "CallFrom=[A]", 3},
+      {"parsing goes on after an error", "[radio]\njunk\nCallFrom = A\n", "CallFrom=[A]", 2},
+      {"unclosed section", "[radio\nCallFrom = A\n", "", 1},
+      {"first of two errors", "[x]\na = 1\nb = 2\n", "", 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string fields = summary(loaded(c.text));
+    int result = -5;
+    const std::string fields = summary(loaded(c.text, &result));
     EXPECT_NE(fields.find(c.fields), std::string::npos) << fields;
+    EXPECT_EQ(result, c.result);
   }
-}
-
-TEST(Config, LongLinesAreReadIn199CharacterPieces) {
-  // 199 characters of "CallFrom = xxx…", then the rest of the line as a line of its own.
-  std::string first = "CallFrom = " + std::string(199 - 11, 'a');
-  std::string line = first + "KeyUpDelay = 5";
-  int result = 0;
-  TncConfig c = loaded("[radio]\n" + line + "\n", &result);
-  EXPECT_EQ(c.CallFrom, std::string(188, 'a'));
-  EXPECT_EQ(result, 3);  // the second piece is an error line: no such key in [radio]
-  TncConfig d = loaded("[rigctld]\nPort = " + std::string(192, 'b') + "Address = h\n");
-  EXPECT_EQ(d.Port, std::string(192, 'b'));
-  EXPECT_EQ(d.Address, "h");
 }
 
 TEST(Config, TextValuesAreCutAt499Characters) {
@@ -111,29 +112,6 @@ TEST(Config, TextValuesAreCutAt499Characters) {
   std::string value(600, 'z');
   EXPECT_EQ(config_handler(&c, "radio", "CallFrom", value.c_str()), 1);
   EXPECT_EQ(c.CallFrom, std::string(499, 'z'));
-}
-
-TEST(Config, ErrorLinesAreCountedButParsingGoesOn) {
-  struct Case {
-    const char* name;
-    std::string text;
-    int result;
-  };
-  const Case cases[] = {
-      {"clean", "[radio]\nCallFrom = A\n", 0},
-      {"unknown key", "[radio]\nCallFrom = A\nNope = 1\n", 3},
-      {"line without separator", "[radio]\njunk\nCallFrom = A\n", 2},
-      {"unclosed section", "[radio\nCallFrom = A\n", 1},
-      {"first of two errors", "[x]\na = 1\nb = 2\n", 2},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    int result = -5;
-    loaded(c.text, &result);
-    EXPECT_EQ(result, c.result);
-  }
-  int result = 0;
-  EXPECT_EQ(loaded("[radio]\njunk\nCallFrom = A\n", &result).CallFrom, "A");
 }
 
 TEST(Config, MissingFileIsMinusOne) {
