@@ -40,7 +40,7 @@ TEST(ConsoleLog, LevelsAgainstVerboseLevel) {
     int level;
     bool shown;
   };
-  const Case cases[] = {{1, 5, false}, {5, 5, true}, {1, 1, true}, {0, 1, false},
+  const Case cases[] = {{1, 5, false},  {5, 5, true}, {1, 1, true}, {0, 1, false},
                         {-3, 0, false}, {2, 2, true}, {4, 5, false}};
   const int saved = tnc_config.VerboseLevel;
   OutputCapture capture;

@@ -1,6 +1,8 @@
 // The GUI link: message lines, and two threads sending through the shared
 // connection while the GUI thread serves clients that come and go.
 
+#include "gui/gui_link.hpp"
+
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -9,7 +11,6 @@
 #include <string>
 #include <thread>
 
-#include "gui/gui_link.hpp"
 #include "gui/gui_server.hpp"
 #include "platform/clock.hpp"
 #include "support/gui_capture.hpp"

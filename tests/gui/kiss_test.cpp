@@ -1,10 +1,11 @@
+#include "gui/kiss.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "app/config.hpp"
-#include "gui/kiss.hpp"
 #include "support/gui_capture.hpp"
 
 namespace {
