@@ -64,7 +64,7 @@ fuzz-smoke: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \
 	  name=$${t%_fuzz}; mkdir -p build-fuzz/corpus/$$name; \
 	  echo "fuzz: $$t, $(FUZZ_RUNS) runs"; \
-	  build-fuzz/fuzz/$$t -runs=$(FUZZ_RUNS) -seed=1 -max_len=4096 \
+	  build-fuzz/fuzz/$$t -runs=$(FUZZ_RUNS) -seed=1 -max_len=4096 -artifact_prefix=build-fuzz/ \
 	    build-fuzz/corpus/$$name fuzz/corpus/$$name 2>&1 | grep -E 'Done [0-9]+ runs|ERROR|SUMMARY|deadly' ; \
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
@@ -74,6 +74,7 @@ fuzz: fuzz-build
 	  name=$${t%_fuzz}; mkdir -p fuzz/corpus-work/$$name; \
 	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
 	  build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	    -artifact_prefix=fuzz/corpus-work/ \
 	    fuzz/corpus-work/$$name fuzz/corpus/$$name 2>&1 | grep -E 'Done [0-9]+ runs|stat::number_of_executed_units|ERROR|SUMMARY|deadly'; \
 	done
 
