@@ -20,6 +20,9 @@ namespace {
 // client it was meant for, and a descriptor is never used after its release.
 std::mutex gui_mutex;
 
+// The error of the send that gave up the current connection; 0 while it holds.
+int failed_send_error = 0;
+
 // A GUI that stops reading must not hold the sending thread for long: each
 // frame is written within this time or the connection is ended.
 constexpr int gui_send_timeout_ms = 3000;
@@ -48,6 +51,7 @@ void send_to_gui(std::span<const uint8_t> data) {
   // client left unread, up to megabytes that would go stale and that keep the
   // client from learning it was dropped.
   gui_socket.store(-1);
+  failed_send_error = error;
   (void)reset_on_close(fd);
   shutdown_both(fd);
   lock.unlock();
@@ -74,6 +78,12 @@ void gui_message(const char* format, ...) {
 void gui_connection_opened(int fd) {
   std::lock_guard lock(gui_mutex);
   gui_socket.store(fd);
+  failed_send_error = 0;
+}
+
+int gui_connection_failure(int fd) {
+  std::lock_guard lock(gui_mutex);
+  return gui_socket.load() == fd ? 0 : failed_send_error;
 }
 
 bool gui_connection_closing(int fd) {

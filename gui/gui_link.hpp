@@ -34,6 +34,10 @@ void gui_text(std::string_view text);
 // GUI server thread: publishes a newly accepted client socket.
 void gui_connection_opened(int fd);
 
+// GUI server thread: 0 while `fd` is the connected client; once a failed send
+// has given it up, that send's error number.
+int gui_connection_failure(int fd);
+
 // GUI server thread, which owns `fd` and closes it afterwards in any case:
 // withdraws it so that no sender uses it any more. Returns false when a failed
 // send had already withdrawn it and shut it down.

@@ -22,8 +22,16 @@ void serve_gui_client(Socket client) {
   verbose_log(1, "GUI connected.\n");
   KissDeframer deframer;
   std::array<uint8_t, receive_size> received{};
-  for (;;) {
+  // Once a send has given the connection up, nothing more the client sent is
+  // acted on, not even requests already waiting in the socket.
+  auto given_up = [fd] {
+    const int error = gui_connection_failure(fd);
+    if (error != 0) verbose_log(5, "recv failed with error: %d\n", error);
+    return error != 0;
+  };
+  for (bool serving = true; serving;) {
     long n = stream_receive(fd, received);
+    if (given_up()) break;
     if (n == 0) {
       verbose_log(1, "GUI disconnected\n");
       break;
@@ -33,7 +41,13 @@ void serve_gui_client(Socket client) {
       break;
     }
     for (uint8_t b : std::span(received).first(static_cast<size_t>(n))) {
-      if (auto frame = kiss_receive_byte(deframer, b)) handle_gui_request(*frame);
+      auto frame = kiss_receive_byte(deframer, b);
+      if (!frame) continue;
+      handle_gui_request(*frame);
+      if (given_up()) {
+        serving = false;
+        break;
+      }
     }
   }
   // After a failed send the sender has already shut the connection down.

@@ -8,13 +8,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 
+#include "app/config.hpp"
 #include "gui/gui_server.hpp"
 #include "platform/clock.hpp"
 #include "support/gui_capture.hpp"
 #include "support/loopback_peers.hpp"
+#include "tx/transmit.hpp"
 
 namespace {
 
@@ -31,6 +35,21 @@ std::vector<uint8_t> read_exactly(int fd, size_t count) {
   }
   bytes.resize(got);
   return bytes;
+}
+
+// Keeps the GUI thread inside its first transmission until released.
+struct HeldTransmissions {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int started = 0;
+  bool released = false;
+} held;
+
+void hold_transmission(std::span<const uint8_t>) {
+  std::unique_lock lock(held.mutex);
+  ++held.started;
+  held.changed.notify_all();
+  held.changed.wait(lock, [] { return held.released; });
 }
 
 TEST(GuiLink, MessageIsStampedAndCutTo299Characters) {
@@ -87,17 +106,38 @@ TEST(GuiLinkThreads, EveryFrameArrivesWholeWhileTheGuiComesAndGoes) {
 TEST(GuiLinkThreads, AGuiThatStopsReadingIsDroppedAfterTheSendTimeOut) {
   OutputCapture capture;
   gui_sink = nullptr;
+  tnc_config.VerboseLevel = 5;
+  transmit_recorder = hold_transmission;
   Socket listener = tcp_listen("127.0.0.1", 0).socket;
   std::thread gui_thread([&] { serve_gui_client(tcp_accept(listener.fd())); });
   KissClient gui(local_port(listener.fd()), 2000);
   ASSERT_TRUE(gui.connected());
+  // The first request holds the GUI thread while the second waits behind it.
+  gui.send_frame("cmd:list");
+  gui.send_frame("cmd:count");
+  {
+    std::unique_lock lock(held.mutex);
+    ASSERT_TRUE(held.changed.wait_for(lock, std::chrono::seconds(5), [] { return held.started; }));
+  }
   const std::vector<uint8_t> data(300, 0x41);
   const int64_t deadline = monotonic_ms() + 20000;
   const std::string failure = "GUI communicatino failed (Error 11)\n";
   auto failed = [&] { return std::ranges::count(capture.console_messages(), failure) > 0; };
   while (!failed() && monotonic_ms() < deadline) send_to_gui(data);
   EXPECT_TRUE(failed());
+  {
+    std::lock_guard lock(held.mutex);
+    held.released = true;
+  }
+  held.changed.notify_all();
   gui_thread.join();  // the connection was given up
+  transmit_recorder = nullptr;
+  tnc_config.VerboseLevel = 1;
+  // The request that waited was never acted on; the end is the failed send's.
+  EXPECT_EQ(held.started, 1);
+  const auto console = capture.console_messages();
+  EXPECT_EQ(std::ranges::count(console, "recv failed with error: 11\n"), 1);
+  EXPECT_EQ(std::ranges::count(console, "GUI disconnected\n"), 0);
   // Reset, not a FIN queued behind the megabytes the GUI left unread: the GUI
   // learns at once that it was dropped.
   pollfd p{gui.fd(), POLLRDHUP, 0};
