@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/console_log.hpp"
+#include "platform/files.hpp"
 #include "platform/net.hpp"
 
 TncConfig tnc_config;
@@ -114,7 +115,7 @@ int config_handler(void* user, const char* section, const char* name, const char
 }
 
 int load_config(const std::string& path, TncConfig& config) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+  std::unique_ptr<std::FILE, FileCloser> file(open_regular_file(path));
   if (!file) return -1;
   return ini_parse_stream(read_file_line, file.get(), config_handler, &config);
 }
@@ -162,8 +163,7 @@ void check_config_ranges(TncConfig& config) {
     refuse_int("PreambleLength", config.PreambleLength, defaults.PreambleLength, "0 ... 10000");
   }
   if (config.PostambleLength < 0 || config.PostambleLength > 10000) {
-    refuse_int("PostambleLength", config.PostambleLength, defaults.PostambleLength,
-               "0 ... 10000");
+    refuse_int("PostambleLength", config.PostambleLength, defaults.PostambleLength, "0 ... 10000");
   }
   if (config.KeyUpDelay < 0) refuse_int("KeyUpDelay", config.KeyUpDelay, 0, "0 ... 2147483647");
   if (config.KeyDownDelay < 0) {

@@ -20,9 +20,7 @@ bool path_exists(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0;
 }
 
-int make_directory(const std::string& path) {
-  return ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno;
-}
+int make_directory(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
 
 int write_all(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -56,6 +54,20 @@ int append_to_file(const std::string& path, std::string_view text) {
   int error = write_all(fd, text);
   if (::close(fd) != 0 && error == 0) error = errno;
   return error;
+}
+
+std::FILE* open_regular_file(const std::string& path) {
+  // Without O_NONBLOCK, opening a pipe would wait for a writer.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "r");
+  if (file == nullptr) ::close(fd);
+  return file;
 }
 
 namespace {

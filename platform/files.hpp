@@ -1,6 +1,7 @@
 #pragma once
 // Environment, paths and files of the user's profile directory.
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,11 @@ std::string error_text(int error_number);
 // The first line of `path` without its line end (at most 64 KiB of it), ""
 // for an empty file, none when the file cannot be read.
 [[nodiscard]] std::optional<std::string> read_first_line(const std::string& path);
+
+// Opens `path` for reading as text when it is a regular file. A folder or a
+// pipe in its place is refused at once, neither read as empty nor waited on.
+// Returns null when refused or not opened.
+[[nodiscard]] std::FILE* open_regular_file(const std::string& path);
 
 // True when `path` is a directory.
 [[nodiscard]] bool is_directory(const std::string& path);

@@ -1,6 +1,7 @@
 #include "app/config.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <sstream>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "support/gui_capture.hpp"
+#include "support/process.hpp"
 
 namespace {
 
@@ -114,9 +116,18 @@ TEST(Config, TextValuesAreCutAt499Characters) {
   EXPECT_EQ(c.CallFrom, std::string(499, 'z'));
 }
 
-TEST(Config, MissingFileIsMinusOne) {
-  TncConfig c;
-  EXPECT_EQ(load_config("/nonexistent/kestrelis/config.ini", c), -1);
+// A folder reads as an empty file and a pipe waits for a writer: both are
+// refused as a missing file is.
+TEST(Config, AnythingButARegularFileIsMinusOne) {
+  TempDir dir;
+  const std::string pipe = dir.path() + "/pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& path :
+       {std::string("/nonexistent/kestrelis/config.ini"), dir.path(), pipe}) {
+    SCOPED_TRACE(path);
+    TncConfig c;
+    EXPECT_EQ(load_config(path, c), -1);
+  }
 }
 
 TEST(Config, ValuesOutsideWhatCanBeHonouredFallBackWithOneLine) {
