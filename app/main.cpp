@@ -28,8 +28,6 @@ int main(int argc, char** argv) {
     console_text("kestrelis-tnc " KESTRELIS_VERSION "\n");
     return 0;
   }
-  // Worker threads inherit the blocked signals, so only this thread receives them.
-  block_termination_signals();
   run_startup();
   for (;;) {
     if (const std::optional<int> signal_number =

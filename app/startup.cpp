@@ -1,11 +1,13 @@
 #include "app/startup.hpp"
 
+#include <system_error>
 #include <thread>
 
 #include "app/config.hpp"
 #include "app/console_log.hpp"
 #include "gui/gui_server.hpp"
 #include "platform/files.hpp"
+#include "platform/signals.hpp"
 #include "radio/receive.hpp"
 
 Socket tx_socket;
@@ -58,8 +60,8 @@ void load_configuration(const std::optional<std::string>& profile) {
 void check_rigctld() {
   if (tnc_config.Address.empty()) return;
   console_log("Communication check with rigctld.. \n");
-  NetResult result = tcp_connect(tnc_config.Address.c_str(), tnc_config.Port.c_str(),
-                                 rigctld_connect_timeout_ms);
+  NetResult result =
+      tcp_connect(tnc_config.Address.c_str(), tnc_config.Port.c_str(), rigctld_connect_timeout_ms);
   switch (result.failed_at) {
     case NetStep::none:
       result.socket.close();
@@ -84,10 +86,28 @@ void prepare_transmit_socket() {
   tx_destination.port = static_cast<uint16_t>(tnc_config.GR_TransmitPort);
 }
 
+namespace {
+
+// A thread that cannot be started (the system is out of threads or memory)
+// is reported, and the TNC runs on with the other.
+void start_worker(void (*routine)(), const char* name) {
+  try {
+    std::thread(routine).detach();
+  } catch (const std::system_error& error) {
+    console_log("Could not start the %s thread: %s\n", name, error.code().message().c_str());
+  }
+}
+
+}  // namespace
+
 void run_startup() {
   load_configuration(profile_directory());
   check_rigctld();
   prepare_transmit_socket();
-  std::thread(gui_server_thread).detach();
-  std::thread(receive_thread).detach();
+  // Until here Ctrl-C ends the process at once, even in a start-up step that
+  // blocks; from here on the main thread takes the signals so that it can
+  // unkey first.
+  block_termination_signals();
+  start_worker(gui_server_thread, "GUI");
+  start_worker(receive_thread, "receive");
 }

@@ -29,5 +29,6 @@ void check_rigctld();
 // Opens tx_socket and fills tx_destination.
 void prepare_transmit_socket();
 
-// The whole start-up sequence, then starts the worker threads.
+// The whole start-up sequence; then blocks the termination signals, which
+// the caller waits for, and starts the worker threads.
 void run_startup();

@@ -7,17 +7,26 @@
 #include <cstdlib>
 
 namespace {
+
+// Closing the terminal ends the process as Ctrl-C does, unless it was started
+// to outlive its terminal (hang-up ignored, as nohup does).
+bool hangup_ends = true;
+
 sigset_t termination_set() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  if (hangup_ends) sigaddset(&set, SIGHUP);
   return set;
 }
+
 }  // namespace
 
 void block_termination_signals() {
   ::signal(SIGPIPE, SIG_IGN);
+  struct sigaction hangup {};
+  hangup_ends = ::sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN;
   sigset_t set = termination_set();
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }

@@ -1,13 +1,15 @@
 #pragma once
-// Process signals: the TNC ends on SIGINT or SIGTERM, handled in one place.
+// Process signals: the TNC ends on SIGINT, SIGTERM or SIGHUP (its terminal
+// closed), handled in one place.
 
 #include <optional>
 
-// Blocks SIGINT and SIGTERM in the calling thread and every thread it starts
-// afterwards, and ignores SIGPIPE. Call before starting any thread.
+// Blocks the termination signals in the calling thread and every thread it
+// starts afterwards, and ignores SIGPIPE. SIGHUP counts only when it was not
+// ignored at start. Call before starting any thread.
 void block_termination_signals();
 
-// Waits, using no CPU, up to `timeout_ms` for SIGINT or SIGTERM; returns its
+// Waits, using no CPU, up to `timeout_ms` for a termination signal; returns its
 // number, or none when the time ran out.
 std::optional<int> wait_for_termination_signal(int timeout_ms);
 

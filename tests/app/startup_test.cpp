@@ -122,6 +122,21 @@ TEST(StartupBinary, RigctldCheckIsBoundedAndTheProcessRuns) {
   }
 }
 
+// A signal during start-up ends the process at once, even while a step waits:
+// nothing is keyed yet.
+TEST(StartupBinary, TerminationDuringStartUpEndsAtOnce) {
+  StalledListener stalled;
+  TncProfile profile(free_ports_config() + "[rigctld]\nAddress = 127.0.0.1\nPort = " +
+                     std::to_string(stalled.port) + "\n");
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000)) << tnc.output();
+  const auto stopped = std::chrono::steady_clock::now();
+  const int status = tnc.stop(SIGTERM, 5000);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
 // The only test that uses the in-code ports 53010, 53011 and 53013: once with
 // a profile that cannot be written, once with a file that sets no port.
 TEST(StartupBinary, InCodeDefaultPortsWhenNoneAreSet) {

@@ -79,18 +79,22 @@ TEST(UplinkLoopback, MessageIsSentAndARefusedKeyingIsReported) {
   EXPECT_NE(station.tnc.output().find("] rigctld refused \"T 1\" (RPRT -1)\n"), std::string::npos);
 }
 
+// Ctrl-C, a kill and a closed terminal alike.
 TEST(UplinkLoopback, TerminationWhileKeyedUnkeysFirst) {
-  FakeRigctld rig;
-  ModemListener modem;
-  Station station(modem, rig.port(), 10000, 0);
-  station.gui.send_frame("cmd:list");
-  ASSERT_TRUE(rig.wait_for_commands(2, 5000));
-  const int status = station.tnc.stop(SIGTERM, 5000);
-  ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
-  ASSERT_TRUE(rig.wait_for_commands(3, 1000));
-  EXPECT_EQ(rig.commands()[2].bytes, "T 0");
-  EXPECT_FALSE(modem.receive(0));
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    FakeRigctld rig;
+    ModemListener modem;
+    Station station(modem, rig.port(), 10000, 0);
+    station.gui.send_frame("cmd:list");
+    ASSERT_TRUE(rig.wait_for_commands(2, 5000));
+    const int status = station.tnc.stop(signal_number, 5000);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), signal_number);
+    ASSERT_TRUE(rig.wait_for_commands(3, 1000));
+    EXPECT_EQ(rig.commands()[2].bytes, "T 0");
+    EXPECT_FALSE(modem.receive(0));
+  }
 }
 
 // Each client starts with a fresh deframer, and clients that came and went
