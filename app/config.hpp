@@ -9,21 +9,21 @@
 // in force for keys the file does not set. Text fields hold at most 499
 // characters. Written only by start-up, before any worker thread starts.
 struct TncConfig {
-  int32_t GR_ReceivePort = 53010;   // [modem] UDP port for the modem's bit stream
-  int32_t GR_TransmitPort = 53011;  // [modem] UDP port on 127.0.0.1 for uplink frames
-  int32_t KISS_Port = 53013;        // [KISS] TCP port for the GUI
-  int32_t PreambleLength = 50;      // [radio] 0xAA bytes before each frame
-  int32_t PostambleLength = 0;      // [radio] 0xAA bytes after each frame
-  int32_t VerboseLevel = 1;         // [modem] highest level of levelled console lines
-  std::string CallFrom;             // [radio] the station's call sign; payload of "ping"
+  int32_t GR_ReceivePort = 53010;       // [modem] UDP port for the modem's bit stream
+  int32_t GR_TransmitPort = 53011;      // [modem] UDP port on 127.0.0.1 for uplink frames
+  int32_t KISS_Port = 53013;            // [KISS] TCP port for the GUI
+  int32_t PreambleLength = 50;          // [radio] 0xAA bytes before each frame
+  int32_t PostambleLength = 0;          // [radio] 0xAA bytes after each frame
+  int32_t VerboseLevel = 1;             // [modem] highest level of levelled console lines
+  std::string CallFrom;                 // [radio] the station's call sign; payload of "ping"
   std::string PTT_ON_Command = "T 1";   // [rigctld] keys the transmitter
   std::string PPT_OFF_Command = "T 0";  // [rigctld] unkeys it (PPT is the key's spelling)
-  std::string Address;              // [rigctld] host; empty: no rigctld at all
-  std::string Port;                 // [rigctld] port, as a service name
-  int32_t KeyUpDelay = 0;           // [rigctld] ms between keying and sending
-  int32_t KeyDownDelay = 0;         // [rigctld] ms between the end of air time and unkeying
-  std::string KISS_Address;         // [KISS] address the GUI port binds to; empty: all
-  std::string GR_ReceiveAddress;    // [modem] address the modem port binds to; empty: all
+  std::string Address;                  // [rigctld] host; empty: no rigctld at all
+  std::string Port;                     // [rigctld] port, as a service name
+  int32_t KeyUpDelay = 0;               // [rigctld] ms between keying and sending
+  int32_t KeyDownDelay = 0;             // [rigctld] ms between the end of air time and unkeying
+  std::string KISS_Address;             // [KISS] address the GUI port binds to; empty: all
+  std::string GR_ReceiveAddress;        // [modem] address the modem port binds to; empty: all
 };
 
 // The process-wide configuration; read-only once the worker threads run.

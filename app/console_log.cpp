@@ -42,8 +42,8 @@ void emit_logged(const std::string& message) {
 std::string format_timestamp(int64_t seconds, int milliseconds) {
   CalendarFields t = local_fields(seconds);
   std::array<char, 100> stamp{};
-  std::snprintf(stamp.data(), stamp.size(), "%02d/%02d %02d:%02d:%02d.%03d", t.day, t.month,
-                t.hour, t.minute, t.second, milliseconds);
+  std::snprintf(stamp.data(), stamp.size(), "%02d/%02d %02d:%02d:%02d.%03d", t.day, t.month, t.hour,
+                t.minute, t.second, milliseconds);
   return std::string(stamp.data());
 }
 
