@@ -15,7 +15,8 @@ constexpr char usage[] =
     "Usage: kestrelis-tnc\n"
     "Terminal node controller of the Kestrelis ground station. Takes no arguments:\n"
     "every setting is read from Kestrelis/config.ini under $USERPROFILE or $HOME,\n"
-    "written with defaults on first start. Runs until ended with Ctrl-C or SIGTERM.\n";
+    "written with defaults on first start. Runs until ended with Ctrl-C,\n"
+    "SIGTERM or a closed terminal, unkeying the transmitter first.\n";
 
 }  // namespace
 
