@@ -48,10 +48,10 @@ std::string format_timestamp(int64_t seconds, int milliseconds) {
 }
 
 std::string format_timestamp_now() {
-  // Seconds and milliseconds are read apart, as the log always has done: at a
-  // second boundary the two may disagree by one second.
-  int64_t seconds = now_seconds();
-  return format_timestamp(seconds, now_millisecond_field());
+  // One clock reading: seconds and milliseconds read apart could disagree by
+  // a second at a second boundary.
+  const int64_t now_ms = now_unix_ms();
+  return format_timestamp(now_ms / 1000, static_cast<int>(now_ms % 1000));
 }
 
 void console_log(const char* format, ...) {

@@ -14,12 +14,10 @@ constexpr int64_t ns_per_s = 1'000'000'000;
 
 }  // namespace
 
-int64_t now_seconds() { return static_cast<int64_t>(::time(nullptr)); }
-
-int now_millisecond_field() {
+int64_t now_unix_ms() {
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<int>(now.tv_nsec / 1000000);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
 }
 
 CalendarFields local_fields(int64_t seconds) {

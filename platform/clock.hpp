@@ -13,11 +13,9 @@ struct CalendarFields {
   int second = 0;
 };
 
-// Current calendar time in seconds since 1970-01-01 UTC.
-int64_t now_seconds();
-
-// Millisecond field (0-999) of the current system time.
-int now_millisecond_field();
+// Current calendar time in milliseconds since 1970-01-01 UTC, seconds and
+// milliseconds read in one go so that they always agree.
+[[nodiscard]] int64_t now_unix_ms();
 
 // `seconds` since the epoch broken down in the local time zone, or in UTC.
 CalendarFields local_fields(int64_t seconds);

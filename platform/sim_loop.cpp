@@ -58,9 +58,3 @@ WaitResult wait_readable_or_signal(int fd, int64_t deadline_ns) {
 }
 
 int caught_termination_signal() { return caught_signal; }
-
-int64_t now_unix_ms() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}

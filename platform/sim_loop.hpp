@@ -1,7 +1,6 @@
 #pragma once
 // What a single-threaded tool's loop needs: one wait for a socket, a moment
-// or the end of the process (SIGINT, SIGTERM), and the calendar time in
-// milliseconds.
+// or the end of the process (SIGINT, SIGTERM).
 
 #include <cstdint>
 
@@ -21,6 +20,3 @@ WaitResult wait_readable_or_signal(int fd, int64_t deadline_ns);
 
 // The number of the caught termination signal, 0 while none has arrived.
 int caught_termination_signal();
-
-// Calendar time in milliseconds since 1970-01-01 UTC, read in one go.
-[[nodiscard]] int64_t now_unix_ms();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/config.hpp"
+#include "platform/clock.hpp"
 #include "support/gui_capture.hpp"
 
 namespace {
@@ -32,6 +33,25 @@ TEST(ConsoleLog, StampedLinesCutAt299AndPlainText) {
   }
   EXPECT_EQ(lines[2], "getaddrinfo failed with error: -2\n");
   EXPECT_EQ(lines[3], "Can't load 'config.ini'\n");
+}
+
+// The stamp's seconds and milliseconds come from one reading: never a second
+// behind the clock read just before it, as separate readings of a coarse
+// second and a fine millisecond were near a second boundary.
+TEST(ConsoleLog, StampLiesBetweenTheClockReadingsAroundIt) {
+  for (int i = 0; i < 100'000; ++i) {
+    const int64_t before = now_unix_ms() % 60'000;
+    const std::string stamp = format_timestamp_now();
+    const int64_t after = now_unix_ms() % 60'000;
+    const int64_t shown = std::stoll(stamp.substr(12, 2)) * 1000 + std::stoll(stamp.substr(15, 3));
+    if (after < before) {  // a minute boundary in between
+      ASSERT_TRUE(shown >= before || shown <= after)
+          << stamp << " between " << before << ", " << after;
+    } else {
+      ASSERT_TRUE(shown >= before && shown <= after)
+          << stamp << " between " << before << ", " << after;
+    }
+  }
 }
 
 TEST(ConsoleLog, LevelsAgainstVerboseLevel) {

@@ -65,8 +65,6 @@ struct Client {
   RecordFiles files;
 };
 
-int64_t now_utc_ms() { return now_seconds() * 1000 + now_millisecond_field(); }
-
 std::string printable(std::string_view text) {
   return printable_text({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
 }
@@ -102,7 +100,7 @@ void show_frame(Client& c, std::span<const uint8_t> data) {
   if (c.files.jsonl_path.empty() && c.files.csv_dir.empty()) return;
   auto text = telemetry_text(data);
   auto record = text ? parse_json_object(*text) : std::nullopt;
-  if (record) console_text(write_record(c.files, *record, now_utc_ms()));
+  if (record) console_text(write_record(c.files, *record, now_unix_ms()));
 }
 
 void receive(Client& c) {
