@@ -52,6 +52,15 @@ TEST(KissPlot, ReadsJsonLinesAndCsvInTimeOrderAndRefusesWhatItCannotDraw) {
             "no record has the field \"a\"");
 }
 
+// A line end in a name cannot start a gnuplot command of its own.
+TEST(KissPlot, NamesNeverBreakOutOfTheirQuotes) {
+  const std::vector<std::string> fields = {"a\nsystem 'touch x'"};
+  const std::string script = gnuplot_script({}, fields, "t.jsonl\r\nsystem 'touch y'", "o.png");
+  EXPECT_EQ(script.find("\nsystem"), std::string::npos) << script;
+  const std::string_view args[] = {"t.jsonl", "eps_vbatt", "-o", "p.png\nsystem 'touch z'"};
+  EXPECT_EQ(plot_command(args), 2);
+}
+
 // The script drives the real gnuplot, to a path that needs quoting.
 TEST(KissPlotLoopback, GnuplotWritesThePng) {
   TempDir dir;

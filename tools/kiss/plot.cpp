@@ -75,10 +75,20 @@ std::vector<std::optional<JsonObject>> read_records(std::string_view file_text) 
   return records;
 }
 
-// A text inside single quotes for gnuplot, which doubles a quote inside.
+bool has_line_end(std::string_view text) { return text.find_first_of("\r\n") != text.npos; }
+
+// A text inside single quotes for gnuplot, which doubles a quote inside. A
+// line end would end the command and start one of the text's own, so it
+// becomes a blank.
 std::string gnuplot_quoted(const std::string& text) {
   std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "''";
+    } else {
+      quoted += c == '\n' || c == '\r' ? ' ' : c;
+    }
+  }
   return quoted + "'";
 }
 
@@ -183,6 +193,10 @@ int plot_command(std::span<const std::string_view> args) {
     return 2;
   }
   if (png_path.empty()) png_path = default_png_path(file);
+  if (has_line_end(png_path)) {
+    error_write("plot: the output path cannot hold a line end\n");
+    return 2;
+  }
 
   auto text = read_whole_file(file);
   if (!text) {
