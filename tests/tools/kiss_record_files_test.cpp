@@ -53,10 +53,14 @@ TEST(KissRecordFiles, CsvPerLayoutHeaderOnceAndOtherColumnsApart) {
   std::string jsonl = read_file(files.jsonl_path);
   EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 6);
 
-  // A folder that cannot be written is reported, once.
+  EXPECT_FALSE(files.write_failed);
+
+  // A folder that cannot be written is reported, once, and remembered for
+  // the exit status.
   RecordFiles missing{"", dir.path() + "/no/such", {}};
   EXPECT_NE(write_record(missing, object(v5), received), "");
   EXPECT_EQ(write_record(missing, object(v5), received), "");
+  EXPECT_TRUE(missing.write_failed);
 }
 
 }  // namespace

@@ -274,7 +274,8 @@ int run_client(const ClientOptions& options) {
     if (ready.first) receive(c);
     if (ready.second) read_input(c);
   }
-  if (c.pending.empty()) return 0;
+  if (c.files.write_failed) console_text("NOT KEPT: some records could not be written to a file\n");
+  if (c.pending.empty()) return c.files.write_failed ? 1 : 0;
   console_print("NOT SENT %zu lines: the TNC was not reachable\n", c.pending.size());
   return 1;
 }

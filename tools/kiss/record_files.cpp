@@ -46,11 +46,15 @@ std::string write_csv(RecordFiles& files, const JsonObject& object, const Teleme
     bool is_new = !file_has_content(path);
     if (!is_new && read_first_line(path) != header_text) continue;
     int error = append_to_file(path, (is_new ? header_line : "") + csv_line(row));
-    if (error != 0) return once(files, "CSV cannot append to " + path + ": " + error_text(error));
+    if (error != 0) {
+      files.write_failed = true;
+      return once(files, "CSV cannot append to " + path + ": " + error_text(error));
+    }
     if (n == 0) return {};
     return once(files, "CSV " + first_path + " has other columns; records of " + layout +
                            " with these columns go to " + path);
   }
+  files.write_failed = true;
   return once(files, "CSV no file left for records of " + layout + " with these columns");
 }
 
@@ -116,6 +120,7 @@ std::string write_record(RecordFiles& files, const JsonObject& object, int64_t r
   if (!files.jsonl_path.empty()) {
     int error = append_to_file(files.jsonl_path, jsonl_line(object, received_ms));
     if (error != 0) {
+      files.write_failed = true;
       notes += once(files, "JSONL cannot append to " + files.jsonl_path + ": " + error_text(error));
     }
   }

@@ -44,6 +44,7 @@ struct RecordFiles {
   std::string jsonl_path;
   std::string csv_dir;
   std::vector<std::string> reported;  // notes already printed, each printed once
+  bool write_failed = false;          // a record could not be written to a file
 };
 
 // Appends `object` to the JSON Lines file and to its CSV file. Returns the
