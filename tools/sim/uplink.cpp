@@ -108,6 +108,11 @@ std::vector<UplinkFrame> decode_uplink_datagram(std::span<const uint8_t> datagra
         std::all_of(datagram.begin() + static_cast<std::ptrdiff_t>(f.end),
                     datagram.begin() + static_cast<std::ptrdiff_t>(f.end + f.frame.postamble),
                     is_idle);
+    // A frame cut short still names its length in the length field.
+    const size_t length_at = f.start + frame_prefix_size - 1;
+    if (f.frame.check == UplinkCheck::incomplete && length_at < datagram.size()) {
+      f.frame.codeword_length = datagram[length_at];
+    }
     previous_end = f.end;
     frames.push_back(std::move(f.frame));
   }
