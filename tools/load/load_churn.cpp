@@ -77,8 +77,7 @@ bool churn_once(uint16_t kiss_port, Variant variant) {
 }  // namespace
 
 void run_churn_section(LoadRun& run) {
-  const int cycles =
-      run.options.quick ? std::min(run.options.churn_cycles, 100) : run.options.churn_cycles;
+  const int cycles = run.options.churn_cycles;
   const int stalled_clients = run.options.quick ? 1 : 3;
   // Both counts are taken with one GUI connected.
   const auto before = process_stats(run.tnc.pid);

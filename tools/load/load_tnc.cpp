@@ -33,6 +33,8 @@ std::optional<TncRun> start_tnc_run(const TncSettings& settings) {
   run.home = *home;
   run.keep_log = !settings.log_path.empty();
   run.log_path = run.keep_log ? settings.log_path : run.home + "/tnc.log";
+  // A kept log is appended to: earlier runs' lines must not count for this one.
+  run.log_start = log_mark(run);
   std::error_code error;
   std::filesystem::create_directory(run.home + "/Kestrelis", error);
   std::ofstream(run.home + "/Kestrelis/config.ini", std::ios::binary) << tnc_config_for(settings);

@@ -27,6 +27,7 @@ struct TncRun {
   std::string home;
   std::string log_path;
   bool keep_log = false;
+  uint64_t log_start = 0;  // where this run's output begins in a log kept from earlier runs
   int pid = -1;
   std::optional<int> exit_status;  // once it has ended and been reaped
 };

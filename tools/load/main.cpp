@@ -130,12 +130,13 @@ bool start_run(LoadRun& run) {
   if (!tnc) return false;
   run.tnc = *tnc;
   const int ready_ms = run.options.wrapper.empty() ? 10000 : 60000;
-  if (!wait_for_log(run.tnc, 0, "Waiting for GUI client", ready_ms) ||
-      !wait_for_log(run.tnc, 0, "Listening for GNURadio", ready_ms) ||
+  const uint64_t from = run.tnc.log_start;
+  if (!wait_for_log(run.tnc, from, "Waiting for GUI client", ready_ms) ||
+      !wait_for_log(run.tnc, from, "Listening for GNURadio", ready_ms) ||
       !gui_connect(run.gui, s.kiss_port, run.tally, ready_ms) ||
-      !wait_for_log(run.tnc, 0, "GUI connected.", ready_ms)) {
+      !wait_for_log(run.tnc, from, "GUI connected.", ready_ms)) {
     std::fprintf(stderr, "kestrelis-load: %s did not come up; its output:\n%s\n", s.program.c_str(),
-                 log_since(run.tnc, 0).c_str());
+                 log_since(run.tnc, from).c_str());
     return false;
   }
   return true;
