@@ -116,12 +116,15 @@ void rig_loop(FakeRig& rig) {
 
 }  // namespace
 
-SeqCount count_seqs(const GuiTally& tally, uint32_t first, uint32_t count) {
+SeqCount count_seqs(const GuiTally& tally, uint32_t first, uint32_t count,
+                    std::span<const uint32_t> lost_by_design) {
   std::lock_guard lock(tally.mutex);
   SeqCount result;
   for (uint64_t seq = first; seq < uint64_t{first} + count; ++seq) {
     const uint8_t n = seq < tally.counts.size() ? tally.counts[seq] : 0;
-    if (n == 0) {
+    if (n == 0 && std::binary_search(lost_by_design.begin(), lost_by_design.end(), seq)) {
+      ++result.lost_by_design;
+    } else if (n == 0) {
       ++result.missing;
       if (result.first_missing.size() < 20) result.first_missing.push_back(uint32_t(seq));
     } else if (n > 1) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -25,13 +26,16 @@ struct GuiTally {
 };
 
 // How many of `first` ... `first + count - 1` arrived not at all, more than
-// once, and the first few missing sequence numbers.
+// once, and the first few missing sequence numbers. Those in `lost_by_design`
+// (sorted) that did not arrive are counted apart, not as missing.
 struct SeqCount {
   uint64_t missing = 0;
   uint64_t duplicated = 0;
+  uint64_t lost_by_design = 0;
   std::vector<uint32_t> first_missing;
 };
-SeqCount count_seqs(const GuiTally& tally, uint32_t first, uint32_t count);
+SeqCount count_seqs(const GuiTally& tally, uint32_t first, uint32_t count,
+                    std::span<const uint32_t> lost_by_design = {});
 
 // Numbered packets received so far, and when the latest came.
 uint64_t tally_packets(const GuiTally& tally, int64_t* last_packet_ns = nullptr);
