@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,9 +95,14 @@ std::optional<int> spawn_child(const std::vector<std::string>& argv,
   const int out = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (out < 0) return std::nullopt;
   const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    // Only async-signal-safe calls between fork and exec.
+    // Only async-signal-safe calls between fork and exec. A tool that is
+    // killed takes its peers with it, so no TNC or rigctld is left holding
+    // the loopback ports.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
     if (in >= 0) ::dup2(in, STDIN_FILENO);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(out, STDERR_FILENO);
@@ -190,8 +196,10 @@ std::optional<uint64_t> parse_stat_cpu_ticks(std::string_view stat_text) {
 
 std::optional<ProcessStats> process_stats(int pid) {
   const std::string folder = "/proc/" + std::to_string(pid);
-  std::optional<ProcessStats> stats = parse_process_status(read_whole_file(folder + "/status").value_or(""));
-  const std::optional<uint64_t> ticks = parse_stat_cpu_ticks(read_whole_file(folder + "/stat").value_or(""));
+  std::optional<ProcessStats> stats =
+      parse_process_status(read_whole_file(folder + "/status").value_or(""));
+  const std::optional<uint64_t> ticks =
+      parse_stat_cpu_ticks(read_whole_file(folder + "/stat").value_or(""));
   if (!stats || !ticks) return std::nullopt;
   stats->cpu_seconds = static_cast<double>(*ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
   std::error_code error;

@@ -22,7 +22,8 @@ std::vector<std::string> environment_with(const std::vector<ChildEnv>& env);
 // standard output and error appended to `output_path` (which may be
 // /dev/null). Returns the process id, or none when the program is not found,
 // the output cannot be opened or the fork fails; a failed exec ends the child
-// with status 127.
+// with status 127. The child gets SIGTERM when the calling thread ends, so
+// call it from the main thread.
 std::optional<int> spawn_child(const std::vector<std::string>& argv,
                                const std::vector<ChildEnv>& env, const std::string& output_path);
 
