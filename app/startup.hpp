@@ -1,34 +1,32 @@
 #pragma once
-// Start-up: configuration, the per-user folder, the rigctld check, the
-// transmit socket, the worker threads.
+// Start-up: the per-user folder and its configuration, the rigctld check,
+// the worker threads.
 
 #include <optional>
 #include <string>
 
-#include "platform/net.hpp"
+#include "app/station.hpp"
+#include "config/config.hpp"
+#include "console/console_log.hpp"
 
-// The UDP socket uplink frames leave by, and where they go: 127.0.0.1 at
-// GR_TransmitPort. Prepared by start-up before the worker threads start;
-// used only by the GUI thread afterwards.
-extern Socket tx_socket;
-extern Ipv4Endpoint tx_destination;
+namespace kestrelis {
 
 // The folder that holds Kestrelis/config.ini: USERPROFILE when set and not
 // empty, else HOME; none when neither names a folder.
-std::optional<std::string> profile_directory();
+[[nodiscard]] std::optional<std::string> profile_directory();
 
 // Makes sure the folder and the default config.ini exist under `profile`,
-// then loads the file into tnc_config and checks its ranges. Prints the
-// operator's messages; a folder that cannot be written leaves the defaults.
-void load_configuration(const std::optional<std::string>& profile);
+// then loads the file and checks its ranges. Prints the operator's messages;
+// a folder that cannot be written leaves the in-code defaults.
+[[nodiscard]] TncConfig load_configuration(const Console& console,
+                                           const std::optional<std::string>& profile);
 
 // Connects once to rigctld at Address:Port and reports whether it answered.
 // Skipped silently when Address is empty.
-void check_rigctld();
+void check_rigctld(const TncConfig& config, const Console& console);
 
-// Opens tx_socket and fills tx_destination.
-void prepare_transmit_socket();
+// Opens the transmit socket, blocks the termination signals (which the
+// caller then waits for) and starts the GUI thread and the receive thread.
+void start_station(Station& station);
 
-// The whole start-up sequence; then blocks the termination signals, which
-// the caller waits for, and starts the worker threads.
-void run_startup();
+}  // namespace kestrelis

@@ -15,11 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/config.hpp"
-#include "app/startup.hpp"
+#include "config/config.hpp"
+#include "console/console_log.hpp"
+#include "keying/transmitter.hpp"
 #include "platform/clock.hpp"
 #include "platform/net.hpp"
-#include "tx/transmit.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -70,14 +72,17 @@ void report(benchmark::State& state, const std::string& name, std::vector<double
 void keying_waits(benchmark::State& state) {
   Socket rig = tcp_listen("127.0.0.1", 0).socket;
   Socket modem = udp_bind("127.0.0.1", 0, 0).socket;
-  tnc_config.Address = "127.0.0.1";
-  tnc_config.Port = std::to_string(local_port(rig.fd()));
-  tnc_config.PreambleLength = 0;
-  tnc_config.PostambleLength = 0;
-  tnc_config.KeyUpDelay = key_up_ms;
-  tnc_config.KeyDownDelay = key_down_ms;
-  tx_socket = udp_open();
-  tx_destination = {0x7F000001, local_port(modem.fd())};
+  TncConfig config;
+  config.Address = "127.0.0.1";
+  config.Port = std::to_string(local_port(rig.fd()));
+  config.GR_TransmitPort = local_port(modem.fd());
+  config.PreambleLength = 0;
+  config.PostambleLength = 0;
+  config.KeyUpDelay = key_up_ms;
+  config.KeyDownDelay = key_down_ms;
+  const Console console;  // standard output: a keying failure shows beside the figures
+  Transmitter transmitter(config, console);
+  open_transmit_socket(transmitter);
 
   Arrivals arrivals;
   std::atomic<bool> stop{false};
@@ -87,7 +92,7 @@ void keying_waits(benchmark::State& state) {
   const std::vector<uint8_t> frame(frame_size, 0x55);
   std::array<std::vector<double>, 3> over_ms;
   for (auto _ : state) {
-    const KeyingWaits waits = transmit_frame(frame);
+    const KeyingWaits waits = transmit_frame(transmitter, frame);
     for (size_t i = 0; i < 3; ++i) {
       over_ms[i].push_back(
           static_cast<double>(waits.lasted_ns[i] - waits.target_ms[i] * 1'000'000) / 1e6);
@@ -119,3 +124,5 @@ void keying_waits(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(keying_waits)->Iterations(transmissions)->Unit(benchmark::kMillisecond);
+
+}  // namespace kestrelis

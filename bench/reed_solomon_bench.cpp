@@ -4,17 +4,21 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <numeric>
 #include <random>
 #include <vector>
 
-#include "radio/reed_solomon.hpp"
+#include "wire/reed_solomon.hpp"
 
 #if KESTRELIS_HAVE_LIBFEC
 extern "C" {
 #include <fec.h>
 }
 #endif
+
+namespace kestrelis {
 
 namespace {
 
@@ -131,3 +135,5 @@ BENCHMARK(decode_16_errors_libfec)->Name("decode_16_errors/libfec")->Arg(0);
 #endif
 
 }  // namespace
+
+}  // namespace kestrelis

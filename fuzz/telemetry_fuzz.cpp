@@ -2,22 +2,42 @@
 // two input bytes are the word, the rest the payload (which starts with its
 // own, possibly different, word), at most 215 bytes as on the air.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
 
-#include "app/console_log.hpp"
-#include "gui/gui_link.hpp"
 #include "telemetry/telemetry.hpp"
+#include "wire/frame.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+void decode(std::span<const uint8_t> data) {
+  if (data.size() < 2) return;
+  const TelemetryWord word = split_telemetry_word(static_cast<uint16_t>(data[0] << 8 | data[1]));
+  std::span<const uint8_t> payload = data.subspan(2);
+  if (payload.size() > max_payload_size) payload = payload.first(max_payload_size);
+  const TelemetryRecord r = decode_telemetry(payload, word);
+  if (r.tlm_sat != word.tlm_sat || r.payload_size != payload.size()) __builtin_trap();
+  if (r.status != TelemetryStatus::decoded) {
+    if (!r.members.empty() || !r.label.empty()) __builtin_trap();
+    return;
+  }
+  // The GUI parses the members as one JSON object of text values: quotes
+  // must pair up, and the derived UNIX value always closes it.
+  if (r.time.size() != 18 || r.label.empty() || std::ranges::count(r.members, '"') % 2 != 0 ||
+      r.members.find("\"UNIX\":\"") == std::string::npos || r.members.back() != '"') {
+    __builtin_trap();
+  }
+}
+
+}  // namespace
+
+}  // namespace kestrelis
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  console_sink = [](std::string_view) {};
-  gui_sink = [](std::span<const uint8_t>) {};
-  if (size < 2) return 0;
-  const TelemetryWord word = split_telemetry_word(static_cast<uint16_t>(data[0] << 8 | data[1]));
-  std::span<const uint8_t> payload(data + 2, size - 2);
-  if (payload.size() > 215) payload = payload.first(215);
-  decode_telemetry(payload, word);
+  kestrelis::decode(std::span(data, size));
   return 0;
 }

@@ -4,17 +4,30 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <span>
 #include <string_view>
 
-// The connected client's socket, -1 while none is connected. Published by
-// the GUI server thread; senders use it only under the link's lock.
-extern std::atomic<int> gui_socket;
+#include "console/console_log.hpp"
 
-// Tests and benchmarks: when set, receives each encoded frame instead of the
-// socket. Set before any thread starts.
-using GuiSink = void (*)(std::span<const uint8_t> frame);
-extern GuiSink gui_sink;
+namespace kestrelis {
+
+// The link to the GUI client, shared by the two worker threads.
+struct GuiLink {
+  explicit GuiLink(const Console& c) : console(c) {}
+  const Console& console;  // where a failed send is reported
+  // The connected client's socket, -1 while none is connected. Published by
+  // the GUI thread; senders use it only under `mutex`.
+  std::atomic<int> gui_socket{-1};
+  // Serialises sending with withdrawing the socket: a frame goes whole to the
+  // client it was meant for, and a descriptor is never used after its release.
+  std::mutex mutex;
+  int failed_send_error = 0;  // the send that gave up the connection; 0 while it holds
+  // Receives each encoded frame instead of a client when set (benchmarks,
+  // tests); set before any thread starts.
+  std::function<void(std::span<const uint8_t> frame)> sink;
+};
 
 // Sends `data` as one KISS frame (command byte 0x00), whole within 3 s or
 // not at all.
@@ -22,23 +35,22 @@ extern GuiSink gui_sink;
 // timed-out send: "GUI communicatino failed (Error %d)\n" and the connection
 // is reset, dropping whatever the client left unread. Nothing is kept or
 // retried.
-void send_to_gui(std::span<const uint8_t> data);
+void send_to_gui(GuiLink& link, std::span<const uint8_t> data);
 
-// Sends "P[time stamp] text" with the text formatted printf-style, cut to
-// 299 characters.
-[[gnu::format(printf, 1, 2)]] void gui_message(const char* format, ...);
+// Sends "P[time stamp] text", the text cut to 299 characters and taken as it
+// is: no "%" in it is interpreted.
+void gui_text(GuiLink& link, std::string_view text);
 
-// The same with `text` taken as it is: no "%" in it is interpreted.
-void gui_text(std::string_view text);
+// GUI thread: publishes a newly accepted client socket.
+void gui_connection_opened(GuiLink& link, int fd);
 
-// GUI server thread: publishes a newly accepted client socket.
-void gui_connection_opened(int fd);
+// GUI thread: 0 while `fd` is the connected client; once a failed send has
+// given it up, that send's error number.
+[[nodiscard]] int gui_connection_failure(GuiLink& link, int fd);
 
-// GUI server thread: 0 while `fd` is the connected client; once a failed send
-// has given it up, that send's error number.
-int gui_connection_failure(int fd);
+// GUI thread, which owns `fd` and closes it afterwards in any case: withdraws
+// it so that no sender uses it any more. Returns false when a failed send had
+// already withdrawn it and shut it down.
+[[nodiscard]] bool gui_connection_closing(GuiLink& link, int fd);
 
-// GUI server thread, which owns `fd` and closes it afterwards in any case:
-// withdraws it so that no sender uses it any more. Returns false when a failed
-// send had already withdrawn it and shut it down.
-bool gui_connection_closing(int fd);
+}  // namespace kestrelis

@@ -1,10 +1,10 @@
 // Prints the default config.ini that the TNC writes on first start, so that
 // the installed example is the very same text.
 
-#include "app/config.hpp"
-#include "app/console_log.hpp"
+#include "config/config.hpp"
+#include "console/console_log.hpp"
 
 int main() {
-  console_text(default_config_text());
+  kestrelis::console_text(kestrelis::Console{}, kestrelis::default_config_text());
   return 0;
 }

@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+namespace kestrelis {
+
 // The message kind of a text message; every other kind is ignored.
 constexpr uint8_t digipeater_text_message = 3;
 
@@ -16,3 +18,5 @@ constexpr uint8_t digipeater_text_message = 3;
 // The text of a port-29 payload: from byte 2 up to its first zero byte or its
 // end; empty when there is none. Borrows from `payload`.
 [[nodiscard]] std::string_view digipeater_message_text(std::span<const uint8_t> payload);
+
+}  // namespace kestrelis

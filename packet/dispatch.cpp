@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <string>
-#include <vector>
+#include <optional>
 
-#include "app/console_log.hpp"
-#include "gui/gui_link.hpp"
-#include "packet/csp.hpp"
 #include "packet/digipeater.hpp"
-#include "radio/bytes.hpp"
-#include "telemetry/telemetry.hpp"
+#include "wire/bytes.hpp"
+#include "wire/csp.hpp"
+#include "wire/kiss.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -18,59 +17,51 @@ namespace {
 constexpr std::array<uint8_t, 14> quiet_ports = {1,  4,  6,  7,  10, 11, 19,
                                                  20, 21, 22, 23, 26, 27, 28};
 
-void report_short(uint8_t port, std::span<const uint8_t> payload) {
-  console_log("Dropped port %u packet of %zu bytes: too short\r\n", unsigned{port}, payload.size());
-}
-
-void forward_digipeater_packet(std::span<const uint8_t> payload) {
-  console_log("Digipeater packet\r\n");
-  std::vector<uint8_t> data;
-  data.reserve(payload.size() + 1);
-  data.push_back(0x50);
-  data.insert(data.end(), payload.begin(), payload.end());
-  send_to_gui(data);
-}
-
-void show_digipeater_message(std::span<const uint8_t> payload) {
-  std::optional<uint8_t> kind = digipeater_message_kind(payload);
-  if (!kind) {
-    report_short(digipeater_message_port, payload);
-    return;
-  }
-  if (*kind != digipeater_text_message) return;
-  console_log("Digipeater message \r\n");
-  // The text is the satellite's, so it goes as it is: a "%" in it stays a "%".
-  gui_text("Received: " + std::string(digipeater_message_text(payload)));
-}
-
 }  // namespace
 
-void dispatch_csp_packet(std::span<const uint8_t> payload, uint8_t destination_port,
-                         uint8_t source) {
+Dispatch dispatch_csp_packet(std::span<const uint8_t> payload, uint8_t destination_port,
+                             uint8_t source) {
+  Dispatch d;
+  d.port = destination_port;
+  d.payload_size = payload.size();
   if (source == ground_station_address) {
-    console_log("Received self-generated packet\n");
-    return;
+    d.action = PacketAction::self_generated;
+    return d;
   }
-  if (source != satellite_address) return;
+  if (source != satellite_address) return d;
 
   switch (destination_port) {
     case telemetry_port:
       if (payload.size() < 2) {
-        report_short(destination_port, payload);
-        return;
+        d.action = PacketAction::too_short;
+        return d;
       }
-      decode_telemetry(payload, split_telemetry_word(load_be16(payload.first<2>())));
-      return;
+      d.action = PacketAction::telemetry;
+      d.telemetry = decode_telemetry(payload, split_telemetry_word(load_be16(payload.first<2>())));
+      return d;
     case digipeater_port:
-      forward_digipeater_packet(payload);
-      return;
-    case digipeater_message_port:
-      show_digipeater_message(payload);
-      return;
+      d.action = PacketAction::digipeater_packet;
+      d.gui_data.resize(payload.size() + 1);
+      d.gui_data[0] = gui_text_kind;
+      std::copy(payload.begin(), payload.end(), d.gui_data.begin() + 1);
+      return d;
+    case digipeater_message_port: {
+      const std::optional<uint8_t> kind = digipeater_message_kind(payload);
+      if (!kind) {
+        d.action = PacketAction::too_short;
+      } else if (*kind == digipeater_text_message) {
+        d.action = PacketAction::digipeater_message;
+        d.text = digipeater_message_text(payload);
+      }
+      return d;
+    }
     default:
       if (std::find(quiet_ports.begin(), quiet_ports.end(), destination_port) ==
           quiet_ports.end()) {
-        console_log("ERROR: Unknown CSP Port %u\r\n", unsigned{destination_port});
+        d.action = PacketAction::unknown_port;
       }
+      return d;
   }
 }
+
+}  // namespace kestrelis

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+namespace kestrelis {
+
 namespace {
 
 CalendarFields fields_of(const struct tm& t) {
@@ -54,3 +56,5 @@ void sleep_ms(int64_t ms) {
   if (ms <= 0) return;
   sleep_until_ns(monotonic_ns() + ms * 1'000'000);
 }
+
+}  // namespace kestrelis

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace kestrelis {
+
 // A broken-down time: day of month 1-31, month 1-12, hour, minute, second.
 struct CalendarFields {
   int year = 1970;
@@ -31,3 +33,5 @@ void sleep_ms(int64_t ms);
 
 // Sleeps until the monotonic clock reads `deadline_ns` (see monotonic_ns).
 void sleep_until_ns(int64_t deadline_ns);
+
+}  // namespace kestrelis

@@ -6,6 +6,8 @@
 
 #include "platform/files.hpp"
 
+namespace kestrelis {
+
 namespace {
 std::mutex console_mutex;
 }
@@ -17,3 +19,5 @@ void console_write(std::string_view text) {
   // A broken console leaves nowhere to report that it broke.
   (void)write_all(STDOUT_FILENO, text);
 }
+
+}  // namespace kestrelis

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kestrelis {
+
 std::optional<std::string> env_var(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
@@ -119,3 +121,5 @@ bool file_has_content(const std::string& path) {
   struct stat s {};
   return ::stat(path.c_str(), &s) == 0 && s.st_size > 0;
 }
+
+}  // namespace kestrelis

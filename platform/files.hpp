@@ -6,26 +6,28 @@
 #include <string>
 #include <string_view>
 
+namespace kestrelis {
+
 // The value of the environment variable `name`, or none when it is unset.
-std::optional<std::string> env_var(const char* name);
+[[nodiscard]] std::optional<std::string> env_var(const char* name);
 
 // True when a status query of `path` succeeds (file or folder exists).
-bool path_exists(const std::string& path);
+[[nodiscard]] bool path_exists(const std::string& path);
 
 // Creates the folder `path` with permission bits 0700.
 // Returns 0 on success or the error number.
-int make_directory(const std::string& path);
+[[nodiscard]] int make_directory(const std::string& path);
 
 // Writes all of `text` to `fd`, continuing short writes and resuming after
 // signals. Returns 0 or the error number.
-int write_all(int fd, std::string_view text);
+[[nodiscard]] int write_all(int fd, std::string_view text);
 
 // Creates or truncates the file `path` and writes `text` to it.
 // Returns 0 on success or the error number; a partly written file is removed.
-int write_text_file(const std::string& path, std::string_view text);
+[[nodiscard]] int write_text_file(const std::string& path, std::string_view text);
 
 // The system's description of an error number.
-std::string error_text(int error_number);
+[[nodiscard]] std::string error_text(int error_number);
 
 // Appends `text` to `path` with one write, creating the file (mode 0644) when
 // it is missing, so that a line is never split by another writer.
@@ -49,3 +51,5 @@ std::string error_text(int error_number);
 
 // True when `path` exists and holds at least one byte.
 [[nodiscard]] bool file_has_content(const std::string& path);
+
+}  // namespace kestrelis

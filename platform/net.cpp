@@ -14,6 +14,8 @@
 
 #include "platform/clock.hpp"
 
+namespace kestrelis {
+
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     close();
@@ -272,3 +274,5 @@ bool wait_readable(int fd, int timeout_ms) {
   } while (ready < 0 && errno == EINTR);
   return ready > 0;
 }
+
+}  // namespace kestrelis

@@ -10,6 +10,8 @@
 #include <span>
 #include <string_view>
 
+namespace kestrelis {
+
 // An owned socket descriptor, closed when the owner goes out of scope.
 class Socket {
  public:
@@ -41,7 +43,7 @@ struct Ipv4Endpoint {
 };
 
 // Parses a dotted IPv4 address ("127.0.0.1"); none when it does not parse.
-std::optional<uint32_t> parse_ipv4(const char* text);
+[[nodiscard]] std::optional<uint32_t> parse_ipv4(const char* text);
 
 // The error number of the last failed socket call on this thread.
 int last_socket_error();
@@ -50,9 +52,9 @@ int last_socket_error();
 enum class NetStep { none, resolve, socket, connect, bind, listen };
 
 struct NetResult {
-  Socket socket;                     // valid when `failed_at` is none
+  Socket socket;  // valid when `failed_at` is none
   NetStep failed_at = NetStep::none;
-  int error = 0;                     // getaddrinfo code for resolve, else errno
+  int error = 0;  // getaddrinfo code for resolve, else errno
 };
 
 // Resolves `host` and `service` (a port number or service name) for a TCP
@@ -60,65 +62,67 @@ struct NetResult {
 // by `timeout_ms`. A socket() failure stops at once (failed_at socket); when
 // no address connects, failed_at is connect and `error` the last connect error
 // (ETIMEDOUT when the time ran out).
-NetResult tcp_connect(const char* host, const char* service, int timeout_ms);
+[[nodiscard]] NetResult tcp_connect(const char* host, const char* service, int timeout_ms);
 
 // A TCP listener on IPv4 `address` (all local addresses when empty) and `port`,
 // with the largest backlog the system allows and SO_REUSEADDR set.
-NetResult tcp_listen(const char* address, uint16_t port);
+[[nodiscard]] NetResult tcp_listen(const char* address, uint16_t port);
 
 // Waits for and accepts one connection; invalid on failure (see last_socket_error).
-Socket tcp_accept(int listener_fd);
+[[nodiscard]] Socket tcp_accept(int listener_fd);
 
 // A UDP socket bound to IPv4 `address` (all local addresses when empty) and
 // `port`, asking the kernel for `receive_buffer_bytes` of buffer (0: default).
-NetResult udp_bind(const char* address, uint16_t port, int receive_buffer_bytes);
+[[nodiscard]] NetResult udp_bind(const char* address, uint16_t port, int receive_buffer_bytes);
 
 // An unbound IPv4 UDP socket; invalid on failure (see last_socket_error).
-Socket udp_open();
+[[nodiscard]] Socket udp_open();
 
 // The local port a socket is bound to (0 when unknown).
-uint16_t local_port(int fd);
+[[nodiscard]] uint16_t local_port(int fd);
 
 // Receives from a stream into `buffer`: the count, 0 when the peer has closed,
 // -1 on error or time-out (see last_socket_error).
-long stream_receive(int fd, std::span<uint8_t> buffer);
+[[nodiscard]] long stream_receive(int fd, std::span<uint8_t> buffer);
 
 // Receives one datagram into `buffer`. Returns the datagram's full length,
 // which exceeds buffer.size() when it was cut, or -1 on error.
-long datagram_receive(int fd, std::span<uint8_t> buffer);
+[[nodiscard]] long datagram_receive(int fd, std::span<uint8_t> buffer);
 
 // Sends all of `bytes` on a stream, continuing short writes. Returns 0, or the
 // error number of the failed send (EAGAIN when the send time-out expired).
-int send_all(int fd, std::span<const uint8_t> bytes);
+[[nodiscard]] int send_all(int fd, std::span<const uint8_t> bytes);
 
 // Sends all of `bytes` on a stream within `timeout_ms` altogether, continuing
 // short writes. Returns 0, the error number of a failed send, or EAGAIN when
 // the time ran out with bytes still unsent.
-int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms);
+[[nodiscard]] int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms);
 
 // Sends one datagram to `to`. Returns 0 or the error number.
-int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes);
+[[nodiscard]] int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes);
 
 // Bounds every later blocking send or receive on `fd` to `ms` milliseconds.
 // Returns 0 or the error number.
-int set_send_timeout(int fd, int ms);
-int set_receive_timeout(int fd, int ms);
+[[nodiscard]] int set_send_timeout(int fd, int ms);
+[[nodiscard]] int set_receive_timeout(int fd, int ms);
 
 // Makes the coming close of `fd` reset the connection (SO_LINGER 0): data not
 // yet sent is discarded and the peer learns at once that the connection is
 // gone. Returns 0 or the error number.
-int reset_on_close(int fd);
+[[nodiscard]] int reset_on_close(int fd);
 
 // The receive buffer of socket `fd` in bytes, as the kernel reports it (Linux
 // counts its bookkeeping too, twice the size asked for); 0 when unknown.
-int receive_buffer_bytes(int fd);
+[[nodiscard]] int receive_buffer_bytes(int fd);
 
 // Ends the sending direction of a stream. Returns 0 or the error number.
-int shutdown_send(int fd);
+[[nodiscard]] int shutdown_send(int fd);
 
 // Ends both directions of a stream so that a thread blocked on it wakes up,
 // without releasing the descriptor. Returns 0 or the error number.
-int shutdown_both(int fd);
+[[nodiscard]] int shutdown_both(int fd);
 
 // Waits up to `timeout_ms` until `fd` is readable. True when it is.
-bool wait_readable(int fd, int timeout_ms);
+[[nodiscard]] bool wait_readable(int fd, int timeout_ms);
+
+}  // namespace kestrelis

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+namespace kestrelis {
+
 namespace {
 
 // Closing the terminal ends the process as Ctrl-C does, unless it was started
@@ -52,3 +54,5 @@ void exit_by_signal(int signal_number) {
 }
 
 void exit_process(int status) { ::_exit(status); }
+
+}  // namespace kestrelis

@@ -4,6 +4,8 @@
 
 #include <optional>
 
+namespace kestrelis {
+
 // Blocks the termination signals in the calling thread and every thread it
 // starts afterwards, and ignores SIGPIPE. SIGHUP counts only when it was not
 // ignored at start. Call before starting any thread.
@@ -11,10 +13,12 @@ void block_termination_signals();
 
 // Waits, using no CPU, up to `timeout_ms` for a termination signal; returns its
 // number, or none when the time ran out.
-std::optional<int> wait_for_termination_signal(int timeout_ms);
+[[nodiscard]] std::optional<int> wait_for_termination_signal(int timeout_ms);
 
 // Ends the process as the signal `signal_number` would have ended it.
 [[noreturn]] void exit_by_signal(int signal_number);
 
 // Ends the process at once with `status`, without running destructors.
 [[noreturn]] void exit_process(int status);
+
+}  // namespace kestrelis

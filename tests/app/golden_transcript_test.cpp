@@ -24,12 +24,14 @@
 #include <thread>
 #include <vector>
 
-#include "packet/csp.hpp"
-#include "radio/frame.hpp"
-#include "radio/reed_solomon.hpp"
+#include "wire/csp.hpp"
+#include "wire/frame.hpp"
+#include "wire/reed_solomon.hpp"
 #include "radio/test_bit_stream.hpp"
 #include "support/loopback_peers.hpp"
 #include "support/tnc_process.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -570,3 +572,5 @@ TEST(GoldenTranscript, RealBinaryMatchesTheGoldenFile) {
 }
 
 }  // namespace
+
+}  // namespace kestrelis

@@ -6,23 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "support/gui_capture.hpp"
+namespace kestrelis {
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Lines = std::vector<std::string>;
-
-struct Output {
-  Lines console;
-  Lines gui;
-};
-
-Output dispatch(const Bytes& payload, uint8_t port, uint8_t source) {
-  OutputCapture capture;
-  dispatch_csp_packet(payload, port, source);
-  return {capture.console_messages(), capture.gui_messages()};
-}
+using Action = PacketAction;
 
 TEST(Dispatch, ActsBySourceThenPort) {
   struct Case {
@@ -30,34 +19,43 @@ TEST(Dispatch, ActsBySourceThenPort) {
     uint8_t source;
     uint8_t port;
     Bytes payload;
-    Lines console;
-    Lines gui;
+    Action action;
+    Bytes gui_data = {};
+    std::string text = {};
   };
-  const std::string own = "Received self-generated packet\n";
-  const std::string packet = "Digipeater packet\r\n";
-  const std::string message = "Digipeater message \r\n";
-  const std::string forwarded = {'P', '\0', '\xC0', '\xDB', 'A'};
   const Case cases[] = {
-      {"own telemetry", 25, 8, {0x10, 0x28}, {own}, {}},
-      {"own digipeater packet", 25, 14, {0x41}, {own}, {}},
-      {"own, unknown port", 25, 2, {}, {own}, {}},
-      {"digipeater packet", 1, 14, {0, 0xC0, 0xDB, 'A'}, {packet}, {forwarded}},
-      {"empty digipeater packet", 1, 14, {}, {packet}, {"P"}},
-      {"text message", 1, 29, {0, 3, 'H', 'i'}, {message}, {"Received: Hi"}},
-      {"text ends at zero", 1, 29, {0, 3, 'H', 'i', 0, 'A'}, {message}, {"Received: Hi"}},
-      {"empty text", 1, 29, {7, 3}, {message}, {"Received: "}},
-      {"percent in text", 1, 29, {0, 3, '5', '%', 's'}, {message}, {"Received: 5%s"}},
-      {"other message kind", 1, 29, {0, 4, 'H', 'i'}, {}, {}},
-      {"no message kind", 1, 29, {3}, {"Dropped port 29 packet of 1 bytes: too short\r\n"}, {}},
-      {"no telemetry word", 1, 8, {}, {"Dropped port 8 packet of 0 bytes: too short\r\n"}, {}},
-      {"word to decoder", 1, 8, {0x20, 0}, {"2\n", "UNKNOWN SATELLITE! CANNOT UPLOAD TLM\n"}, {}},
+      {"own telemetry", 25, 8, {0x10, 0x28}, Action::self_generated},
+      {"own digipeater packet", 25, 14, {0x41}, Action::self_generated},
+      {"own, unknown port", 25, 2, {}, Action::self_generated},
+      {"digipeater packet",
+       1,
+       14,
+       {0, 0xC0, 0xDB, 'A'},
+       Action::digipeater_packet,
+       {0x50, 0, 0xC0, 0xDB, 'A'}},
+      {"empty digipeater packet", 1, 14, {}, Action::digipeater_packet, {0x50}},
+      {"text message", 1, 29, {0, 3, 'H', 'i'}, Action::digipeater_message, {}, "Hi"},
+      {"text ends at zero", 1, 29, {0, 3, 'H', 'i', 0, 'A'}, Action::digipeater_message, {}, "Hi"},
+      {"empty text", 1, 29, {7, 3}, Action::digipeater_message},
+      {"percent in text", 1, 29, {0, 3, '5', '%', 's'}, Action::digipeater_message, {}, "5%s"},
+      {"other message kind", 1, 29, {0, 4, 'H', 'i'}, Action::ignored},
+      {"no message kind", 1, 29, {3}, Action::too_short},
+      {"no telemetry word", 1, 8, {0x10}, Action::too_short},
+      {"telemetry", 1, 8, {0x20, 0}, Action::telemetry},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Output out = dispatch(c.payload, c.port, c.source);
-    EXPECT_EQ(out.console, c.console);
-    EXPECT_EQ(out.gui, c.gui);
+    const Dispatch d = dispatch_csp_packet(c.payload, c.port, c.source);
+    EXPECT_EQ(d.action, c.action);
+    EXPECT_EQ(d.port, c.port);
+    EXPECT_EQ(d.payload_size, c.payload.size());
+    EXPECT_EQ(d.gui_data, c.gui_data);
+    EXPECT_EQ(d.text, c.text);
   }
+  // The telemetry word reaches the decoder: satellite 2 is unknown.
+  const Dispatch t = dispatch_csp_packet(Bytes{0x20, 0}, 8, 1);
+  EXPECT_EQ(t.telemetry.status, TelemetryStatus::unknown_satellite);
+  EXPECT_EQ(t.telemetry.tlm_sat, 2);
 }
 
 TEST(Dispatch, PortTable) {
@@ -66,14 +64,14 @@ TEST(Dispatch, PortTable) {
     for (uint8_t port = 0; port < 64; ++port) {
       if (source == 1 && (port == 8 || port == 14 || port == 29)) continue;
       SCOPED_TRACE(testing::Message() << "source " << int{source} << " port " << int{port});
-      Output out = dispatch({0x10, 0x03, 0x48}, port, source);
-      bool unknown = source == 1 && std::find(quiet.begin(), quiet.end(), port) == quiet.end();
-      EXPECT_EQ(out.console, unknown
-                                 ? Lines{"ERROR: Unknown CSP Port " + std::to_string(port) + "\r\n"}
-                                 : Lines{});
-      EXPECT_TRUE(out.gui.empty());
+      const bool unknown =
+          source == 1 && std::find(quiet.begin(), quiet.end(), port) == quiet.end();
+      EXPECT_EQ(dispatch_csp_packet(Bytes{0x10, 0x03, 0x48}, port, source).action,
+                unknown ? Action::unknown_port : Action::ignored);
     }
   }
 }
 
 }  // namespace
+
+}  // namespace kestrelis

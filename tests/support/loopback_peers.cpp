@@ -1,50 +1,19 @@
 #include "support/loopback_peers.hpp"
 
+#include "common/loopback.hpp"
+#include "load/load_tnc.hpp"
 #include "platform/clock.hpp"
-#include "support/process.hpp"
+#include "wire/kiss.hpp"
 
-FakeRigctld::FakeRigctld(std::string answer, uint16_t port) : answer_(std::move(answer)) {
-  listener_ = tcp_listen("127.0.0.1", port).socket;
-  port_ = local_port(listener_.fd());
-  thread_ = std::thread([this] { serve(); });
-}
+namespace kestrelis {
 
-FakeRigctld::~FakeRigctld() {
-  stop_ = true;
-  thread_.join();
-}
-
-void FakeRigctld::serve() {
-  while (!stop_) {
-    if (!wait_readable(listener_.fd(), 20)) continue;
-    Socket peer = tcp_accept(listener_.fd());
-    RigCommand command{monotonic_ns(), {}};
-    uint8_t buffer[128];
-    while (wait_readable(peer.fd(), 2000)) {
-      long n = stream_receive(peer.fd(), buffer);
-      if (n <= 0) break;
-      command.bytes.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
-    }
-    if (!answer_.empty()) {
-      (void)send_all(peer.fd(), {reinterpret_cast<const uint8_t*>(answer_.data()), answer_.size()});
-    }
-    std::lock_guard lock(mutex_);
-    commands_.push_back(command);
+FakeRigctld::FakeRigctld(std::string answer, uint16_t port) {
+  RigMode mode = answer.empty() ? RigMode::silent : RigMode::answering;
+  if (!answer.empty() && answer != "RPRT 0\n") {
+    mode = RigMode::refusing;
+    rig_.refusal = std::move(answer);
   }
-}
-
-std::vector<RigCommand> FakeRigctld::commands() const {
-  std::lock_guard lock(mutex_);
-  return commands_;
-}
-
-bool FakeRigctld::wait_for_commands(size_t count, int timeout_ms) const {
-  const int64_t deadline = monotonic_ms() + timeout_ms;
-  while (commands().size() < count) {
-    if (monotonic_ms() > deadline) return false;
-    sleep_ms(5);
-  }
-  return true;
+  listening_ = start_fake_rig(rig_, mode, port);
 }
 
 ModemListener::ModemListener() {
@@ -60,18 +29,8 @@ std::optional<Datagram> ModemListener::receive(int timeout_ms) {
   return d;
 }
 
-KissClient::KissClient(uint16_t port, int timeout_ms) {
-  const int64_t deadline = monotonic_ms() + timeout_ms;
-  const std::string service = std::to_string(port);
-  while (!socket_.valid() && monotonic_ms() < deadline) {
-    NetResult r = tcp_connect("127.0.0.1", service.c_str(), 1000);
-    if (r.failed_at == NetStep::none) {
-      socket_ = std::move(r.socket);
-    } else {
-      sleep_ms(20);
-    }
-  }
-}
+KissClient::KissClient(uint16_t port, int timeout_ms)
+    : socket_(connect_loopback(port, timeout_ms)) {}
 
 void KissClient::send_frame(std::string_view data) {
   send_raw(kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()}));
@@ -81,11 +40,17 @@ void KissClient::send_raw(std::span<const uint8_t> bytes) { (void)send_all(socke
 
 std::string tnc_config_text(uint16_t kiss_port, uint16_t modem_port, uint16_t rig_port,
                             int key_up_ms, int key_down_ms) {
-  return "[modem]\nGR_ReceivePort = " + std::to_string(free_udp_port()) +
-         "\nGR_TransmitPort = " + std::to_string(modem_port) +
-         "\nVerboseLevel = 2\n[KISS]\nKISS_Port = " + std::to_string(kiss_port) +
-         "\n[radio]\nCallFrom = QQ0ABC\nPreambleLength = 50\nPostambleLength = 20\n"
-         "[rigctld]\nAddress = 127.0.0.1\nPort = " +
-         std::to_string(rig_port) + "\nKeyUpDelay = " + std::to_string(key_up_ms) +
-         "\nKeyDownDelay = " + std::to_string(key_down_ms) + "\n";
+  TncSettings s;
+  s.modem_in_port = free_udp_port();
+  s.modem_out_port = modem_port;
+  s.kiss_port = kiss_port;
+  s.rig_port = rig_port;
+  s.key_up_ms = key_up_ms;
+  s.key_down_ms = key_down_ms;
+  s.verbose_level = 2;
+  s.call_from = "QQ0ABC";
+  s.postamble = 20;
+  return tnc_config_for(s);
 }
+
+}  // namespace kestrelis

@@ -3,44 +3,39 @@
 // records what it is sent, a UDP listener in the modem's place, and a KISS
 // client in the GUI's place.
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
-#include "gui/kiss.hpp"
+#include "common/rigctld_peer.hpp"
 #include "platform/net.hpp"
 
-// One connection to the stand-in rigctld: the monotonic time it was accepted
-// and every byte it carried until the TNC ended its sending direction.
-struct RigCommand {
-  int64_t accepted_ns = 0;
-  std::string bytes;
-};
+namespace kestrelis {
 
-// Listens on 127.0.0.1:`port` (0: chosen by the kernel) in a thread of its
-// own; answers each command with `answer` (nothing when empty) and closes.
+// The stand-in rigctld of common/rigctld_peer.hpp on 127.0.0.1:`port` (0:
+// chosen by the kernel), for the life of the object. It answers each command
+// with `answer`: "RPRT 0\n", a refusal such as "RPRT -1\n", or nothing when
+// empty.
 class FakeRigctld {
  public:
   explicit FakeRigctld(std::string answer = "RPRT 0\n", uint16_t port = 0);
-  ~FakeRigctld();
-  uint16_t port() const { return port_; }
-  std::vector<RigCommand> commands() const;
+  FakeRigctld(const FakeRigctld&) = delete;
+  FakeRigctld& operator=(const FakeRigctld&) = delete;
+  ~FakeRigctld() { stop_fake_rig(rig_); }
+  // 0 when it could not listen.
+  uint16_t port() const { return listening_ ? rig_.port : 0; }
+  std::vector<RigCommand> commands() const { return rig_commands(rig_); }
   // True once `count` commands have arrived, false after `timeout_ms`.
-  bool wait_for_commands(size_t count, int timeout_ms) const;
+  bool wait_for_commands(size_t count, int timeout_ms) const {
+    return wait_for_rig_commands(rig_, count, timeout_ms);
+  }
 
  private:
-  void serve();
-  std::string answer_;
-  Socket listener_;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  mutable std::mutex mutex_;
-  std::vector<RigCommand> commands_;
-  std::thread thread_;
+  FakeRig rig_;
+  bool listening_ = false;
 };
 
 struct Datagram {
@@ -78,3 +73,5 @@ class KissClient {
 // The INI text of a TNC with every port given, preamble 50, postamble 20.
 std::string tnc_config_text(uint16_t kiss_port, uint16_t modem_port, uint16_t rig_port,
                             int key_up_ms, int key_down_ms);
+
+}  // namespace kestrelis

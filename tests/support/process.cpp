@@ -1,54 +1,34 @@
 #include "support/process.hpp"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
-#include <stdexcept>
 
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
-#include "platform/kiss_io.hpp"
 #include "platform/net.hpp"
+#include "system/kiss_io.hpp"
+
+namespace kestrelis {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<EnvChange>& env) {
-  std::vector<std::string> env_strings = environment_with(env);
-  std::vector<char*> envp;
-  for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
-  for (auto& s : args) argp.push_back(s.data());
-  argp.push_back(nullptr);
-
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(pipe_fds[1], STDOUT_FILENO);
-    ::execve(argp[0], argp.data(), envp.data());
-    ::_exit(127);
-  }
-  ::close(pipe_fds[1]);
-  out_fd_ = pipe_fds[0];
-  ::fcntl(out_fd_, F_SETFL, O_NONBLOCK);
+  ChildStreams streams;
+  streams.output_pipe = true;
+  child_ = spawn_child(argv, env, streams);
 }
 
 ChildProcess::~ChildProcess() {
-  if (status_ < 0 && pid_ > 0) {
-    kill_child(pid_);
-    (void)wait_child(pid_, 60'000);
+  if (status_ < 0 && child_.pid > 0) {
+    (void)kill_child(child_.pid);
+    (void)wait_child(child_.pid, 60'000);
   }
-  if (out_fd_ >= 0) ::close(out_fd_);
+  close_descriptor(child_.output_fd);
 }
 
 void ChildProcess::drain(int timeout_ms) {
-  if (!wait_readable(out_fd_, timeout_ms)) return;
+  if (child_.output_fd < 0 || !wait_readable(child_.output_fd, timeout_ms)) return;
   uint8_t buffer[4096];
-  for (long n; (n = read_some(out_fd_, buffer)) > 0;) {
+  for (long n; (n = read_some(child_.output_fd, buffer)) > 0;) {
     output_.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
   }
 }
@@ -69,16 +49,17 @@ const std::string& ChildProcess::output() {
 }
 
 int ChildProcess::wait_exit(int timeout_ms) {
+  if (child_.pid < 0) return -1;
   const int64_t deadline = monotonic_ms() + timeout_ms;
   do {
-    status_ = status_ >= 0 ? status_ : wait_child(pid_, 20).value_or(-1);
+    status_ = status_ >= 0 ? status_ : wait_child(child_.pid, 20).value_or(-1);
     drain(0);
   } while (status_ < 0 && monotonic_ms() < deadline);
   return status_;
 }
 
 int ChildProcess::stop(int signal, int timeout_ms) {
-  if (status_ < 0) ::kill(pid_, signal);
+  if (status_ < 0) (void)signal_child(child_.pid, signal);
   return wait_exit(timeout_ms);
 }
 
@@ -91,7 +72,6 @@ TempDir::~TempDir() {
   remove_tree(path_);
 }
 
-unsigned short free_tcp_port() { return local_port(tcp_listen("127.0.0.1", 0).socket.fd()); }
-unsigned short free_udp_port() { return local_port(udp_bind("127.0.0.1", 0, 0).socket.fd()); }
-
 std::string read_file(const std::string& path) { return read_whole_file(path).value_or(""); }
+
+}  // namespace kestrelis

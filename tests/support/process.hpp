@@ -8,7 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/load_process.hpp"
+#include "common/loopback.hpp"
+#include "system/child_process.hpp"
+
+namespace kestrelis {
 
 // Environment changes for a child: a value to set, or none to remove.
 using EnvChange = ChildEnv;
@@ -16,13 +19,13 @@ using EnvChange = ChildEnv;
 class ChildProcess {
  public:
   // Starts `argv` with the current environment changed by `env`, standard
-  // output on a pipe, standard error inherited.
+  // input from /dev/null, standard output on a pipe, standard error inherited.
   ChildProcess(const std::vector<std::string>& argv, const std::vector<EnvChange>& env);
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();  // kills the child if it still runs
 
-  int pid() const { return pid_; }
+  int pid() const { return child_.pid; }
 
   // Waits until the output so far contains `text` or `timeout_ms` passes.
   bool wait_for_output(std::string_view text, int timeout_ms);
@@ -39,8 +42,7 @@ class ChildProcess {
 
  private:
   void drain(int timeout_ms);
-  int pid_ = -1;
-  int out_fd_ = -1;
+  SpawnedChild child_;
   int status_ = -1;
   std::string output_;
 };
@@ -59,9 +61,7 @@ class TempDir {
   std::string path_;
 };
 
-// A loopback port that was free a moment ago (TCP or UDP).
-unsigned short free_tcp_port();
-unsigned short free_udp_port();
-
 // The whole content of a file ("" when it cannot be read).
 std::string read_file(const std::string& path);
+
+}  // namespace kestrelis

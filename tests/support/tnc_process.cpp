@@ -2,6 +2,8 @@
 
 #include "platform/files.hpp"
 
+namespace kestrelis {
+
 TncProfile::TncProfile(const std::string& config_text) {
   if (config_text.empty()) return;
   (void)make_directory(folder());
@@ -24,3 +26,5 @@ long cpu_ticks(int pid) {
   const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
   return static_cast<long>(parse_stat_cpu_ticks(stat).value_or(0));
 }
+
+}  // namespace kestrelis

@@ -6,6 +6,8 @@
 
 #include "support/process.hpp"
 
+namespace kestrelis {
+
 // A profile folder holding Kestrelis/config.ini with `config_text`, or no
 // Kestrelis folder at all when `config_text` is empty.
 class TncProfile {
@@ -28,3 +30,5 @@ ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& 
 
 // CPU time (user + system) the process has used so far, in clock ticks.
 long cpu_ticks(int pid);
+
+}  // namespace kestrelis

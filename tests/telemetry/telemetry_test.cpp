@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/gui_capture.hpp"
+namespace kestrelis {
 
 namespace {
 
@@ -77,11 +77,11 @@ std::string value_at(const std::vector<uint8_t>& r, size_t at, size_t width, cha
                                  : static_cast<int64_t>(v));
 }
 
-// The JSON object of `r` and its number of members; UNIX is formed from the
-// head directly (milliseconds below 1000 here).
-std::pair<std::string, int> expected_json(const std::vector<Field>& fields,
-                                          const std::vector<uint8_t>& r) {
-  std::string json = "d\xC4\x03{";
+// The JSON members of `r` and their number; UNIX is formed from the head
+// directly (milliseconds below 1000 here).
+std::pair<std::string, int> expected_members(const std::vector<Field>& fields,
+                                             const std::vector<uint8_t>& r) {
+  std::string json;
   int members = 1;
   for (const Field& f : fields) {
     for (size_t i = 0; i < f.count; ++i, ++members) {
@@ -90,21 +90,14 @@ std::pair<std::string, int> expected_json(const std::vector<Field>& fields,
     }
   }
   const std::string ms = std::to_string(1000 + r[2] * 256u + r[3]).substr(1);
-  return {json + "\"UNIX\":\"" + value_at(r, 4, 4) + "." + ms + "000\"}", members};
+  return {json + "\"UNIX\":\"" + value_at(r, 4, 4) + "." + ms + "000\"", members};
 }
 
-struct Decoded {
-  std::vector<std::string> console;
-  std::vector<std::string> gui;
-};
-
-Decoded decode(const std::vector<uint8_t>& payload, uint16_t word) {
-  OutputCapture capture;
-  decode_telemetry(payload, split_telemetry_word(word));
-  return {capture.console_messages(), capture.gui_messages()};
+TelemetryRecord decode(const std::vector<uint8_t>& payload, uint16_t word) {
+  return decode_telemetry(payload, split_telemetry_word(word));
 }
 
-TEST(TelemetryDecoder, EveryLayoutRendersEveryField) {
+TEST(Telemetry, EveryLayoutRendersEveryField) {
   struct Case {
     const char* name;
     uint16_t word;
@@ -139,63 +132,74 @@ TEST(TelemetryDecoder, EveryLayoutRendersEveryField) {
     for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<uint8_t>(i + 1);
     record[0] = static_cast<uint8_t>(c.word >> 8);
     record[1] = static_cast<uint8_t>(c.word);
-    const auto [json, members] = expected_json(fields, record);
+    const auto [json, members] = expected_members(fields, record);
     EXPECT_EQ(members, c.members);
-    const std::string line = c.label + std::string(" 02/09 11:24:56.772");
-    const std::vector<std::string> console = {std::to_string(c.word >> 12 & 3) + "\n",
-                                              line + "\r\n"};
-    std::vector<uint8_t> longer = record;  // bytes past the copy change nothing
+    std::vector<uint8_t> longer = record;  // bytes past the record change nothing
     longer.resize(215, 0xA5);
-    const Decoded out = decode(longer, c.word);
-    EXPECT_EQ(out.console, console);
-    EXPECT_EQ(out.gui, (std::vector<std::string>{"Received: " + line, json}));
+    const TelemetryRecord out = decode(longer, c.word);
+    EXPECT_EQ(out.status, TelemetryStatus::decoded);
+    EXPECT_EQ(out.tlm_sat, c.word >> 12 & 3);
+    EXPECT_EQ(out.label, c.label);
+    EXPECT_EQ(out.time, "02/09 11:24:56.772");
+    EXPECT_EQ(out.members, json);
 
-    // A short record reads as if zero-filled, with a word when fields fall short.
+    // A short record reads as if zero-filled, and says how much it lacks.
     const Field& last = fields.back();
     const size_t fields_end = last.offset + last.count * last.width;
     for (size_t length : {size_t{0}, size_t{9}, fields_end - 1, fields_end}) {
       SCOPED_TRACE(length);
       std::vector<uint8_t> padded = record;
       std::fill(padded.begin() + static_cast<ptrdiff_t>(length), padded.end(), 0);
-      const Decoded short_out =
+      const TelemetryRecord short_out =
           decode(std::vector<uint8_t>(record.begin(), record.begin() + length), c.word);
-      EXPECT_EQ(short_out.gui.back(), expected_json(fields, padded).first);
-      const std::string warning = "Short telemetry record: " + std::to_string(length) + " of " +
-                                  std::to_string(fields_end) +
-                                  " bytes, missing values shown as 0\r\n";
-      EXPECT_EQ(short_out.console.back(), length < fields_end ? warning : console.back());
+      EXPECT_EQ(short_out.members, expected_members(fields, padded).first);
+      EXPECT_EQ(short_out.payload_size, length);
+      EXPECT_EQ(short_out.needed_size, fields_end);
+      EXPECT_EQ(short_out.short_record(), length < fields_end);
     }
   }
 }
 
-TEST(TelemetryRenderer, ByteOrderAndSign) {
+TEST(Telemetry, RendererByteOrderSignAndArrays) {
   struct Case {
-    const char* type;
+    const char* name;
+    FieldType type;
+    int32_t count;
     std::vector<uint8_t> bytes;
-    const char* value;
+    std::string members;
   };
   const Case cases[] = {
-      {"int16_t", {0xFF, 0xFF}, "-1"},
-      {"uint16_t", {0xFF, 0xFF}, "65535"},
-      {"int8_t", {0x80}, "-128"},
-      {"uint8_t", {0x80}, "128"},
-      {"uint32_t", {0xFF, 0xFF, 0xFF, 0xFF}, "4294967295"},
-      {"int32_t", {0xFF, 0xFF, 0xFF, 0xFF}, "-1"},
-      {"int32_t", {0x80, 0x00, 0x00, 0x00}, "-2147483648"},
-      {"float", {0x00, 0x00, 0xC0, 0xBF}, "-1.500000"},
-      {"float_msb", {0xBF, 0xC0, 0x00, 0x00}, "-1.500000"},
-      {"double", {0, 0, 0, 0, 0, 0, 0x04, 0x40}, "2.500000"},  // little-endian host
-      {"uint64_t", {1, 2, 3, 4, 5, 6, 7, 8}, nullptr},
+      {"i16", FieldType::i16, 1, {0xFF, 0xFF}, R"("v":"-1")"},
+      {"u16", FieldType::u16, 1, {0xFF, 0xFE}, R"("v":"65534")"},
+      {"i8", FieldType::i8, 1, {0x80}, R"("v":"-128")"},
+      {"u8", FieldType::u8, 1, {0x80}, R"("v":"128")"},
+      {"u32", FieldType::u32, 1, {0xFF, 0xFF, 0xFF, 0xFE}, R"("v":"4294967294")"},
+      {"i32", FieldType::i32, 1, {0x80, 0x00, 0x00, 0x00}, R"("v":"-2147483648")"},
+      {"float lsb first", FieldType::float_lsb, 1, {0x00, 0x00, 0xC0, 0xBF}, R"("v":"-1.500000")"},
+      {"float msb first", FieldType::float_msb, 1, {0xBF, 0xC0, 0x00, 0x00}, R"("v":"-1.500000")"},
+      {"double, little-endian host",
+       FieldType::host_double,
+       1,
+       {0, 0, 0, 0, 0, 0, 0x04, 0x40},
+       R"("v":"2.500000")"},
+      {"array", FieldType::u16, 2, {0x00, 0x01, 0x00, 0x02}, R"("v_0":"1","v_1":"2")"},
+      {"array cut by the record end",
+       FieldType::u16,
+       3,
+       {0x00, 0x01, 0x00, 0x02, 0x00},
+       R"("v_0":"1","v_1":"2")"},
+      {"no room for one element", FieldType::u32, 1, {0x01, 0x02}, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.type);
-    const FieldDescriptor field{0, "v", 1, c.type};
-    std::string expected = c.value ? std::string("\"v\":\"") + c.value + "\"" : "";
-    EXPECT_EQ(render_json_members(c.bytes, std::span(&field, 1)), expected);
+    SCOPED_TRACE(c.name);
+    const FieldDescriptor field{0, "v", c.count, c.type};
+    EXPECT_EQ(render_json_members(c.bytes, std::span(&field, 1)), c.members);
   }
+  const std::vector<uint8_t> message = telemetry_message(R"("a":"1")");
+  EXPECT_EQ(std::string(message.begin(), message.end()), "d\xC4\x03{\"a\":\"1\"}");
 }
 
-TEST(TelemetryDecoder, TimeTextAndUnix) {
+TEST(Telemetry, TimeTextAndUnix) {
   struct Case {
     const char* name;
     std::vector<uint8_t> time;  // unix_only_ms, unix_s
@@ -213,34 +217,27 @@ TEST(TelemetryDecoder, TimeTextAndUnix) {
     record.insert(record.end(), c.time.begin(), c.time.end());
     EXPECT_EQ(format_utc_time_ms(record_time_ms(std::span(record).first<8>())), c.text);
     record.resize(72);
-    const Decoded out = decode(record, 0x305A);
-    ASSERT_EQ(out.gui.size(), 2u);
-    EXPECT_EQ(out.gui[0], std::string("Received: Alt. Beacon ") + c.text);
-    EXPECT_TRUE(out.gui[1].ends_with(std::string("\"UNIX\":\"") + c.unix_value + "\"}"))
-        << out.gui[1];
+    const TelemetryRecord out = decode(record, 0x305A);
+    EXPECT_EQ(out.time, c.text);
+    EXPECT_TRUE(out.members.ends_with(std::string("\"UNIX\":\"") + c.unix_value + "\""))
+        << out.members;
   }
 }
 
-TEST(TelemetryDecoder, UnknownSatelliteAndVersion) {
-  struct Case {
-    const char* name;
-    uint16_t word;
-    std::vector<std::string> console;
-    std::vector<std::string> gui;
-  };
-  const std::string empty_object = "d\xC4\x03{}";
-  const Case cases[] = {
-      {"satellite 2", 0x2028, {"2\n", "UNKNOWN SATELLITE! CANNOT UPLOAD TLM\n"}, {}},
-      {"satellite 0", 0x0008, {"0\n", "UNKNOWN SATELLITE! CANNOT UPLOAD TLM\n"}, {}},
-      {"satellite 1 version 4", 0x1022, {"1\n"}, {empty_object}},
-      {"satellite 3 version 12", 0x3062, {"3\n", "Unknown TLM version\n"}, {empty_object}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Decoded out = decode(std::vector<uint8_t>(140, 0x11), c.word);
-    EXPECT_EQ(out.console, c.console);
-    EXPECT_EQ(out.gui, c.gui);
+TEST(Telemetry, UnknownSatelliteAndVersion) {
+  // Satellites 2 and 0; satellite 1 versions 4 and 10, satellite 3 version 12.
+  const uint16_t words[] = {0x2028, 0x0008, 0x1022, 0x1050, 0x3062};
+  for (uint16_t word : words) {
+    SCOPED_TRACE(word);
+    const TelemetryRecord out = decode(std::vector<uint8_t>(140, 0x11), word);
+    const bool known_satellite = (word >> 12) == 1 || (word >> 12) == 3;
+    EXPECT_EQ(out.status, known_satellite ? TelemetryStatus::unknown_version
+                                          : TelemetryStatus::unknown_satellite);
+    EXPECT_EQ(out.tlm_sat, word >> 12);
+    EXPECT_EQ(out.members, "");
   }
 }
 
 }  // namespace
+
+}  // namespace kestrelis

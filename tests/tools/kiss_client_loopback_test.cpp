@@ -6,17 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "common/kiss_reader.hpp"
-#include "gui/kiss.hpp"
+#include "common/kiss_frames.hpp"
 #include "kiss/client.hpp"
 #include "platform/net.hpp"
 #include "support/process.hpp"
+#include "wire/kiss.hpp"
+
+namespace kestrelis {
 
 namespace {
 
 std::vector<uint8_t> frame_of(std::string_view data) {
   return kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()});
 }
+
+const std::string text_kind(1, static_cast<char>(gui_text_kind));
+const std::string telemetry_kind(gui_telemetry_prefix.begin(), gui_telemetry_prefix.end());
 
 Socket accept_within(int listener, int timeout_ms) {
   return wait_readable(listener, timeout_ms) ? tcp_accept(listener) : Socket();
@@ -32,19 +37,20 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
 
   Socket tnc = accept_within(server.socket.fd(), 5000);
   ASSERT_TRUE(tnc.valid());
-  for (const char* data : {"P[05/12 14:03:07.412] Received: hello", "PHi",
-                           "d\xC4\x03{\"tlm_id\":\"4138\",\"unix_s\":\"0\"}"}) {
+  for (const std::string& data :
+       {text_kind + "[05/12 14:03:07.412] Received: hello", text_kind + "Hi",
+        telemetry_kind + R"({"tlm_id":"4138","unix_s":"0"})"}) {
     ASSERT_EQ(send_all(tnc.fd(), frame_of(data)), 0);
   }
-  KissReader reader;
+  KissDeframer deframer(tnc_frame_capacity);
   std::vector<std::string> lines;
   ASSERT_EQ(set_receive_timeout(tnc.fd(), 5000), 0);
   while (lines.size() < 2) {
     std::array<uint8_t, 256> buffer{};
     long n = stream_receive(tnc.fd(), buffer);
     ASSERT_GT(n, 0);
-    kiss_read(reader, std::span(buffer).first(static_cast<size_t>(n)),
-              [&](std::span<const uint8_t> d) { lines.emplace_back(d.begin(), d.end()); });
+    read_kiss_frames(deframer, std::span(buffer).first(static_cast<size_t>(n)),
+                     [&](std::span<const uint8_t> d) { lines.emplace_back(d.begin(), d.end()); });
   }
   EXPECT_EQ(lines, (std::vector<std::string>{"cmd:list", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi"}));
   EXPECT_TRUE(
@@ -78,3 +84,5 @@ TEST(KissClientLines, SplitAndRefusedLines) {
 }
 
 }  // namespace
+
+}  // namespace kestrelis

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "kiss/plot.hpp"
-#include "platform/kiss_io.hpp"
 #include "support/process.hpp"
+#include "system/child_process.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -74,3 +76,5 @@ TEST(KissPlotLoopback, GnuplotWritesThePng) {
 }
 
 }  // namespace
+
+}  // namespace kestrelis

@@ -3,6 +3,8 @@
 #include "kiss/record_files.hpp"
 #include "support/process.hpp"
 
+namespace kestrelis {
+
 namespace {
 
 constexpr int64_t received = 1700000000250;  // 2023-11-14 22:13:20.250 UTC
@@ -64,3 +66,5 @@ TEST(KissRecordFiles, CsvPerLayoutHeaderOnceAndOtherColumnsApart) {
 }
 
 }  // namespace
+
+}  // namespace kestrelis

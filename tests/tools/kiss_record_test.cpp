@@ -4,6 +4,8 @@
 
 #include "kiss/record.hpp"
 
+namespace kestrelis {
+
 namespace {
 
 TEST(KissJsonObject, AcceptsFlatObjectsOfStringsOnly) {
@@ -73,3 +75,5 @@ TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
 }
 
 }  // namespace
+
+}  // namespace kestrelis

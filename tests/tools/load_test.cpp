@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
-#include "platform/load_process.hpp"
-#include "platform/load_sockets.hpp"
+#include "support/process.hpp"
+#include "system/child_process.hpp"
+#include "system/load_sockets.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -44,15 +46,12 @@ TEST(LoadProc, ProcessStatusAndCpuTicks) {
 
 #ifdef KESTRELIS_LOAD_PATH
 TEST(LoadToolLoopback, ShortNoiseRunAccountsForEveryPlantedFrame) {
-  const std::string command = std::string(KESTRELIS_LOAD_PATH) +
-                              " --tnc " KESTRELIS_TNC_PATH
-                              " --quick --sections b --bits 2e6 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string report;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) report += buffer;
-  EXPECT_EQ(::pclose(pipe), 0) << report;
+  ChildProcess load({KESTRELIS_LOAD_PATH, "--tnc", KESTRELIS_TNC_PATH, "--quick", "--sections", "b",
+                     "--bits", "2e6"},
+                    {});
+  const int status = load.wait_exit(120'000);
+  const std::string report = load.output();
+  EXPECT_EQ(status, 0) << report;
   EXPECT_NE(report.find("(b) planted frames received exactly once: 19 of 19"), std::string::npos)
       << report;
   EXPECT_NE(report.find("TNC ended on SIGTERM: ended by SIGTERM"), std::string::npos) << report;
@@ -60,3 +59,5 @@ TEST(LoadToolLoopback, ShortNoiseRunAccountsForEveryPlantedFrame) {
 #endif
 
 }  // namespace
+
+}  // namespace kestrelis

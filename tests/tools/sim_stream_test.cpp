@@ -1,16 +1,17 @@
-// The simulator's downlink stream read back with the TNC's own receive pieces.
+// The simulator's downlink stream read back with the TNC's own receive stages.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "packet/csp.hpp"
-#include "radio/bytes.hpp"
-#include "radio/frame.hpp"
-#include "radio/frame_detector.hpp"
-#include "radio/reed_solomon.hpp"
+#include "packet/packet_check.hpp"
 #include "sim/bit_stream.hpp"
+#include "wire/csp.hpp"
+#include "wire/frame.hpp"
+#include "wire/frame_detector.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -29,17 +30,13 @@ std::vector<Received> receive(const Bytes& stream) {
   FrameHandler handler;
   handler.sync_found = [&](StreamPoint at) { sync_phase = at.bit; };
   handler.codeword_complete = [&](std::span<const uint8_t> codeword, StreamPoint) {
-    Bytes word(codeword.begin(), codeword.end());
-    const int pad = 255 - static_cast<int>(word.size());
-    std::optional<RsCodec> rs = rs_init(pad);
-    if (!rs) return;
-    apply_randomizer(word);
-    const int corrected = rs_decode(*rs, word, pad);
-    if (corrected < 0) return;
-    const auto packet = std::span<const uint8_t>(word).first(word.size() - 32);
-    const auto body = packet.first(packet.size() - 4);
-    if (load_be32(packet.last<4>()) != crc32c(body)) return;
-    got.push_back({Bytes(body.begin(), body.end()), corrected, sync_phase});
+    const DecodedCodeword decoded = decode_codeword(codeword);
+    if (decoded.corrected < 0 ||
+        check_packet(decoded.packet()).verdict != PacketVerdict::accepted) {
+      return;
+    }
+    const auto body = decoded.packet().first(decoded.packet().size() - crc_size);
+    got.push_back({Bytes(body.begin(), body.end()), decoded.corrected, sync_phase});
   };
   FrameDetector detector;
   for (size_t i = 0; i < stream.size(); i += 37) {
@@ -77,7 +74,7 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
         planted.push_back({packet, p.byte_errors, (offset + 7) % 8});
       }
       append_idle(s, 64);
-      const std::vector<Received> got = receive(take_stream_bytes(s, s.pending.size()));
+      const std::vector<Received> got = receive(take_stream_bytes(s, s.packer.bytes.size()));
       ASSERT_EQ(got.size(), planted.size());
       for (size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].packet, planted[i].packet) << "packet " << i;
@@ -90,3 +87,5 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
 }
 
 }  // namespace
+
+}  // namespace kestrelis

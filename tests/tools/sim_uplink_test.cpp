@@ -5,11 +5,13 @@
 #include <string_view>
 #include <vector>
 
-#include "packet/csp.hpp"
-#include "radio/bytes.hpp"
-#include "radio/frame.hpp"
-#include "radio/reed_solomon.hpp"
+#include "radio/test_bit_stream.hpp"
 #include "sim/uplink.hpp"
+#include "wire/bytes.hpp"
+#include "wire/csp.hpp"
+#include "wire/frame.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -17,23 +19,19 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr std::string_view request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\0";
 const Bytes request_payload(request.begin(), request.end());
-// Digipeater request: priority 2, source 25, destination 1, destination port 14, source port 30.
-constexpr std::array<uint8_t, 4> request_header = {0xB2, 0x13, 0x9E, 0x00};
+constexpr std::array<uint8_t, 4> request_header = csp_header_bytes({
+    .destination = satellite_address,
+    .destination_port = digipeater_port,
+    .source_port = message_source_port,
+});
 
 // A frame like build_frame's, but with `crc` in place of the CRC over header and payload.
 Bytes frame_with_crc(uint32_t crc) {
-  Bytes word(request_header.begin(), request_header.end());
-  word.insert(word.end(), request_payload.begin(), request_payload.end());
-  word.resize(word.size() + 4 + 32);
-  store_be32(std::span(word).subspan(word.size() - 36).first<4>(), crc);
-  const int pad = 223 - static_cast<int>(word.size() - 32);
-  EXPECT_TRUE(rs_encode(*rs_init(pad), word, std::span(word).last<32>(), pad));
-  apply_randomizer(word);
-  Bytes frame(frame_prefix_size);
-  make_frame_prefix(std::span(frame).first<frame_prefix_size>(),
-                    static_cast<unsigned>(word.size()));
-  frame.insert(frame.end(), word.begin(), word.end());
-  return frame;
+  Bytes packet(request_header.begin(), request_header.end());
+  packet.insert(packet.end(), request_payload.begin(), request_payload.end());
+  packet.resize(packet.size() + crc_size);
+  store_be32(std::span(packet).last<crc_size>(), crc);
+  return frame_of_packet(packet);
 }
 
 TEST(SimUplink, DecodesTheTncsDatagrams) {
@@ -62,9 +60,9 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes datagram(c.preamble, 0xAA);
+    Bytes datagram(c.preamble, idle_byte);
     datagram.insert(datagram.end(), c.frame.begin(), c.frame.end());
-    datagram.insert(datagram.end(), c.postamble, 0xAA);
+    datagram.insert(datagram.end(), c.postamble, idle_byte);
     const auto frames = decode_uplink_datagram(datagram);
     ASSERT_EQ(frames.size(), 1u);
     const UplinkFrame& f = frames[0];
@@ -75,14 +73,11 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
     EXPECT_EQ(f.check, c.check);
     EXPECT_EQ(f.corrected, c.corrected);
     if (c.corrected < 0) continue;
-    EXPECT_EQ(f.header.priority, 2);
-    EXPECT_EQ(f.header.source, ground_station_address);
-    EXPECT_EQ(f.header.destination, satellite_address);
-    EXPECT_EQ(f.header.destination_port, digipeater_port);
-    EXPECT_EQ(f.header.source_port, 30);
-    EXPECT_EQ(f.header.flags, 0);
+    EXPECT_EQ(csp_header_bytes(f.header), request_header);
     EXPECT_EQ(f.payload, request_payload);
   }
 }
 
 }  // namespace
+
+}  // namespace kestrelis

@@ -14,6 +14,8 @@
 #include "support/process.hpp"
 #include "support/tnc_process.hpp"
 
+namespace kestrelis {
+
 #if defined(KESTRELIS_SIM_PATH) && defined(KESTRELIS_KISS_PATH)
 
 namespace {
@@ -30,19 +32,19 @@ TEST(StationLoopback, TelemetryOfEveryLayoutAndADigipeaterRoundTrip) {
   ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
 
   // A relay delay of 30 satellite seconds is 3 s here; bit errors exercise the decoder.
-  ChildProcess sim({KESTRELIS_SIM_PATH, "--rx-port", std::to_string(modem_rx), "--tx-port",
-                    std::to_string(modem_tx), "--bitrate", "100000", "--datagram", "200",
-                    "--interval", "0.1", "--ber", "0.0005", "--seed", "7", "--time-scale", "10",
-                    "--duration", "60", "--quiet"},
-                   {});
+  ChildProcess sim(
+      {KESTRELIS_SIM_PATH, "--rx-port=" + std::to_string(modem_rx),
+       "--tx-port=" + std::to_string(modem_tx), "--bitrate=100000", "--datagram=200",
+       "--interval=0.1", "--ber=0.0005", "--seed=7", "--time-scale=10", "--duration=60", "--quiet"},
+      {});
   // The satellite must be listening before the request goes up.
   ASSERT_TRUE(sim.wait_for_output("sim: uplink on UDP", 5000)) << sim.output();
 
   const std::string records = profile.home() + "/records.jsonl";
-  ChildProcess client({KESTRELIS_KISS_PATH, "--port", std::to_string(kiss), "--no-stdin",
-                       "--exit-after", "60", "--jsonl", records, "--send",
-                       "QQ0ABC>QQ0XYZ, Kestrelis, STORE=30 hello station"},
-                      {});
+  ChildProcess client(
+      {KESTRELIS_KISS_PATH, "--port", std::to_string(kiss), "--no-stdin", "--exit-after", "60",
+       "--jsonl", records, "--send", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=30 hello station"},
+      {});
   ASSERT_TRUE(client.wait_for_output("LINK connected", 5000)) << client.output();
   EXPECT_TRUE(client.wait_for_output("Received: QQ0ABC>QQ0XYZ: hello station", 30000))
       << client.output() << sim.output();
@@ -51,10 +53,11 @@ TEST(StationLoopback, TelemetryOfEveryLayoutAndADigipeaterRoundTrip) {
   EXPECT_NE(sim.output().find("stored message from QQ0ABC to QQ0XYZ"), std::string::npos);
 
   // Every layout, beacon and telemetry alike, with its whole set of members.
-  const std::map<std::pair<int, int>, int> members = {
-      {{1, 5}, 64}, {{1, 6}, 66}, {{1, 7}, 68}, {{1, 8}, 66}, {{1, 9}, 67},
-      {{3, 1}, 53}, {{3, 2}, 55}, {{3, 3}, 55}, {{3, 11}, 42}};
-  const std::regex record_line(R"(TELEMETRY sat=(\d+) v=(\d+) (beacon|telemetry), [^\n]*, (\d+) fields)");
+  const std::map<std::pair<int, int>, int> members = {{{1, 5}, 64}, {{1, 6}, 66}, {{1, 7}, 68},
+                                                      {{1, 8}, 66}, {{1, 9}, 67}, {{3, 1}, 53},
+                                                      {{3, 2}, 55}, {{3, 3}, 55}, {{3, 11}, 42}};
+  const std::regex record_line(
+      R"(TELEMETRY sat=(\d+) v=(\d+) (beacon|telemetry), [^\n]*, (\d+) fields)");
   std::map<std::pair<int, int>, int> seen;
   for (int attempt = 0; attempt < 200 && seen.size() < 2 * members.size(); ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -83,3 +86,5 @@ TEST(StationLoopback, TelemetryOfEveryLayoutAndADigipeaterRoundTrip) {
 }  // namespace
 
 #endif
+
+}  // namespace kestrelis

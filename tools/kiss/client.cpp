@@ -5,15 +5,17 @@
 #include <deque>
 #include <utility>
 
-#include "app/console_log.hpp"
-#include "common/kiss_reader.hpp"
-#include "gui/kiss.hpp"
+#include "common/kiss_frames.hpp"
+#include "console/console_log.hpp"
 #include "kiss/display.hpp"
 #include "kiss/record_files.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
-#include "platform/kiss_io.hpp"
 #include "platform/net.hpp"
+#include "system/kiss_io.hpp"
+#include "wire/kiss.hpp"
+
+namespace kestrelis {
 
 const char* const kiss_client_usage =
     "usage: kestrelis-kiss [OPTION]...\n"
@@ -47,7 +49,8 @@ constexpr int retry_interval_ms = 1000;
 constexpr int connect_timeout_ms = 1000;
 constexpr int send_timeout_ms = 10000;
 constexpr size_t max_line_bytes = kiss_frame_capacity - 1;
-constexpr size_t max_frame_bytes = 65536;  // the TNC's largest frame is about 3000 bytes
+
+const Console console;
 
 enum class LinkState { unknown, up, down };
 
@@ -57,8 +60,7 @@ struct Client {
   Socket link;
   LinkState state = LinkState::unknown;
   int64_t next_connect_ms = 0;
-  KissReader reader;
-  bool skipping_frame = false;  // a frame outgrew max_frame_bytes; dropped up to its FEND
+  KissDeframer deframer{tnc_frame_capacity};  // the TNC's largest frame is about 3000 bytes
   std::deque<std::string> pending;
   LineSplitter input;
   bool input_open = true;
@@ -71,7 +73,7 @@ std::string printable(std::string_view text) {
 
 void link_down(Client& c, const std::string& message) {
   c.link.close();
-  if (c.state != LinkState::down) console_text("LINK " + message + "\n");
+  if (c.state != LinkState::down) console_text(console, "LINK " + message + "\n");
   c.state = LinkState::down;
   c.next_connect_ms = monotonic_ms() + retry_interval_ms;
 }
@@ -89,18 +91,17 @@ void try_connect(Client& c) {
     return;
   }
   c.link = std::move(r.socket);
-  c.reader = KissReader{};
-  c.skipping_frame = false;
+  c.deframer = KissDeframer(tnc_frame_capacity);
   c.state = LinkState::up;
-  console_text("LINK connected to " + c.endpoint + "\n");
+  console_text(console, "LINK connected to " + c.endpoint + "\n");
 }
 
 void show_frame(Client& c, std::span<const uint8_t> data) {
-  console_text(describe_frame(data));
+  console_text(console, describe_frame(data));
   if (c.files.jsonl_path.empty() && c.files.csv_dir.empty()) return;
   auto text = telemetry_text(data);
   auto record = text ? parse_json_object(*text) : std::nullopt;
-  if (record) console_text(write_record(c.files, *record, now_unix_ms()));
+  if (record) console_text(console, write_record(c.files, *record, now_unix_ms()));
 }
 
 void receive(Client& c) {
@@ -116,16 +117,10 @@ void receive(Client& c) {
     return;
   }
   for (uint8_t b : std::span(buffer).first(static_cast<size_t>(n))) {
-    bool complete = kiss_read_byte(c.reader, b);
-    if (c.skipping_frame) {
-      c.reader.frame.clear();
-      if (b == FEND) c.skipping_frame = false;
-    } else if (complete) {
-      show_frame(c, std::span<const uint8_t>(c.reader.frame).subspan(1));
-    } else if (c.reader.frame.size() > max_frame_bytes) {
-      console_print("FRAME dropped: longer than %zu bytes\n", max_frame_bytes);
-      c.reader.frame.clear();
-      c.skipping_frame = true;
+    const KissStep step = kiss_receive_byte(c.deframer, b);
+    if (step.frame) show_frame(c, *step.frame);
+    if (step.event == KissStep::Event::overflowed) {
+      console_print(console, "FRAME dropped: longer than %zu bytes\n", tnc_frame_capacity);
     }
   }
 }
@@ -133,11 +128,11 @@ void receive(Client& c) {
 void queue_line(Client& c, std::string line) {
   std::string refusal = line_refusal(line);
   if (!refusal.empty()) {
-    if (!line.empty()) console_text("NOT SENT " + refusal + "\n");
+    if (!line.empty()) console_text(console, "NOT SENT " + refusal + "\n");
     return;
   }
   if (c.state != LinkState::up) {
-    console_text("QUEUED " + printable(line) + " (sent when the TNC is reachable)\n");
+    console_text(console, "QUEUED " + printable(line) + " (sent when the TNC is reachable)\n");
   }
   c.pending.push_back(std::move(line));
 }
@@ -155,7 +150,7 @@ void send_pending(Client& c) {
                        "); reconnecting every second");
       return;
     }
-    console_text("SENT " + printable(line) + "\n");
+    console_text(console, "SENT " + printable(line) + "\n");
     c.pending.pop_front();
   }
 }
@@ -274,9 +269,10 @@ int run_client(const ClientOptions& options) {
     if (ready.first) receive(c);
     if (ready.second) read_input(c);
   }
-  if (c.files.write_failed) console_text("NOT KEPT: some records could not be written to a file\n");
+  if (c.files.write_failed)
+    console_text(console, "NOT KEPT: some records could not be written to a file\n");
   if (c.pending.empty()) return c.files.write_failed ? 1 : 0;
-  console_print("NOT SENT %zu lines: the TNC was not reachable\n", c.pending.size());
+  console_print(console, "NOT SENT %zu lines: the TNC was not reachable\n", c.pending.size());
   return 1;
 }
 
@@ -288,11 +284,11 @@ int client_command(std::span<const std::string_view> args) {
     return 2;
   }
   if (parsed.help) {
-    console_text(kiss_client_usage);
+    console_text(console, kiss_client_usage);
     return 0;
   }
   if (parsed.version) {
-    console_text("kestrelis-kiss " KESTRELIS_VERSION "\n");
+    console_text(console, "kestrelis-kiss " KESTRELIS_VERSION "\n");
     return 0;
   }
   const std::string& dir = parsed.options.csv_dir;
@@ -305,3 +301,5 @@ int client_command(std::span<const std::string_view> args) {
   }
   return run_client(parsed.options);
 }
+
+}  // namespace kestrelis

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kestrelis {
+
 struct ClientOptions {
   std::string host = "127.0.0.1";
   std::string port = "53013";  // the TNC's in-code default KISS_Port
@@ -59,8 +61,10 @@ struct LineSplitter {
 // Runs the client until --exit-after expires, or standard input ends with
 // every line sent (when --exit-after is not given). Returns the exit status:
 // 0, or 1 when lines were left unsent.
-int run_client(const ClientOptions& options);
+[[nodiscard]] int run_client(const ClientOptions& options);
 
 // The client with its arguments; prints help or argument errors. Returns the
 // exit status (2 for wrong arguments).
-int client_command(std::span<const std::string_view> args);
+[[nodiscard]] int client_command(std::span<const std::string_view> args);
+
+}  // namespace kestrelis

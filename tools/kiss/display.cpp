@@ -5,6 +5,10 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "wire/kiss.hpp"
+
+namespace kestrelis {
+
 namespace {
 
 constexpr size_t bytes_per_dump_line = 16;
@@ -91,10 +95,10 @@ std::string describe_record(const JsonObject& object) {
 
 std::string describe_frame(std::span<const uint8_t> data) {
   std::string out;
-  if (data.size() >= 2 && data[0] == 'P' && data[1] == '[') {
+  if (data.size() >= 2 && data[0] == gui_text_kind && data[1] == '[') {
     return "TEXT " + printable_text(data.subspan(1)) + "\n";
   }
-  if (!data.empty() && data[0] == 'P') {
+  if (!data.empty() && data[0] == gui_text_kind) {
     append_format(out, "PACKET %zu bytes\n", data.size() - 1);
     return out + hex_dump(data.subspan(1), dump_limit);
   }
@@ -107,3 +111,5 @@ std::string describe_frame(std::span<const uint8_t> data) {
   append_format(out, "FRAME %zu bytes of unknown kind 0x%02x\n", data.size(), data[0]);
   return out + hex_dump(data, dump_limit);
 }
+
+}  // namespace kestrelis

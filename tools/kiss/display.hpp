@@ -15,6 +15,8 @@
 
 #include "kiss/record.hpp"
 
+namespace kestrelis {
+
 // `bytes` as a terminal may show them: 0x20 to 0x7E as they are, every other
 // byte as \xNN, so that received text cannot drive the terminal.
 [[nodiscard]] std::string printable_text(std::span<const uint8_t> bytes);
@@ -29,7 +31,10 @@
 [[nodiscard]] std::string describe_record(const JsonObject& object);
 
 // The console lines for the data of one frame from the TNC: a text line
-// ("P[" ...), a digipeater packet ('P' and anything but '['), a telemetry
-// record (0x64 0xC4 0x03 and a JSON object; a malformed one is shown in hex
-// and refused), or anything else in hex. Never fails, whatever `data` holds.
+// (gui_text_kind, "["), a digipeater packet (gui_text_kind and anything but
+// "["), a telemetry record (gui_telemetry_prefix and a JSON object; a
+// malformed one is shown in hex and refused), or anything else in hex.
+// Never fails, whatever `data` holds.
 [[nodiscard]] std::string describe_frame(std::span<const uint8_t> data);
+
+}  // namespace kestrelis

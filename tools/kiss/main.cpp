@@ -1,5 +1,6 @@
 // kestrelis-kiss: the operator's terminal client for the TNC's GUI port.
 
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -7,7 +8,9 @@
 #include "kiss/plot.hpp"
 
 int main(int argc, char** argv) {
-  std::vector<std::string_view> args(argv + 1, argv + argc);
-  if (!args.empty() && args[0] == "plot") return plot_command(std::span(args).subspan(1));
-  return client_command(args);
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "plot") {
+    return kestrelis::plot_command(std::span(args).subspan(1));
+  }
+  return kestrelis::client_command(args);
 }

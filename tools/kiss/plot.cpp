@@ -7,13 +7,18 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/console_log.hpp"
+#include "console/console_log.hpp"
 #include "kiss/record.hpp"
 #include "kiss/record_files.hpp"
 #include "platform/files.hpp"
-#include "platform/kiss_io.hpp"
+#include "system/child_process.hpp"
+#include "system/kiss_io.hpp"
+
+namespace kestrelis {
 
 namespace {
+
+const Console console;
 
 constexpr const char* plot_usage = "usage: kestrelis-kiss plot FILE FIELD... [-o OUT.png]\n";
 
@@ -180,7 +185,7 @@ int plot_command(std::span<const std::string_view> args) {
       }
       png_path = args[i];
     } else if (args[i] == "--help" || args[i] == "-h") {
-      console_text(plot_usage);
+      console_text(console, plot_usage);
       return 0;
     } else if (file.empty()) {
       file = args[i];
@@ -219,9 +224,11 @@ int plot_command(std::span<const std::string_view> args) {
     error_write("plot: gnuplot did not write " + png_path + "\n");
     return 1;
   }
-  console_print("PLOT %s: %zu records", png_path.c_str(), input.rows.size());
+  console_print(console, "PLOT %s: %zu records", png_path.c_str(), input.rows.size());
   if (input.skipped > 0)
-    console_print(", %zu lines without a record or time skipped", input.skipped);
-  console_text("\n");
+    console_print(console, ", %zu lines without a record or time skipped", input.skipped);
+  console_text(console, "\n");
   return 0;
 }
+
+}  // namespace kestrelis

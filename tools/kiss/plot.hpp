@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kestrelis {
+
 // One record's time and the value of each chosen field (none where the
 // record lacks the field or its value is not a number).
 struct PlotRow {
@@ -39,4 +41,6 @@ struct PlotInput {
 // The plot command with its arguments (after "plot"). Prints what it wrote,
 // or the error on standard error. Returns the exit status: 0 done, 1 failed,
 // 2 wrong arguments.
-int plot_command(std::span<const std::string_view> args);
+[[nodiscard]] int plot_command(std::span<const std::string_view> args);
+
+}  // namespace kestrelis

@@ -1,9 +1,13 @@
 #include "kiss/record.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
 #include "platform/clock.hpp"
+#include "wire/kiss.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -112,10 +116,12 @@ const std::string* find_member(const JsonObject& object, std::string_view key) {
 }
 
 std::optional<std::string_view> telemetry_text(std::span<const uint8_t> data) {
-  if (data.size() < 3 || data[0] != 0x64 || data[1] != 0xC4 || data[2] != 0x03) {
+  const size_t head = gui_telemetry_prefix.size();
+  if (data.size() < head ||
+      !std::equal(gui_telemetry_prefix.begin(), gui_telemetry_prefix.end(), data.begin())) {
     return std::nullopt;
   }
-  return std::string_view(reinterpret_cast<const char*>(data.data()) + 3, data.size() - 3);
+  return std::string_view(reinterpret_cast<const char*>(data.data()) + head, data.size() - head);
 }
 
 RecordInfo record_info(const JsonObject& object) {
@@ -137,7 +143,7 @@ RecordInfo record_info(const JsonObject& object) {
 }
 
 const char* record_kind(const TelemetryWord& word) {
-  return word.tlm_type == 2 ? "beacon" : "telemetry";
+  return word.tlm_type == beacon_tlm_type ? "beacon" : "telemetry";
 }
 
 namespace {
@@ -165,3 +171,5 @@ std::string format_unix_seconds(int64_t ms) {
                 static_cast<int>(ms % 1000));
   return text.data();
 }
+
+}  // namespace kestrelis

@@ -1,5 +1,5 @@
 #pragma once
-// A telemetry record as the TNC sends it to the GUI: the bytes 0x64 0xC4 0x03
+// A telemetry record as the TNC sends it to the GUI: gui_telemetry_prefix
 // and a flat JSON object of string values, and what the client reads from it.
 
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "telemetry/telemetry.hpp"
+
+namespace kestrelis {
 
 // One member of a flat JSON object. Key and value are the text between the
 // quotes as it stands, escapes kept (checked, not decoded).
@@ -28,8 +30,8 @@ using JsonObject = std::vector<JsonMember>;
 // The value of `key`, or null when the object has no such member.
 [[nodiscard]] const std::string* find_member(const JsonObject& object, std::string_view key);
 
-// The JSON text of a record frame (the bytes behind 0x64 0xC4 0x03), or none
-// when `data` does not begin with those three bytes.
+// The JSON text of a record frame (the bytes behind gui_telemetry_prefix),
+// or none when `data` does not begin with them.
 [[nodiscard]] std::optional<std::string_view> telemetry_text(std::span<const uint8_t> data);
 
 // "seconds[.fraction]" (as UNIX holds it) in milliseconds, rounded to the
@@ -55,3 +57,5 @@ struct RecordInfo {
 
 // "seconds.mmm" of `ms` milliseconds since 1970-01-01 UTC.
 [[nodiscard]] std::string format_unix_seconds(int64_t ms);
+
+}  // namespace kestrelis

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "platform/files.hpp"
-#include "platform/kiss_io.hpp"
+#include "system/kiss_io.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -134,3 +136,5 @@ std::string write_record(RecordFiles& files, const JsonObject& object, int64_t r
   }
   return notes;
 }
+
+}  // namespace kestrelis

@@ -24,6 +24,8 @@
 
 #include "kiss/record.hpp"
 
+namespace kestrelis {
+
 // The JSON line of `object` received at `received_ms` (ms since 1970 UTC),
 // ending in "\n".
 [[nodiscard]] std::string jsonl_line(const JsonObject& object, int64_t received_ms);
@@ -53,3 +55,5 @@ struct RecordFiles {
 // A record without tlm_id has no layout and goes to the JSON Lines file only.
 [[nodiscard]] std::string write_record(RecordFiles& files, const JsonObject& object,
                                        int64_t received_ms);
+
+}  // namespace kestrelis

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <thread>
 
-#include "gui/kiss.hpp"
 #include "load/load_sections.hpp"
 #include "load/load_stream.hpp"
 #include "platform/clock.hpp"
-#include "platform/load_process.hpp"
-#include "platform/load_sockets.hpp"
+#include "system/child_process.hpp"
+#include "system/load_sockets.hpp"
+#include "wire/kiss.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -169,3 +171,5 @@ void run_churn_section(LoadRun& run) {
         before->open_descriptors, after->open_descriptors, before->threads, after->threads);
   }
 }
+
+}  // namespace kestrelis

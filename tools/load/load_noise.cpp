@@ -7,9 +7,12 @@
 #include "load/load_sections.hpp"
 #include "load/load_stream.hpp"
 #include "platform/clock.hpp"
-#include "platform/load_process.hpp"
-#include "platform/load_sockets.hpp"
-#include "radio/frame_detector.hpp"
+#include "system/child_process.hpp"
+#include "system/load_sockets.hpp"
+#include "wire/csp.hpp"
+#include "wire/frame_detector.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -40,9 +43,9 @@ void foresee(ForeseenSyncs& f, std::span<const uint8_t> bytes) {
 
 // Planted frames whose sync word the detector never accepted, sorted.
 std::vector<uint32_t> frames_lost_by_design(const ForeseenSyncs& f,
-                                            std::span<const PlantedFrame> planted) {
+                                            std::span<const NoiseFrame> planted) {
   std::vector<uint32_t> lost;
-  for (const PlantedFrame& p : planted) {
+  for (const NoiseFrame& p : planted) {
     if (!std::binary_search(f.sync_end_bits.begin(), f.sync_end_bits.end(), p.bit_offset + 31)) {
       lost.push_back(p.seq);
     }
@@ -118,11 +121,11 @@ void run_noise_section(LoadRun& run) {
 
   report_line(
       "(b) noise: %llu bits (%llu bytes) in %llu datagrams of 1 to %zu bytes, %u frames "
-      "(port 14, 8 to 215-byte payloads) planted at random bit offsets, on average %llu "
+      "(port %u, %zu to %zu-byte payloads) planted at random bit offsets, on average %llu "
       "bits of noise apart",
       static_cast<unsigned long long>(bytes * 8), static_cast<unsigned long long>(bytes),
-      static_cast<unsigned long long>(datagrams), datagram_max, planted,
-      static_cast<unsigned long long>(mean_gap));
+      static_cast<unsigned long long>(datagrams), datagram_max, planted, digipeater_port,
+      load_payload_min, load_payload_max, static_cast<unsigned long long>(mean_gap));
   report_line(
       "(b) pacing: the TNC's UDP receive queue read from /proc/net/udp every %d "
       "datagrams, sending paused while it held over %llu kB; peak %llu kB, %llu pauses",
@@ -143,7 +146,7 @@ void run_noise_section(LoadRun& run) {
       static_cast<unsigned long long>(seqs.lost_by_design), lost_by_design.size());
   for (uint32_t seq : seqs.first_missing) {
     const auto it = std::find_if(stream.planted.begin(), stream.planted.end(),
-                                 [&](const PlantedFrame& f) { return f.seq == seq; });
+                                 [&](const NoiseFrame& f) { return f.seq == seq; });
     report_line("(b) missing: frame %u, planted at bit %llu", seq,
                 static_cast<unsigned long long>(it == stream.planted.end() ? 0 : it->bit_offset));
   }
@@ -160,3 +163,5 @@ void run_noise_section(LoadRun& run) {
         after->cpu_seconds - before->cpu_seconds, mbit);
   }
 }
+
+}  // namespace kestrelis

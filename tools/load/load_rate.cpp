@@ -7,8 +7,11 @@
 #include "load/load_sections.hpp"
 #include "load/load_stream.hpp"
 #include "platform/clock.hpp"
-#include "platform/load_process.hpp"
-#include "platform/load_sockets.hpp"
+#include "system/child_process.hpp"
+#include "system/load_sockets.hpp"
+#include "wire/csp.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -116,9 +119,9 @@ void run_rate_section(LoadRun& run) {
   const size_t frame_bytes = load_frame('a', 0, payload_size).size();
   const double bits_per_frame = static_cast<double>(frame_bytes * 8);
   report_line(
-      "(a) frames: %zu bytes each (port 14, source 1, %zu-byte payload), back to back in "
+      "(a) frames: %zu bytes each (port %u, source %u, %zu-byte payload), back to back in "
       "datagrams of up to 2048 bytes; %.1f s per rate, each rate %.2f times the last",
-      frame_bytes, payload_size, seconds, factor);
+      frame_bytes, digipeater_port, satellite_address, payload_size, seconds, factor);
   const auto cpu_before = process_stats(run.tnc.pid);
   uint64_t frames_total = 0;
   std::optional<RateStep> zero_loss, kept_pace, first_loss;
@@ -189,3 +192,5 @@ void run_rate_section(LoadRun& run) {
                 cpu_after->cpu_seconds - cpu_before->cpu_seconds, mbit);
   }
 }
+
+}  // namespace kestrelis

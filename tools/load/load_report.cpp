@@ -5,7 +5,9 @@
 
 #include "load/load_sections.hpp"
 #include "platform/clock.hpp"
-#include "platform/load_sockets.hpp"
+#include "system/load_sockets.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -71,3 +73,5 @@ void wait_until_quiet(LoadRun& run, int timeout_ms) {
     sleep_ms(50);
   }
 }
+
+}  // namespace kestrelis

@@ -5,7 +5,9 @@
 
 #include "load/load_sections.hpp"
 #include "platform/clock.hpp"
-#include "platform/load_process.hpp"
+#include "system/child_process.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -106,18 +108,21 @@ void run_real_rigctld(LoadRun& run, int transmissions) {
   }
   set_rig_mode(run.rig, RigMode::closed);
   const uint16_t port = run.settings.rig_port;
-  const std::optional<int> pid =
+  ChildStreams streams;
+  streams.log_path = "/dev/null";
+  const int pid =
       spawn_child({path, "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", std::to_string(port)}, {},
-                  "/dev/null");
+                  streams)
+          .pid;
   bool up = false;
-  for (int i = 0; pid && i < 50 && !up; ++i) {
+  for (int i = 0; pid > 0 && i < 50 && !up; ++i) {
     sleep_ms(100);
     up = query_rigctld_ptt(port, 1000) == "0";
   }
   if (!up) {
-    if (pid) {
-      kill_child(*pid);
-      (void)wait_child(*pid, 2000);
+    if (pid > 0) {
+      (void)kill_child(pid);
+      (void)wait_child(pid, 2000);
     }
     set_rig_mode(run.rig, RigMode::answering);
     report_check(run.report, false, "(d) real rigctld: did not start at %s", path.c_str());
@@ -131,13 +136,13 @@ void run_real_rigctld(LoadRun& run, int transmissions) {
   }
   // Hung daemon: stopped right after keying, resumed once the transmission is over.
   const bool sent = transmit(run, "cmd:list");
-  pause_child(*pid);
+  (void)pause_child(pid);
   const double free_after = probe_gui_thread(run);
-  resume_child(*pid);
+  (void)resume_child(pid);
   sleep_ms(1000);
   const std::string ptt_after_hang = query_rigctld_ptt(port, 2000);
-  terminate_child(*pid);
-  (void)wait_child(*pid, 3000);
+  (void)terminate_child(pid);
+  (void)wait_child(pid, 3000);
   set_rig_mode(run.rig, RigMode::answering);
   report_check(run.report, keyed == transmissions && unkeyed == transmissions,
                "(d) real rigctld (dummy rig): PTT on during %d and off after %d of %d "
@@ -166,3 +171,5 @@ void run_rigctld_section(LoadRun& run) {
   run_vanish(run, run.options.quick ? 1.5 : 3.5);
   run_real_rigctld(run, transmissions);
 }
+
+}  // namespace kestrelis

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "common/rigctld_peer.hpp"
 #include "load/load_peers.hpp"
 #include "load/load_tnc.hpp"
 #include "platform/net.hpp"
+
+namespace kestrelis {
 
 struct LoadOptions {
   std::string tnc_path;
@@ -71,3 +74,5 @@ void run_churn_section(LoadRun& run);
 
 // (d) rigctld faults during transmissions, and the real rigctld when present.
 void run_rigctld_section(LoadRun& run);
+
+}  // namespace kestrelis

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <limits>
 
-#include "packet/csp.hpp"
-#include "radio/bytes.hpp"
-#include "radio/frame.hpp"
+#include "wire/bytes.hpp"
+#include "wire/csp.hpp"
+#include "wire/frame.hpp"
+#include "wire/kiss.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -90,7 +93,7 @@ std::vector<uint8_t> load_frame(char section, uint32_t seq, size_t payload_size)
 }
 
 std::optional<LoadPacket> read_load_packet(std::span<const uint8_t> gui_data) {
-  if (gui_data.size() < 1 + load_payload_min || gui_data[0] != 0x50) return std::nullopt;
+  if (gui_data.size() < 1 + load_payload_min || gui_data[0] != gui_text_kind) return std::nullopt;
   const std::span<const uint8_t> payload = gui_data.subspan(1);
   if (payload[0] != 'K' || payload[1] != 'L') return std::nullopt;
   LoadPacket packet;
@@ -101,20 +104,6 @@ std::optional<LoadPacket> read_load_packet(std::span<const uint8_t> gui_data) {
     packet.intact = payload[i] == filler_byte(packet.seq, i);
   }
   return packet;
-}
-
-void pack_bits(BitPacker& p, uint64_t bits, int n) {
-  p.pending = (p.pending << n) | (bits & ((uint64_t{1} << n) - 1));
-  p.count += n;
-  while (p.count >= 8) {
-    p.count -= 8;
-    p.bytes.push_back(static_cast<uint8_t>(p.pending >> p.count));
-  }
-  p.pending &= (uint64_t{1} << p.count) - 1;
-}
-
-void pack_bytes(BitPacker& p, std::span<const uint8_t> bytes) {
-  for (uint8_t b : bytes) pack_bits(p, b, 8);
 }
 
 NoiseStream make_noise_stream(uint64_t seed, uint64_t total_bits, uint64_t mean_gap_bits,
@@ -142,3 +131,5 @@ size_t next_noise_bytes(NoiseStream& s, std::span<uint8_t> out) {
   }
   return n;
 }
+
+}  // namespace kestrelis

@@ -9,6 +9,10 @@
 #include <span>
 #include <vector>
 
+#include "common/bit_packer.hpp"
+
+namespace kestrelis {
+
 // The payload of a numbered packet:
 //   'K' 'L' | section letter | sequence number, 4 bytes MSB first |
 //   payload size, 1 | filler drawn from the sequence number
@@ -20,7 +24,7 @@ constexpr size_t load_payload_max = 215;
 // `payload_size` bytes, clamped to the bounds above.
 std::vector<uint8_t> load_frame(char section, uint32_t seq, size_t payload_size);
 
-// A numbered packet as the GUI receives it (0x50, then the payload).
+// A numbered packet as the GUI receives it (gui_text_kind, then the payload).
 struct LoadPacket {
   char section = 0;
   uint32_t seq = 0;
@@ -28,21 +32,10 @@ struct LoadPacket {
 };
 
 // Reads the data of one GUI frame; none when it is not a numbered packet.
-std::optional<LoadPacket> read_load_packet(std::span<const uint8_t> gui_data);
-
-// Bits packed most significant first into bytes, as the modem packs them.
-struct BitPacker {
-  std::vector<uint8_t> bytes;
-  uint64_t pending = 0;  // bits not yet making a whole byte, in the low `count` bits
-  int count = 0;
-};
-
-// Appends the low `n` bits of `bits` (n at most 56), the highest of them first.
-void pack_bits(BitPacker& p, uint64_t bits, int n);
-void pack_bytes(BitPacker& p, std::span<const uint8_t> bytes);
+[[nodiscard]] std::optional<LoadPacket> read_load_packet(std::span<const uint8_t> gui_data);
 
 // Where a frame was planted in the noise.
-struct PlantedFrame {
+struct NoiseFrame {
   uint32_t seq = 0;
   uint64_t bit_offset = 0;  // of its first sync bit, from the start of the stream
 };
@@ -58,7 +51,7 @@ struct NoiseStream {
   uint32_t next_seq = 0;
   BitPacker packer;
   size_t read_offset = 0;  // bytes of packer.bytes already handed out
-  std::vector<PlantedFrame> planted;
+  std::vector<NoiseFrame> planted;
 };
 
 // A stream of `total_bits` (rounded up to whole bytes) whose frames lie on
@@ -70,3 +63,5 @@ NoiseStream make_noise_stream(uint64_t seed, uint64_t total_bits, uint64_t mean_
 // The next up to `max_bytes` bytes of the stream into `out`; returns how
 // many, 0 at its end.
 size_t next_noise_bytes(NoiseStream& s, std::span<uint8_t> out);
+
+}  // namespace kestrelis

@@ -7,6 +7,8 @@
 
 #include "platform/clock.hpp"
 
+namespace kestrelis {
+
 namespace {
 
 constexpr size_t log_piece = 1 << 24;
@@ -16,10 +18,12 @@ constexpr size_t log_piece = 1 << 24;
 std::string tnc_config_for(const TncSettings& s) {
   return "[modem]\nGR_ReceivePort = " + std::to_string(s.modem_in_port) +
          "\nGR_TransmitPort = " + std::to_string(s.modem_out_port) +
-         "\nVerboseLevel = 1\n[KISS]\nKISS_Port = " + std::to_string(s.kiss_port) +
-         "\n[radio]\nCallFrom = QQ0LOD\nPreambleLength = 50\nPostambleLength = 0\n"
-         "[rigctld]\nAddress = 127.0.0.1\nPort = " +
-         std::to_string(s.rig_port) + "\nKeyUpDelay = " + std::to_string(s.key_up_ms) +
+         "\nVerboseLevel = " + std::to_string(s.verbose_level) +
+         "\n[KISS]\nKISS_Port = " + std::to_string(s.kiss_port) +
+         "\n[radio]\nCallFrom = " + s.call_from +
+         "\nPreambleLength = 50\nPostambleLength = " + std::to_string(s.postamble) +
+         "\n[rigctld]\nAddress = 127.0.0.1\nPort = " + std::to_string(s.rig_port) +
+         "\nKeyUpDelay = " + std::to_string(s.key_up_ms) +
          "\nKeyDownDelay = " + std::to_string(s.key_down_ms) + "\n";
 }
 
@@ -40,14 +44,16 @@ std::optional<TncRun> start_tnc_run(const TncSettings& settings) {
   std::ofstream(run.home + "/Kestrelis/config.ini", std::ios::binary) << tnc_config_for(settings);
   std::vector<std::string> argv = settings.wrapper;
   argv.push_back(settings.program);
-  const std::optional<int> pid =
-      spawn_child(argv, {{"HOME", run.home}, {"USERPROFILE", std::nullopt}}, run.log_path);
-  if (!pid) {
+  ChildStreams streams;
+  streams.log_path = run.log_path;
+  const SpawnedChild child =
+      spawn_child(argv, {{"HOME", run.home}, {"USERPROFILE", std::nullopt}}, streams);
+  if (child.pid < 0) {
     std::fprintf(stderr, "kestrelis-load: cannot start %s\n", settings.program.c_str());
     remove_tree(run.home);
     return std::nullopt;
   }
-  run.pid = *pid;
+  run.pid = child.pid;
   return run;
 }
 
@@ -107,12 +113,14 @@ std::vector<uint64_t> count_log_lines(const TncRun& run, uint64_t from,
 
 void end_tnc_run(TncRun& run, int timeout_ms) {
   if (run.pid > 0 && !run.exit_status) {
-    terminate_child(run.pid);
+    (void)terminate_child(run.pid);
     run.exit_status = wait_child(run.pid, timeout_ms);
     if (!run.exit_status) {
-      kill_child(run.pid);
+      (void)kill_child(run.pid);
       run.exit_status = wait_child(run.pid, timeout_ms);
     }
   }
   remove_tree(run.home);
 }
+
+}  // namespace kestrelis

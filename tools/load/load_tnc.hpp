@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/load_process.hpp"
+#include "system/child_process.hpp"
+
+namespace kestrelis {
 
 struct TncSettings {
   std::string program;               // path of kestrelis-tnc
@@ -20,6 +22,9 @@ struct TncSettings {
   uint16_t rig_port = 0;
   int key_up_ms = 100;
   int key_down_ms = 100;
+  int verbose_level = 1;
+  std::string call_from = "QQ0LOD";
+  int postamble = 0;
   std::string log_path;  // empty: a file in the temporary HOME, removed at the end
 };
 
@@ -32,12 +37,12 @@ struct TncRun {
   std::optional<int> exit_status;  // once it has ended and been reaped
 };
 
-// The config.ini text for `settings`.
+// The config.ini text for `settings`: rigctld on 127.0.0.1, preamble 50.
 std::string tnc_config_for(const TncSettings& settings);
 
 // Creates the HOME, writes Kestrelis/config.ini and starts the TNC. None, with
 // a line on standard error, when any step fails.
-std::optional<TncRun> start_tnc_run(const TncSettings& settings);
+[[nodiscard]] std::optional<TncRun> start_tnc_run(const TncSettings& settings);
 
 // The size of the log so far: a mark to search from.
 uint64_t log_mark(const TncRun& run);
@@ -46,7 +51,8 @@ uint64_t log_mark(const TncRun& run);
 std::string log_since(const TncRun& run, uint64_t from);
 
 // Waits until the log after `from` holds `text`. True when it does.
-bool wait_for_log(const TncRun& run, uint64_t from, std::string_view text, int timeout_ms);
+[[nodiscard]] bool wait_for_log(const TncRun& run, uint64_t from, std::string_view text,
+                                int timeout_ms);
 
 // Counts the lines after `from` that hold each of `texts`, reading the log in
 // pieces (it may be large).
@@ -56,3 +62,5 @@ std::vector<uint64_t> count_log_lines(const TncRun& run, uint64_t from,
 // Sends SIGTERM and reaps the TNC within `timeout_ms`, SIGKILL after that;
 // removes the HOME (and the log unless it is kept).
 void end_tnc_run(TncRun& run, int timeout_ms);
+
+}  // namespace kestrelis

@@ -9,9 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/loopback.hpp"
 #include "load/load_sections.hpp"
 #include "platform/clock.hpp"
-#include "platform/load_process.hpp"
+#include "system/child_process.hpp"
+
+namespace kestrelis {
 
 namespace {
 
@@ -105,11 +108,6 @@ bool parse_options(int argc, char** argv, LoadOptions& options) {
   return true;
 }
 
-uint16_t free_port(bool tcp) {
-  NetResult r = tcp ? tcp_listen("127.0.0.1", 0) : udp_bind("127.0.0.1", 0, 0);
-  return r.failed_at == NetStep::none ? local_port(r.socket.fd()) : 0;
-}
-
 // Starts the peers and the TNC; false when any fails.
 bool start_run(LoadRun& run) {
   if (!start_modem_sink(run.modem) || !start_fake_rig(run.rig)) {
@@ -119,9 +117,9 @@ bool start_run(LoadRun& run) {
   TncSettings& s = run.settings;
   s.program = run.options.tnc_path;
   s.wrapper = run.options.wrapper;
-  s.modem_in_port = free_port(false);
+  s.modem_in_port = free_udp_port();
   s.modem_out_port = run.modem.port;
-  s.kiss_port = free_port(true);
+  s.kiss_port = free_tcp_port();
   s.rig_port = run.rig.port;
   s.log_path = run.options.log_path;
   run.udp = udp_open();
@@ -181,7 +179,7 @@ void report_idle_cpu(LoadRun& run, int seconds) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int load_command(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(usage, stdout);
     return 0;
@@ -230,3 +228,7 @@ int main(int argc, char** argv) {
   report_line("result: %zu checks failed", run.report.failed.size());
   return 1;
 }
+
+}  // namespace kestrelis
+
+int main(int argc, char** argv) { return kestrelis::load_command(argc, argv); }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "radio/frame.hpp"
+#include "wire/frame.hpp"
+
+namespace kestrelis {
 
 uint64_t next_random(SimRandom& r) {
   uint64_t z = (r.state += 0x9E3779B97F4A7C15ULL);
@@ -20,31 +22,6 @@ uint32_t random_below(SimRandom& r, uint32_t n) {
 
 namespace {
 
-void append_byte(DownlinkStream& s, uint8_t b) {
-  if (s.partial_bits == 0) {
-    s.pending.push_back(b);
-    return;
-  }
-  s.pending.push_back(static_cast<uint8_t>(s.partial | (b >> s.partial_bits)));
-  s.partial = static_cast<uint8_t>(b << (8 - s.partial_bits));
-}
-
-// Appends the `count` (0 ... 8) high bits of `b`.
-void append_high_bits(DownlinkStream& s, uint8_t b, int count) {
-  if (count == 8) {
-    append_byte(s, b);
-    return;
-  }
-  const auto bits = static_cast<uint8_t>(b & ~(0xFF >> count));
-  s.partial = static_cast<uint8_t>(s.partial | (bits >> s.partial_bits));
-  s.partial_bits += count;
-  if (s.partial_bits >= 8) {
-    s.pending.push_back(s.partial);
-    s.partial_bits -= 8;
-    s.partial = static_cast<uint8_t>(bits << (count - s.partial_bits));
-  }
-}
-
 // Bits between flips at rate p: geometrically distributed.
 size_t bits_to_next_flip(SimRandom& r, double p) {
   const double gap = std::floor(std::log1p(-random_unit(r)) / std::log1p(-p));
@@ -58,7 +35,7 @@ void append_idle(DownlinkStream& s, size_t bits) {
     uint64_t word = next_random(s.random);
     for (int i = 0; i < 8 && bits > 0; ++i, word >>= 8) {
       const int count = static_cast<int>(std::min<size_t>(bits, 8));
-      append_high_bits(s, static_cast<uint8_t>(word), count);
+      pack_bits(s.packer, static_cast<uint8_t>(word) >> (8 - count), count);
       bits -= static_cast<size_t>(count);
     }
   }
@@ -69,7 +46,7 @@ PlantedFrame append_frame(DownlinkStream& s, std::span<const uint8_t> frame) {
   planted.phase = s.bit_offset == random_bit_offset ? static_cast<int>(random_below(s.random, 8))
                                                     : s.bit_offset;
   append_idle(s, 16 + random_below(s.random, 56));
-  append_idle(s, static_cast<size_t>((planted.phase - s.partial_bits + 8) % 8));
+  append_idle(s, static_cast<size_t>((planted.phase - s.packer.count + 8) % 8));
 
   std::vector<uint8_t> sent(frame.begin(), frame.end());
   if (s.bit_error_rate > 0 && sent.size() > frame_prefix_size) {
@@ -83,13 +60,16 @@ PlantedFrame append_frame(DownlinkStream& s, std::span<const uint8_t> frame) {
     }
     planted.byte_errors = static_cast<int>(std::count(hit.begin(), hit.end(), true));
   }
-  for (uint8_t b : sent) append_byte(s, b);
+  pack_bytes(s.packer, sent);
   return planted;
 }
 
 std::vector<uint8_t> take_stream_bytes(DownlinkStream& s, size_t count) {
-  const auto n = static_cast<std::ptrdiff_t>(std::min(count, s.pending.size()));
-  std::vector<uint8_t> bytes(s.pending.begin(), s.pending.begin() + n);
-  s.pending.erase(s.pending.begin(), s.pending.begin() + n);
+  std::vector<uint8_t>& pending = s.packer.bytes;
+  const auto n = static_cast<std::ptrdiff_t>(std::min(count, pending.size()));
+  std::vector<uint8_t> bytes(pending.begin(), pending.begin() + n);
+  pending.erase(pending.begin(), pending.begin() + n);
   return bytes;
 }
+
+}  // namespace kestrelis

@@ -8,6 +8,10 @@
 #include <span>
 #include <vector>
 
+#include "common/bit_packer.hpp"
+
+namespace kestrelis {
+
 // A small, fast, seeded generator (splitmix64): the same seed gives the same stream.
 struct SimRandom {
   uint64_t state = 1;
@@ -21,15 +25,13 @@ struct SimRandom {
 
 constexpr int random_bit_offset = -1;
 
-// The stream being built. `pending` holds the finished bytes not yet taken;
-// the last `partial_bits` bits (0 ... 7) wait, high bits first, in `partial`.
+// The stream being built: the packer holds the finished bytes not yet taken
+// and the bits (0 ... 7) of the byte after them.
 struct DownlinkStream {
   SimRandom random;
   int bit_offset = random_bit_offset;  // phase 0-7 of each frame's first bit, or random per frame
   double bit_error_rate = 0;           // per codeword bit; 0 to 0.5
-  std::vector<uint8_t> pending;
-  uint8_t partial = 0;
-  int partial_bits = 0;
+  BitPacker packer;
 };
 
 // What became of one planted frame.
@@ -50,3 +52,5 @@ PlantedFrame append_frame(DownlinkStream& s, std::span<const uint8_t> frame);
 
 // Removes and returns up to `count` finished bytes from the front.
 [[nodiscard]] std::vector<uint8_t> take_stream_bytes(DownlinkStream& s, size_t count);
+
+}  // namespace kestrelis

@@ -6,6 +6,8 @@
 #include "sim/bit_stream.hpp"
 #include "sim/telemetry_model.hpp"
 
+namespace kestrelis {
+
 namespace {
 
 template <typename T>
@@ -129,3 +131,5 @@ std::string sim_usage() {
          "  --help, -h         this text\n"
          "  --version          the version\n";
 }
+
+}  // namespace kestrelis

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kestrelis {
+
 struct SimOptions {
   uint16_t rx_port = 53010;     // the TNC's GR_ReceivePort: the downlink goes there
   uint16_t tx_port = 53011;     // the TNC's GR_TransmitPort: the uplink arrives there
@@ -17,7 +19,7 @@ struct SimOptions {
   int bit_offset = -1;          // bit phase 0-7 of every frame; -1: random per frame
   double ber = 0;               // bit error rate in codewords, 0 to 0.5
   double interval_s = 5;        // between telemetry records; 0: none
-  std::vector<size_t> layouts;  // indices into sim_layouts, sent in turn
+  std::vector<size_t> layouts;  // indices into telemetry_layouts, sent in turn
   uint64_t seed = 1;
   double duration_s = 0;  // 0: until SIGINT or SIGTERM
   double time_scale = 1;  // satellite seconds per real second, for relay delays
@@ -33,3 +35,5 @@ struct SimOptions {
 
 // The --help text: every option with its default.
 [[nodiscard]] std::string sim_usage();
+
+}  // namespace kestrelis

@@ -4,21 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "radio/frame.hpp"
+#include "packet/digipeater.hpp"
+#include "wire/frame.hpp"
+
+namespace kestrelis {
 
 namespace {
-
-constexpr size_t max_delay_digits = 9;
-constexpr uint8_t text_message_kind = 3;
-constexpr uint8_t ping_port = 1;
-
-std::string without_spaces(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c != ' ') out.push_back(c);
-  }
-  return out;
-}
 
 std::vector<uint8_t> bytes_of(std::string_view text) {
   text = text.substr(0, max_payload_size);
@@ -32,7 +23,7 @@ SimPacket reply(uint8_t source_port, std::string_view text) {
               .destination_port = digipeater_port,
               .source_port = source_port};
   p.payload = bytes_of(text);
-  p.what = "reply port 14 " + quoted_text(p.payload);
+  p.what = "reply port " + std::to_string(digipeater_port) + " " + quoted_text(p.payload);
   return p;
 }
 
@@ -43,36 +34,11 @@ int64_t remaining_s(const Satellite& sat, const StoredMessage& m, int64_t now_ms
 
 }  // namespace
 
-std::optional<DigipeaterRequest> parse_digipeater_request(std::string_view line) {
-  line = line.substr(0, line.find('\0'));
-  const size_t g = line.find('>');
-  if (g == 0 || g == std::string_view::npos) return std::nullopt;
-  const size_t c1 = line.find(',', g);
-  if (c1 == std::string_view::npos) return std::nullopt;
-  const size_t c2 = line.find(',', c1 + 1);
-  if (c2 == std::string_view::npos) return std::nullopt;
-  const size_t e = line.find('=', c2 + 1);
-  if (e == std::string_view::npos) return std::nullopt;
-
-  DigipeaterRequest r;
-  r.from = without_spaces(line.substr(0, g));
-  r.to = without_spaces(line.substr(g + 1, c1 - g - 1));
-  r.satellite = without_spaces(line.substr(c1 + 1, c2 - c1 - 1));
-  if (r.from.empty() || r.to.empty() ||
-      without_spaces(line.substr(c2 + 1, e - c2 - 1)) != "STORE") {
+std::optional<RequestFields> parse_digipeater_request(std::string_view line) {
+  std::optional<RequestFields> r = split_request_line(line.substr(0, line.find('\0')));
+  if (!r || r->source.empty() || r->destination.empty() || r->keyword != "STORE") {
     return std::nullopt;
   }
-  size_t i = line.find_first_not_of(' ', e + 1);
-  if (i == std::string_view::npos) i = line.size();
-  const size_t digits_end = std::min(line.find_first_not_of("0123456789", i), line.size());
-  if (digits_end - i > max_delay_digits) return std::nullopt;
-  for (size_t d = i; d < digits_end; ++d) {
-    r.delay_s = r.delay_s * 10 + static_cast<uint32_t>(line[d] - '0');
-  }
-  // One separator character after the digits, then any spaces.
-  i = std::min(digits_end + 1, line.size());
-  i = std::min(line.find_first_not_of(' ', i), line.size());
-  r.text = std::string(line.substr(i));
   return r;
 }
 
@@ -101,7 +67,7 @@ SatelliteAction satellite_receive(Satellite& sat, const CspHeader& header,
     std::string list = "Stored " + std::to_string(sat.stored.size());
     const char* separator = ": ";
     for (const StoredMessage& m : sat.stored) {
-      list += separator + m.request.from + ">" + m.request.to + " in " +
+      list += separator + m.request.source + ">" + m.request.destination + " in " +
               std::to_string(remaining_s(sat, m, now_ms)) + " s";
       separator = ", ";
     }
@@ -109,20 +75,20 @@ SatelliteAction satellite_receive(Satellite& sat, const CspHeader& header,
     action.note = "list";
     return action;
   }
-  std::optional<DigipeaterRequest> request = parse_digipeater_request(text);
+  std::optional<RequestFields> request = parse_digipeater_request(text);
   if (!request) {
     action.note = "digipeater request not understood: " + quoted_text(payload);
     return action;
   }
   if (sat.stored.size() >= satellite_store_capacity) {
     action.note = "store full (" + std::to_string(satellite_store_capacity) +
-                  " messages): request from " + request->from + " dropped";
+                  " messages): request from " + request->source + " dropped";
     return action;
   }
-  const auto delay_ms =
-      static_cast<int64_t>(std::llround(request->delay_s * 1000.0 / sat.time_scale));
-  action.note = "stored message from " + request->from + " to " + request->to + ", relay in " +
-                std::to_string(request->delay_s) + " s";
+  const auto delay_ms = static_cast<int64_t>(
+      std::llround(static_cast<double>(request->delay) * 1000.0 / sat.time_scale));
+  action.note = "stored message from " + request->source + " to " + request->destination +
+                ", relay in " + std::to_string(request->delay) + " s";
   sat.stored.push_back({std::move(*request), now_ms + delay_ms});
   return action;
 }
@@ -137,16 +103,16 @@ std::vector<SimPacket> satellite_due(Satellite& sat, int64_t now_ms) {
   for (auto m = sat.stored.begin(); m != due; ++m) {
     SimPacket p;
     p.header = {.source = satellite_address,
-                .destination = relay_destination,
+                .destination = relay_address,
                 .destination_port = digipeater_message_port,
                 .source_port = digipeater_port};
-    p.payload = {0x00, text_message_kind};
+    p.payload = {0x00, digipeater_text_message};
     const std::vector<uint8_t> text =
-        bytes_of(m->request.from + ">" + m->request.to + ": " + m->request.text);
+        bytes_of(m->request.source + ">" + m->request.destination + ": " + m->request.message);
     p.payload.insert(
         p.payload.end(), text.begin(),
         text.begin() + static_cast<std::ptrdiff_t>(std::min(text.size(), max_payload_size - 2)));
-    p.what = "relay port 29 " + quoted_text(text);
+    p.what = "relay port " + std::to_string(digipeater_message_port) + " " + quoted_text(text);
     relays.push_back(std::move(p));
   }
   sat.stored.erase(sat.stored.begin(), due);
@@ -177,3 +143,5 @@ std::string quoted_text(std::span<const uint8_t> bytes) {
   }
   return out + "\"";
 }
+
+}  // namespace kestrelis

@@ -11,7 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "packet/csp.hpp"
+#include "request/requests.hpp"
+#include "wire/csp.hpp"
+
+namespace kestrelis {
 
 // A packet for the downlink, with one line saying what it is.
 struct SimPacket {
@@ -21,28 +24,17 @@ struct SimPacket {
   bool telemetry = false;
 };
 
-// The fields of a digipeater request line "SRC>DST, SAT, STORE=n text":
-// call signs and satellite name without spaces, the text as it came.
-struct DigipeaterRequest {
-  std::string from;
-  std::string to;
-  std::string satellite;
-  uint32_t delay_s = 0;
-  std::string text;
-};
-
-// Parses a request line (up to its first zero byte). None when a separator,
-// the keyword STORE or the delay's digits (at most 9) are missing, or a call
-// sign is empty.
-[[nodiscard]] std::optional<DigipeaterRequest> parse_digipeater_request(std::string_view line);
+// A digipeater request line (up to its first zero byte) split as the TNC
+// splits it; none when the TNC's split fails, a call sign is empty or the
+// keyword is not STORE.
+[[nodiscard]] std::optional<RequestFields> parse_digipeater_request(std::string_view line);
 
 struct StoredMessage {
-  DigipeaterRequest request;
+  RequestFields request;
   int64_t due_ms = 0;
 };
 
 constexpr size_t satellite_store_capacity = 32;
-constexpr uint8_t relay_destination = 31;  // every station in view
 
 // The digipeater's store. Times are milliseconds of the caller's clock;
 // a delay of n seconds takes n * 1000 / time_scale of them.
@@ -58,17 +50,18 @@ struct SatelliteAction {
   std::string note;
 };
 
-// Acts on one good uplink packet at `now_ms`. Destination 1 port 14: "L"
-// lists the store, "C" counts it, anything else is a digipeater request
-// (stored, or refused when unparsable or the store is full). Destination 5
-// port 1 is a ping, answered with "Pong " and the payload. Replies go to
-// port 14 of address 25 from address 1. Everything else is ignored.
+// Acts on one good uplink packet at `now_ms`. To the satellite's digipeater
+// port: "L" lists the store, "C" counts it, anything else is a digipeater
+// request (stored, or refused when unparsable or the store is full). To the
+// ping address and port: answered with "Pong " and the payload. Replies go
+// from the satellite to the ground station's digipeater port. Everything
+// else is ignored.
 [[nodiscard]] SatelliteAction satellite_receive(Satellite& sat, const CspHeader& header,
                                                 std::span<const uint8_t> payload, int64_t now_ms);
 
 // Removes the stored messages due by `now_ms` and returns their relays, in
-// order of their due time: port-29 text messages "FROM>TO: text" (payload
-// byte 0 zero, byte 1 = 3, then the text) from address 1 to address 31.
+// order of their due time: digipeater text messages "FROM>TO: text" (payload
+// byte 0 zero, byte 1 the text kind, then the text) to relay_address.
 [[nodiscard]] std::vector<SimPacket> satellite_due(Satellite& sat, int64_t now_ms);
 
 // The earliest due time in the store; none when it is empty.
@@ -76,3 +69,5 @@ struct SatelliteAction {
 
 // `bytes` as text between double quotes, with \" \\ and \xNN escapes.
 [[nodiscard]] std::string quoted_text(std::span<const uint8_t> bytes);
+
+}  // namespace kestrelis

@@ -2,43 +2,43 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <limits>
 #include <string>
 
-#include "app/console_log.hpp"
+#include "console/console_log.hpp"
 #include "platform/clock.hpp"
 #include "platform/net.hpp"
-#include "platform/sim_loop.hpp"
-#include "radio/frame.hpp"
+#include "platform/signals.hpp"
 #include "sim/uplink.hpp"
+#include "telemetry/layouts.hpp"
+#include "wire/frame.hpp"
+
+namespace kestrelis {
 
 namespace {
 
 constexpr int64_t ns_per_s = 1'000'000'000;
 constexpr int64_t ns_per_ms = 1'000'000;
 constexpr size_t uplink_buffer_size = 65536;
+constexpr int64_t signal_check_ms = 100;  // a termination signal ends the run within this
+
+const Console console;
 
 // "[time stamp] message\n" on the console, in one write.
-[[gnu::format(printf, 1, 2)]] void sim_log(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string line = "[" + format_timestamp_now() + "] ";
-  const size_t head = line.size();
-  line.resize(head + static_cast<size_t>(std::max(n, 0)) + 1);
-  std::vsnprintf(line.data() + head, line.size() - head, format, again);
-  va_end(again);
-  line.back() = '\n';
-  console_text(line);
+void sim_log(const std::string& message) {
+  console_text(console, "[" + format_timestamp_now() + "] " + message + "\n");
 }
 
-std::string layout_name(const SimLayout& l) {
-  return std::to_string(l.sat) + "." + std::to_string(l.version);
+std::string layout_name(const TelemetryLayout& l) {
+  return std::to_string(l.tlm_sat) + "." + std::to_string(l.tlm_version);
+}
+
+// Milliseconds from now until `deadline_ns`, rounded up, at most signal_check_ms.
+int wait_ms(int64_t deadline_ns) {
+  const int64_t left_ns =
+      std::clamp<int64_t>(deadline_ns - monotonic_ns(), 0, signal_check_ms * ns_per_ms);
+  return static_cast<int>((left_ns + ns_per_ms - 1) / ns_per_ms);
 }
 
 std::string rate_text(double bitrate) {
@@ -65,7 +65,7 @@ SimState make_sim_state(const SimOptions& options, int64_t unix_ms) {
 
 SimPacket next_telemetry_packet(SimState& s, int64_t unix_ms) {
   const std::vector<size_t>& chosen = s.options.layouts;
-  const SimLayout& layout = sim_layouts[chosen[s.records_made % chosen.size()]];
+  const TelemetryLayout& layout = telemetry_layouts[chosen[s.records_made % chosen.size()]];
   const bool beacon = (s.records_made / chosen.size()) % 2 == 0;
   ++s.records_made;
   s.hk.stored_messages = static_cast<uint32_t>(s.satellite.stored.size());
@@ -87,7 +87,7 @@ void queue_telemetry(SimState& s, int64_t unix_ms) {
   SimPacket p = next_telemetry_packet(s, unix_ms);
   if (s.queue.size() >= downlink_queue_limit) {
     ++s.counters.records_skipped;
-    sim_log("downlink: busy, %s skipped", p.what.c_str());
+    sim_log(format_text("downlink: busy, %s skipped", p.what.c_str()));
     return;
   }
   s.queue.push_back(std::move(p));
@@ -96,29 +96,29 @@ void queue_telemetry(SimState& s, int64_t unix_ms) {
 void handle_uplink_datagram(SimState& s, std::span<const uint8_t> datagram, int64_t now_ms) {
   const std::vector<UplinkFrame> frames = decode_uplink_datagram(datagram);
   if (frames.empty()) {
-    sim_log("uplink: %zu bytes, no frame", datagram.size());
+    sim_log(format_text("uplink: %zu bytes, no frame", datagram.size()));
     return;
   }
   for (const UplinkFrame& f : frames) {
     ++s.counters.uplink_frames;
-    sim_log("uplink: %zu bytes: %s", datagram.size(), describe_uplink(f).c_str());
+    sim_log(format_text("uplink: %zu bytes: %s", datagram.size(), describe_uplink(f).c_str()));
     if (!uplink_good(f)) continue;
     ++s.hk.uplink_frames;
     SatelliteAction action = satellite_receive(s.satellite, f.header, f.payload, now_ms);
-    sim_log("satellite: %s", action.note.c_str());
+    sim_log(format_text("satellite: %s", action.note.c_str()));
     for (SimPacket& reply : action.replies) s.queue.push_back(std::move(reply));
   }
 }
 
 void queue_due_relays(SimState& s, int64_t now_ms) {
   for (SimPacket& relay : satellite_due(s.satellite, now_ms)) {
-    sim_log("satellite: %s due", relay.what.c_str());
+    sim_log(format_text("satellite: %s due", relay.what.c_str()));
     s.queue.push_back(std::move(relay));
   }
 }
 
 void fill_stream(SimState& s, size_t bytes) {
-  while (s.stream.pending.size() < bytes && !s.queue.empty()) {
+  while (s.stream.packer.bytes.size() < bytes && !s.queue.empty()) {
     const SimPacket p = std::move(s.queue.front());
     s.queue.pop_front();
     const std::vector<uint8_t> frame = build_frame(csp_header_bytes(p.header), p.payload);
@@ -126,39 +126,43 @@ void fill_stream(SimState& s, size_t bytes) {
     ++s.counters.frames;
     if (p.telemetry) ++s.counters.telemetry_frames;
     if (!p.telemetry || !s.options.quiet) {
-      sim_log("downlink: %s, %zu-byte frame at bit phase %d, %d bit errors in %d bytes",
-              p.what.c_str(), frame.size(), planted.phase, planted.bit_errors, planted.byte_errors);
+      sim_log(format_text("downlink: %s, %zu-byte frame at bit phase %d, %d bit errors in %d bytes",
+                          p.what.c_str(), frame.size(), planted.phase, planted.bit_errors,
+                          planted.byte_errors));
     }
   }
-  if (s.stream.pending.size() < bytes) {
-    append_idle(s.stream,
-                (bytes - s.stream.pending.size()) * 8 - static_cast<size_t>(s.stream.partial_bits));
+  if (s.stream.packer.bytes.size() < bytes) {
+    append_idle(s.stream, (bytes - s.stream.packer.bytes.size()) * 8 -
+                              static_cast<size_t>(s.stream.packer.count));
   }
 }
 
 int run_sim(const SimOptions& o) {
   NetResult uplink = udp_bind("127.0.0.1", o.tx_port, 0);
   if (uplink.failed_at != NetStep::none) {
-    sim_log("sim: cannot listen on UDP 127.0.0.1:%u (error %d)", o.tx_port, uplink.error);
+    sim_log(
+        format_text("sim: cannot listen on UDP 127.0.0.1:%u (error %d)", o.tx_port, uplink.error));
     return 1;
   }
   Socket downlink = udp_open();
   if (!downlink.valid()) {
-    sim_log("sim: cannot open a UDP socket (error %d)", last_socket_error());
+    sim_log(format_text("sim: cannot open a UDP socket (error %d)", last_socket_error()));
     return 1;
   }
   const Ipv4Endpoint tnc{*parse_ipv4("127.0.0.1"), o.rx_port};
   SimState s = make_sim_state(o, now_unix_ms());
 
   std::string layouts;
-  for (size_t i : o.layouts) layouts += (layouts.empty() ? "" : ",") + layout_name(sim_layouts[i]);
-  sim_log(
+  for (size_t i : o.layouts)
+    layouts += (layouts.empty() ? "" : ",") + layout_name(telemetry_layouts[i]);
+  sim_log(format_text(
       "sim: downlink to UDP 127.0.0.1:%u at %s, %zu-byte datagrams, bit offset %s, BER %g, "
       "seed %" PRIu64,
       o.rx_port, rate_text(o.bitrate).c_str(), o.datagram_size,
-      o.bit_offset < 0 ? "random" : std::to_string(o.bit_offset).c_str(), o.ber, o.seed);
-  sim_log("sim: uplink on UDP 127.0.0.1:%u; telemetry every %g s (%s); time scale %g", o.tx_port,
-          o.interval_s, o.interval_s > 0 ? layouts.c_str() : "none", o.time_scale);
+      o.bit_offset < 0 ? "random" : std::to_string(o.bit_offset).c_str(), o.ber, o.seed));
+  sim_log(format_text("sim: uplink on UDP 127.0.0.1:%u; telemetry every %g s (%s); time scale %g",
+                      o.tx_port, o.interval_s, o.interval_s > 0 ? layouts.c_str() : "none",
+                      o.time_scale));
 
   const int64_t start_ns = monotonic_ns();
   const int64_t end_ns = o.duration_s > 0 ? start_ns + static_cast<int64_t>(o.duration_s * ns_per_s)
@@ -172,6 +176,7 @@ int run_sim(const SimOptions& o) {
   uint64_t bytes_sent = 0;
   int send_error = 0;
   int64_t last_poll_ns = start_ns;
+  std::optional<int> stop_signal;
   std::vector<uint8_t> buffer(uplink_buffer_size);
 
   const auto send_datagram = [&](size_t size) {
@@ -179,7 +184,8 @@ int run_sim(const SimOptions& o) {
     const std::vector<uint8_t> bytes = take_stream_bytes(s.stream, size);
     if (const int error = datagram_send(downlink.fd(), tnc, bytes); error != 0 && send_error == 0) {
       send_error = error;
-      sim_log("sim: sending to UDP 127.0.0.1:%u failed (error %d); going on", o.rx_port, error);
+      sim_log(format_text("sim: sending to UDP 127.0.0.1:%u failed (error %d); going on", o.rx_port,
+                          error));
     }
     bytes_sent += bytes.size();
   };
@@ -191,7 +197,7 @@ int run_sim(const SimOptions& o) {
 
   for (;;) {
     int64_t now = monotonic_ns();
-    if (now >= end_ns || caught_termination_signal() != 0) break;
+    if (now >= end_ns) break;
     if (interval_ns > 0 && now >= next_record_ns) {
       queue_telemetry(s, now_unix_ms());
       next_record_ns = std::max(next_record_ns + interval_ns, now);
@@ -215,9 +221,9 @@ int run_sim(const SimOptions& o) {
       last_poll_ns = now;
       deadline = 0;
     }
-    const WaitResult woke = wait_readable_or_signal(uplink.socket.fd(), deadline);
-    if (woke == WaitResult::signal) break;
-    if (woke == WaitResult::readable) {
+    stop_signal = wait_for_termination_signal(0);
+    if (stop_signal) break;
+    if (wait_readable(uplink.socket.fd(), wait_ms(deadline))) {
       const long n = datagram_receive(uplink.socket.fd(), buffer);
       if (n > 0) {
         const auto size = std::min(static_cast<size_t>(n), buffer.size());
@@ -229,18 +235,38 @@ int run_sim(const SimOptions& o) {
   // Let the last frame in the stream complete: the TNC takes a codeword once
   // the byte after it has come.
   append_idle(s.stream, 16);
-  while (!s.stream.pending.empty()) {
-    send_datagram(std::min(o.datagram_size, s.stream.pending.size()));
+  while (!s.stream.packer.bytes.empty()) {
+    send_datagram(std::min(o.datagram_size, s.stream.packer.bytes.size()));
   }
 
   const double seconds = static_cast<double>(monotonic_ns() - start_ns) / ns_per_s;
-  const int signal_number = caught_termination_signal();
-  const std::string reason =
-      signal_number != 0 ? "signal " + std::to_string(signal_number) : "duration";
-  sim_log("sim: stopped (%s) after %.1f s: %" PRIu64 " bytes sent (%.0f bit/s), %" PRIu64
-          " frames (%" PRIu64 " telemetry, %" PRIu64 " skipped), %" PRIu64 " uplink frames",
-          reason.c_str(), seconds, bytes_sent,
-          seconds > 0 ? static_cast<double>(bytes_sent) * 8 / seconds : 0.0, s.counters.frames,
-          s.counters.telemetry_frames, s.counters.records_skipped, s.counters.uplink_frames);
+  const std::string reason = stop_signal ? "signal " + std::to_string(*stop_signal) : "duration";
+  sim_log(format_text(
+      "sim: stopped (%s) after %.1f s: %" PRIu64 " bytes sent (%.0f bit/s), %" PRIu64
+      " frames (%" PRIu64 " telemetry, %" PRIu64 " skipped), %" PRIu64 " uplink frames",
+      reason.c_str(), seconds, bytes_sent,
+      seconds > 0 ? static_cast<double>(bytes_sent) * 8 / seconds : 0.0, s.counters.frames,
+      s.counters.telemetry_frames, s.counters.records_skipped, s.counters.uplink_frames));
   return 0;
 }
+
+int sim_command(std::span<const std::string_view> args) {
+  std::string error;
+  const std::optional<SimOptions> options = parse_sim_options(args, error);
+  if (!options) {
+    console_print(console, "kestrelis-sim: %s\n", error.c_str());
+    return 2;
+  }
+  if (options->help) {
+    console_text(console, sim_usage());
+    return 0;
+  }
+  if (options->version) {
+    console_text(console, "kestrelis-sim " KESTRELIS_VERSION "\n");
+    return 0;
+  }
+  block_termination_signals();
+  return run_sim(*options);
+}
+
+}  // namespace kestrelis

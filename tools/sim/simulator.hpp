@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <deque>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "sim/bit_stream.hpp"
 #include "sim/options.hpp"
 #include "sim/satellite.hpp"
 #include "sim/telemetry_model.hpp"
+
+namespace kestrelis {
 
 constexpr size_t downlink_queue_limit = 4;  // telemetry waits behind at most this many packets
 
@@ -56,7 +59,13 @@ void queue_due_relays(SimState& s, int64_t now_ms);
 // (telemetry frames only without --quiet).
 void fill_stream(SimState& s, size_t bytes);
 
-// Runs until --duration has passed or SIGINT/SIGTERM arrives (the caller has
-// called catch_termination_signals). Returns 0, or 1 when a socket cannot be
-// set up (with a line saying so).
+// Runs until --duration has passed or a termination signal arrives (the
+// caller has blocked them with block_termination_signals). Returns 0, or 1
+// when a socket cannot be set up (with a line saying so).
 [[nodiscard]] int run_sim(const SimOptions& options);
+
+// The simulator with its arguments; prints help or argument errors. Returns
+// the exit status (2 for wrong arguments).
+[[nodiscard]] int sim_command(std::span<const std::string_view> args);
+
+}  // namespace kestrelis

@@ -7,21 +7,10 @@
 #include <string>
 
 #include "sim/bit_stream.hpp"
-#include "telemetry/layouts.hpp"
+
+namespace kestrelis {
 
 namespace {
-
-const std::array<SimLayout, 9> layouts = {{
-    {1, 5, sat1_v5_layout, 140},
-    {1, 6, sat1_v6_layout, 135},
-    {1, 7, sat1_v7_layout, 140},
-    {1, 8, sat1_v8_layout, 140},
-    {1, 9, sat1_v9_layout, 140},
-    {3, 1, sat3_v1_layout, 95},
-    {3, 2, sat3_v2_layout, 97},
-    {3, 3, sat3_v2_layout, 97},
-    {3, 11, sat3_v11_layout, 72},
-}};
 
 constexpr double pi = std::numbers::pi;
 constexpr double orbit_s = 5580;  // 93 minutes at about 520 km
@@ -200,21 +189,17 @@ void store_element(std::span<uint8_t> at, size_t width, int64_t value) {
   for (size_t i = 0; i < width; ++i) at[i] = static_cast<uint8_t>(bits >> (8 * (width - 1 - i)));
 }
 
-size_t integer_width(std::string_view type) {
-  if (type == "uint8_t" || type == "int8_t") return 1;
-  if (type == "uint16_t" || type == "int16_t") return 2;
-  if (type == "uint32_t" || type == "int32_t") return 4;
-  return 0;
+bool integer_field(FieldType type) {
+  return type != FieldType::host_double && type != FieldType::float_lsb &&
+         type != FieldType::float_msb;
 }
 
 }  // namespace
 
-const std::span<const SimLayout> sim_layouts{layouts};
-
 std::optional<std::vector<size_t>> parse_layout_list(std::string_view text) {
   std::vector<size_t> chosen;
   if (text == "all") {
-    for (size_t i = 0; i < layouts.size(); ++i) chosen.push_back(i);
+    for (size_t i = 0; i < telemetry_layouts.size(); ++i) chosen.push_back(i);
     return chosen;
   }
   while (!text.empty()) {
@@ -222,11 +207,12 @@ std::optional<std::vector<size_t>> parse_layout_list(std::string_view text) {
     const std::string_view item = text.substr(0, comma);
     text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
     size_t i = 0;
-    while (i < layouts.size() &&
-           item != std::to_string(layouts[i].sat) + "." + std::to_string(layouts[i].version)) {
+    while (i < telemetry_layouts.size() &&
+           item != std::to_string(telemetry_layouts[i].tlm_sat) + "." +
+                       std::to_string(telemetry_layouts[i].tlm_version)) {
       ++i;
     }
-    if (i == layouts.size()) return std::nullopt;
+    if (i == telemetry_layouts.size()) return std::nullopt;
     chosen.push_back(i);
   }
   if (chosen.empty()) return std::nullopt;
@@ -240,24 +226,27 @@ uint16_t sim_tlm_id(uint8_t sat, uint8_t version, uint8_t tlm_type) {
                                (version & 0x1Fu) << 3 | (tlm_type & 0x7u));
 }
 
-std::vector<uint8_t> make_record(const SimLayout& layout, uint8_t tlm_type, const Housekeeping& hk,
-                                 int64_t unix_ms) {
+std::vector<uint8_t> make_record(const TelemetryLayout& layout, uint8_t tlm_type,
+                                 const Housekeeping& hk, int64_t unix_ms) {
   Moment m;
   m.hk = &hk;
   m.unix_ms = unix_ms;
-  m.tlm_id = sim_tlm_id(layout.sat, layout.version, tlm_type);
+  m.tlm_id = sim_tlm_id(layout.tlm_sat, layout.tlm_version, tlm_type);
   m.t = static_cast<double>(unix_ms - hk.start_unix_ms) / 1000.0;
   m.angle = 2 * pi * m.t / orbit_s;
   m.sun = std::clamp(3 * (std::sin(m.angle) + 0.45), 0.0, 1.0);
 
   std::vector<uint8_t> record(layout.record_size);
   for (const FieldDescriptor& f : layout.fields) {
-    const size_t width = integer_width(f.type);
+    if (!integer_field(f.type)) continue;  // floating-point fields stay zero
+    const size_t width = field_width(f.type);
     for (int32_t i = 0; i < f.count; ++i) {
       const size_t at = f.data + static_cast<size_t>(i) * width;
-      if (width == 0 || at + width > record.size()) continue;
+      if (at + width > record.size()) continue;
       store_element(std::span(record).subspan(at, width), width, value_of(m, f.name, i));
     }
   }
   return record;
 }
+
+}  // namespace kestrelis

@@ -1,6 +1,6 @@
 #pragma once
 // The simulated satellite's housekeeping: records of every known layout,
-// filled field by field from the layout tables with values that follow a
+// filled field by field from the product's layout table with values that follow a
 // low-earth orbit (sunlight and eclipse, battery, temperatures, GPS position)
 // and counters that grow.
 
@@ -11,21 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "telemetry/telemetry.hpp"
+#include "telemetry/layouts.hpp"
 
-// One record layout the satellite sends: satellite number, layout version,
-// the fields in rendering order, and the full record length in bytes.
-struct SimLayout {
-  uint8_t sat = 0;
-  uint8_t version = 0;
-  std::span<const FieldDescriptor> fields;
-  size_t record_size = 0;
-};
+namespace kestrelis {
 
-// Satellite 1 versions 5 to 9, satellite 3 versions 1, 2, 3 and 11, in this order.
-extern const std::span<const SimLayout> sim_layouts;
-
-// Indices into sim_layouts for "all" or a comma-separated list of SAT.VERSION
+// Indices into telemetry_layouts for "all" or a comma-separated list of SAT.VERSION
 // ("1.5,3.11"); none when an entry is unknown or the list is empty.
 [[nodiscard]] std::optional<std::vector<size_t>> parse_layout_list(std::string_view text);
 
@@ -39,13 +29,14 @@ struct Housekeeping {
   uint32_t record_interval_s = 0;  // reported by the version 11 record
 };
 
-constexpr uint8_t beacon_tlm_type = 2;
-constexpr uint8_t telemetry_tlm_type = 1;
+constexpr uint8_t telemetry_tlm_type = 1;  // any type but beacon_tlm_type
 
 // The tlm_id word: flight bit set, software version 2, and the given fields.
 [[nodiscard]] uint16_t sim_tlm_id(uint8_t sat, uint8_t version, uint8_t tlm_type);
 
 // A record of `layout` (record_size bytes) for the moment `unix_ms`, with
 // `tlm_type` in its tlm_id. Every field of the layout holds a value.
-[[nodiscard]] std::vector<uint8_t> make_record(const SimLayout& layout, uint8_t tlm_type,
+[[nodiscard]] std::vector<uint8_t> make_record(const TelemetryLayout& layout, uint8_t tlm_type,
                                                const Housekeeping& hk, int64_t unix_ms);
+
+}  // namespace kestrelis

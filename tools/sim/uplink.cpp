@@ -3,41 +3,40 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "radio/bytes.hpp"
-#include "radio/frame.hpp"
-#include "radio/frame_detector.hpp"
-#include "radio/reed_solomon.hpp"
+#include "packet/packet_check.hpp"
 #include "sim/satellite.hpp"
+#include "wire/frame.hpp"
+#include "wire/frame_detector.hpp"
+
+namespace kestrelis {
 
 namespace {
 
-constexpr uint8_t idle_byte = 0xAA;
 
 void check_codeword(UplinkFrame& f, std::span<const uint8_t> codeword) {
   f.codeword_length = codeword.size();
-  std::vector<uint8_t> word(codeword.begin(), codeword.end());
-  const int pad = 255 - static_cast<int>(word.size());
-  std::optional<RsCodec> rs = rs_init(pad);
+  const DecodedCodeword decoded = decode_codeword(codeword);
+  f.corrected = decoded.corrected;
   f.check = UplinkCheck::uncorrectable;
-  if (!rs) return;
-  apply_randomizer(word);
-  f.corrected = rs_decode(*rs, word, pad);
   if (f.corrected < 0) return;
-
-  const auto packet = std::span<const uint8_t>(word).first(word.size() - rs_parity_size);
-  if (packet.size() < packet_overhead) {
-    f.check = UplinkCheck::too_small;
-    return;
+  const PacketCheck check = check_packet(decoded.packet());
+  switch (check.verdict) {
+    case PacketVerdict::too_small:
+      f.check = UplinkCheck::too_small;
+      return;
+    case PacketVerdict::crc_dropped:
+      f.check = UplinkCheck::crc_error;
+      break;
+    case PacketVerdict::crc_tolerated:
+      f.check = UplinkCheck::crc_tolerated;
+      break;
+    case PacketVerdict::accepted:
+      f.check =
+          check.received_crc == check.payload_crc ? UplinkCheck::crc_payload : UplinkCheck::good;
+      break;
   }
-  std::copy_n(packet.begin(), csp_header_size, f.header_bytes.begin());
-  f.header = unpack_csp_header(f.header_bytes);
-  const auto body = packet.first(packet.size() - crc_size);
-  const auto payload = body.subspan(csp_header_size);
-  f.payload.assign(payload.begin(), payload.end());
-  const uint32_t received = load_be32(packet.last<crc_size>());
-  f.check = received == crc32c(body)      ? UplinkCheck::good
-            : received == crc32c(payload) ? UplinkCheck::crc_payload
-                                          : UplinkCheck::crc_error;
+  f.header = unpack_csp_header(decoded.packet().first<csp_header_size>());
+  f.payload.assign(check.payload.begin(), check.payload.end());
 }
 
 const char* check_text(UplinkCheck c) {
@@ -50,6 +49,8 @@ const char* check_text(UplinkCheck c) {
       return "packet too small";
     case UplinkCheck::crc_error:
       return "CRC error";
+    case UplinkCheck::crc_tolerated:
+      return "CRC tolerated (at most 4 bits off)";
     case UplinkCheck::crc_payload:
       return "CRC ok (payload only)";
     case UplinkCheck::good:
@@ -59,15 +60,6 @@ const char* check_text(UplinkCheck c) {
 }
 
 }  // namespace
-
-CspHeader unpack_csp_header(std::span<const uint8_t, 4> h) {
-  return {.priority = static_cast<uint8_t>(h[0] >> 6),
-          .source = static_cast<uint8_t>(csp_source(h)),
-          .destination = static_cast<uint8_t>(((h[0] & 0x1) << 4) | (h[1] >> 4)),
-          .destination_port = static_cast<uint8_t>(csp_destination_port(h)),
-          .source_port = static_cast<uint8_t>(h[2] & 0x3F),
-          .flags = h[3]};
-}
 
 std::vector<UplinkFrame> decode_uplink_datagram(std::span<const uint8_t> datagram) {
   struct Found {
@@ -144,3 +136,5 @@ std::string describe_uplink(const UplinkFrame& f) {
   }
   return line;
 }
+
+}  // namespace kestrelis

@@ -1,0 +1,50 @@
+#pragma once
+// Putting one finished frame on the air through the modem, between keying
+// and unkeying the transmitter.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "config/config.hpp"
+#include "console/console_log.hpp"
+#include "keying/rigctld.hpp"
+#include "platform/net.hpp"
+
+namespace kestrelis {
+
+// The uplink's way to the air: the UDP socket frames leave by, where they go
+// (127.0.0.1 at GR_TransmitPort), and the keying. Prepared by start-up before
+// the worker threads start; transmissions run on the GUI thread.
+struct Transmitter {
+  Transmitter(const TncConfig& c, const Console& out) : config(c), console(out), keyer(c, out) {}
+  const TncConfig& config;
+  const Console& console;
+  Socket tx_socket;
+  Ipv4Endpoint tx_destination;
+  Keyer keyer;
+};
+
+// Opens the transmitter's socket and sets its destination; a socket that
+// cannot be opened is reported at level 5 and every send then fails.
+void open_transmit_socket(Transmitter& transmitter);
+
+// How long each wait of one transmission lasted on the monotonic clock, beside
+// its target: key-up delay, air time, key-down delay.
+struct KeyingWaits {
+  std::array<int64_t, 3> target_ms{};
+  std::array<int64_t, 3> lasted_ns{};
+};
+
+// Sends PreambleLength bytes 0xAA, `frame` and PostambleLength bytes 0xAA as
+// one datagram: keys with set_ptt, waits KeyUpDelay ms, sends, waits the air
+// time and KeyDownDelay ms, unkeys. Prints "Sending %d bytes to GNURadio\r\n"
+// at level 2 and a failed send at level 5. Blocks for the whole transmission;
+// `frame` is only read.
+KeyingWaits transmit_frame(Transmitter& transmitter, std::span<const uint8_t> frame);
+
+// The time `total_bytes` take on the air at 1200 bit/s, truncated to whole
+// milliseconds (347 bytes: 2313 ms).
+[[nodiscard]] int64_t air_time_ms(size_t total_bytes);
+
+}  // namespace kestrelis

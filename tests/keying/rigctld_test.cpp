@@ -1,0 +1,208 @@
+// Keying through rigctld: stand-ins that take, refuse or ignore commands, the
+// real rigctld with a dummy rig, and the real binary's retries of a lost off
+// command.
+
+#include "keying/rigctld.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "common/rigctld_peer.hpp"
+#include "keying/transmitter.hpp"
+#include "platform/clock.hpp"
+#include "support/loopback_peers.hpp"
+#include "support/tnc_process.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+constexpr char rigctld_path[] = "/usr/bin/rigctld";
+
+// rigctld -m 1 (dummy rig) on a free loopback port; PTT through the rig when
+// `with_ptt`, else no PTT type at all.
+struct Rigctld {
+  explicit Rigctld(bool with_ptt) : port(free_tcp_port()), process(argv(with_ptt), {}) {
+    for (int i = 0; i < 100 && ptt().empty(); ++i) sleep_ms(20);
+    sleep_ms(300);  // the daemon stalls on connections that arrive back to back
+  }
+  ~Rigctld() { process.stop(SIGTERM, 2000); }
+  std::vector<std::string> argv(bool with_ptt) const {
+    std::vector<std::string> a{rigctld_path,        "-m", "1", "-T", "127.0.0.1", "-t",
+                               std::to_string(port)};
+    if (with_ptt) a.insert(a.end(), {"-P", "RIG"});
+    return a;
+  }
+  // The PTT state, asked on a connection of its own: "0" or "1" ("" when not answering).
+  std::string ptt() const { return query_rigctld_ptt(port, 1000); }
+  uint16_t port;
+  ChildProcess process;
+};
+
+// The TNC keying through `rig`, asked by a GUI for the "list" command.
+struct RunningTnc {
+  RunningTnc(const Rigctld& rig, int key_up_ms)
+      : kiss_port(free_tcp_port()),
+        profile(tnc_config_text(kiss_port, modem.port(), rig.port, key_up_ms, 0)),
+        tnc(start_tnc(profile.home())),
+        gui(kiss_port, 5000) {
+    EXPECT_TRUE(tnc.wait_for_output("Waiting for GUI client", 5000)) << tnc.output();
+    sleep_ms(300);
+    gui.send_frame("cmd:list");
+  }
+  ModemListener modem;
+  uint16_t kiss_port;
+  TncProfile profile;
+  ChildProcess tnc;
+  KissClient gui;
+};
+
+TEST(RigctldLoopback, KeyedDuringTheKeyUpDelayAndUnkeyedAfterwards) {
+  if (access(rigctld_path, X_OK) != 0) GTEST_SKIP() << "rigctld is not installed";
+  Rigctld rig(true);
+  ASSERT_EQ(rig.ptt(), "0");
+  RunningTnc station(rig, 1500);
+  sleep_ms(700);
+  EXPECT_EQ(rig.ptt(), "1");
+  ASSERT_TRUE(station.modem.receive(3000));
+  sleep_ms(air_time_ms(118) + 700);
+  EXPECT_EQ(rig.ptt(), "0");
+  EXPECT_EQ(station.tnc.output().find("refused"), std::string::npos) << station.tnc.output();
+}
+
+TEST(RigctldLoopback, ADaemonWithoutPttRefusesAndIsReported) {
+  if (access(rigctld_path, X_OK) != 0) GTEST_SKIP() << "rigctld is not installed";
+  Rigctld rig(false);
+  RunningTnc station(rig, 0);
+  ASSERT_TRUE(station.modem.receive(3000));
+  for (const char* line :
+       {"] rigctld refused \"T 1\" (RPRT -", "] rigctld refused \"T 0\" (RPRT -"}) {
+    EXPECT_TRUE(station.tnc.wait_for_output(line, 3000)) << station.tnc.output();
+  }
+}
+
+constexpr char owed_line[] =
+    "Unkeying failed, the transmitter may still be keyed: sending \"T 0\" again every second\n";
+constexpr char settled_line[] = "Transmitter unkeyed: rigctld took \"T 0\"\n";
+
+enum class Answer { absent, taken, refused, silent };
+
+// A keyer of its own whose console lines are kept, and the daemon it talks to.
+struct KeyerUnderTest {
+  KeyerUnderTest() { config.Address = "127.0.0.1"; }
+  // Points the keyer at a stand-in rigctld that answers so, or at a port where
+  // nothing listens for `absent` (then returns null).
+  std::unique_ptr<FakeRigctld> use_daemon(Answer answer) {
+    if (answer == Answer::absent) {
+      config.Port = std::to_string(free_tcp_port());
+      return nullptr;
+    }
+    auto fake = std::make_unique<FakeRigctld>(answer == Answer::taken     ? "RPRT 0\n"
+                                              : answer == Answer::refused ? "RPRT -1\n"
+                                                                          : "");
+    config.Port = std::to_string(fake->port());
+    return fake;
+  }
+  long printed(const std::string& line) const {
+    return std::count(lines.begin(), lines.end(), line);
+  }
+  TncConfig config;
+  std::vector<std::string> lines;  // without their time stamps
+  Console console{1, [this](std::string_view text) {
+                    lines.emplace_back(text.starts_with("[") ? text.substr(21) : text);
+                  }};
+  Keyer keyer{config, console};
+};
+
+TEST(RigctldLoopback, OffCommandIsOwedOnlyAfterAKeyingTheDaemonTook) {
+  const struct {
+    const char* name;
+    Answer on, off;
+    bool owed;
+  } cases[] = {
+      {"daemon gone between on and off", Answer::taken, Answer::absent, true},
+      {"off refused after on taken", Answer::taken, Answer::refused, true},
+      {"on taken without an answer, daemon gone", Answer::silent, Answer::absent, true},
+      {"daemon absent throughout", Answer::absent, Answer::absent, false},
+      {"on refused, daemon gone", Answer::refused, Answer::absent, false},
+      {"both taken", Answer::taken, Answer::taken, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    KeyerUnderTest k;
+    {
+      const auto on = k.use_daemon(c.on);
+      set_ptt(k.keyer, true);
+    }
+    const auto off = k.use_daemon(c.off);
+    set_ptt(k.keyer, false);
+    EXPECT_EQ(k.printed(owed_line), c.owed ? 1 : 0);
+    retry_unkey(k.keyer);  // the same daemon: nothing changes, nothing more is printed
+    EXPECT_EQ(k.printed(owed_line), c.owed ? 1 : 0);
+
+    const auto back = k.use_daemon(Answer::taken);
+    retry_unkey(k.keyer);
+    EXPECT_EQ(back->wait_for_commands(1, c.owed ? 3000 : 300), c.owed);
+    const auto sent = back->commands();
+    EXPECT_EQ(sent.empty() ? "" : sent[0].bytes, c.owed ? "T 0" : "");
+    EXPECT_EQ(k.printed(settled_line), c.owed ? 1 : 0);
+    retry_unkey(k.keyer);  // settled: no further connection
+    EXPECT_FALSE(back->wait_for_commands(c.owed ? 2 : 1, 300));
+  }
+}
+
+// The next transmission keys again while an off command is owed: the retries
+// must not cut it short.
+TEST(RigctldLoopback, ANewKeyingEndsTheRetriesAndItsOffCommandSettles) {
+  KeyerUnderTest k;
+  {
+    const auto first = k.use_daemon(Answer::taken);
+    set_ptt(k.keyer, true);
+  }
+  (void)k.use_daemon(Answer::absent);
+  set_ptt(k.keyer, false);
+  ASSERT_EQ(k.printed(owed_line), 1);
+  const auto next = k.use_daemon(Answer::taken);
+  set_ptt(k.keyer, true);
+  retry_unkey(k.keyer);
+  ASSERT_TRUE(next->wait_for_commands(1, 1000));
+  EXPECT_FALSE(next->wait_for_commands(2, 300));
+  set_ptt(k.keyer, false);
+  ASSERT_TRUE(next->wait_for_commands(2, 1000));
+  EXPECT_EQ(next->commands()[1].bytes, "T 0");
+  EXPECT_EQ(k.printed(settled_line), 1);
+}
+
+// The main thread of the real binary resends the off command once the daemon
+// that vanished mid-transmission is back on its port.
+TEST(RigctldLoopback, TheTncUnkeysOnceTheVanishedDaemonIsBack) {
+  auto rig = std::make_unique<FakeRigctld>();
+  const uint16_t rig_port = rig->port();
+  ModemListener modem;
+  const uint16_t kiss_port = free_tcp_port();
+  TncProfile profile(tnc_config_text(kiss_port, modem.port(), rig_port, 0, 0));
+  ChildProcess tnc = start_tnc(profile.home());
+  KissClient gui(kiss_port, 5000);
+  gui.send_frame("cmd:list");
+  ASSERT_TRUE(rig->wait_for_commands(2, 5000)) << tnc.output();  // start-up check, on command
+  EXPECT_EQ(rig->commands()[1].bytes, "T 1");
+  rig.reset();
+  ASSERT_TRUE(tnc.wait_for_output(owed_line, 5000)) << tnc.output();
+  sleep_ms(1500);  // retries meanwhile fail unreported
+  FakeRigctld back("RPRT 0\n", rig_port);
+  ASSERT_EQ(back.port(), rig_port);
+  ASSERT_TRUE(back.wait_for_commands(1, 3000));
+  EXPECT_EQ(back.commands()[0].bytes, "T 0");
+  EXPECT_TRUE(tnc.wait_for_output(settled_line, 3000)) << tnc.output();
+  const std::string output = tnc.output();
+  EXPECT_EQ(output.find(owed_line), output.rfind(owed_line));
+}
+
+}  // namespace
+
+}  // namespace kestrelis

@@ -1,0 +1,80 @@
+#include "wire/frame.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "wire/bytes.hpp"
+#include "wire/reed_solomon.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+TEST(Frame, LengthField) {
+  struct Case {
+    const char* name;
+    unsigned n;
+    std::array<uint8_t, 3> field;
+  };
+  const Case cases[] = {{"41", 41, {0x9A, 0x40, 0x29}},
+                        {"48", 48, {0xDC, 0x80, 0x30}},
+                        {"255", 255, {0x21, 0x50, 0xFF}},
+                        {"0", 0, {0x00, 0x00, 0x00}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::array<uint8_t, frame_prefix_size> prefix{};
+    make_frame_prefix(prefix, c.n);
+    EXPECT_EQ(prefix,
+              (std::array<uint8_t, 7>{0x93, 0x0B, 0x51, 0xDE, c.field[0], c.field[1], c.field[2]}));
+  }
+}
+
+TEST(Frame, Crc32c) {
+  const uint8_t digits[] = {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
+  EXPECT_EQ(crc32c(digits), 0xE3069283u);
+  const uint8_t packet[] = {0xB2, 0x13, 0x8E, 0x00, 0x4C};
+  EXPECT_EQ(crc32c(packet), 0x2AC1FD4Cu);
+}
+
+TEST(Frame, RandomizerFollowsItsGenerator) {
+  // Cells c0 ... c7 all one; output c0, shift down, c7 = c0 ^ c3 ^ c5 ^ c7.
+  std::array<int, 8> c{1, 1, 1, 1, 1, 1, 1, 1};
+  std::array<uint8_t, 255> expected{};
+  for (size_t k = 0; k < 8 * expected.size(); ++k) {
+    expected[k / 8] = static_cast<uint8_t>(expected[k / 8] | c[0] << (7 - k % 8));
+    const int next = c[0] ^ c[3] ^ c[5] ^ c[7];
+    std::copy(c.begin() + 1, c.end(), c.begin());
+    c[7] = next;
+  }
+  EXPECT_EQ(pn_sequence, expected);
+  EXPECT_EQ(load_be32(std::span(pn_sequence).first<4>()), 0xFF480EC0u);
+  EXPECT_EQ(load_be32(std::span(pn_sequence).last<4>()), 0x4A66F558u);
+
+  std::vector<uint8_t> buffer(300);
+  apply_randomizer(buffer);
+  EXPECT_TRUE(std::equal(pn_sequence.begin(), pn_sequence.end(), buffer.begin()));
+  EXPECT_EQ(buffer[255], 0);  // never wraps
+  apply_randomizer(buffer);
+  EXPECT_EQ(buffer, std::vector<uint8_t>(300));
+}
+
+// The codeword length follows the payload up to 215 bytes, and the parity
+// covers the whole code once the payload fills it.
+TEST(Frame, BuildFramePayloadLimits) {
+  const uint8_t header[] = {0xB2, 0x13, 0x8E, 0x00};
+  EXPECT_EQ(build_frame(header, {}).size(), 47u);
+  EXPECT_TRUE(build_frame(header, std::vector<uint8_t>(216, 0x55)).empty());
+  const std::vector<uint8_t> full = build_frame(header, std::vector<uint8_t>(215, 0x55));
+  ASSERT_EQ(full.size(), 262u);
+  EXPECT_EQ(full[6], 255);
+  std::vector<uint8_t> codeword(full.begin() + frame_prefix_size, full.end());
+  apply_randomizer(codeword);
+  EXPECT_EQ(rs_decode(*rs_init(0), codeword, 0), 0);
+  EXPECT_EQ(std::vector<uint8_t>(codeword.begin() + 4, codeword.begin() + 219),
+            std::vector<uint8_t>(215, 0x55));
+}
+
+}  // namespace
+
+}  // namespace kestrelis

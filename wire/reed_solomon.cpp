@@ -1,0 +1,263 @@
+#include "wire/reed_solomon.hpp"
+
+#include <algorithm>
+
+namespace kestrelis {
+
+namespace {
+
+constexpr int field_polynomial = 0x187;
+constexpr int nn = 255;  // code length, and log_table's marker for zero
+constexpr int first_root = 112;
+constexpr int root_step = 11;
+constexpr int root_step_inverse = 116;
+constexpr int data_capacity = nn - rs_parity_size;  // 223
+
+// x mod 255 for x >= 0, by folding: 256 = 1 (mod 255).
+constexpr int modnn(int x) {
+  while (x >= nn) {
+    x -= nn;
+    x = (x >> 8) + (x & nn);
+  }
+  return x;
+}
+
+struct Field {
+  std::array<uint8_t, 256> exp{};
+  std::array<uint8_t, 256> log{};
+  bool primitive = false;
+};
+
+constexpr Field make_field() {
+  Field f;
+  f.log[0] = nn;
+  f.exp[nn] = 0;
+  int value = 1;
+  for (int i = 0; i < nn; ++i) {
+    f.log[static_cast<size_t>(value)] = static_cast<uint8_t>(i);
+    f.exp[static_cast<size_t>(i)] = static_cast<uint8_t>(value);
+    value <<= 1;
+    if (value & 0x100) value ^= field_polynomial;
+  }
+  f.primitive = value == 1;
+  return f;
+}
+
+constexpr Field field = make_field();
+static_assert(field.primitive, "the field polynomial must be primitive");
+static_assert(root_step * root_step_inverse % nn == 1);
+
+constexpr uint8_t field_mul(uint8_t a, uint8_t b) {
+  if (a == 0 || b == 0) return 0;
+  return field.exp[static_cast<size_t>(modnn(field.log[a] + field.log[b]))];
+}
+
+// g(x) = product of (x + alpha^(11 * (112 + i))) for i = 0 ... 31; g[j] is
+// the coefficient of x^j, in polynomial form.
+constexpr std::array<uint8_t, 33> make_generator() {
+  std::array<uint8_t, 33> g{};
+  g[0] = 1;
+  for (int i = 0; i < rs_parity_size; ++i) {
+    const uint8_t root = field.exp[static_cast<size_t>(modnn((first_root + i) * root_step))];
+    g[static_cast<size_t>(i) + 1] = 1;
+    for (size_t j = static_cast<size_t>(i); j > 0; --j) {
+      g[j] = static_cast<uint8_t>(g[j - 1] ^ field_mul(g[j], root));
+    }
+    g[0] = field_mul(g[0], root);
+  }
+  return g;
+}
+
+constexpr std::array<uint8_t, 33> generator = make_generator();
+
+constexpr std::array<uint8_t, 33> make_generator_log() {
+  std::array<uint8_t, 33> g{};
+  for (size_t j = 0; j < g.size(); ++j) g[j] = field.log[generator[j]];
+  return g;
+}
+
+// parity_rows[f][k] = f * g[31 - k]: what one data byte with feedback f adds
+// to the shifted parity register, so that encoding costs one row per byte.
+using ParityRows = std::array<std::array<uint8_t, rs_parity_size>, 256>;
+
+constexpr ParityRows make_parity_rows() {
+  ParityRows rows{};
+  for (size_t f = 0; f < rows.size(); ++f) {
+    for (size_t k = 0; k < rs_parity_size; ++k) {
+      rows[f][k] = field_mul(static_cast<uint8_t>(f), generator[rs_parity_size - 1 - k]);
+    }
+  }
+  return rows;
+}
+
+constexpr ParityRows parity_rows = make_parity_rows();
+
+// The remainder of x^32 * d(x) modulo g(x), highest power first.
+std::array<uint8_t, rs_parity_size> parity_of(std::span<const uint8_t> data) {
+  std::array<uint8_t, rs_parity_size> reg{};
+  for (uint8_t d : data) {
+    const auto& row = parity_rows[d ^ reg[0]];
+    for (size_t k = 0; k + 1 < rs_parity_size; ++k) reg[k] = reg[k + 1] ^ row[k];
+    reg[rs_parity_size - 1] = row[rs_parity_size - 1];
+  }
+  return reg;
+}
+
+}  // namespace
+
+std::optional<RsCodec> rs_init(int pad) {
+  if (pad < 0 || pad > rs_max_pad) return std::nullopt;
+  RsCodec codec;
+  codec.exp_table = field.exp;
+  codec.log_table = field.log;
+  codec.generator = make_generator_log();
+  codec.pad = pad;
+  return codec;
+}
+
+bool rs_encode(const RsCodec& /*codec*/, std::span<const uint8_t> data,
+               std::span<uint8_t, rs_parity_size> parity, int pad) {
+  if (pad < 0 || pad > data_capacity) return false;
+  const size_t length = static_cast<size_t>(data_capacity - pad);
+  if (data.size() < length) return false;
+  std::ranges::copy(parity_of(data.first(length)), parity.begin());
+  return true;
+}
+
+int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad) {
+  if (pad < 0 || pad > rs_max_pad) return -1;
+  const size_t stored = static_cast<size_t>(nn - pad);
+  if (data.size() < stored) return -1;
+  const auto word = data.first(stored);
+  const auto& exp = codec.exp_table;
+  const auto& log = codec.log_table;
+  const auto ex = [&exp](int power) { return exp[static_cast<size_t>(modnn(power))]; };
+
+  // The syndromes S_i = r(beta_i) are the values of r(x) mod g(x) at the
+  // roots of g, and that remainder is the received parity XOR the parity
+  // re-encoded from the received data. So a clean word costs one encoder pass
+  // (a row per byte) instead of 32 evaluations over the whole word, and a
+  // damaged one 32 evaluations of a 32-symbol polynomial.
+  auto remainder = parity_of(word.first(stored - rs_parity_size));
+  for (size_t k = 0; k < rs_parity_size; ++k) remainder[k] ^= word[stored - rs_parity_size + k];
+  if (std::ranges::all_of(remainder, [](uint8_t r) { return r == 0; })) return 0;
+
+  std::array<int, rs_parity_size> s{};  // log form
+  for (int i = 0; i < rs_parity_size; ++i) {
+    const int root = modnn((first_root + i) * root_step);
+    int value = 0;
+    for (uint8_t r : remainder)
+      value = r ^ (value == 0 ? 0 : ex(log[static_cast<size_t>(value)] + root));
+    s[static_cast<size_t>(i)] = log[static_cast<size_t>(value)];
+  }
+
+  // Berlekamp-Massey: lambda in polynomial form, b in log form.
+  std::array<uint8_t, rs_parity_size + 1> lambda{};
+  std::array<int, rs_parity_size + 1> b{};
+  lambda[0] = 1;
+  b.fill(nn);
+  b[0] = 0;
+  const auto shift_b = [&b] {
+    std::copy_backward(b.begin(), b.end() - 1, b.end());
+    b[0] = nn;
+  };
+  int length = 0;
+  for (int r = 1; r <= rs_parity_size; ++r) {
+    int discrepancy = 0;
+    for (int i = 0; i < r; ++i) {
+      const uint8_t l = lambda[static_cast<size_t>(i)];
+      const int syndrome = s[static_cast<size_t>(r - 1 - i)];
+      if (l != 0 && syndrome != nn) discrepancy ^= ex(log[l] + syndrome);
+    }
+    if (discrepancy == 0) {
+      shift_b();
+      continue;
+    }
+    const int d = log[static_cast<size_t>(discrepancy)];
+    std::array<uint8_t, rs_parity_size + 1> t = lambda;
+    for (size_t i = 0; i < rs_parity_size; ++i) {
+      if (b[i] != nn) t[i + 1] = static_cast<uint8_t>(t[i + 1] ^ ex(d + b[i]));
+    }
+    if (2 * length <= r - 1) {
+      length = r - length;
+      for (size_t i = 0; i < b.size(); ++i)
+        b[i] = lambda[i] == 0 ? nn : modnn(log[lambda[i]] - d + nn);
+    } else {
+      shift_b();
+    }
+    lambda = t;
+  }
+
+  std::array<int, rs_parity_size + 1> lambda_log{};
+  int degree = 0;
+  for (size_t i = 0; i < lambda.size(); ++i) {
+    lambda_log[i] = log[lambda[i]];
+    if (lambda[i] != 0) degree = static_cast<int>(i);
+  }
+  // A locator shorter than the shortest register that generates the
+  // syndromes matches no error pattern: its "corrections" leave a non-codeword.
+  if (degree != length) return -1;
+
+  // Chien search over the stored positions only: position k is a root when
+  // lambda(alpha^i) = 0 with i = 11 * (k + 1). A root among the pad zeros is
+  // never found, so such a word fails the root count below.
+  const int start = modnn(root_step * pad);
+  std::array<int, rs_parity_size + 1> reg{};
+  for (size_t j = 1; j <= static_cast<size_t>(degree); ++j) {
+    reg[j] = lambda_log[j] == nn ? nn : modnn(lambda_log[j] + static_cast<int>(j) * start);
+  }
+  std::array<int, rs_parity_size> roots{};
+  std::array<int, rs_parity_size> positions{};
+  int count = 0;
+  for (int k = pad, i = start; k < nn && count < degree; ++k) {
+    i = modnn(i + root_step);
+    int q = 1;  // lambda[0]
+    for (int j = 1; j <= degree; ++j) {
+      int& r = reg[static_cast<size_t>(j)];
+      if (r == nn) continue;
+      r = modnn(r + root_step * j);
+      q ^= exp[static_cast<size_t>(r)];
+    }
+    if (q != 0) continue;
+    roots[static_cast<size_t>(count)] = i;
+    positions[static_cast<size_t>(count)] = k;
+    ++count;
+  }
+  if (count != degree) return -1;
+
+  // Omega(x) = S(x) * lambda(x) mod x^32, log form, degree below lambda's.
+  std::array<int, rs_parity_size> omega{};
+  for (int i = 0; i < degree; ++i) {
+    int value = 0;
+    for (int j = 0; j <= i; ++j) {
+      const int syndrome = s[static_cast<size_t>(i - j)];
+      const int l = lambda_log[static_cast<size_t>(j)];
+      if (syndrome != nn && l != nn) value ^= ex(syndrome + l);
+    }
+    omega[static_cast<size_t>(i)] = log[static_cast<size_t>(value)];
+  }
+
+  // Forney: error value = Omega(alpha^i) * alpha^(111 * i) / lambda'(alpha^i),
+  // the derivative being the odd-power terms of lambda.
+  for (int c = count - 1; c >= 0; --c) {
+    const int i = roots[static_cast<size_t>(c)];
+    int numerator = 0;
+    for (int j = degree - 1; j >= 0; --j) {
+      const int o = omega[static_cast<size_t>(j)];
+      if (o != nn) numerator ^= ex(o + j * i);
+    }
+    if (numerator == 0) continue;
+    const int second_factor = modnn(i * (first_root - 1));
+    int denominator = 0;
+    for (int j = std::min(degree, rs_parity_size - 1) & ~1; j >= 0; j -= 2) {
+      const int l = lambda_log[static_cast<size_t>(j) + 1];
+      if (l != nn) denominator ^= ex(l + j * i);
+    }
+    uint8_t& symbol = word[static_cast<size_t>(positions[static_cast<size_t>(c)] - pad)];
+    symbol = static_cast<uint8_t>(symbol ^ ex(log[static_cast<size_t>(numerator)] + second_factor +
+                                              nn - log[static_cast<size_t>(denominator)]));
+  }
+  return count;
+}
+
+}  // namespace kestrelis
