@@ -1,0 +1,89 @@
+#pragma once
+// The robust frame search. Finds the sync word 93 0B 51 DE with up to
+// `sync_bit_errors` wrong bits anywhere in its 32 bits, at any bit offset of
+// the modem's stream (eight bits per byte, most significant first), decodes
+// the whole Golay length field and offers the codeword behind it to the
+// caller, who answers whether it passed Reed-Solomon and CRC. A candidate
+// that fails does not blind the search: it goes on at the bit after the
+// first bit of that sync word, so a frame starting inside a false one is
+// still found. No sockets: it is fed bytes and hands out codewords.
+//
+// Lengths offered for one sync word:
+//   - length field within 3 bits of a codeword: its length, if 33 ... 255;
+//   - exactly 4 bits from the nearest codewords: the length of each of the
+//     six codewords 4 bits away, ascending, then the received last length
+//     byte; only those in 33 ... 255, each once. That bounds them at 7;
+//     going through all 2^24 fields shows at most 5 of the six in range, so
+//     at most 6 lengths are ever offered;
+//   - none: the candidate is rejected by its length.
+// The first length the caller accepts ends the candidate; the search goes on
+// after that codeword.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "wire/golay.hpp"
+
+namespace kestrelis {
+
+constexpr int robust_max_sync_bit_errors = 8;
+constexpr int robust_max_lengths = golay_nearest_count + 1;  // six nearest codewords, raw byte
+constexpr unsigned robust_min_length = 33;
+constexpr unsigned robust_max_length = 255;
+// Sync word, length field and the longest codeword.
+constexpr size_t robust_frame_bits = 32 + 24 + 8 * robust_max_length;  // 2096
+// Bytes from the one holding an undecided sync word to the end of that frame.
+constexpr size_t robust_carry_capacity = (7 + robust_frame_bits + 7) / 8;  // 263
+
+// Running totals, for statistics. Each sync word is counted once, when
+// enough bits have come to decide it.
+struct RobustCounts {
+  uint64_t sync_words = 0;            // sync words within sync_bit_errors
+  uint64_t length_rejections = 0;     // of those: no length in 33 ... 255 to offer
+  uint64_t four_error_fields = 0;     // of those: length field 4 bits off, with lengths offered
+  uint64_t codewords_offered = 0;     // calls of try_codeword
+  uint64_t frames = 0;                // codewords the caller accepted
+  uint64_t golay_bits_corrected = 0;  // length-field bits corrected in accepted frames
+  uint64_t four_error_frames = 0;     // accepted frames whose length field was 4 bits off
+};
+
+// One sync word and, in try_codeword, the length offered.
+struct RobustCandidate {
+  uint64_t bit = 0;       // first bit of the sync word, counted from the first bit ever fed
+  int sync_errors = 0;    // wrong bits in the sync word
+  int length_errors = 0;  // 0 ... 3 corrected in the length field; 4: lengths are guesses
+  int attempts = 0;       // lengths offered for this sync word, 0 ... 7 (0: rejected by length)
+  int attempt = 0;        // which of them this is, from 0
+  unsigned length = 0;    // N of the codeword offered; in sync_found the first one, or 0
+};
+
+// What the search reports, in stream order.
+struct RobustHandler {
+  // Optional: each sync word, before its codewords are offered.
+  std::function<void(const RobustCandidate&)> sync_found;
+  // Decodes and checks the N codeword bytes (borrowed for the call), delivers
+  // the packet when it passes, and returns whether it did.
+  std::function<bool(std::span<const uint8_t> codeword, const RobustCandidate&)> try_codeword;
+};
+
+// The whole state, kept across calls: the setting, the totals, and the bits
+// not yet decided (at most robust_carry_capacity bytes).
+struct RobustDetector {
+  int sync_bit_errors = 4;  // taken as 0 ... 8
+  RobustCounts counts;
+  std::array<uint8_t, robust_carry_capacity> carry{};
+  size_t carry_size = 0;
+  unsigned carry_from = 0;  // bit of carry[0] where the search resumes
+  uint64_t carry_bit = 0;   // stream bit of carry[0]
+};
+
+// Runs the bytes, first byte first, through the search. Frames split across
+// calls are found; a sync word is decided only once all bits of its longest
+// offered codeword have come.
+void robust_detect(RobustDetector& detector, std::span<const uint8_t> bytes,
+                   const RobustHandler& handler);
+
+}  // namespace kestrelis
