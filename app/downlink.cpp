@@ -6,6 +6,8 @@
 
 #include "packet/dispatch.hpp"
 #include "packet/packet_check.hpp"
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
 #include "platform/net.hpp"
 #include "platform/signals.hpp"
 #include "telemetry/telemetry.hpp"
@@ -19,6 +21,9 @@ constexpr size_t datagram_capacity = 65536;
 
 // Absorbs a burst of datagrams while the thread waits on a slow GUI.
 constexpr int receive_buffer_request = 8 << 20;
+
+// How often a silent modem port is looked at.
+constexpr int silence_check_ms = 1000;
 
 void write_telemetry(Station& s, const TelemetryRecord& r) {
   const Console& console = s.console;
@@ -73,44 +78,103 @@ void write_dispatch(Station& s, const Dispatch& d) {
   }
 }
 
-// One codeword of N bytes, from the Reed-Solomon decoder to the GUI.
+// The lines of a codeword that Reed-Solomon corrected, up to the frame's end.
+void write_corrected(Station& s, const DecodedCodeword& word) {
+  const Console& console = s.console;
+  console_log(console, "ReedSolomon: OK (Corrected %d bytes)\r\n", word.corrected);
+  console_log(console, "Received %d bytes\r\n", static_cast<int>(word.length));
+  console_log(console, "-------FRAME END--------\r\n");
+}
+
+// A packet whose CRC was accepted, with the CRC line when it was only tolerated.
+void deliver(Station& s, const PacketCheck& check) {
+  if (check.verdict == PacketVerdict::crc_tolerated) {
+    console_log(s.console, "CRC32: ERROR %x:%x\r\n", check.payload_crc, check.received_crc);
+  }
+  const Dispatch d = dispatch_csp_packet(check.payload, check.destination_port, check.source);
+  count_packet(s.statistics, d.action);
+  write_dispatch(s, d);
+}
+
+// Described acquisition: one codeword of N bytes, from the Reed-Solomon
+// decoder to the GUI, whatever becomes of it.
 void receive_codeword(Station& s, std::span<const uint8_t> codeword) {
   const Console& console = s.console;
   const DecodedCodeword word = decode_codeword(codeword);
+  count_codeword(s.statistics, word.corrected);
   if (word.corrected < 0) {
     console_log(console, "ReedSolomon: ERROR\r\n");
     return;
   }
-  console_log(console, "ReedSolomon: OK (Corrected %d bytes)\r\n", word.corrected);
-  console_log(console, "Received %d bytes\r\n", static_cast<int>(word.length));
-  console_log(console, "-------FRAME END--------\r\n");
+  write_corrected(s, word);
 
   const PacketCheck check = check_packet(word.packet());
+  count_verdict(s.statistics, check.verdict);
   switch (check.verdict) {
     case PacketVerdict::too_small:
       console_log(console, "ERROR: Packet is too small\r\n");
       return;
-    case PacketVerdict::crc_tolerated:
     case PacketVerdict::crc_dropped:
       console_log(console, "CRC32: ERROR %x:%x\r\n", check.payload_crc, check.received_crc);
-      if (check.verdict == PacketVerdict::crc_dropped) {
-        console_log(console, "CRC32: Error\n");
-        return;
-      }
-      break;
+      console_log(console, "CRC32: Error\n");
+      return;
+    case PacketVerdict::crc_tolerated:
     case PacketVerdict::accepted:
       break;
   }
-  write_dispatch(s, dispatch_csp_packet(check.payload, check.destination_port, check.source));
+  deliver(s, check);
+}
+
+// Robust acquisition: noise gives false candidates all the time, so a
+// rejected one is shown only at VerboseLevel 3.
+bool reject(Station& s, const RobustCandidate& c, const char* why) {
+  verbose_log(s.console, 3,
+              "Rejected candidate: bit %llu, %d sync bits wrong, length %u, reason %s\n",
+              static_cast<unsigned long long>(c.bit), c.sync_errors, c.length, why);
+  return false;
+}
+
+// Robust acquisition: one candidate codeword, delivered with the described
+// acquisition's lines only when it passes Reed-Solomon and the CRC.
+bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCandidate& c) {
+  const DecodedCodeword word = decode_codeword(codeword);
+  count_codeword(s.statistics, word.corrected);
+  if (word.corrected < 0) return reject(s, c, "Reed-Solomon");
+  const PacketCheck check = check_packet(word.packet());
+  count_verdict(s.statistics, check.verdict);
+  if (check.verdict == PacketVerdict::too_small) return reject(s, c, "length");
+  if (!packet_accepted(check.verdict)) return reject(s, c, "CRC");
+
+  add_count(s.statistics.length_bits_corrected, static_cast<uint64_t>(c.length_errors));
+  console_log(s.console, "-----FRAME DETECTED-----\r\n");
+  write_corrected(s, word);
+  deliver(s, check);
+  return true;
 }
 
 }  // namespace
 
 void receive_datagram(Station& station, FrameDetector& detector, std::span<const uint8_t> bytes) {
+  add_count(station.statistics.bits_received, 8 * uint64_t{bytes.size()});
   const FrameHandler handler{
-      [&](StreamPoint) { console_log(station.console, "-----FRAME DETECTED-----\r\n"); },
+      [&](StreamPoint) {
+        add_count(station.statistics.sync_words);
+        console_log(station.console, "-----FRAME DETECTED-----\r\n");
+      },
       [&](std::span<const uint8_t> codeword, StreamPoint) { receive_codeword(station, codeword); }};
   detect_frames(detector, bytes, handler);
+}
+
+void receive_datagram(Station& station, RobustDetector& detector, std::span<const uint8_t> bytes) {
+  add_count(station.statistics.bits_received, 8 * uint64_t{bytes.size()});
+  const auto sync_found = [&](const RobustCandidate& c) {
+    add_count(station.statistics.sync_words);
+    if (c.attempts == 0) (void)reject(station, c, "length");
+  };
+  const auto offered = [&](std::span<const uint8_t> codeword, const RobustCandidate& c) {
+    return try_codeword(station, codeword, c);
+  };
+  robust_detect(detector, bytes, RobustHandler{sync_found, offered});
 }
 
 void receive_thread(Station& station) {
@@ -124,6 +188,9 @@ void receive_thread(Station& station) {
   }
   if (bound.failed_at != NetStep::none) {
     console_print(console, "Bind failed with error code : %d", bound.error);
+    console_text(console, "\n");
+    console_log(console, "Modem port %d unavailable (%s): the TNC cannot receive and ends\n", port,
+                error_text(bound.error).c_str());
     exit_process(1);
   }
   const int fd = bound.socket.fd();
@@ -134,17 +201,43 @@ void receive_thread(Station& station) {
   console_log(console, "Listening for GNURadio on UDP %s:%d\r\n",
               address.empty() ? "127.0.0.1" : address.c_str(), port);
 
+  const int64_t silence_ms = int64_t{station.config.ModemSilence} * 1000;
+  if (silence_ms > 0 && set_receive_timeout(fd, silence_check_ms) != 0) {
+    verbose_log(console, 5, "Cannot watch the modem for silence: %s\n",
+                error_text(last_socket_error()).c_str());
+  }
+  int64_t last_data_ms = monotonic_ms();
+  bool silent = false;
+
   std::vector<uint8_t> datagram(datagram_capacity);
-  FrameDetector detector;
+  const bool robust = station.config.Acquisition == "robust";
+  FrameDetector described;
+  RobustDetector robust_detector;
+  robust_detector.sync_bit_errors = station.config.SyncBitErrors;
   for (;;) {
     const long length = datagram_receive(fd, datagram);
+    if (length < 0 && silence_ms > 0 && !silent && monotonic_ms() - last_data_ms >= silence_ms) {
+      silent = true;
+      console_log(console, "No data from the modem on UDP port %d for %d s: check the modem\n",
+                  port, station.config.ModemSilence);
+    }
     if (length <= 0) continue;
+    last_data_ms = monotonic_ms();
+    if (silent) {
+      silent = false;
+      console_log(console, "Data from the modem again on UDP port %d\n", port);
+    }
     size_t size = static_cast<size_t>(length);
     if (size > datagram.size()) {
       console_log(console, "Datagram of %ld bytes cut to %zu bytes\r\n", length, datagram.size());
       size = datagram.size();
     }
-    receive_datagram(station, detector, std::span(datagram).first(size));
+    const auto bytes = std::span(datagram).first(size);
+    if (robust) {
+      receive_datagram(station, robust_detector, bytes);
+    } else {
+      receive_datagram(station, described, bytes);
+    }
   }
 }
 

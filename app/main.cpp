@@ -1,11 +1,16 @@
 // kestrelis-tnc: the terminal node controller of the ground station.
 
-#include <cstring>
+#include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "app/startup.hpp"
 #include "app/station.hpp"
+#include "app/statistics.hpp"
 #include "keying/rigctld.hpp"
+#include "platform/clock.hpp"
 #include "platform/signals.hpp"
 
 namespace kestrelis {
@@ -13,43 +18,85 @@ namespace kestrelis {
 namespace {
 
 constexpr int unkey_retry_interval_ms = 1000;
+constexpr int usage_status = 2;
 
 constexpr char usage[] =
-    "Usage: kestrelis-tnc\n"
-    "Terminal node controller of the Kestrelis ground station. Takes no arguments:\n"
-    "every setting is read from Kestrelis/config.ini under $USERPROFILE or $HOME,\n"
-    "written with defaults on first start. Runs until ended with Ctrl-C,\n"
-    "SIGTERM or a closed terminal, unkeying the transmitter first.\n";
+    "Usage: kestrelis-tnc [--config FILE]\n"
+    "Terminal node controller of the Kestrelis ground station. Every setting is\n"
+    "read from Kestrelis/config.ini under $USERPROFILE or $HOME, written with\n"
+    "defaults on first start, or from FILE as it is (nothing is created). Runs\n"
+    "until ended with Ctrl-C, SIGTERM or a closed terminal, unkeying the\n"
+    "transmitter first. SIGUSR1 prints the decoder's statistics.\n"
+    "  --config FILE  read FILE instead of the profile's config.ini\n"
+    "  --help         print this text\n"
+    "  --version      print the version\n";
 
-[[noreturn]] void run_tnc() {
+void print_statistics(const Station& station) {
+  for (const std::string& line : statistics_lines(station.statistics, station.gui)) {
+    log_message(station.console, line);
+  }
+}
+
+[[noreturn]] void run_tnc(const std::optional<std::string>& config_file) {
   const Console startup_console;
-  Station station(load_configuration(startup_console, profile_directory()), startup_console);
+  Station station(config_file ? load_configuration_file(startup_console, *config_file)
+                              : load_configuration(startup_console, profile_directory()),
+                  startup_console);
   check_rigctld(station.config, station.console);
   start_station(station);
+  const int64_t interval_ms = int64_t{station.config.StatsInterval} * 1000;
+  int64_t next_retry_ms = monotonic_ms() + unkey_retry_interval_ms;
+  int64_t next_statistics_ms = interval_ms > 0 ? monotonic_ms() + interval_ms : INT64_MAX;
   for (;;) {
-    if (const std::optional<int> signal_number =
-            wait_for_termination_signal(unkey_retry_interval_ms)) {
+    const int64_t wait_ms = std::min(next_retry_ms, next_statistics_ms) - monotonic_ms();
+    const std::optional<CaughtSignal> caught =
+        wait_for_signal(static_cast<int>(std::clamp<int64_t>(wait_ms, 0, unkey_retry_interval_ms)));
+    if (caught && !caught->statistics) {
       // Never leave the transmitter keyed.
       unkey_for_exit(station.transmitter.keyer);
-      exit_by_signal(*signal_number);
+      print_statistics(station);
+      exit_by_signal(caught->number);
     }
-    retry_unkey(station.transmitter.keyer);
+    if (caught) print_statistics(station);
+    const int64_t now_ms = monotonic_ms();
+    if (now_ms >= next_statistics_ms) {
+      print_statistics(station);
+      next_statistics_ms += interval_ms;
+      if (next_statistics_ms <= now_ms) next_statistics_ms = now_ms + interval_ms;
+    }
+    if (now_ms >= next_retry_ms) {
+      retry_unkey(station.transmitter.keyer);
+      next_retry_ms = monotonic_ms() + unkey_retry_interval_ms;
+    }
   }
+}
+
+int run(int argc, char** argv) {
+  const Console console;
+  std::optional<std::string> config_file;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help") {
+      console_text(console, usage);
+      return 0;
+    }
+    if (arg == "--version") {
+      console_text(console, "kestrelis-tnc " KESTRELIS_VERSION "\n");
+      return 0;
+    }
+    if (arg == "--config" && i + 1 < argc && !config_file) {
+      config_file = argv[++i];
+      continue;
+    }
+    console_text(console,
+                 "kestrelis-tnc: unknown or incomplete option " + std::string(arg) + "\n" + usage);
+    return usage_status;
+  }
+  run_tnc(config_file);
 }
 
 }  // namespace
 
 }  // namespace kestrelis
 
-int main(int argc, char** argv) {
-  const kestrelis::Console console;
-  if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    kestrelis::console_text(console, kestrelis::usage);
-    return 0;
-  }
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-    kestrelis::console_text(console, "kestrelis-tnc " KESTRELIS_VERSION "\n");
-    return 0;
-  }
-  kestrelis::run_tnc();
-}
+int main(int argc, char** argv) { return kestrelis::run(argc, argv); }

@@ -2,6 +2,7 @@
 
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/downlink.hpp"
 #include "app/uplink.hpp"
@@ -39,7 +40,7 @@ std::optional<std::string> profile_directory() {
 }
 
 TncConfig load_configuration(const Console& console, const std::optional<std::string>& profile) {
-  TncConfig config;
+  const TncConfig config;
   if (!profile) {
     console_log(console, "Neither USERPROFILE nor HOME is set; using the built-in settings\n");
     return config;
@@ -65,13 +66,23 @@ TncConfig load_configuration(const Console& console, const std::optional<std::st
       console_log(console, "Cannot write %s: %s\n", file.c_str(), error_text(error).c_str());
     }
   }
-  if (load_config(file, config) < 0) console_text(console, "Can't load 'config.ini'\n");
+  return load_configuration_file(console, file);
+}
+
+TncConfig load_configuration_file(const Console& console, const std::string& file) {
+  TncConfig config;
+  std::vector<std::string> notes;
+  if (load_config(file, config, &notes) < 0) console_text(console, "Can't load 'config.ini'\n");
+  for (const std::string& note : notes) log_message(console, note);
   for (const std::string& refusal : check_config_ranges(config)) log_message(console, refusal);
   return config;
 }
 
 void check_rigctld(const TncConfig& config, const Console& console) {
-  if (config.Address.empty()) return;
+  if (config.Address.empty()) {
+    console_log(console, "No rigctld Address in config.ini: the transmitter is not keyed\n");
+    return;
+  }
   console_log(console, "Communication check with rigctld.. \n");
   NetResult result =
       tcp_connect(config.Address.c_str(), config.Port.c_str(), rigctld_connect_timeout_ms);
@@ -88,6 +99,8 @@ void check_rigctld(const TncConfig& config, const Console& console) {
       break;
     default:
       console_log(console, "Could not connect to HamLib RIG Control Daemon. Start it first!\n");
+      console_log(console, "rigctld looked for at %s port %s: %s\n", config.Address.c_str(),
+                  config.Port.c_str(), error_text(result.error).c_str());
       break;
   }
 }

@@ -21,8 +21,13 @@ namespace kestrelis {
 [[nodiscard]] TncConfig load_configuration(const Console& console,
                                            const std::optional<std::string>& profile);
 
-// Connects once to rigctld at Address:Port and reports whether it answered.
-// Skipped silently when Address is empty.
+// Loads the configuration from `file` as it is, creating nothing (the
+// command line's --config), and checks its ranges.
+[[nodiscard]] TncConfig load_configuration_file(const Console& console, const std::string& file);
+
+// Connects once to rigctld at Address:Port and reports whether it answered,
+// and where it was looked for when it did not. With Address empty, says that
+// keying is off.
 void check_rigctld(const TncConfig& config, const Console& console);
 
 // Opens the transmit socket, blocks the termination signals (which the

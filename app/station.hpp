@@ -2,8 +2,10 @@
 // The station: everything the TNC's threads share, built once at start-up
 // and handed to each of them.
 
+#include <string_view>
 #include <utility>
 
+#include "app/statistics.hpp"
 #include "config/config.hpp"
 #include "console/console_log.hpp"
 #include "gui/gui_link.hpp"
@@ -12,10 +14,12 @@
 namespace kestrelis {
 
 struct Station {
-  // The console's verbose level comes from the configuration.
+  // The console's verbose level comes from the configuration; keying failures
+  // go to the GUI too.
   Station(TncConfig c, Console out)
       : config(std::move(c)), console(std::move(out)), gui(console), transmitter(config, console) {
     console.verbose_level = config.VerboseLevel;
+    transmitter.keyer.report = [this](std::string_view line) { gui_text(gui, line); };
   }
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -24,6 +28,7 @@ struct Station {
   Console console;         // read-only once built
   GuiLink gui;
   Transmitter transmitter;
+  DecoderStatistics statistics;  // written by the receive thread
 };
 
 }  // namespace kestrelis

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "platform/files.hpp"
 #include "request/requests.hpp"
 #include "wire/frame.hpp"
 #include "wire/kiss.hpp"
@@ -26,11 +28,19 @@ void transmit(Station& s, const UplinkPacket& packet) {
   (void)transmit_frame(s.transmitter, frame);
 }
 
+// The operator looks at the GUI: a refused request is said there too, in the
+// console line's words.
+void tell_operator(Station& s, std::string_view line) {
+  log_message(s.console, line);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  gui_text(s.gui, line);
+}
+
 }  // namespace
 
 void handle_gui_frame(Station& station, std::span<const uint8_t> data) {
   const GuiRequest request = parse_gui_request(data, station.config.CallFrom);
-  for (const std::string& line : request.refusal) log_message(station.console, line);
+  for (const std::string& line : request.refusal) tell_operator(station, line);
   if (request.kind == RequestKind::message) {
     console_log(station.console, "Transmission to %s\n", request.satellite.c_str());
     if (request.destination_nocall) {
@@ -80,8 +90,8 @@ void serve_gui_client(Station& station, Socket client) {
           verbose_log(console, 4, "New KISS packet detected\n");
           continue;
         case KissStep::Event::overflowed:
-          console_log(console, "KISS frame from GUI longer than %zu bytes dropped\n",
-                      kiss_frame_capacity);
+          tell_operator(station, format_text("KISS frame from GUI longer than %zu bytes dropped\n",
+                                             kiss_frame_capacity));
           continue;
         case KissStep::Event::frame_closed:
           verbose_log(console, 4, "Finished reading KISS packet\n");
@@ -118,11 +128,22 @@ void gui_server_thread(Station& station) {
       return;
     case NetStep::bind:
       verbose_log(console, 5, "bind failed with error: %d\n", server.error);
+      // The TNC runs on without a GUI port; the operator must hear of it at any level.
+      console_log(console, "GUI port %d unavailable (%s): no GUI can connect\n", config.KISS_Port,
+                  error_text(server.error).c_str());
       return;
     default:
       break;
   }
-  console_log(console, "Waiting for GUI client on TCP 127.0.0.1:%d\n", config.KISS_Port);
+  const bool all_interfaces = config.KISS_Address.empty();
+  console_log(console, "Waiting for GUI client on TCP %s:%d\n",
+              all_interfaces ? "127.0.0.1" : config.KISS_Address.c_str(), config.KISS_Port);
+  if (all_interfaces) {
+    console_log(console,
+                "GUI port %d is open on all interfaces: anyone who can reach it can transmit "
+                "(KISS_Address = 127.0.0.1 closes it)\n",
+                config.KISS_Port);
+  }
   if (server.failed_at == NetStep::listen) {
     verbose_log(console, 5, "listen failed with error: %d\n", server.error);
     return;

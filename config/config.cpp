@@ -2,11 +2,16 @@
 
 #include <ini.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.hpp"
@@ -37,6 +42,9 @@ constexpr IntKey int_keys[] = {
     {"modem", "VerboseLevel", &TncConfig::VerboseLevel},
     {"rigctld", "KeyUpDelay", &TncConfig::KeyUpDelay},
     {"rigctld", "KeyDownDelay", &TncConfig::KeyDownDelay},
+    {"modem", "SyncBitErrors", &TncConfig::SyncBitErrors},
+    {"modem", "StatsInterval", &TncConfig::StatsInterval},
+    {"modem", "ModemSilence", &TncConfig::ModemSilence},
 };
 
 constexpr TextKey text_keys[] = {
@@ -47,14 +55,47 @@ constexpr TextKey text_keys[] = {
     {"rigctld", "Port", &TncConfig::Port},
     {"KISS", "KISS_Address", &TncConfig::KISS_Address},
     {"modem", "GR_ReceiveAddress", &TncConfig::GR_ReceiveAddress},
+    {"modem", "Acquisition", &TncConfig::Acquisition},
+    // The unkey command's key is spelled PPT; the spelling an operator expects is taken too.
+    {"rigctld", "PTT_OFF_Command", &TncConfig::PPT_OFF_Command},
 };
 
+// Keys of the file that the TNC itself does not read: the modem's own
+// settings in the default file, and the forwarder's section.
+constexpr std::pair<const char*, const char*> other_keys[] = {
+    {"gnuradio", "AudioCard_RX_DeviceName"},
+    {"gnuradio", "AudioCard_RX_SampleRate"},
+    {"gnuradio", "AudioCard_TX_DeviceName"},
+    {"gnuradio", "AudioCard_TX_SampleRate"},
+    {"gnuradio", "SSB_Mode"},
+    {"gnuradio", "SSB_RX_Offset"},
+    {"gnuradio", "SSB_TX_Offset"},
+    {"forward", "URL"},
+    {"forward", "NoradID"},
+    {"forward", "Locator"},
+    {"forward", "Latitude"},
+    {"forward", "Longitude"},
+};
+
+std::pair<std::string_view, std::string_view> as_pair(const IntKey& key) {
+  return {key.section, key.name};
+}
+std::pair<std::string_view, std::string_view> as_pair(const TextKey& key) {
+  return {key.section, key.name};
+}
+std::pair<std::string_view, std::string_view> as_pair(
+    const std::pair<const char*, const char*>& key) {
+  return {key.first, key.second};
+}
+
 // atoi's reading: blanks, an optional sign, then digits up to the first other
-// character. Unlike atoi it saturates instead of overflowing.
-int32_t leading_integer(const char* text) {
+// character. Unlike atoi it saturates instead of overflowing. `rest` is what
+// follows the digits.
+int32_t leading_integer(const char* text, const char** rest) {
   while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
   bool negative = *text == '-';
   if (*text == '-' || *text == '+') ++text;
+  const char* digits = text;
   int64_t value = 0;
   for (; *text >= '0' && *text <= '9'; ++text) {
     value = value * 10 + (*text - '0');
@@ -64,6 +105,7 @@ int32_t leading_integer(const char* text) {
       break;
     }
   }
+  *rest = text == digits ? nullptr : text;
   if (negative) value = -value;
   if (value > INT32_MAX) value = INT32_MAX;
   return static_cast<int32_t>(value);
@@ -98,11 +140,80 @@ struct FileCloser {
 
 }  // namespace
 
+namespace {
+
+struct ConfigReader {
+  TncConfig* config = nullptr;
+  std::vector<std::string>* notes = nullptr;
+};
+
+bool known_section(std::string_view section) {
+  auto in = [&](const auto& keys) {
+    return std::any_of(std::begin(keys), std::end(keys),
+                       [&](const auto& key) { return section == std::get<0>(as_pair(key)); });
+  };
+  return in(int_keys) || in(text_keys) || in(other_keys);
+}
+
+// Edit distance of two short names, letters compared without case.
+size_t name_distance(std::string_view a, std::string_view b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+      const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = row[j];
+      row[j] = next;
+    }
+  }
+  return row[b.size()];
+}
+
+// The key of `section` nearest to `name`, when one is close enough to be a slip.
+std::optional<std::string> nearest_key(std::string_view section, std::string_view name) {
+  constexpr size_t close = 2;
+  std::optional<std::string> best;
+  size_t best_distance = close + 1;
+  auto consider = [&](const auto& keys) {
+    for (const auto& key : keys) {
+      const auto [key_section, key_name] = as_pair(key);
+      if (section != key_section) continue;
+      const size_t d = name_distance(name, key_name);
+      if (d < best_distance) {
+        best_distance = d;
+        best = key_name;
+      }
+    }
+  };
+  consider(int_keys);
+  consider(text_keys);
+  consider(other_keys);
+  return best;
+}
+
+void note(const ConfigReader& reader, std::string text) {
+  if (reader.notes != nullptr) reader.notes->push_back(std::move(text));
+}
+
 int config_handler(void* user, const char* section, const char* name, const char* value) {
-  auto& config = *static_cast<TncConfig*>(user);
+  const auto& reader = *static_cast<ConfigReader*>(user);
+  TncConfig& config = *reader.config;
   for (const IntKey& key : int_keys) {
     if (std::strcmp(section, key.section) == 0 && std::strcmp(name, key.name) == 0) {
-      config.*key.field = leading_integer(value);
+      const char* rest = nullptr;
+      config.*key.field = leading_integer(value, &rest);
+      const std::string read_as = std::to_string(config.*key.field);
+      if (rest == nullptr) {
+        note(reader, "Config: " + std::string(name) + " = " + value + " is not a number; read as " +
+                         read_as + "\n");
+      } else if (*rest != '\0') {
+        note(reader, "Config: " + std::string(name) + " = " + value +
+                         " has text after the number; read as " + read_as + "\n");
+      }
       return 1;
     }
   }
@@ -112,18 +223,34 @@ int config_handler(void* user, const char* section, const char* name, const char
       return 1;
     }
   }
+  for (const auto& [key_section, key_name] : other_keys) {
+    if (std::strcmp(section, key_section) == 0 && std::strcmp(name, key_name) == 0) return 1;
+  }
+  if (!known_section(section)) {
+    note(reader,
+         "Config: unknown section [" + std::string(section) + "] (key " + name + " ignored)\n");
+  } else if (const std::optional<std::string> near = nearest_key(section, name)) {
+    note(reader, "Config: unknown key " + std::string(name) + " in [" + section +
+                     "] ignored; did you mean " + *near + "?\n");
+  } else {
+    note(reader, "Config: unknown key " + std::string(name) + " in [" + section + "] ignored\n");
+  }
   return 0;
 }
 
-int load_config(const std::string& path, TncConfig& config) {
+}  // namespace
+
+int load_config(const std::string& path, TncConfig& config, std::vector<std::string>* notes) {
   std::unique_ptr<std::FILE, FileCloser> file(open_regular_file(path));
   if (!file) return -1;
-  return ini_parse_stream(read_file_line, file.get(), config_handler, &config);
+  ConfigReader reader{&config, notes};
+  return ini_parse_stream(read_file_line, file.get(), config_handler, &reader);
 }
 
-int load_config_text(std::string_view text, TncConfig& config) {
+int load_config_text(std::string_view text, TncConfig& config, std::vector<std::string>* notes) {
   TextStream stream{text};
-  return ini_parse_stream(read_text_line, &stream, config_handler, &config);
+  ConfigReader reader{&config, notes};
+  return ini_parse_stream(read_text_line, &stream, config_handler, &reader);
 }
 
 namespace {
@@ -151,12 +278,31 @@ void check_command(Refusals& out, const char* name, std::string& field,
   }
 }
 
+// An address that does not parse would open the port to every interface;
+// it falls back to loopback instead, so that a slip never widens access.
 void check_address(Refusals& out, const char* name, std::string& field) {
-  if (!field.empty() && !parse_ipv4(field.c_str())) {
-    out.push_back("Config: " + std::string(name) + " = " + field +
-                  " is not an IPv4 address; listening on all interfaces\n");
-    field.clear();
+  if (field.empty()) return;
+  if (field == "localhost") {
+    field = "127.0.0.1";
+    return;
   }
+  if (!parse_ipv4(field.c_str())) {
+    out.push_back("Config: " + std::string(name) + " = " + field +
+                  " is not an IPv4 address; listening on 127.0.0.1 only\n");
+    field = "127.0.0.1";
+  }
+}
+
+// rigctld's port: a number of 1 ... 65535, not a service name, so that the
+// resolver can never wrap a large number to another port.
+void check_service_port(Refusals& out, std::string& field) {
+  constexpr const char* fallback = "4532";
+  if (field.empty()) return;
+  const bool digits = field.size() <= 5 && std::all_of(field.begin(), field.end(),
+                                                       [](char c) { return c >= '0' && c <= '9'; });
+  if (digits && std::stoi(field) >= 1 && std::stoi(field) <= 65535) return;
+  out.push_back("Config: Port = " + field + " is outside 1 ... 65535; using " + fallback + "\n");
+  field = fallback;
 }
 
 }  // namespace
@@ -185,6 +331,21 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
   check_command(out, "PPT_OFF_Command", config.PPT_OFF_Command, defaults.PPT_OFF_Command);
   check_address(out, "KISS_Address", config.KISS_Address);
   check_address(out, "GR_ReceiveAddress", config.GR_ReceiveAddress);
+  check_service_port(out, config.Port);
+  if (config.Acquisition != "described" && config.Acquisition != "robust") {
+    out.push_back("Config: Acquisition = " + config.Acquisition +
+                  " is neither described nor robust; using described\n");
+    config.Acquisition = defaults.Acquisition;
+  }
+  if (config.SyncBitErrors < 0 || config.SyncBitErrors > 8) {
+    refuse_int(out, "SyncBitErrors", config.SyncBitErrors, defaults.SyncBitErrors, "0 ... 8");
+  }
+  if (config.StatsInterval < 0) {
+    refuse_int(out, "StatsInterval", config.StatsInterval, 0, "0 ... 2147483647");
+  }
+  if (config.ModemSilence < 0) {
+    refuse_int(out, "ModemSilence", config.ModemSilence, defaults.ModemSilence, "0 ... 2147483647");
+  }
   return out;
 }
 

@@ -12,21 +12,25 @@ namespace kestrelis {
 // in force for keys the file does not set. Text fields hold at most 499
 // characters. Filled by start-up and read-only once the worker threads run.
 struct TncConfig {
-  int32_t GR_ReceivePort = 53010;       // [modem] UDP port for the modem's bit stream
-  int32_t GR_TransmitPort = 53011;      // [modem] UDP port on 127.0.0.1 for uplink frames
-  int32_t KISS_Port = 53013;            // [KISS] TCP port for the GUI
-  int32_t PreambleLength = 50;          // [radio] 0xAA bytes before each frame
-  int32_t PostambleLength = 0;          // [radio] 0xAA bytes after each frame
-  int32_t VerboseLevel = 1;             // [modem] highest level of levelled console lines
-  std::string CallFrom;                 // [radio] the station's call sign; payload of "ping"
-  std::string PTT_ON_Command = "T 1";   // [rigctld] keys the transmitter
-  std::string PPT_OFF_Command = "T 0";  // [rigctld] unkeys it (PPT is the key's spelling)
-  std::string Address;                  // [rigctld] host; empty: no rigctld at all
-  std::string Port;                     // [rigctld] port, as a service name
-  int32_t KeyUpDelay = 0;               // [rigctld] ms between keying and sending
-  int32_t KeyDownDelay = 0;             // [rigctld] ms between the end of air time and unkeying
-  std::string KISS_Address;             // [KISS] address the GUI port binds to; empty: all
-  std::string GR_ReceiveAddress;        // [modem] address the modem port binds to; empty: all
+  int32_t GR_ReceivePort = 53010;         // [modem] UDP port for the modem's bit stream
+  int32_t GR_TransmitPort = 53011;        // [modem] UDP port on 127.0.0.1 for uplink frames
+  int32_t KISS_Port = 53013;              // [KISS] TCP port for the GUI
+  int32_t PreambleLength = 50;            // [radio] 0xAA bytes before each frame
+  int32_t PostambleLength = 0;            // [radio] 0xAA bytes after each frame
+  int32_t VerboseLevel = 1;               // [modem] highest level of levelled console lines
+  std::string CallFrom;                   // [radio] the station's call sign; payload of "ping"
+  std::string PTT_ON_Command = "T 1";     // [rigctld] keys the transmitter
+  std::string PPT_OFF_Command = "T 0";    // [rigctld] unkeys it (PPT is the key's spelling)
+  std::string Address;                    // [rigctld] host; empty: no rigctld at all
+  std::string Port;                       // [rigctld] port, as a service name
+  int32_t KeyUpDelay = 0;                 // [rigctld] ms between keying and sending
+  int32_t KeyDownDelay = 0;               // [rigctld] ms between the end of air time and unkeying
+  std::string KISS_Address;               // [KISS] address the GUI port binds to; empty: all
+  std::string GR_ReceiveAddress;          // [modem] address the modem port binds to; empty: all
+  std::string Acquisition = "described";  // [modem] frame search: "described" or "robust"
+  int32_t SyncBitErrors = 4;              // [modem] robust search: wrong sync bits taken (0 ... 8)
+  int32_t StatsInterval = 0;              // [modem] seconds between statistics lines; 0: never
+  int32_t ModemSilence = 10;              // [modem] seconds without data before a warning; 0: off
 };
 
 // Longest text a text field keeps; longer values are cut.
@@ -35,18 +39,19 @@ constexpr size_t config_text_limit = 499;
 // Longest keying command the rigctld client sends.
 constexpr size_t keying_command_limit = 99;
 
-// inih handler: stores `value` when `section`/`name` is one of the record's
-// keys (matched exactly, with case) and returns 1; returns 0 for any other
-// pair. `user` is the TncConfig being filled. Integers are read like atoi.
-int config_handler(void* user, const char* section, const char* name, const char* value);
-
 // Reads the INI file at `path` into `config` through inih, one line of at
-// most 199 characters at a time. Returns -1 when the file cannot be opened,
-// else the number of the first line with an error, or 0.
-int load_config(const std::string& path, TncConfig& config);
+// most 199 characters at a time. Keys are matched exactly, with case, in
+// their section ("PTT_OFF_Command" is taken for "PPT_OFF_Command"); integers
+// are read like atoi. Returns -1 when the file cannot be opened, else the
+// number of the first line with an error (an unknown key counts), or 0.
+// Each mistake that is read around (an unknown section, an unknown key, a
+// number with text after it) adds one console message to `notes`.
+int load_config(const std::string& path, TncConfig& config,
+                std::vector<std::string>* notes = nullptr);
 
 // The same from text in memory (tests, fuzzing).
-int load_config_text(std::string_view text, TncConfig& config);
+int load_config_text(std::string_view text, TncConfig& config,
+                     std::vector<std::string>* notes = nullptr);
 
 // Replaces every value the TNC cannot honour by its in-code default. Returns
 // one console message (with its line end) per replaced value, naming the key,

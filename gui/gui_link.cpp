@@ -22,17 +22,22 @@ void send_to_gui(GuiLink& link, std::span<const uint8_t> data) {
   const std::vector<uint8_t> frame = kiss_encode(data);
   if (link.sink) {
     link.sink(frame);
+    link.frames_sent.fetch_add(1, std::memory_order_relaxed);
     return;
   }
   std::unique_lock lock(link.mutex);
   const int fd = link.gui_socket.load();
   if (fd < 0) {
     lock.unlock();
+    link.frames_dropped.fetch_add(1, std::memory_order_relaxed);
     console_log(link.console, "Cannot send data to GUI (GUI not connected)\n");
     return;
   }
   const int error = send_all_within(fd, frame, gui_send_timeout_ms);
-  if (error == 0) return;
+  if (error == 0) {
+    link.frames_sent.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   // Wake the GUI thread's receive; it closes the descriptor it owns. The
   // close resets the connection: a FIN would queue behind everything the
   // client left unread, up to megabytes that would go stale and that keep the

@@ -24,6 +24,10 @@ struct GuiLink {
   // client it was meant for, and a descriptor is never used after its release.
   std::mutex mutex;
   int failed_send_error = 0;  // the send that gave up the connection; 0 while it holds
+  // Statistics, counted by whichever thread sends: frames that went out (or
+  // to the sink), and frames dropped because no client was connected.
+  std::atomic<uint64_t> frames_sent{0};
+  std::atomic<uint64_t> frames_dropped{0};
   // Receives each encoded frame instead of a client when set (benchmarks,
   // tests); set before any thread starts.
   std::function<void(std::span<const uint8_t> frame)> sink;

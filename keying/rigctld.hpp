@@ -1,10 +1,16 @@
 #pragma once
 // Keying the transmitter through the rig control daemon rigctld.
 
+#include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "config/config.hpp"
 #include "console/console_log.hpp"
+#include "platform/net.hpp"
 
 namespace kestrelis {
 
@@ -14,23 +20,57 @@ struct Keyer {
   Keyer(const TncConfig& c, const Console& out) : config(c), console(out) {}
   const TncConfig& config;  // Address, Port and the two commands
   const Console& console;
-  // Serialises exchanges, so that the exit path and the retries know the state.
+  // Receives each keying failure's console line, without its line end, for
+  // the operator's GUI; set before any thread starts. Called from the GUI
+  // thread and the main thread, never with `mutex` held.
+  std::function<void(std::string_view line)> report;
+  // Serialises connections and the account below, so that the exit path and
+  // the retries know the state; a transmission reads its answers without it.
   std::mutex mutex;
   bool keyed = false;           // the daemon took an on command, and no off command since
   bool unkey_owed = false;      // an off command failed while keyed: retry_unkey resends it
   bool unkey_reported = false;  // the operator was told the transmitter may be keyed
   bool exiting = false;
+  std::vector<std::string> unreported;  // lines for `report`, in the order printed
 };
 
-// One exchange with rigctld at Address:Port: connects (at most about 2 s),
-// sends PTT_ON_Command (on) or PPT_OFF_Command (off) as its text alone, ends
-// the sending direction and reads the answer for at most 0.5 s. Does nothing
-// when Address is empty. No connection: "Could not connect to HamLib RIG
-// Control Daemon!\n"; an answer "RPRT n" with n other than 0 is printed with
-// the command. Failures never stop the caller. An off command that does not
-// reach the daemon, or that it refuses, after an on command it took prints
-// "Unkeying failed, the transmitter may still be keyed: sending \"%s\" again
-// every second\n" and leaves the off command to retry_unkey.
+// One command sent to rigctld, its answer still to be read.
+struct PttCommand {
+  bool on = false;
+  bool settled = true;     // nothing left to read or to account for
+  bool delivered = false;  // connected and sent, sending direction ended
+  Socket connection;
+  int64_t answer_deadline_ns = 0;
+  std::string answer;
+  // The account before an on command, which a refusal restores.
+  bool keyed_before = false;
+  bool owed_before = false;
+};
+
+// The first half of an exchange with rigctld at Address:Port: connects (at
+// most about 2 s), sends PTT_ON_Command (on) or PPT_OFF_Command (off) as its
+// text alone and ends the sending direction. Does nothing when Address is
+// empty. No connection: "Could not connect to HamLib RIG Control Daemon!\n".
+// A delivered on command counts as taken at once, so that no retried off
+// command cuts the transmission it starts.
+[[nodiscard]] PttCommand deliver_ptt(Keyer& keyer, bool on);
+
+// The second half: reads the answer until it ends, 0.5 s after the delivery,
+// or `until_ns` on the monotonic clock, whichever comes first. True while the
+// answer is still pending (`until_ns` came first); otherwise the command is
+// settled: an answer "RPRT n" with n other than 0 is printed with the command
+// (no answer at all counts as success), a refused on command leaves the
+// account as it was before it, and an off command that does not reach the
+// daemon, or that it refuses, after an on command it took prints "Unkeying
+// failed, the transmitter may still be keyed: sending \"%s\" again every
+// second\n" and leaves the off command to retry_unkey. Failures never stop
+// the caller.
+[[nodiscard]] bool collect_ptt(Keyer& keyer, PttCommand& command, int64_t until_ns);
+
+// Passes the keying failures printed so far, by any thread, to Keyer::report.
+void report_keying(Keyer& keyer);
+
+// deliver_ptt, collect_ptt without a limit of its own, report_keying.
 void set_ptt(Keyer& keyer, bool on);
 
 // The main thread, about once a second: while an off command is owed, sends it

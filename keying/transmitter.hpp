@@ -37,9 +37,13 @@ struct KeyingWaits {
 };
 
 // Sends PreambleLength bytes 0xAA, `frame` and PostambleLength bytes 0xAA as
-// one datagram: keys with set_ptt, waits KeyUpDelay ms, sends, waits the air
-// time and KeyDownDelay ms, unkeys. Prints "Sending %d bytes to GNURadio\r\n"
-// at level 2 and a failed send at level 5. Blocks for the whole transmission;
+// one datagram: keys, waits KeyUpDelay ms from the on command's delivery,
+// sends, waits the air time and KeyDownDelay ms, unkeys. Waiting for
+// rigctld's answers lengthens no wait: the on command's is read during the
+// waits, the rest of it and the off command's after the off command went
+// out, each within 0.5 s of its delivery; keying failures reach
+// Keyer::report at the end. Prints "Sending %d bytes to GNURadio\r\n" at
+// level 2 and a failed send at level 5. Blocks for the whole transmission;
 // `frame` is only read.
 KeyingWaits transmit_frame(Transmitter& transmitter, std::span<const uint8_t> frame);
 

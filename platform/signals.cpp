@@ -23,6 +23,15 @@ sigset_t termination_set() {
   return set;
 }
 
+std::optional<int> wait_in(const sigset_t& set, int timeout_ms) {
+  const timespec timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1'000'000L};
+  for (;;) {
+    const int signal_number = ::sigtimedwait(&set, nullptr, &timeout);
+    if (signal_number > 0) return signal_number;
+    if (errno != EINTR) return std::nullopt;
+  }
+}
+
 }  // namespace
 
 void block_termination_signals() {
@@ -30,17 +39,20 @@ void block_termination_signals() {
   struct sigaction hangup {};
   hangup_ends = ::sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN;
   sigset_t set = termination_set();
+  sigaddset(&set, SIGUSR1);
   ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 std::optional<int> wait_for_termination_signal(int timeout_ms) {
-  const sigset_t set = termination_set();
-  const timespec timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1'000'000L};
-  for (;;) {
-    const int signal_number = ::sigtimedwait(&set, nullptr, &timeout);
-    if (signal_number > 0) return signal_number;
-    if (errno != EINTR) return std::nullopt;
-  }
+  return wait_in(termination_set(), timeout_ms);
+}
+
+std::optional<CaughtSignal> wait_for_signal(int timeout_ms) {
+  sigset_t set = termination_set();
+  sigaddset(&set, SIGUSR1);
+  const std::optional<int> number = wait_in(set, timeout_ms);
+  if (!number) return std::nullopt;
+  return CaughtSignal{.statistics = *number == SIGUSR1, .number = *number};
 }
 
 void exit_by_signal(int signal_number) {

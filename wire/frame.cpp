@@ -1,9 +1,9 @@
 #include "wire/frame.hpp"
 
 #include <algorithm>
-#include <bit>
 
 #include "wire/bytes.hpp"
+#include "wire/golay.hpp"
 #include "wire/reed_solomon.hpp"
 
 namespace kestrelis {
@@ -29,10 +29,6 @@ constinit const std::array<uint8_t, 255> pn_sequence = {
 
 namespace {
 
-// Column i of the length field's parity check gives parity bit 11 - i.
-constexpr std::array<unsigned, 12> golay_columns = {0x8ED, 0x1DB, 0x3B5, 0x769, 0xED1, 0xDA3,
-                                                    0xB47, 0x68F, 0xD1D, 0xA3B, 0x477, 0xFFE};
-
 constexpr std::array<uint32_t, 256> make_crc32c_table() {
   std::array<uint32_t, 256> table{};
   for (uint32_t i = 0; i < table.size(); ++i) {
@@ -49,12 +45,7 @@ static_assert(crc32c_table[1] == 0xF26B8303 && crc32c_table[255] == 0xAD7D5351);
 }  // namespace
 
 void make_frame_prefix(std::span<uint8_t, frame_prefix_size> prefix, unsigned value) {
-  const unsigned data = value & 0xFFF;
-  unsigned parity = 0;
-  for (size_t i = 0; i < golay_columns.size(); ++i) {
-    parity |= static_cast<unsigned>(std::popcount(data & golay_columns[i]) & 1) << (11 - i);
-  }
-  const uint32_t word = (parity << 12) | data;  // Q:12 | D:12
+  const uint32_t word = golay24_encode(value);  // Q:12 | D:12
   std::ranges::copy(sync_word, prefix.begin());
   prefix[4] = static_cast<uint8_t>(word >> 16);
   prefix[5] = static_cast<uint8_t>(word >> 8);

@@ -44,11 +44,12 @@ struct Rigctld {
   ChildProcess process;
 };
 
-// The TNC keying through `rig`, asked by a GUI for the "list" command.
+// The TNC keying through the daemon at `rig_port`, asked by a GUI for the
+// "list" command.
 struct RunningTnc {
-  RunningTnc(const Rigctld& rig, int key_up_ms)
+  RunningTnc(uint16_t rig_port, int key_up_ms, int key_down_ms = 0)
       : kiss_port(free_tcp_port()),
-        profile(tnc_config_text(kiss_port, modem.port(), rig.port, key_up_ms, 0)),
+        profile(tnc_config_text(kiss_port, modem.port(), rig_port, key_up_ms, key_down_ms)),
         tnc(start_tnc(profile.home())),
         gui(kiss_port, 5000) {
     EXPECT_TRUE(tnc.wait_for_output("Waiting for GUI client", 5000)) << tnc.output();
@@ -66,7 +67,7 @@ TEST(RigctldLoopback, KeyedDuringTheKeyUpDelayAndUnkeyedAfterwards) {
   if (access(rigctld_path, X_OK) != 0) GTEST_SKIP() << "rigctld is not installed";
   Rigctld rig(true);
   ASSERT_EQ(rig.ptt(), "0");
-  RunningTnc station(rig, 1500);
+  RunningTnc station(rig.port, 1500);
   sleep_ms(700);
   EXPECT_EQ(rig.ptt(), "1");
   ASSERT_TRUE(station.modem.receive(3000));
@@ -78,12 +79,38 @@ TEST(RigctldLoopback, KeyedDuringTheKeyUpDelayAndUnkeyedAfterwards) {
 TEST(RigctldLoopback, ADaemonWithoutPttRefusesAndIsReported) {
   if (access(rigctld_path, X_OK) != 0) GTEST_SKIP() << "rigctld is not installed";
   Rigctld rig(false);
-  RunningTnc station(rig, 0);
+  RunningTnc station(rig.port, 0);
   ASSERT_TRUE(station.modem.receive(3000));
   for (const char* line :
        {"] rigctld refused \"T 1\" (RPRT -", "] rigctld refused \"T 0\" (RPRT -"}) {
     EXPECT_TRUE(station.tnc.wait_for_output(line, 3000)) << station.tnc.output();
   }
+}
+
+// A daemon that takes each command but neither answers nor closes: the waits
+// count from the delivery of each command, the answer's 0.5 s add nothing.
+TEST(RigctldLoopback, ADaemonThatNeverAnswersLengthensNoWait) {
+  struct MuteRig {
+    MuteRig() { EXPECT_TRUE(start_fake_rig(rig, RigMode::mute)); }
+    ~MuteRig() { stop_fake_rig(rig); }
+    FakeRig rig;
+  } mute;
+  constexpr int64_t key_up_ms = 200, key_down_ms = 300, ms = 1'000'000;
+  RunningTnc station(mute.rig.port, key_up_ms, key_down_ms);
+  const auto datagram = station.modem.receive(5000);
+  ASSERT_TRUE(datagram) << station.tnc.output();
+  ASSERT_TRUE(wait_for_rig_commands(mute.rig, 3, 5000)) << station.tnc.output();
+  const auto commands = rig_commands(mute.rig);  // start-up check, on, off
+  const int64_t up = datagram->arrived_ns - commands[1].accepted_ns;
+  const int64_t down = commands[2].accepted_ns - datagram->arrived_ns;
+  const int64_t air_ms = air_time_ms(datagram->bytes.size());
+  RecordProperty("command_to_datagram_us", static_cast<int>(up / 1000));
+  RecordProperty("datagram_to_off_us", static_cast<int>(down / 1000));
+  // The peers' threads may stamp an event late by a few milliseconds.
+  EXPECT_GE(up, (key_up_ms - 20) * ms);
+  EXPECT_LE(up, (key_up_ms + 20) * ms);
+  EXPECT_GE(down, (air_ms + key_down_ms - 20) * ms);
+  EXPECT_LE(down, (air_ms + key_down_ms + 20) * ms);
 }
 
 constexpr char owed_line[] =

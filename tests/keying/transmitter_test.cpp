@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"
 #include "support/process.hpp"
+#include "support/station_capture.hpp"
 
 namespace kestrelis {
 
@@ -54,6 +58,74 @@ TEST(TransmitterLoopback, KeyingFailuresNeitherStopNorStallTheTransmission) {
   set_ptt(transmitter.keyer, false);
   EXPECT_LT(monotonic_ms() - begin, 1000);
   EXPECT_GE(monotonic_ms() - begin, 450);
+}
+
+// A rigctld that takes one connection and then no more, and refuses the
+// command it carried `delay_ms` after reading it.
+struct LateRefusal {
+  explicit LateRefusal(int delay_ms)
+      : listener(tcp_listen("127.0.0.1", 0).socket),
+        port(local_port(listener.fd())),
+        thread([this, delay_ms] {
+          Socket peer = tcp_accept(listener.fd());
+          accepted_ns = monotonic_ns();
+          listener.close();
+          std::array<uint8_t, 64> buffer{};
+          while (wait_readable(peer.fd(), 2000) && stream_receive(peer.fd(), buffer) > 0) {
+          }
+          sleep_ms(delay_ms);
+          const std::string refusal = "RPRT -1\n";
+          (void)send_all(peer.fd(), std::span(reinterpret_cast<const uint8_t*>(refusal.data()),
+                                              refusal.size()));
+        }) {}
+  ~LateRefusal() { thread.join(); }
+  Socket listener;
+  uint16_t port;
+  std::atomic<int64_t> accepted_ns{0};
+  std::thread thread;
+};
+
+// The refusal of the on command is read whenever it comes within 0.5 s, and
+// never delays the frame; a refused keying owes no off command. Each keying
+// failure reaches the GUI in the console's words.
+TEST(TransmitterLoopback, ALateRefusalIsReadWithoutDelayAndReportedToTheGui) {
+  constexpr int64_t key_up_ms = 200, ms = 1'000'000;
+  const std::string refused = "rigctld refused \"T 1\" (RPRT -1)\n";
+  const std::string absent = "Could not connect to HamLib RIG Control Daemon!\n";
+  const std::string owed =
+      "Unkeying failed, the transmitter may still be keyed: sending \"T 0\" again every second\n";
+  const struct {
+    int delay_ms;  // key-up wait until 200 ms, air time until 400 ms, the off command then
+    std::vector<std::string> lines;
+  } cases[] = {
+      {100, {refused, absent}},
+      {300, {refused, absent}},
+      {450, {absent, refused}},
+      {700, {absent, owed}},  // too late: read as no answer, which counts as taken
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.delay_ms);
+    LateRefusal rig(c.delay_ms);
+    ModemListener modem;
+    TncConfig config;
+    config.Address = "127.0.0.1";
+    config.Port = std::to_string(rig.port);
+    config.GR_TransmitPort = modem.port();
+    config.PreambleLength = 0;
+    config.KeyUpDelay = static_cast<int>(key_up_ms);
+    StationCapture out(config);
+    open_transmit_socket(out.station.transmitter);
+    std::thread transmission(
+        [&] { (void)transmit_frame(out.station.transmitter, std::vector<uint8_t>(30, 0x42)); });
+    const auto datagram = modem.receive(3000);
+    transmission.join();
+    ASSERT_TRUE(datagram);
+    EXPECT_LE(datagram->arrived_ns - rig.accepted_ns, (key_up_ms + 20) * ms);
+    EXPECT_EQ(out.console(), c.lines);
+    std::vector<std::string> gui;
+    for (const std::string& line : c.lines) gui.push_back(line.substr(0, line.size() - 1));
+    EXPECT_EQ(out.gui(), gui);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // Test support: the frame of the "list" command, frames of any packet, and bit
 // streams as the modem delivers them, most significant bit first.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -35,28 +36,17 @@ inline std::vector<uint8_t> frame_of_packet(std::span<const uint8_t> packet) {
   return frame;
 }
 
-// Appends the bits of `bytes` (one 0 or 1 per element) to `bits`.
-inline void append_bits(std::vector<uint8_t>& bits, std::span<const uint8_t> bytes) {
-  for (uint8_t byte : bytes) {
-    for (int i = 7; i >= 0; --i) bits.push_back((byte >> i) & 1);
-  }
+// Writes the bits of `bytes` (one 0 or 1 per element) over `bits` from bit
+// `at`, growing it if needed.
+inline void put_bytes(std::vector<uint8_t>& bits, size_t at, std::span<const uint8_t> bytes) {
+  bits.resize(std::max(bits.size(), at + 8 * bytes.size()));
+  for (size_t i = 0; i < 8 * bytes.size(); ++i) bits[at + i] = (bytes[i / 8] >> (7 - i % 8)) & 1;
 }
 
 // Packs bits (one 0 or 1 per element) into bytes, the last one filled up with zero bits.
 inline std::vector<uint8_t> pack_bits(const std::vector<uint8_t>& bits) {
   BitPacker p;
   for (uint8_t bit : bits) pack_bits(p, bit, 1);
-  pad_to_byte(p);
-  return p.bytes;
-}
-
-// `frames` back to back behind `lead_bits` zero bits, followed by 16 zero bits or more.
-inline std::vector<uint8_t> stream_of(const std::vector<std::vector<uint8_t>>& frames,
-                                      size_t lead_bits) {
-  BitPacker p;
-  pack_zero_bits(p, lead_bits);
-  for (const auto& f : frames) pack_bytes(p, f);
-  pack_zero_bits(p, 16);
   pad_to_byte(p);
   return p.bytes;
 }

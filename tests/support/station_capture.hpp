@@ -22,7 +22,6 @@ class StationCapture {
   [[nodiscard]] std::vector<std::string> console() const;
   // The data of each GUI frame as text, a leading "P[DD/MM hh:mm:ss.mmm] " removed.
   [[nodiscard]] std::vector<std::string> gui() const;
-  void clear();
 
  private:
   mutable std::mutex mutex_;

@@ -22,9 +22,5 @@ ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& 
   return ChildProcess(argv, {{"HOME", home}, {"USERPROFILE", std::nullopt}});
 }
 
-long cpu_ticks(int pid) {
-  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-  return static_cast<long>(parse_stat_cpu_ticks(stat).value_or(0));
-}
 
 }  // namespace kestrelis

@@ -28,7 +28,5 @@ std::string free_ports_config();
 // Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
 
-// CPU time (user + system) the process has used so far, in clock ticks.
-long cpu_ticks(int pid);
 
 }  // namespace kestrelis

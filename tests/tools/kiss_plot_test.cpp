@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "kiss/plot.hpp"
+#include "platform/files.hpp"
 #include "support/process.hpp"
 #include "system/child_process.hpp"
 
@@ -74,6 +77,38 @@ TEST(KissPlotLoopback, GnuplotWritesThePng) {
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
+
+#ifdef KESTRELIS_KISS_PATH
+// An output path that cannot be written is refused with one line before
+// gnuplot runs, which would otherwise draw the image to standard output.
+TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardOutput) {
+  TempDir dir;
+  const std::string records = dir.path() + "/r.jsonl";
+  ASSERT_EQ(write_text_file(records, jsonl), 0);
+  const std::string locked = dir.path() + "/locked";
+  std::filesystem::create_directory(locked);
+  std::filesystem::permissions(
+      locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const bool locked_is_writable = write_text_file(locked + "/probe", "") == 0;  // as root
+  const struct {
+    std::string png;
+    std::string reason;
+  } rows[] = {{dir.path() + "/missing/x.png", "No such file or directory"},
+              {dir.path(), "Is a directory"},
+              {locked + "/x.png", "Permission denied"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.png);
+    if (row.png.starts_with(locked) && locked_is_writable) continue;
+    const std::string errors = dir.path() + "/errors";
+    ChildProcess kiss({"/bin/sh", "-c", "exec \"$@\" 2>" + errors, "sh", KESTRELIS_KISS_PATH,
+                       "plot", records, "eps_vbatt", "-o", row.png},
+                      {});
+    EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 1");
+    EXPECT_EQ(kiss.output().size(), 0u);
+    EXPECT_EQ(read_file(errors), "plot: cannot write " + row.png + ": " + row.reason + "\n");
+  }
+}
+#endif
 
 }  // namespace
 

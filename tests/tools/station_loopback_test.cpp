@@ -31,21 +31,21 @@ TEST(StationLoopback, TelemetryOfEveryLayoutAndADigipeaterRoundTrip) {
   ChildProcess tnc = start_tnc(profile.home());
   ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
 
+  // The tools take the TNC's ports from its config.ini in the same profile.
+  const std::vector<EnvChange> env = {{"HOME", profile.home()}, {"USERPROFILE", std::nullopt}};
   // A relay delay of 30 satellite seconds is 3 s here; bit errors exercise the decoder.
-  ChildProcess sim(
-      {KESTRELIS_SIM_PATH, "--rx-port=" + std::to_string(modem_rx),
-       "--tx-port=" + std::to_string(modem_tx), "--bitrate=100000", "--datagram=200",
-       "--interval=0.1", "--ber=0.0005", "--seed=7", "--time-scale=10", "--duration=60", "--quiet"},
-      {});
+  ChildProcess sim({KESTRELIS_SIM_PATH, "--bitrate=100000", "--datagram=200", "--interval=0.1",
+                    "--ber=0.0005", "--seed=7", "--time-scale=10", "--duration=60", "--quiet"},
+                   env);
   // The satellite must be listening before the request goes up.
   ASSERT_TRUE(sim.wait_for_output("sim: uplink on UDP", 5000)) << sim.output();
 
   const std::string records = profile.home() + "/records.jsonl";
-  ChildProcess client(
-      {KESTRELIS_KISS_PATH, "--port", std::to_string(kiss), "--no-stdin", "--exit-after", "60",
-       "--jsonl", records, "--send", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=30 hello station"},
-      {});
-  ASSERT_TRUE(client.wait_for_output("LINK connected", 5000)) << client.output();
+  ChildProcess client({KESTRELIS_KISS_PATH, "--no-stdin", "--exit-after", "60", "--jsonl", records,
+                       "--send", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=30 hello station"},
+                      env);
+  ASSERT_TRUE(client.wait_for_output("LINK connected to 127.0.0.1:" + std::to_string(kiss), 5000))
+      << client.output();
   EXPECT_TRUE(client.wait_for_output("Received: QQ0ABC>QQ0XYZ: hello station", 30000))
       << client.output() << sim.output();
   EXPECT_NE(client.output().find("Transmitted: QQ0ABC>QQ0XYZ, Kestrelis, STORE=30 hello station"),

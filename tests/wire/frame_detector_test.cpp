@@ -84,9 +84,7 @@ std::vector<uint8_t> planted_stream(std::mt19937_64& rng, size_t bytes) {
     word.push_back(static_cast<uint8_t>(rng()));
     word.push_back(static_cast<uint8_t>(rng()));
     word.push_back(static_cast<uint8_t>(rng() % 2 == 0 ? rng() % 40 : rng()));
-    std::vector<uint8_t> planted;
-    append_bits(planted, word);
-    std::copy(planted.begin(), planted.end(), bits.begin() + static_cast<long>(at));
+    put_bytes(bits, at, word);
   }
   return pack_bits(bits);
 }

@@ -85,7 +85,11 @@ void serve_rig_connection(FakeRig& rig, RigMode mode, Socket peer, std::vector<S
   const std::string_view answer = refused                   ? std::string_view(rig.refusal)
                                   : mode == RigMode::silent ? ""
                                                             : "RPRT 0\n";
-  (void)send_all(peer.fd(), bytes_of(answer));
+  if (mode == RigMode::mute) {
+    held.push_back(std::move(peer));
+  } else {
+    (void)send_all(peer.fd(), bytes_of(answer));
+  }
   const bool on = command.bytes == rig.on_command;
   const bool off = command.bytes == rig.off_command;
   std::lock_guard lock(rig.mutex);
@@ -133,6 +137,8 @@ const char* rig_mode_name(RigMode mode) {
       return "refusing with RPRT -1";
     case RigMode::silent:
       return "never answering";
+    case RigMode::mute:
+      return "never answering, never closing";
     case RigMode::never_reading:
       return "accepting but never reading";
     case RigMode::closed:

@@ -17,6 +17,7 @@ enum class RigMode {
   answering,        // reads the command, answers "RPRT 0", acts on it
   refusing,         // reads the command, answers with `refusal`, does not act
   silent,           // reads the command, closes without an answer, acts on it
+  mute,             // reads the command, acts on it, holds the connection without an answer
   never_reading,    // accepts and holds the connection, reads nothing
   closed,           // nothing listens: connections are refused
   unresponsive,     // listens with a full accept queue: connects time out
@@ -33,7 +34,7 @@ struct RigCommand {
 };
 
 // The stand-in on 127.0.0.1 at a fixed port, in a thread of its own. Every
-// connection it reads is answered (but in silent mode) and kept; those that
+// connection it reads is answered (but in silent and mute mode) and kept; those that
 // carry exactly the on or off text are counted and move the PTT state.
 struct FakeRig {
   uint16_t port = 0;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/kiss_frames.hpp"
+#include "common/tnc_profile.hpp"
 #include "console/console_log.hpp"
 #include "kiss/display.hpp"
 #include "kiss/record_files.hpp"
@@ -27,7 +28,9 @@ const char* const kiss_client_usage =
     "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message) as one KISS frame.\n"
     "\n"
     "  --host HOST          TNC host (default 127.0.0.1)\n"
-    "  --port PORT          TNC KISS_Port (default 53013)\n"
+    "  --port PORT          the TNC's KISS_Port (default: read from the TNC's\n"
+    "                       Kestrelis/config.ini under $USERPROFILE, else $HOME;\n"
+    "                       53013 when there is none)\n"
     "  --send LINE          send LINE once connected; may be given several times\n"
     "  --no-stdin           do not read standard input\n"
     "  --exit-after SECONDS end after SECONDS (decimals allowed); without it the\n"
@@ -206,6 +209,7 @@ ClientArgs parse_client_args(std::span<const std::string_view> args) {
         parsed.error = "--port takes a number from 1 to 65535, not \"" + value + "\"";
       }
       o.port = value;
+      parsed.port_given = true;
     } else if (a == "--send") {
       o.send_lines.push_back(value);
     } else if (a == "--exit-after") {
@@ -291,6 +295,8 @@ int client_command(std::span<const std::string_view> args) {
     console_text(console, "kestrelis-kiss " KESTRELIS_VERSION "\n");
     return 0;
   }
+  // Without --port, the port the TNC on this machine listens on.
+  if (!parsed.port_given) parsed.options.port = std::to_string(tnc_profile_config().KISS_Port);
   const std::string& dir = parsed.options.csv_dir;
   if (!dir.empty() && !is_directory(dir)) {
     int error = make_directory(dir);

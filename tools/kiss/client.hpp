@@ -23,7 +23,7 @@ namespace kestrelis {
 
 struct ClientOptions {
   std::string host = "127.0.0.1";
-  std::string port = "53013";  // the TNC's in-code default KISS_Port
+  std::string port = "53013";  // the TNC's KISS_Port
   std::vector<std::string> send_lines;
   bool read_stdin = true;
   std::optional<int64_t> exit_after_ms;
@@ -33,6 +33,7 @@ struct ClientOptions {
 
 struct ClientArgs {
   ClientOptions options;
+  bool port_given = false;  // else client_command takes KISS_Port from the TNC's config.ini
   bool help = false;
   bool version = false;
   std::string error;  // what is wrong with the arguments; empty when nothing

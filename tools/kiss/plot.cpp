@@ -213,7 +213,15 @@ int plot_command(std::span<const std::string_view> args) {
     error_write("plot: " + file + ": " + input.error + "\n");
     return 1;
   }
+  // gnuplot that cannot open its output keeps drawing to standard output, so
+  // a path it cannot write is refused here, with the system's one reason.
+  const bool png_existed = path_exists(png_path);
+  if (const int error = append_to_file(png_path, ""); error != 0) {
+    error_write("plot: cannot write " + png_path + ": " + error_text(error) + "\n");
+    return 1;
+  }
   ProgramRun run = run_program({"gnuplot"}, gnuplot_script(input.rows, fields, file, png_path));
+  if (!png_existed && !file_has_content(png_path)) remove_tree(png_path);
   if (!run.started) {
     error_write(run.error == ENOENT
                     ? std::string("plot: gnuplot is not installed (Debian package gnuplot-nox)\n")

@@ -1,6 +1,7 @@
 #include "sim/bit_stream.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "wire/frame.hpp"
@@ -48,17 +49,28 @@ PlantedFrame append_frame(DownlinkStream& s, std::span<const uint8_t> frame) {
   append_idle(s, 16 + random_below(s.random, 56));
   append_idle(s, static_cast<size_t>((planted.phase - s.packer.count + 8) % 8));
 
-  std::vector<uint8_t> sent(frame.begin(), frame.end());
-  if (s.bit_error_rate > 0 && sent.size() > frame_prefix_size) {
-    const size_t codeword_bits = (sent.size() - frame_prefix_size) * 8;
-    std::vector<bool> hit(sent.size() - frame_prefix_size);
-    for (size_t bit = bits_to_next_flip(s.random, s.bit_error_rate); bit < codeword_bits;
-         bit += 1 + bits_to_next_flip(s.random, s.bit_error_rate)) {
-      sent[frame_prefix_size + bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
-      hit[bit / 8] = true;
-      ++planted.bit_errors;
+  std::vector<uint8_t>& sent = planted.sent;
+  sent.assign(frame.begin(), frame.end());
+  const size_t first = s.damage_prefix ? 0 : frame_prefix_size;
+  if (s.bit_error_rate > 0 && sent.size() > first) {
+    const size_t bits = (sent.size() - first) * 8;
+    const auto flip = [&](size_t bit) {
+      if (bit < bits) sent[first + bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
+    };
+    // Pairs never overlap: a pair every 2 + gap bits at this rate gives the bit error rate.
+    const bool pairs = s.errors == BitErrors::pairs;
+    const double p = pairs ? s.bit_error_rate / (2 - s.bit_error_rate) : s.bit_error_rate;
+    const size_t span = pairs ? 2 : 1;
+    for (size_t bit = bits_to_next_flip(s.random, p); bit < bits;
+         bit += span + bits_to_next_flip(s.random, p)) {
+      flip(bit);
+      if (pairs) flip(bit + 1);
     }
-    planted.byte_errors = static_cast<int>(std::count(hit.begin(), hit.end(), true));
+    for (size_t i = frame_prefix_size; i < sent.size(); ++i) {
+      const int wrong = std::popcount(static_cast<unsigned>(sent[i] ^ frame[i]));
+      planted.bit_errors += wrong;
+      planted.byte_errors += wrong > 0 ? 1 : 0;
+    }
   }
   pack_bytes(s.packer, sent);
   return planted;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/tnc_profile.hpp"
 #include "sim/bit_stream.hpp"
 #include "sim/telemetry_model.hpp"
 
@@ -73,6 +74,10 @@ bool apply(SimOptions& o, std::string_view name, std::string_view value) {
 std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> args,
                                             std::string& error) {
   SimOptions o;
+  // The ports the TNC on this machine uses, so that both find each other.
+  const TncConfig tnc = tnc_profile_config();
+  o.rx_port = static_cast<uint16_t>(tnc.GR_ReceivePort);
+  o.tx_port = static_cast<uint16_t>(tnc.GR_TransmitPort);
   o.layouts = *parse_layout_list("all");
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view name = args[i];
@@ -113,8 +118,11 @@ std::string sim_usage() {
          "continuous downlink bit stream with beacons and telemetry, decodes the uplink\n"
          "frames, and answers digipeater requests, list, count and ping.\n"
          "\n"
-         "  --rx-port PORT     the TNC's GR_ReceivePort; the downlink goes there (53010)\n"
-         "  --tx-port PORT     the TNC's GR_TransmitPort; listens there for uplink (53011)\n"
+         "  --rx-port PORT     the TNC's GR_ReceivePort; the downlink goes there\n"
+         "  --tx-port PORT     the TNC's GR_TransmitPort; listens there for uplink\n"
+         "                     (both by default read from the TNC's Kestrelis/config.ini\n"
+         "                     under $USERPROFILE, else $HOME; 53010 and 53011 when\n"
+         "                     there is none)\n"
          "  --bitrate RATE     downlink bit/s, 1200 or more; 0 or max: as fast as possible\n"
          "                     (1200)\n"
          "  --datagram BYTES   stream bytes per datagram, 1 to 2048 (64)\n"

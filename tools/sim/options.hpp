@@ -28,8 +28,9 @@ struct SimOptions {
   bool version = false;
 };
 
-// Parses the arguments after the program name. On a mistake returns none and
-// sets `error` to one line saying which option and why.
+// Parses the arguments after the program name. The ports not given are the
+// TNC's, from its config.ini (see common/tnc_profile.hpp). On a mistake
+// returns none and sets `error` to one line saying which option and why.
 [[nodiscard]] std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> args,
                                                           std::string& error);
 

@@ -127,6 +127,9 @@ SpawnedChild spawn_child(const std::vector<std::string>& argv, const std::vector
     ready = ready && out[1] >= 0;
   } else if (streams.output_pipe) {
     ready = ready && ::pipe2(out.data(), O_CLOEXEC) == 0;
+  } else if (streams.discard_output) {
+    out[1] = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ready = ready && out[1] >= 0;
   }
   const pid_t parent = ::getpid();
   const pid_t pid = ready ? ::fork() : -1;
@@ -162,6 +165,7 @@ ProgramRun run_program(const std::vector<std::string>& argv, std::string_view in
   ::signal(SIGPIPE, SIG_IGN);
   ChildStreams streams;
   streams.input_pipe = true;
+  streams.discard_output = true;
   const SpawnedChild child = spawn_child(argv, {}, streams);
   ProgramRun run;
   run.error = child.error;

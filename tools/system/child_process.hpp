@@ -18,9 +18,10 @@ struct ChildEnv {
 
 // Where a child's standard streams go.
 struct ChildStreams {
-  std::string log_path;      // standard output and error appended to this file when set
-  bool output_pipe = false;  // else: standard output into a pipe when set, or inherited
-  bool input_pipe = false;   // standard input from a pipe the caller writes; else /dev/null
+  std::string log_path;         // standard output and error appended to this file when set
+  bool output_pipe = false;     // else: standard output into a pipe when set
+  bool discard_output = false;  // else: standard output to /dev/null when set, or inherited
+  bool input_pipe = false;      // standard input from a pipe the caller writes; else /dev/null
 };
 
 struct SpawnedChild {
@@ -48,8 +49,10 @@ struct ProgramRun {
   int exit_status = -1;  // its exit status; -1 when it ended by a signal
 };
 
-// Runs `argv` with `input` on its standard input and this process's standard
-// output and error, and waits for it to end. Ignores SIGPIPE from then on, so
+// Runs `argv` with `input` on its standard input, its standard output
+// discarded and this process's standard error, and waits for it to end. A
+// program that fails to open its output file may write there instead (gnuplot
+// does), which is no text for the terminal. Ignores SIGPIPE from then on, so
 // that a child that stops reading early is reported by its exit status rather
 // than ending this process.
 [[nodiscard]] ProgramRun run_program(const std::vector<std::string>& argv, std::string_view input);

@@ -1,0 +1,210 @@
+// The downlink with Acquisition = robust: a delivered frame prints and sends
+// exactly what the described acquisition does for it; a rejected candidate
+// prints nothing, or one line at VerboseLevel 3. And the decoder statistics
+// of both acquisitions, counted exactly on a known stream.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/downlink.hpp"
+#include "app/statistics.hpp"
+#include "radio/test_bit_stream.hpp"
+#include "support/station_capture.hpp"
+#include "wire/bytes.hpp"
+#include "wire/csp.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+// `frames` back to back behind `lead_bits` zero bits, followed by 16 zero bits.
+Bytes stream_of(const std::vector<Bytes>& frames, size_t lead_bits) {
+  BitPacker p;
+  pack_zero_bits(p, lead_bits);
+  for (const Bytes& f : frames) pack_bytes(p, f);
+  pack_zero_bits(p, 16);
+  pad_to_byte(p);
+  return p.bytes;
+}
+
+Bytes frame_for(uint8_t port, const Bytes& payload, uint8_t source = satellite_address) {
+  return build_frame(csp_header_bytes({.source = source, .destination_port = port}), payload);
+}
+
+// A packet to `port` whose CRC is the payload's own with `crc_flips` applied.
+Bytes frame_with_crc(uint8_t port, const Bytes& payload, uint32_t crc_flips) {
+  const auto header = csp_header_bytes({.source = satellite_address, .destination_port = port});
+  Bytes packet(header.begin(), header.end());
+  packet.insert(packet.end(), payload.begin(), payload.end());
+  packet.resize(packet.size() + 4);
+  store_be32(std::span(packet).last<4>(), crc32c(payload) ^ crc_flips);
+  return frame_of_packet(packet);
+}
+
+Bytes with_flips(Bytes frame, const std::vector<std::pair<size_t, uint8_t>>& flips) {
+  for (const auto& [at, mask] : flips) frame[at] ^= mask;
+  return frame;
+}
+
+// Feeds `stream` to the station's acquisition in pieces of `piece` bytes (0: random sizes, seed 7).
+void feed(StationCapture& out, const Bytes& stream, size_t piece) {
+  const TncConfig& config = out.station.config;
+  FrameDetector described;
+  RobustDetector robust;
+  robust.sync_bit_errors = config.SyncBitErrors;
+  std::mt19937 rng(7);
+  for (size_t at = 0; at < stream.size();) {
+    const size_t n = std::min(piece != 0 ? piece : 1 + rng() % 60, stream.size() - at);
+    const auto bytes = std::span(stream).subspan(at, n);
+    if (config.Acquisition == "robust") {
+      receive_datagram(out.station, robust, bytes);
+    } else {
+      receive_datagram(out.station, described, bytes);
+    }
+    at += n;
+  }
+}
+
+struct Output {
+  Lines console;
+  Lines gui;
+};
+
+Output receive(const TncConfig& config, const Bytes& stream, size_t piece) {
+  StationCapture out(config);
+  feed(out, stream, piece);
+  return {out.console(), out.gui()};
+}
+
+TncConfig robust_config(int verbose_level = 1) {
+  TncConfig config;
+  config.Acquisition = "robust";
+  config.SyncBitErrors = 3;
+  config.VerboseLevel = verbose_level;
+  return config;
+}
+
+TEST(RobustDownlink, DeliveredFramesPrintAndSendWhatTheDescribedAcquisitionDoes) {
+  Bytes corrected = frame_for(telemetry_port, {0x30, 0x5A, 0x00, 0xFA, 0x65, 0x53, 0xF1, 0x00});
+  for (size_t k = 0; k < 16; ++k) corrected[frame_prefix_size + 2 * k] ^= 0x18;
+  const std::vector<Bytes> frames = {
+      list_frame,
+      corrected,
+      frame_for(digipeater_port, {0, 'A', 0xC0}),
+      frame_for(digipeater_message_port, {0, 3, '5', '%', 's'}),
+      frame_for(digipeater_message_port, {3}),
+      frame_for(telemetry_port, {0x20, 0x08}),
+      frame_for(2, {}),
+      frame_with_crc(14, {0, 'T'}, 0x00100001),  // CRC tolerated
+  };
+  const Output described = receive(TncConfig{}, stream_of(frames, 0), 2048);
+  ASSERT_EQ(described.gui.size(), 5u);
+  for (size_t phase : {0u, 3u, 7u}) {
+    for (size_t piece : {1u, 0u, 2048u}) {
+      SCOPED_TRACE(testing::Message() << "phase " << phase << ", pieces of " << piece);
+      const Output robust = receive(robust_config(), stream_of(frames, phase), piece);
+      EXPECT_EQ(robust.console, described.console);
+      EXPECT_EQ(robust.gui, described.gui);
+    }
+  }
+}
+
+TEST(RobustDownlink, RejectedCandidatesAreSilentBelowVerboseLevelThree) {
+  Bytes uncorrectable = frame_for(digipeater_port, {0, 'A', 'B'});
+  for (size_t k = 0; k < 17; ++k) uncorrectable[frame_prefix_size + 2 * k] ^= 0xFF;
+  uncorrectable[1] ^= 0x41;  // two wrong sync bits
+  Bytes no_length(frame_prefix_size + 40, 0x00);
+  make_frame_prefix(std::span(no_length).first<frame_prefix_size>(), 32);
+  const struct {
+    const char* name;
+    Bytes frame;
+    std::string line;  // at VerboseLevel 3
+  } cases[] = {
+      {"Reed-Solomon", uncorrectable,
+       "Rejected candidate: bit 5, 2 sync bits wrong, length 43, reason Reed-Solomon\n"},
+      {"CRC", frame_with_crc(14, {0, 'C'}, 0xF0F0F0F0),
+       "Rejected candidate: bit 5, 0 sync bits wrong, length 42, reason CRC\n"},
+      {"too small for a packet", frame_of_packet(Bytes{0x81, 0x01, 0x0E, 0x00, 0, 0, 0}),
+       "Rejected candidate: bit 5, 0 sync bits wrong, length 39, reason length\n"},
+      {"length field outside 33 ... 255", no_length,
+       "Rejected candidate: bit 5, 0 sync bits wrong, length 0, reason length\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes stream = stream_of({c.frame}, 5);
+    EXPECT_EQ(receive(robust_config(), stream, 0).console, Lines{});
+    EXPECT_EQ(receive(robust_config(3), stream, 0).console, Lines{c.line});
+  }
+}
+
+// Every kind of outcome once, and three frames the two acquisitions differ on.
+Bytes known_stream() {
+  Bytes damaged_five = frame_for(telemetry_port, {0x30, 0x60});  // unknown version: a GUI frame
+  for (size_t k = 0; k < 5; ++k) damaged_five[frame_prefix_size + 3 * k] ^= 0x42;
+  Bytes lost = frame_for(digipeater_port, {0, 'L', 'o', 's', 't'});
+  for (size_t k = 0; k < 17; ++k) lost[frame_prefix_size + 2 * k] ^= 0xFF;
+  return stream_of(
+      {
+          frame_for(digipeater_port, {0, 'A'}),
+          damaged_five,
+          lost,
+          frame_with_crc(29, {0, 3, 'H', 'i'}, 0xFF00FF00),         // CRC dropped
+          frame_with_crc(29, {0, 3, 'H', 'o'}, 0x00000100),         // CRC tolerated: message
+          frame_of_packet(Bytes{0x81, 0x01, 0x0E, 0x00, 0, 0, 0}),  // too small
+          // A wrong bit in the first sync byte, two in the length field's
+          // first two bytes: both acquisitions take it, the robust one
+          // correcting two length bits.
+          with_flips(frame_for(2, {}), {{0, 0x10}, {4, 0x01}, {5, 0x80}}),
+          frame_for(digipeater_port, {0}, 25),      // self-generated
+          frame_for(digipeater_port, {0}, 2),       // ignored
+          frame_for(digipeater_message_port, {3}),  // too short
+          with_flips(list_frame, {{3, 0x03}}),      // two wrong bits in the last sync byte
+          // N 42 read as 34: the described acquisition fails on it.
+          with_flips(frame_for(digipeater_port, {0, 'B'}), {{6, 0x08}}),
+      },
+      3);
+}
+
+TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
+  const Bytes stream = known_stream();
+  const std::string bits = std::to_string(8 * stream.size());
+  const struct {
+    const char* acquisition;
+    bool gui_to_sink;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"described",
+       true,
+       {"Statistics: " + bits +
+            " bits, 11 sync words, 0 length bits corrected; codewords 9 decoded, 2 failed, 5 bytes "
+            "corrected (at most 5 in one); CRC 6 good, 1 tolerated, 1 dropped, 1 too small\n",
+        "Statistics: packets 1 telemetry, 1 digipeater, 1 message, 1 self-generated, 1 ignored, 1 "
+        "unknown port, 1 too short; GUI frames 3 sent, 0 dropped without a GUI\n"}},
+      {"robust",
+       false,
+       {"Statistics: " + bits +
+            " bits, 12 sync words, 3 length bits corrected; codewords 11 decoded, 1 failed, 5 "
+            "bytes corrected (at most 5 in one); CRC 8 good, 1 tolerated, 1 dropped, 1 too small\n",
+        "Statistics: packets 1 telemetry, 2 digipeater, 1 message, 2 self-generated, 1 ignored, 1 "
+        "unknown port, 1 too short; GUI frames 0 sent, 4 dropped without a GUI\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.acquisition);
+    TncConfig config;
+    config.Acquisition = c.acquisition;
+    config.SyncBitErrors = 2;
+    StationCapture out(config, c.gui_to_sink);
+    feed(out, stream, 100);
+    EXPECT_EQ(statistics_lines(out.station.statistics, out.station.gui), c.lines);
+  }
+}
+
+}  // namespace
+
+}  // namespace kestrelis
