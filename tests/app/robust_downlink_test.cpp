@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -40,9 +42,9 @@ Bytes frame_for(uint8_t port, const Bytes& payload, uint8_t source = satellite_a
 // A packet to `port` whose CRC is the payload's own with `crc_flips` applied.
 Bytes frame_with_crc(uint8_t port, const Bytes& payload, uint32_t crc_flips) {
   const auto header = csp_header_bytes({.source = satellite_address, .destination_port = port});
-  Bytes packet(header.begin(), header.end());
-  packet.insert(packet.end(), payload.begin(), payload.end());
-  packet.resize(packet.size() + 4);
+  Bytes packet(header.size() + payload.size() + crc_size);
+  std::copy(payload.begin(), payload.end(),
+            std::copy(header.begin(), header.end(), packet.begin()));
   store_be32(std::span(packet).last<4>(), crc32c(payload) ^ crc_flips);
   return frame_of_packet(packet);
 }

@@ -11,9 +11,11 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -171,9 +173,10 @@ TEST(StartupBinary, InCodeDefaultPortsWhenNoneAreSet) {
 }
 
 // 127.0.0.2 reaches the machine itself, but not a socket bound to 127.0.0.1.
+// An address that does not parse must close the ports, never open them wide.
 TEST(StartupBinary, BoundPortsRefuseOtherAddresses) {
-  for (const std::string address : {"", "127.0.0.1"}) {
-    SCOPED_TRACE(address.empty() ? "all interfaces by default" : "bound to 127.0.0.1");
+  for (const std::string address : {"", "127.0.0.1", "localhost", "127.1", "127.0.0.1#gui"}) {
+    SCOPED_TRACE(address.empty() ? "all interfaces by default" : address);
     const uint16_t modem = free_udp_port();
     const uint16_t kiss = free_tcp_port();
     TncProfile profile(

@@ -1,3 +1,7 @@
+// The frame format where the golden transcript cannot anchor it, since the test
+// builds its frames with the same code: the CRC-32C check value, the randomiser
+// from its generator, and the CSP header fields at their edges.
+
 #include "wire/frame.hpp"
 
 #include <gtest/gtest.h>
@@ -7,7 +11,6 @@
 
 #include "wire/bytes.hpp"
 #include "wire/csp.hpp"
-#include "wire/reed_solomon.hpp"
 
 namespace kestrelis {
 
@@ -38,22 +41,6 @@ TEST(Frame, RandomizerFollowsItsGenerator) {
   EXPECT_EQ(buffer[255], 0);  // never wraps
   apply_randomizer(buffer);
   EXPECT_EQ(buffer, std::vector<uint8_t>(300));
-}
-
-// The codeword length follows the payload up to 215 bytes, and the parity
-// covers the whole code once the payload fills it.
-TEST(Frame, BuildFramePayloadLimits) {
-  const uint8_t header[] = {0xB2, 0x13, 0x8E, 0x00};
-  EXPECT_EQ(build_frame(header, {}).size(), 47u);
-  EXPECT_TRUE(build_frame(header, std::vector<uint8_t>(216, 0x55)).empty());
-  const std::vector<uint8_t> full = build_frame(header, std::vector<uint8_t>(215, 0x55));
-  ASSERT_EQ(full.size(), 262u);
-  EXPECT_EQ(full[6], 255);
-  std::vector<uint8_t> codeword(full.begin() + frame_prefix_size, full.end());
-  apply_randomizer(codeword);
-  EXPECT_EQ(rs_decode(*rs_init(0), codeword, 0), 0);
-  EXPECT_EQ(std::vector<uint8_t>(codeword.begin() + 4, codeword.begin() + 219),
-            std::vector<uint8_t>(215, 0x55));
 }
 
 // priority:2 | source:5 | destination:5 | destination_port:6 | source_port:6 | flags:8. The
