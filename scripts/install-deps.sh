@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev   # libFuzzer and the sanitizer runtimes
   valgrind
   gnuplot-nox
+  libcurl4-openssl-dev   # the forwarder's HTTP(S) client
+  nlohmann-json3-dev     # reads packet log lines (untrusted input)
 )
 
 missing=()

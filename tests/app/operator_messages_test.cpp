@@ -48,6 +48,9 @@ TEST(StartupBinary, ListeningLinesNameTheBoundAddress) {
     ASSERT_TRUE(tnc.wait_for_output(c.waiting + std::to_string(ports.kiss), 5000)) << tnc.output();
     EXPECT_NE(tnc.output().find("on UDP 127.0.0.3:" + std::to_string(ports.modem)),
               std::string::npos);
+    // The warning follows the waiting line from another thread: read the
+    // output only once the TNC has ended.
+    tnc.stop(SIGTERM, 5000);
     const std::string warning = "GUI port " + std::to_string(ports.kiss) +
                                 " is open on all interfaces: anyone who can reach it can transmit";
     EXPECT_EQ(tnc.output().find(warning) != std::string::npos, c.warned) << tnc.output();

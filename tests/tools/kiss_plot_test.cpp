@@ -43,7 +43,8 @@ TEST(KissPlot, ReadsJsonLinesAndCsvInTimeOrderAndRefusesWhatItCannotDraw) {
 
   PlotInput from_csv = read_plot_input(csv, std::vector<std::string>{"eps_vbatt"});
   ASSERT_EQ(from_csv.error, "");
-  EXPECT_EQ(from_csv.skipped, 1u);
+  EXPECT_EQ(from_csv.skipped, 0u);
+  EXPECT_TRUE(from_csv.damaged_last_line);
   ASSERT_EQ(from_csv.rows.size(), 2u);
   EXPECT_EQ(from_csv.rows[1].time_ms, 31000);
   EXPECT_EQ(from_csv.rows[1].values[0], 7950.0);
@@ -57,6 +58,65 @@ TEST(KissPlot, ReadsJsonLinesAndCsvInTimeOrderAndRefusesWhatItCannotDraw) {
             "no record has the field \"a\"");
 }
 
+// Lines as the client writes them now (typed) beside older ones of strings
+// only: satellite 1 beacon (4138) and telemetry (4137), satellite 3
+// telemetry (12313), and a last line cut short.
+const std::string mixed =
+    R"({"_sat":1,"_kind":"beacon","tlm_id":4138,"eps_vbatt":7300,"eps_temp_0":-4,"UNIX":100.5})"
+    "\n"
+    R"({"_sat":1,"_kind":"telemetry","tlm_id":4137,"eps_vbatt":7310,"eps_temp_0":null,"UNIX":101.0})"
+    "\n"
+    R"({"_satellite":"3","tlm_id":"12313","eps_vbatt":"8000","UNIX":"102.000000"})"
+    "\n"
+    R"({"_sat":1,"_kind":"beacon","tlm_id":4138,"eps_vb)";
+
+TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
+  const std::vector<std::string> fields = {"eps_vbatt"};
+  const struct {
+    const char* name;
+    PlotFilter filter;
+    std::vector<int64_t> times;
+    const char* error;
+  } cases[] = {
+      {"all", {}, {100500, 101000, 102000}, ""},
+      {"sat 1", {1, {}}, {100500, 101000}, ""},
+      {"beacons of sat 1", {1, "beacon"}, {100500}, ""},
+      {"telemetry", {{}, "telemetry"}, {101000, 102000}, ""},
+      {"sat 2", {2, {}}, {}, "no record with a time is of sat 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlotInput in = read_plot_input(mixed, fields, c.filter);
+    EXPECT_TRUE(in.damaged_last_line);
+    EXPECT_EQ(in.skipped, 0u);
+    EXPECT_EQ(in.error, c.error);
+    std::vector<int64_t> times;
+    for (const PlotRow& row : in.rows) times.push_back(row.time_ms);
+    EXPECT_EQ(times, c.times);
+  }
+  // A null is no value; a whole last line is no damage.
+  PlotInput temps = read_plot_input(mixed.substr(0, mixed.rfind('\n') + 1),
+                                    std::vector<std::string>{"eps_temp_0"});
+  EXPECT_FALSE(temps.damaged_last_line);
+  EXPECT_EQ(temps.rows.size(), 1u);
+}
+
+TEST(KissPlot, FieldsOfOneUnitShareAPanel) {
+  const std::vector<std::string> fields = {"eps_vbatt",  "eps_temp_0",      "eps_vboost_1",
+                                           "gps_alt",    "radio_temp_pa",   "eps_cursun",
+                                           "eps_gpscur", "radio_last_rssi", "radio_tx_count"};
+  const std::vector<PlotPanel> panels = plot_panels(fields);
+  ASSERT_EQ(panels.size(), 6u);
+  const std::pair<const char*, std::vector<size_t>> expected[] = {
+      {"voltage (mV)", {0, 2}}, {"temperature (°C)", {1, 4}}, {"gps_alt", {3}},
+      {"current (mA)", {5, 6}}, {"signal (dBm)", {7}},        {"radio_tx_count", {8}}};
+  for (size_t p = 0; p < panels.size(); ++p) {
+    SCOPED_TRACE(expected[p].first);
+    EXPECT_EQ(panels[p].label, expected[p].first);
+    EXPECT_EQ(panels[p].fields, expected[p].second);
+  }
+}
+
 // A line end in a name cannot start a gnuplot command of its own.
 TEST(KissPlot, NamesNeverBreakOutOfTheirQuotes) {
   const std::vector<std::string> fields = {"a\nsystem 'touch x'"};
@@ -66,11 +126,11 @@ TEST(KissPlot, NamesNeverBreakOutOfTheirQuotes) {
   EXPECT_EQ(plot_command(args), 2);
 }
 
-// The script drives the real gnuplot, to a path that needs quoting.
+// The script drives the real gnuplot, two panels, to a path that needs quoting.
 TEST(KissPlotLoopback, GnuplotWritesThePng) {
   TempDir dir;
   const std::string png = dir.path() + "/o'k.png";
-  const std::vector<std::string> fields = {"eps_vbatt"};
+  const std::vector<std::string> fields = {"eps_vbatt", "t"};
   PlotInput in = read_plot_input(jsonl, fields);
   ProgramRun run = run_program({"gnuplot"}, gnuplot_script(in.rows, fields, "test", png));
   if (!run.started) GTEST_SKIP() << "gnuplot is not installed";
@@ -93,9 +153,10 @@ TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardO
   const struct {
     std::string png;
     std::string reason;
-  } rows[] = {{dir.path() + "/missing/x.png", "No such file or directory"},
-              {dir.path(), "Is a directory"},
-              {locked + "/x.png", "Permission denied"}};
+  } rows[] = {
+      {dir.path() + "/missing/x.png", "the folder " + dir.path() + "/missing does not exist"},
+      {dir.path(), "it is a folder"},
+      {locked + "/x.png", "Permission denied"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.png);
     if (row.png.starts_with(locked) && locked_is_writable) continue;
@@ -107,6 +168,27 @@ TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardO
     EXPECT_EQ(kiss.output().size(), 0u);
     EXPECT_EQ(read_file(errors), "plot: cannot write " + row.png + ": " + row.reason + "\n");
   }
+}
+
+// --list of a file cut by a power cut: each field with the records that hold
+// it and its unit, and one message about the last line.
+TEST(KissPlotLoopback, ListsFieldsUpToADamagedLastLine) {
+  TempDir dir;
+  const std::string records = dir.path() + "/r.jsonl";
+  ASSERT_EQ(write_text_file(records, mixed), 0);
+  const std::string errors = dir.path() + "/errors";
+  ChildProcess kiss({"/bin/sh", "-c", "exec \"$@\" 2>" + errors, "sh", KESTRELIS_KISS_PATH, "plot",
+                     records, "--list", "--sat", "1"},
+                    {});
+  EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 0");
+  for (const char* line :
+       {"_kind                           2  text\n", "eps_vbatt                       2  mV\n",
+        "UNIX                            2  -\n", "2 records (sat 1), 6 fields\n"}) {
+    EXPECT_NE(kiss.output().find(line), std::string::npos) << line << kiss.output();
+  }
+  EXPECT_EQ(read_file(errors), "plot: " + records +
+                                   ": the last line is incomplete (cut short while it was "
+                                   "written); read up to it\n");
 }
 #endif
 

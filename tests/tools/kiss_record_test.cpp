@@ -48,6 +48,31 @@ TEST(KissJsonObject, AcceptsFlatObjectsOfStringsOnly) {
   EXPECT_EQ((*object)[0].value, R"(x\"y)");  // kept as it stands between the quotes
 }
 
+// The client's own files hold numbers and null as well; the TNC's records
+// never do, so the strict form stays the default.
+TEST(KissJsonObject, NumbersAndNullOnlyWhereAllowed) {
+  const struct {
+    const char* text;
+    bool accepted;
+  } cases[] = {
+      {R"({"a":0,"b":-12,"c":0.5,"d":1e3,"e":-2.5E-7,"f":null,"g":"x"})", true},
+      {R"({ "a" : 1 , "b":null })", true},
+      {R"({"a":01})", false},
+      {R"({"a":+1})", false},
+      {R"({"a":.5})", false},
+      {R"({"a":1.})", false},
+      {R"({"a":1e})", false},
+      {R"({"a":nan})", false},
+      {R"({"a":true})", false},
+      {R"({"a":1 2})", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parse_json_object(c.text, JsonValues::scalars).has_value(), c.accepted);
+    EXPECT_FALSE(parse_json_object(c.text, JsonValues::strings));
+  }
+}
+
 // The ordinary record is shown by KissDisplay and StationLoopback; here the
 // edges of its telemetry word and time.
 TEST(KissRecordInfo, TelemetryWordAndRecordTime) {

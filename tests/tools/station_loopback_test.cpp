@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "kiss/record.hpp"
 #include "support/process.hpp"
 #include "support/tnc_process.hpp"
 
@@ -78,7 +79,9 @@ TEST(StationLoopback, TelemetryOfEveryLayoutAndADigipeaterRoundTrip) {
   std::istringstream lines(read_file(records));
   int objects = 0;
   for (std::string line; std::getline(lines, line); ++objects) {
-    EXPECT_TRUE(line.starts_with("{\"_received\":") && line.ends_with("\"}")) << line;
+    EXPECT_TRUE(line.starts_with("{\"_received\":") &&
+                parse_json_object(line, JsonValues::scalars).has_value())
+        << line;
   }
   EXPECT_GE(objects, 18);
 }

@@ -20,7 +20,8 @@ namespace kestrelis {
 
 const char* const kiss_client_usage =
     "usage: kestrelis-kiss [OPTION]...\n"
-    "       kestrelis-kiss plot FILE FIELD... [-o OUT.png]\n"
+    "       kestrelis-kiss plot FILE FIELD... [-o OUT.png] [--sat N] [--kind KIND]\n"
+    "       kestrelis-kiss plot FILE --list [--sat N] [--kind KIND]\n"
     "\n"
     "Terminal client for the GUI port of kestrelis-tnc: shows the TNC's text lines,\n"
     "telemetry records and digipeater packets, and sends each line typed on standard\n"
@@ -36,12 +37,15 @@ const char* const kiss_client_usage =
     "  --exit-after SECONDS end after SECONDS (decimals allowed); without it the\n"
     "                       client ends when standard input ends and all is sent\n"
     "  --jsonl FILE         append every telemetry record to FILE as one JSON line\n"
-    "  --csv-dir DIR        append every record to DIR/sat<S>_v<V>.csv\n"
+    "                       (numbers as numbers, with _kind and _sat)\n"
+    "  --csv-dir DIR        append every record to DIR/sat<S>_v<V>.csv, same columns\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
-    "plot draws the chosen FIELDs of a JSON Lines or CSV file over record time to a\n"
-    "PNG with gnuplot (default OUT: FILE with .png for its extension).\n"
+    "plot draws the chosen FIELDs of a JSON Lines or CSV file over record time (UTC)\n"
+    "to a PNG with gnuplot, one panel per unit (default OUT: FILE with .png for its\n"
+    "extension); --sat and --kind (beacon or telemetry) choose the records, --list\n"
+    "shows the fields the file holds.\n"
     "\n"
     "Exit status: 0; 1 when lines were left unsent or a file cannot be used;\n"
     "2 for wrong arguments.\n";

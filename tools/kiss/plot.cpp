@@ -20,7 +20,34 @@ namespace {
 
 const Console console;
 
-constexpr const char* plot_usage = "usage: kestrelis-kiss plot FILE FIELD... [-o OUT.png]\n";
+constexpr const char* plot_usage =
+    "usage: kestrelis-kiss plot FILE FIELD... [-o OUT.png] [--sat N] [--kind beacon|telemetry]\n"
+    "       kestrelis-kiss plot FILE --list [--sat N] [--kind beacon|telemetry]\n";
+
+// Units by field name. The satellites report voltages in mV, currents in mA
+// and temperatures in whole degrees Celsius.
+constexpr FieldUnit field_units[] = {
+    {"*temp*", "temperature", "°C"}, {"eps_v*", "voltage", "mV"}, {"eps_c*", "current", "mA"},
+    {"eps_gpscur", "current", "mA"}, {"*rssi*", "signal", "dBm"},
+};
+
+constexpr int panel_height_px = 300;
+// Records of one pass come seconds apart; a gap this long lies between two
+// passes, and a line across it would show a course nobody received.
+constexpr int64_t pass_gap_ms = 10 * 60 * 1000;
+constexpr int max_time_ticks = 7;
+
+bool glob_match(std::string_view pattern, std::string_view name) {
+  if (pattern.empty()) return name.empty();
+  if (pattern.front() == '*') {
+    for (size_t skip = 0; skip <= name.size(); ++skip) {
+      if (glob_match(pattern.substr(1), name.substr(skip))) return true;
+    }
+    return false;
+  }
+  return !name.empty() && pattern.front() == name.front() &&
+         glob_match(pattern.substr(1), name.substr(1));
+}
 
 std::optional<double> parse_number(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -41,6 +68,13 @@ std::optional<int64_t> record_time(const JsonObject& record) {
   return std::nullopt;
 }
 
+bool passes(const JsonObject& record, const PlotFilter& filter) {
+  if (!filter.sat && !filter.kind) return true;
+  const auto word = record_info(record).word;
+  return word && (!filter.sat || *filter.sat == word->tlm_sat) &&
+         (!filter.kind || *filter.kind == record_kind(*word));
+}
+
 std::vector<std::string_view> split_lines(std::string_view text) {
   std::vector<std::string_view> lines;
   while (!text.empty()) {
@@ -53,31 +87,41 @@ std::vector<std::string_view> split_lines(std::string_view text) {
   return lines;
 }
 
-// The records of the file as objects, JSON Lines or CSV; none for lines that
-// are no record.
-std::vector<std::optional<JsonObject>> read_records(std::string_view file_text) {
+struct FileRecords {
+  std::vector<std::optional<JsonObject>> records;  // none for a line that is no record
+  bool damaged_last_line = false;
+};
+
+// The records of the file as objects, JSON Lines or CSV. A last line that is
+// no record is what a power cut leaves of the line being written: it is
+// taken out and reported apart from the other lines that are no record.
+FileRecords read_records(std::string_view file_text) {
   std::vector<std::string_view> lines = split_lines(file_text);
-  std::vector<std::optional<JsonObject>> records;
+  FileRecords file;
+  auto& records = file.records;
   if (!file_text.empty() && file_text.front() == '{') {
     for (std::string_view line : lines) {
-      if (!line.empty()) records.push_back(parse_json_object(line));
+      if (!line.empty()) records.push_back(parse_json_object(line, JsonValues::scalars));
     }
-    return records;
-  }
-  if (lines.empty()) return records;
-  auto header = csv_cells(lines[0]);
-  for (size_t i = 1; i < lines.size(); ++i) {
-    if (lines[i].empty()) continue;
-    auto cells = csv_cells(lines[i]);
-    if (!header || !cells || cells->size() != header->size()) {
-      records.emplace_back();
-      continue;
+  } else if (!lines.empty()) {
+    auto header = csv_cells(lines[0]);
+    for (size_t i = 1; i < lines.size(); ++i) {
+      if (lines[i].empty()) continue;
+      auto cells = csv_cells(lines[i]);
+      if (!header || !cells || cells->size() != header->size()) {
+        records.emplace_back();
+        continue;
+      }
+      JsonObject record;
+      for (size_t c = 0; c < cells->size(); ++c) record.push_back({(*header)[c], (*cells)[c]});
+      records.emplace_back(std::move(record));
     }
-    JsonObject record;
-    for (size_t c = 0; c < cells->size(); ++c) record.push_back({(*header)[c], (*cells)[c]});
-    records.emplace_back(std::move(record));
   }
-  return records;
+  if (!records.empty() && !records.back()) {
+    records.pop_back();
+    file.damaged_last_line = true;
+  }
+  return file;
 }
 
 bool has_line_end(std::string_view text) { return text.find_first_of("\r\n") != text.npos; }
@@ -106,18 +150,53 @@ std::string default_png_path(std::string_view file) {
   return std::string(file) + ".png";
 }
 
+// The spacing of the time ticks, in seconds: the first of a few round
+// intervals that gives at most max_time_ticks ticks, so that the two-line
+// date labels never run into each other.
+int64_t time_tick_s(int64_t span_ms) {
+  constexpr int64_t steps[] = {1,     2,     5,      10,     15,      30,      60,    120,
+                               300,   600,   900,    1800,   3600,    7200,    10800, 21600,
+                               43200, 86400, 172800, 604800, 2592000, 31536000};
+  for (int64_t step : steps) {
+    if (span_ms / 1000 / step < max_time_ticks) return step;
+  }
+  return span_ms / 1000 / max_time_ticks + 1;
+}
+
+std::string describe_filter(const PlotFilter& filter) {
+  std::string text;
+  if (filter.sat) text += "sat " + std::to_string(*filter.sat);
+  if (filter.kind) text += (text.empty() ? "" : " ") + *filter.kind;
+  return text.empty() ? "all" : text;
+}
+
+// The one message about a damaged last line, on standard error.
+void report_damage(const std::string& file, bool damaged) {
+  if (damaged) {
+    error_write("plot: " + file +
+                ": the last line is incomplete (cut short while it was written); "
+                "read up to it\n");
+  }
+}
+
 }  // namespace
 
-PlotInput read_plot_input(std::string_view file_text, std::span<const std::string> fields) {
+PlotInput read_plot_input(std::string_view file_text, std::span<const std::string> fields,
+                          const PlotFilter& filter) {
   PlotInput input;
   std::vector<bool> present(fields.size(), false);
   std::vector<bool> numeric(fields.size(), false);
-  for (const auto& record : read_records(file_text)) {
+  FileRecords file = read_records(file_text);
+  input.damaged_last_line = file.damaged_last_line;
+  size_t passed = 0;
+  for (const auto& record : file.records) {
+    if (record && !passes(*record, filter)) continue;
     auto time_ms = record ? record_time(*record) : std::nullopt;
     if (!time_ms) {
       ++input.skipped;
       continue;
     }
+    ++passed;
     PlotRow row{*time_ms, {}};
     bool any_value = false;
     for (size_t f = 0; f < fields.size(); ++f) {
@@ -129,6 +208,9 @@ PlotInput read_plot_input(std::string_view file_text, std::span<const std::strin
     }
     // A record without any of the fields would only stretch the time axis.
     if (any_value) input.rows.push_back(std::move(row));
+  }
+  if (passed == 0 && (filter.sat || filter.kind)) {
+    input.error = "no record with a time is of " + describe_filter(filter);
   }
   for (size_t f = 0; f < fields.size() && input.error.empty(); ++f) {
     if (!present[f]) {
@@ -143,19 +225,65 @@ PlotInput read_plot_input(std::string_view file_text, std::span<const std::strin
   return input;
 }
 
+const FieldUnit* field_unit(std::string_view name) {
+  for (const FieldUnit& u : field_units) {
+    if (glob_match(u.pattern, name)) return &u;
+  }
+  return nullptr;
+}
+
+std::vector<PlotPanel> plot_panels(std::span<const std::string> fields) {
+  std::vector<PlotPanel> panels;
+  for (size_t f = 0; f < fields.size(); ++f) {
+    const FieldUnit* unit = field_unit(fields[f]);
+    if (unit == nullptr) {
+      panels.push_back({fields[f], {f}});
+      continue;
+    }
+    std::string label = std::string(unit->quantity) + " (" + std::string(unit->unit) + ")";
+    auto same = std::find_if(panels.begin(), panels.end(),
+                             [&](const PlotPanel& p) { return p.label == label; });
+    if (same == panels.end()) {
+      panels.push_back({label, {f}});
+    } else {
+      same->fields.push_back(f);
+    }
+  }
+  return panels;
+}
+
 std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::string> fields,
                            const std::string& title, const std::string& png_path) {
-  std::string script = "set terminal pngcairo size 1200,700 noenhanced\n";
-  script += "set output " + gnuplot_quoted(png_path) + "\n";
-  script += "set title " + gnuplot_quoted(title) + "\n";
+  const std::vector<PlotPanel> panels = plot_panels(fields);
+  const int64_t first_ms = rows.empty() ? 0 : rows.front().time_ms;
+  const int64_t last_ms = rows.empty() ? 0 : rows.back().time_ms;
+  const int64_t tick_s = time_tick_s(last_ms - first_ms);
+  const int height = 60 + panel_height_px * static_cast<int>(std::max<size_t>(panels.size(), 1));
+  std::string script = "set terminal pngcairo size 1200," + std::to_string(height) +
+                       " noenhanced font 'sans,10'\n"
+                       "set encoding utf8\n"
+                       "set output " +
+                       gnuplot_quoted(png_path) +
+                       "\n"
+                       "set datafile missing 'NaN'\n"
+                       "set xdata time\n"
+                       "set timefmt '%s'\n";
   script +=
-      "set xdata time\n"
-      "set format x \"%d/%m\\n%H:%M:%S\"\n"
-      "set xlabel 'record time (UTC)'\n"
-      "set grid\n"
-      "set key outside right top\n"
-      "$records << EOD\n";
-  for (const PlotRow& row : rows) {
+      std::string("set format x \"%Y-%m-%d\\n%H:%M") + (tick_s < 60 ? ":%S" : "") + "\" timedate\n";
+  if (last_ms > first_ms) {
+    script += "set xrange ['" + format_unix_seconds(first_ms) + "':'" +
+              format_unix_seconds(last_ms) + "']\n";
+  }
+  script += "set xtics " + std::to_string(tick_s) +
+            "\n"
+            "set grid\n"
+            "set key outside right top\n"
+            "set lmargin 12\n"
+            "set rmargin 28\n"
+            "$records << EOD\n";
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const PlotRow& row = rows[r];
+    if (r > 0 && row.time_ms - rows[r - 1].time_ms > pass_gap_ms) script += "\n";  // breaks lines
     script += format_unix_seconds(row.time_ms);
     for (const auto& value : row.values) {
       std::array<char, 40> text{};
@@ -164,51 +292,140 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
     }
     script += "\n";
   }
-  script += "EOD\nplot ";
-  for (size_t f = 0; f < fields.size(); ++f) {
-    if (f > 0) script += ", \\\n     ";
-    script += "$records using ($1):($" + std::to_string(f + 2) + ") with linespoints title " +
-              gnuplot_quoted(fields[f]);
+  script += "EOD\nset multiplot layout " + std::to_string(panels.size()) + ",1 title " +
+            gnuplot_quoted(title) + "\n";
+  for (size_t p = 0; p < panels.size(); ++p) {
+    script += "set ylabel " + gnuplot_quoted(panels[p].label) + "\n";
+    if (p + 1 == panels.size()) script += "set xlabel 'time (UTC)'\n";
+    script += "plot ";
+    for (size_t i = 0; i < panels[p].fields.size(); ++i) {
+      const size_t f = panels[p].fields[i];
+      if (i > 0) script += ", \\\n     ";
+      script += "$records using 1:" + std::to_string(f + 2) +
+                " with linespoints pointtype 7 pointsize 0.5 title " + gnuplot_quoted(fields[f]);
+    }
+    script += "\n";
   }
-  return script + "\n";
+  return script + "unset multiplot\n";
+}
+
+std::string list_fields(std::string_view file_text, const PlotFilter& filter) {
+  struct Count {
+    std::string name;
+    size_t records = 0;
+    bool number = false;
+  };
+  std::vector<Count> counts;
+  size_t records = 0;
+  FileRecords file = read_records(file_text);
+  for (const auto& record : file.records) {
+    if (!record || !passes(*record, filter)) continue;
+    ++records;
+    for (const JsonMember& m : *record) {
+      auto it = std::find_if(counts.begin(), counts.end(),
+                             [&](const Count& c) { return c.name == m.key; });
+      if (it == counts.end()) it = counts.insert(counts.end(), {m.key});
+      ++it->records;
+      it->number = it->number || parse_number(m.value).has_value();
+    }
+  }
+  std::string text = format_text("%-24s %8s  %s\n", "FIELD", "RECORDS", "UNIT");
+  for (const Count& c : counts) {
+    const FieldUnit* unit = field_unit(c.name);
+    const std::string shown = !c.number ? "text" : unit ? std::string(unit->unit) : "-";
+    text += format_text("%-24s %8zu  %s\n", c.name.c_str(), c.records, shown.c_str());
+  }
+  return text + format_text("%zu records (%s), %zu fields\n", records,
+                            describe_filter(filter).c_str(), counts.size());
+}
+
+std::string output_path_problem(const std::string& png_path) {
+  if (is_directory(png_path)) return "it is a folder";
+  const size_t slash = png_path.rfind('/');
+  if (slash == std::string::npos) return {};
+  const std::string folder = slash == 0 ? "/" : png_path.substr(0, slash);
+  if (!is_directory(folder)) return "the folder " + folder + " does not exist";
+  return {};
+}
+
+PlotArgs parse_plot_args(std::span<const std::string_view> args) {
+  PlotArgs parsed;
+  for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
+    const std::string_view a = args[i];
+    const bool takes_value = a == "-o" || a == "--output" || a == "--sat" || a == "--kind";
+    if (takes_value && i + 1 >= args.size()) {
+      parsed.error = std::string(a) + " needs a value";
+      break;
+    }
+    const std::string value = takes_value ? std::string(args[++i]) : std::string();
+    if (a == "-o" || a == "--output") {
+      parsed.png_path = value;
+    } else if (a == "--sat") {
+      if (value.size() != 1 || value[0] < '0' || value[0] > '3') {
+        parsed.error = "--sat takes a satellite number from 0 to 3, not \"" + value + "\"";
+      }
+      parsed.filter.sat = value.empty() ? 0 : value[0] - '0';
+    } else if (a == "--kind") {
+      if (value != "beacon" && value != "telemetry") {
+        parsed.error = "--kind takes beacon or telemetry, not \"" + value + "\"";
+      }
+      parsed.filter.kind = value;
+    } else if (a == "--list") {
+      parsed.list = true;
+    } else if (a == "--help" || a == "-h") {
+      parsed.help = true;
+    } else if (a.starts_with("-") && a.size() > 1) {
+      parsed.error = "unknown option \"" + std::string(a) + "\"";
+    } else if (parsed.file.empty()) {
+      parsed.file = a;
+    } else {
+      parsed.fields.emplace_back(a);
+    }
+  }
+  if (parsed.error.empty() && !parsed.help) {
+    if (parsed.file.empty()) {
+      parsed.error = "no FILE given";
+    } else if (parsed.list && !parsed.fields.empty()) {
+      parsed.error = "--list takes no FIELD";
+    } else if (!parsed.list && parsed.fields.empty()) {
+      parsed.error = "no FIELD given (--list shows the fields of FILE)";
+    } else if (has_line_end(parsed.png_path)) {
+      parsed.error = "the output path cannot hold a line end";
+    }
+  }
+  return parsed;
 }
 
 int plot_command(std::span<const std::string_view> args) {
-  std::string file;
-  std::string png_path;
-  std::vector<std::string> fields;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o" || args[i] == "--output") {
-      if (++i >= args.size()) {
-        error_write(plot_usage);
-        return 2;
-      }
-      png_path = args[i];
-    } else if (args[i] == "--help" || args[i] == "-h") {
-      console_text(console, plot_usage);
-      return 0;
-    } else if (file.empty()) {
-      file = args[i];
-    } else {
-      fields.emplace_back(args[i]);
+  PlotArgs parsed = parse_plot_args(args);
+  if (!parsed.error.empty()) {
+    error_write("plot: " + parsed.error + "\n" + plot_usage);
+    return 2;
+  }
+  if (parsed.help) {
+    console_text(console, plot_usage);
+    return 0;
+  }
+  const std::string& file = parsed.file;
+  std::string png_path = parsed.png_path.empty() ? default_png_path(file) : parsed.png_path;
+  if (!parsed.list) {
+    if (std::string problem = output_path_problem(png_path); !problem.empty()) {
+      error_write("plot: cannot write " + png_path + ": " + problem + "\n");
+      return 1;
     }
   }
-  if (file.empty() || fields.empty()) {
-    error_write(plot_usage);
-    return 2;
-  }
-  if (png_path.empty()) png_path = default_png_path(file);
-  if (has_line_end(png_path)) {
-    error_write("plot: the output path cannot hold a line end\n");
-    return 2;
-  }
-
   auto text = read_whole_file(file);
   if (!text) {
     error_write("plot: cannot read " + file + ": " + error_text(errno) + "\n");
     return 1;
   }
-  PlotInput input = read_plot_input(*text, fields);
+  if (parsed.list) {
+    console_text(console, list_fields(*text, parsed.filter));
+    report_damage(file, read_records(*text).damaged_last_line);
+    return 0;
+  }
+  PlotInput input = read_plot_input(*text, parsed.fields, parsed.filter);
+  report_damage(file, input.damaged_last_line);
   if (!input.error.empty()) {
     error_write("plot: " + file + ": " + input.error + "\n");
     return 1;
@@ -220,7 +437,11 @@ int plot_command(std::span<const std::string_view> args) {
     error_write("plot: cannot write " + png_path + ": " + error_text(error) + "\n");
     return 1;
   }
-  ProgramRun run = run_program({"gnuplot"}, gnuplot_script(input.rows, fields, file, png_path));
+  const std::string title = file + ": " + describe_filter(parsed.filter) + " records, " +
+                            format_utc(input.rows.front().time_ms).substr(0, 16) + " to " +
+                            format_utc(input.rows.back().time_ms).substr(0, 16) + " UTC";
+  ProgramRun run =
+      run_program({"gnuplot"}, gnuplot_script(input.rows, parsed.fields, title, png_path));
   if (!png_existed && !file_has_content(png_path)) remove_tree(png_path);
   if (!run.started) {
     error_write(run.error == ENOENT

@@ -48,6 +48,26 @@ std::optional<std::string> read_string(std::string_view text, size_t& at) {
   return std::nullopt;
 }
 
+size_t digits_from(std::string_view text, size_t at) {
+  size_t start = at;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+  return at - start;
+}
+
+// Reads the number or null that starts at `at` and leaves `at` behind it.
+std::optional<std::string> read_scalar(std::string_view text, size_t& at) {
+  if (text.substr(at, 4) == "null") {
+    at += 4;
+    return "null";
+  }
+  size_t end = text.find_first_of(",} \t\r\n", at);
+  if (end == std::string_view::npos) end = text.size();
+  std::string_view number = text.substr(at, end - at);
+  if (!is_json_number(number)) return std::nullopt;
+  at = end;
+  return std::string(number);
+}
+
 // A run of 1 to 18 decimal digits and nothing else.
 std::optional<int64_t> parse_digits(std::string_view text) {
   if (text.empty() || text.size() > 18) return std::nullopt;
@@ -78,7 +98,26 @@ std::optional<int64_t> parse_unix_seconds(std::string_view text) {
   return ms + (micros + 500) / 1000;
 }
 
-std::optional<JsonObject> parse_json_object(std::string_view text) {
+bool is_json_number(std::string_view text) {
+  size_t at = text.starts_with('-') ? 1 : 0;
+  size_t whole = digits_from(text, at);
+  if (whole == 0 || (whole > 1 && text[at] == '0')) return false;
+  at += whole;
+  if (at < text.size() && text[at] == '.') {
+    size_t fraction = digits_from(text, ++at);
+    if (fraction == 0) return false;
+    at += fraction;
+  }
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    if (++at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    size_t exponent = digits_from(text, at);
+    if (exponent == 0) return false;
+    at += exponent;
+  }
+  return at == text.size();
+}
+
+std::optional<JsonObject> parse_json_object(std::string_view text, JsonValues values) {
   JsonObject object;
   size_t at = 0;
   skip_space(text, at);
@@ -92,7 +131,9 @@ std::optional<JsonObject> parse_json_object(std::string_view text) {
       skip_space(text, at);
       if (!key || at >= text.size() || text[at++] != ':') return std::nullopt;
       skip_space(text, at);
-      auto value = read_string(text, at);
+      auto value = at < text.size() && text[at] != '"' && values == JsonValues::scalars
+                       ? read_scalar(text, at)
+                       : read_string(text, at);
       if (!value || find_member(object, *key) != nullptr) return std::nullopt;
       object.push_back({std::move(*key), std::move(*value)});
       skip_space(text, at);

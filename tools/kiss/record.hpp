@@ -1,6 +1,7 @@
 #pragma once
 // A telemetry record as the TNC sends it to the GUI: gui_telemetry_prefix
-// and a flat JSON object of string values, and what the client reads from it.
+// and a flat JSON object of string values, and what the client reads from it
+// and from the lines of its own JSON Lines files.
 
 #include <cstdint>
 #include <optional>
@@ -13,19 +14,29 @@
 
 namespace kestrelis {
 
-// One member of a flat JSON object. Key and value are the text between the
-// quotes as it stands, escapes kept (checked, not decoded).
+// One member of a flat JSON object. The key, and a string value, are the
+// text between the quotes as it stands, escapes kept (checked, not decoded);
+// a number or null value is its literal text.
 struct JsonMember {
   std::string key;
   std::string value;
 };
 using JsonObject = std::vector<JsonMember>;
 
-// Parses one JSON object whose values are all strings ({} included), with
-// optional white space between the tokens. None when the text is anything
-// else: other value types, nesting, a bad escape, a raw control character,
-// a key given twice, or text after the closing brace.
-[[nodiscard]] std::optional<JsonObject> parse_json_object(std::string_view text);
+// The values an object may hold: strings only (what the TNC sends), or also
+// numbers and null (what the client writes to its JSON Lines files).
+enum class JsonValues { strings, scalars };
+
+// Parses one flat JSON object ({} included), with optional white space
+// between the tokens. None when the text is anything else: a value `values`
+// does not allow, nesting, a bad escape, a raw control character, a key
+// given twice, or text after the closing brace.
+[[nodiscard]] std::optional<JsonObject> parse_json_object(std::string_view text,
+                                                          JsonValues values = JsonValues::strings);
+
+// True when `text` is a number as JSON writes it ("-12", "0.5", "1e3"; not
+// "+1", "01", ".5", "nan").
+[[nodiscard]] bool is_json_number(std::string_view text);
 
 // The value of `key`, or null when the object has no such member.
 [[nodiscard]] const std::string* find_member(const JsonObject& object, std::string_view key);

@@ -4,6 +4,7 @@
 
 #include "platform/files.hpp"
 #include "system/kiss_io.hpp"
+#include "telemetry/layouts.hpp"
 
 namespace kestrelis {
 
@@ -30,13 +31,39 @@ std::string csv_cell(const std::string& cell) {
   return quoted + "\"";
 }
 
+// True when `key` names a field of `layout` ("eps_vbatt", or "eps_temp_3"
+// for element 3 of an array field), or the UNIX member the TNC adds.
+bool layout_has_number(const TelemetryLayout& layout, std::string_view key) {
+  if (key == "UNIX") return true;
+  for (const FieldDescriptor& f : layout.fields) {
+    if (f.count < 2) {
+      if (key == f.name) return true;
+      continue;
+    }
+    if (key.size() < f.name.size() + 2 || !key.starts_with(f.name) || key[f.name.size()] != '_')
+      continue;
+    const std::string_view element = key.substr(f.name.size() + 1);
+    if (element.size() > 1 && element[0] == '0') continue;
+    int32_t i = 0;
+    for (char c : element) {
+      if (c < '0' || c > '9' || i >= f.count) {
+        i = f.count;
+        break;
+      }
+      i = i * 10 + (c - '0');
+    }
+    if (i < f.count) return true;
+  }
+  return false;
+}
+
 std::string write_csv(RecordFiles& files, const JsonObject& object, const TelemetryWord& word,
                       int64_t received_ms) {
-  std::vector<std::string> header = {"_received"};
-  std::vector<std::string> row = {format_iso_utc(received_ms)};
-  for (const JsonMember& m : object) {
-    header.push_back(m.key);
-    row.push_back(m.value);
+  std::vector<std::string> header;
+  std::vector<std::string> row;
+  for (RecordCell& cell : record_cells(object, received_ms)) {
+    header.push_back(std::move(cell.key));
+    row.push_back(std::move(cell.text));
   }
   std::string header_line = csv_line(header);
   std::string header_text = header_line.substr(0, header_line.size() - 2);
@@ -62,20 +89,51 @@ std::string write_csv(RecordFiles& files, const JsonObject& object, const Teleme
 
 }  // namespace
 
-std::string jsonl_line(const JsonObject& object, int64_t received_ms) {
-  RecordInfo info = record_info(object);
-  std::vector<JsonMember> own = {{"_received", format_iso_utc(received_ms)},
-                                 {"_received_unix", format_unix_seconds(received_ms)}};
+std::vector<RecordCell> record_cells(const JsonObject& object, int64_t received_ms) {
+  const RecordInfo info = record_info(object);
+  std::vector<RecordCell> own = {
+      {"_received", format_iso_utc(received_ms), CellKind::string},
+      {"_received_unix", format_unix_seconds(received_ms), CellKind::number}};
+  const TelemetryLayout* layout = nullptr;
   if (info.word) {
-    own.push_back({"_satellite", std::to_string(info.word->tlm_sat)});
-    own.push_back({"_version", std::to_string(info.word->tlm_version)});
-    own.push_back({"_kind", record_kind(*info.word)});
+    own.push_back({"_sat", std::to_string(info.word->tlm_sat), CellKind::number});
+    own.push_back({"_version", std::to_string(info.word->tlm_version), CellKind::number});
+    own.push_back({"_kind", record_kind(*info.word), CellKind::string});
+    layout = find_layout(info.word->tlm_sat, info.word->tlm_version);
   }
+  std::vector<RecordCell> cells;
+  for (RecordCell& cell : own) {
+    if (find_member(object, cell.key) == nullptr) cells.push_back(std::move(cell));
+  }
+  for (const JsonMember& m : object) {
+    const bool number = is_json_number(m.value);
+    if (layout == nullptr) {
+      cells.push_back({m.key, m.value, number ? CellKind::number : CellKind::string});
+    } else if (!layout_has_number(*layout, m.key)) {
+      cells.push_back({m.key, m.value, CellKind::string});
+    } else {
+      cells.push_back({m.key, number ? m.value : "", number ? CellKind::number : CellKind::null});
+    }
+  }
+  return cells;
+}
+
+std::string jsonl_line(const JsonObject& object, int64_t received_ms) {
   std::string line = "{";
-  for (const JsonMember& m : own) {
-    if (find_member(object, m.key) == nullptr) line += "\"" + m.key + "\":\"" + m.value + "\",";
+  for (const RecordCell& cell : record_cells(object, received_ms)) {
+    line += "\"" + cell.key + "\":";
+    switch (cell.kind) {
+      case CellKind::string:
+        line += "\"" + cell.text + "\",";
+        break;
+      case CellKind::number:
+        line += cell.text + ",";
+        break;
+      case CellKind::null:
+        line += "null,";
+        break;
+    }
   }
-  for (const JsonMember& m : object) line += "\"" + m.key + "\":\"" + m.value + "\",";
   line.back() = '}';
   return line + "\n";
 }
