@@ -86,13 +86,22 @@ void write_corrected(Station& s, const DecodedCodeword& word) {
   console_log(console, "-------FRAME END--------\r\n");
 }
 
-// A packet whose CRC was accepted, with the CRC line when it was only tolerated.
-void deliver(Station& s, const PacketCheck& check) {
-  if (check.verdict == PacketVerdict::crc_tolerated) {
+// A packet whose CRC was accepted, with the CRC line when it was only
+// tolerated; logged before anything of it goes to the GUI.
+void deliver(Station& s, const DecodedCodeword& word, const PacketCheck& check) {
+  const bool tolerated = check.verdict == PacketVerdict::crc_tolerated;
+  if (tolerated) {
     console_log(s.console, "CRC32: ERROR %x:%x\r\n", check.payload_crc, check.received_crc);
   }
   const Dispatch d = dispatch_csp_packet(check.payload, check.destination_port, check.source);
   count_packet(s.statistics, d.action);
+  log_packet(s.archive, {.received_ms = now_unix_ms(),
+                         .packet = word.packet(),
+                         .rs_corrected = word.corrected,
+                         .crc_tolerated = tolerated,
+                         .source = check.source,
+                         .port = check.destination_port,
+                         .dispatch = &d});
   write_dispatch(s, d);
 }
 
@@ -122,7 +131,7 @@ void receive_codeword(Station& s, std::span<const uint8_t> codeword) {
     case PacketVerdict::accepted:
       break;
   }
-  deliver(s, check);
+  deliver(s, word, check);
 }
 
 // Robust acquisition: noise gives false candidates all the time, so a
@@ -148,7 +157,7 @@ bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCan
   add_count(s.statistics.length_bits_corrected, static_cast<uint64_t>(c.length_errors));
   console_log(s.console, "-----FRAME DETECTED-----\r\n");
   write_corrected(s, word);
-  deliver(s, check);
+  deliver(s, word, check);
   return true;
 }
 
@@ -222,6 +231,7 @@ void receive_thread(Station& station) {
                   port, station.config.ModemSilence);
     }
     if (length <= 0) continue;
+    const int64_t received_us = now_unix_us();
     last_data_ms = monotonic_ms();
     if (silent) {
       silent = false;
@@ -233,6 +243,7 @@ void receive_thread(Station& station) {
       size = datagram.size();
     }
     const auto bytes = std::span(datagram).first(size);
+    record_datagram(station.archive, received_us, bytes);
     if (robust) {
       receive_datagram(station, robust_detector, bytes);
     } else {

@@ -39,11 +39,12 @@ void print_statistics(const Station& station) {
 
 [[noreturn]] void run_tnc(const std::optional<std::string>& config_file) {
   const Console startup_console;
+  const std::optional<std::string> profile = profile_directory();
   Station station(config_file ? load_configuration_file(startup_console, *config_file)
-                              : load_configuration(startup_console, profile_directory()),
+                              : load_configuration(startup_console, profile),
                   startup_console);
   check_rigctld(station.config, station.console);
-  start_station(station);
+  start_station(station, profile);
   const int64_t interval_ms = int64_t{station.config.StatsInterval} * 1000;
   int64_t next_retry_ms = monotonic_ms() + unkey_retry_interval_ms;
   int64_t next_statistics_ms = interval_ms > 0 ? monotonic_ms() + interval_ms : INT64_MAX;
@@ -54,6 +55,7 @@ void print_statistics(const Station& station) {
     if (caught && !caught->statistics) {
       // Never leave the transmitter keyed.
       unkey_for_exit(station.transmitter.keyer);
+      finish_archive(station.archive, station.console);
       print_statistics(station);
       exit_by_signal(caught->number);
     }

@@ -105,12 +105,16 @@ void check_rigctld(const TncConfig& config, const Console& console) {
   }
 }
 
-void start_station(Station& station) {
+void start_station(Station& station, const std::optional<std::string>& profile) {
   open_transmit_socket(station.transmitter);
   // Until here Ctrl-C ends the process at once, even in a start-up step that
   // blocks; from here on the main thread takes the signals so that it can
   // unkey first.
   block_termination_signals();
+  // After the signals are blocked: the writer threads inherit the mask, so
+  // that a SIGTERM always reaches the main thread, which unkeys first.
+  start_archive(station.archive, station.config, profile, station.console,
+                station.statistics.packets_not_logged);
   start_worker(station, gui_server_thread, "GUI");
   start_worker(station, receive_thread, "receive");
 }

@@ -30,8 +30,10 @@ namespace kestrelis {
 // keying is off.
 void check_rigctld(const TncConfig& config, const Console& console);
 
-// Opens the transmit socket, blocks the termination signals (which the
-// caller then waits for) and starts the GUI thread and the receive thread.
-void start_station(Station& station);
+// Opens the transmit socket, starts the packet log and the stream recording
+// under `profile` as the configuration asks, blocks the termination signals
+// (which the caller then waits for) and starts the GUI thread and the receive
+// thread.
+void start_station(Station& station, const std::optional<std::string>& profile);
 
 }  // namespace kestrelis

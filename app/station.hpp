@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/station_archive.hpp"
 #include "app/statistics.hpp"
 #include "config/config.hpp"
 #include "console/console_log.hpp"
@@ -29,6 +30,7 @@ struct Station {
   GuiLink gui;
   Transmitter transmitter;
   DecoderStatistics statistics;  // written by the receive thread
+  StationArchive archive;        // started by start_station
 };
 
 }  // namespace kestrelis

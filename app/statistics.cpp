@@ -28,11 +28,11 @@ std::vector<std::string> statistics_lines(const DecoderStatistics& s, const GuiL
                   read(s.crc_dropped), read(s.packets_too_small)),
       format_text("Statistics: packets %llu telemetry, %llu digipeater, %llu message, %llu "
                   "self-generated, %llu ignored, %llu unknown port, %llu too short; GUI frames "
-                  "%llu sent, %llu dropped without a GUI\n",
+                  "%llu sent, %llu dropped without a GUI; %llu packets not logged\n",
                   packets(s, telemetry), packets(s, digipeater_packet),
                   packets(s, digipeater_message), packets(s, self_generated), packets(s, ignored),
                   packets(s, unknown_port), packets(s, too_short), read(gui.frames_sent),
-                  read(gui.frames_dropped)),
+                  read(gui.frames_dropped), read(s.packets_not_logged)),
   };
 }
 

@@ -35,6 +35,9 @@ struct DecoderStatistics {
   std::atomic<uint64_t> packets_too_small{0};  // no room for header and CRC
   // Dispatched packets, by PacketAction.
   std::array<std::atomic<uint64_t>, packet_action_count> packets{};
+  // Packets the log did not take (queue full) or could not write; counted by
+  // the receive thread and the log's writer thread alike, with fetch_add.
+  std::atomic<uint64_t> packets_not_logged{0};
 };
 
 // One writer per counter, so a plain load and store count without the cost
@@ -74,8 +77,9 @@ inline void count_packet(DecoderStatistics& s, PacketAction action) {
   add_count(s.packets[static_cast<size_t>(action)]);
 }
 
-// The two console lines (each with its "\n") of the totals and of the GUI
-// link's frames sent and dropped for want of a GUI.
+// The two console lines (each with its "\n") of the totals, of the GUI
+// link's frames sent and dropped for want of a GUI, and of the packets the
+// packet log missed.
 [[nodiscard]] std::vector<std::string> statistics_lines(const DecoderStatistics& s,
                                                         const GuiLink& gui);
 

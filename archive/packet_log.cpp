@@ -110,15 +110,19 @@ std::optional<std::vector<uint8_t>> parse_hex(std::string_view text) {
   return bytes;
 }
 
-// "YYYY-MM-DDThh:mm:ss.mmmZ" with digits where digits belong.
-bool is_iso_utc_ms(std::string_view text) {
-  constexpr std::string_view shape = "dddd-dd-ddTdd:dd:dd.dddZ";
+// True when `text` has a digit wherever `shape` has 'd' and the same
+// character everywhere else.
+bool has_shape(std::string_view text, std::string_view shape) {
   if (text.size() != shape.size()) return false;
   for (size_t i = 0; i < shape.size(); ++i) {
     const bool digit = text[i] >= '0' && text[i] <= '9';
     if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
   }
   return true;
+}
+
+bool is_iso_utc_ms(std::string_view text) {
+  return has_shape(text, "dddd-dd-ddTdd:dd:dd.dddZ");
 }
 
 std::optional<int> integer_in(const nlohmann::json& object, const char* key, int low, int high) {
@@ -145,6 +149,10 @@ std::string iso_utc_ms(int64_t utc_ms) {
 
 std::string packet_log_file_name(int64_t utc_ms) {
   return iso_utc_ms(utc_ms).substr(0, 10) + ".jsonl";
+}
+
+bool is_packet_log_file_name(std::string_view name) {
+  return has_shape(name, "dddd-dd-dd.jsonl");
 }
 
 std::string packet_log_line(const PacketLogEntry& entry) {

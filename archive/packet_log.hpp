@@ -51,6 +51,9 @@ struct LoggedPacket {
 // "YYYY-MM-DD.jsonl", the log file of the UTC day holding `utc_ms`.
 [[nodiscard]] std::string packet_log_file_name(int64_t utc_ms);
 
+// True for a name of the form packet_log_file_name gives.
+[[nodiscard]] bool is_packet_log_file_name(std::string_view name);
+
 // "YYYY-MM-DDThh:mm:ss.mmmZ" of `utc_ms`.
 [[nodiscard]] std::string iso_utc_ms(int64_t utc_ms);
 

@@ -45,6 +45,8 @@ constexpr IntKey int_keys[] = {
     {"modem", "SyncBitErrors", &TncConfig::SyncBitErrors},
     {"modem", "StatsInterval", &TncConfig::StatsInterval},
     {"modem", "ModemSilence", &TncConfig::ModemSilence},
+    {"modem", "PacketLog", &TncConfig::PacketLog},
+    {"modem", "StreamRecording", &TncConfig::StreamRecording},
 };
 
 constexpr TextKey text_keys[] = {
@@ -61,7 +63,7 @@ constexpr TextKey text_keys[] = {
 };
 
 // Keys of the file that the TNC itself does not read: the modem's own
-// settings in the default file, and the forwarder's section.
+// settings in the default file.
 constexpr std::pair<const char*, const char*> other_keys[] = {
     {"gnuradio", "AudioCard_RX_DeviceName"},
     {"gnuradio", "AudioCard_RX_SampleRate"},
@@ -70,12 +72,17 @@ constexpr std::pair<const char*, const char*> other_keys[] = {
     {"gnuradio", "SSB_Mode"},
     {"gnuradio", "SSB_RX_Offset"},
     {"gnuradio", "SSB_TX_Offset"},
-    {"forward", "URL"},
-    {"forward", "NoradID"},
-    {"forward", "Locator"},
-    {"forward", "Latitude"},
-    {"forward", "Longitude"},
 };
+
+// Sections of other programs sharing the file (kestrelis-forward's): known to
+// the TNC, every key in them ignored without a word, whatever that program
+// reads.
+constexpr std::string_view other_sections[] = {"forward"};
+
+bool other_section(std::string_view section) {
+  return std::find(std::begin(other_sections), std::end(other_sections), section) !=
+         std::end(other_sections);
+}
 
 std::pair<std::string_view, std::string_view> as_pair(const IntKey& key) {
   return {key.section, key.name};
@@ -152,7 +159,7 @@ bool known_section(std::string_view section) {
     return std::any_of(std::begin(keys), std::end(keys),
                        [&](const auto& key) { return section == std::get<0>(as_pair(key)); });
   };
-  return in(int_keys) || in(text_keys) || in(other_keys);
+  return in(int_keys) || in(text_keys) || in(other_keys) || other_section(section);
 }
 
 // Edit distance of two short names, letters compared without case.
@@ -226,6 +233,7 @@ int config_handler(void* user, const char* section, const char* name, const char
   for (const auto& [key_section, key_name] : other_keys) {
     if (std::strcmp(section, key_section) == 0 && std::strcmp(name, key_name) == 0) return 1;
   }
+  if (other_section(section)) return 1;
   if (!known_section(section)) {
     note(reader,
          "Config: unknown section [" + std::string(section) + "] (key " + name + " ignored)\n");
@@ -345,6 +353,13 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
   }
   if (config.ModemSilence < 0) {
     refuse_int(out, "ModemSilence", config.ModemSilence, defaults.ModemSilence, "0 ... 2147483647");
+  }
+  if (config.PacketLog != 0 && config.PacketLog != 1) {
+    refuse_int(out, "PacketLog", config.PacketLog, defaults.PacketLog, "0 ... 1");
+  }
+  if (config.StreamRecording != 0 && config.StreamRecording != 1) {
+    refuse_int(out, "StreamRecording", config.StreamRecording, defaults.StreamRecording,
+               "0 ... 1");
   }
   return out;
 }

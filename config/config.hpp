@@ -31,6 +31,8 @@ struct TncConfig {
   int32_t SyncBitErrors = 4;              // [modem] robust search: wrong sync bits taken (0 ... 8)
   int32_t StatsInterval = 0;              // [modem] seconds between statistics lines; 0: never
   int32_t ModemSilence = 10;              // [modem] seconds without data before a warning; 0: off
+  int32_t PacketLog = 1;        // [modem] 1: every accepted packet to Kestrelis/packets; 0: off
+  int32_t StreamRecording = 0;  // [modem] 1: the modem's datagrams to Kestrelis/recordings
 };
 
 // Longest text a text field keeps; longer values are cut.

@@ -22,6 +22,12 @@ int64_t now_unix_ms() {
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
 }
 
+int64_t now_unix_us() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
 CalendarFields local_fields(int64_t seconds) {
   time_t t = static_cast<time_t>(seconds);
   struct tm broken {};

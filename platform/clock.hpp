@@ -19,6 +19,9 @@ struct CalendarFields {
 // milliseconds read in one go so that they always agree.
 [[nodiscard]] int64_t now_unix_ms();
 
+// The same in microseconds.
+[[nodiscard]] int64_t now_unix_us();
+
 // `seconds` since the epoch broken down in the local time zone, or in UTC.
 CalendarFields local_fields(int64_t seconds);
 CalendarFields utc_fields(int64_t seconds);

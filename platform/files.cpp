@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -120,6 +121,61 @@ bool is_directory(const std::string& path) {
 bool file_has_content(const std::string& path) {
   struct stat s {};
   return ::stat(path.c_str(), &s) == 0 && s.st_size > 0;
+}
+
+int make_directories(const std::string& path) {
+  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+    const std::string folder = path.substr(0, at);
+    if (!folder.empty() && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    if (at == std::string::npos) break;
+  }
+  return is_directory(path) ? 0 : ENOTDIR;
+}
+
+int append_whole(const std::string& path, std::string_view bytes, bool line_end_first) {
+  // O_NONBLOCK: opening a pipe must not wait for a reader (without one it fails at once).
+  const int fd =
+      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+  if (fd < 0) return errno == ENXIO ? EINVAL : errno;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return error;
+  }
+  const off_t size_before = status.st_size;
+  std::string joined;
+  char last = '\n';
+  if (line_end_first && size_before > 0 && ::pread(fd, &last, 1, size_before - 1) == 1 &&
+      last != '\n') {
+    joined.assign(bytes.size() + 1, '\n');
+    std::copy(bytes.begin(), bytes.end(), joined.begin() + 1);
+    bytes = joined;
+  }
+  ssize_t n = -1;
+  do {
+    n = ::write(fd, bytes.data(), bytes.size());
+  } while (n < 0 && errno == EINTR);
+  int error = n < 0 ? errno : 0;
+  if (n >= 0 && static_cast<size_t>(n) != bytes.size()) error = ENOSPC;
+  if (error != 0 && n > 0) (void)::ftruncate(fd, size_before);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+int create_new_file(const std::string& path, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int error = write_all(fd, bytes);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) ::unlink(path.c_str());
+  return error;
+}
+
+std::optional<uint64_t> file_size(const std::string& path) {
+  struct stat s {};
+  if (::stat(path.c_str(), &s) != 0) return std::nullopt;
+  return static_cast<uint64_t>(s.st_size);
 }
 
 }  // namespace kestrelis

@@ -1,6 +1,7 @@
 #pragma once
 // Environment, paths and files of the user's profile directory.
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -51,5 +52,28 @@ namespace kestrelis {
 
 // True when `path` exists and holds at least one byte.
 [[nodiscard]] bool file_has_content(const std::string& path);
+
+// Creates `path` and every missing folder above it (permission bits 0700).
+// Returns 0 when the folder exists afterwards, else the error number.
+[[nodiscard]] int make_directories(const std::string& path);
+
+// Appends `bytes` to the regular file `path` with one write, creating it
+// (mode 0644) when missing. The bytes are whole or absent: after a short
+// write the file is cut back to its former size. With `line_end_first`, a
+// file whose last byte is not "\n" (a line cut by a crash) gets a "\n"
+// before the bytes, so that the cut line stays one line of its own. A folder
+// or a pipe in the way is refused at once, never waited on: EISDIR for a
+// folder, EINVAL for any other file that is not a regular one.
+// Returns 0 or the error number.
+[[nodiscard]] int append_whole(const std::string& path, std::string_view bytes,
+                               bool line_end_first);
+
+// Creates the file `path`, which must not exist yet (mode 0644), with
+// `bytes` as its content. Returns 0, EEXIST when it exists, or the error
+// number; a partly written file is removed.
+[[nodiscard]] int create_new_file(const std::string& path, std::string_view bytes);
+
+// The size of the file `path` in bytes, none when it cannot be examined.
+[[nodiscard]] std::optional<uint64_t> file_size(const std::string& path);
 
 }  // namespace kestrelis

@@ -187,14 +187,16 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
             " bits, 11 sync words, 0 length bits corrected; codewords 9 decoded, 2 failed, 5 bytes "
             "corrected (at most 5 in one); CRC 6 good, 1 tolerated, 1 dropped, 1 too small\n",
         "Statistics: packets 1 telemetry, 1 digipeater, 1 message, 1 self-generated, 1 ignored, 1 "
-        "unknown port, 1 too short; GUI frames 3 sent, 0 dropped without a GUI\n"}},
+        "unknown port, 1 too short; GUI frames 3 sent, 0 dropped without a GUI; 0 packets not "
+        "logged\n"}},
       {"robust",
        false,
        {"Statistics: " + bits +
             " bits, 12 sync words, 3 length bits corrected; codewords 11 decoded, 1 failed, 5 "
             "bytes corrected (at most 5 in one); CRC 8 good, 1 tolerated, 1 dropped, 1 too small\n",
         "Statistics: packets 1 telemetry, 2 digipeater, 1 message, 2 self-generated, 1 ignored, 1 "
-        "unknown port, 1 too short; GUI frames 0 sent, 4 dropped without a GUI\n"}},
+        "unknown port, 1 too short; GUI frames 0 sent, 4 dropped without a GUI; 0 packets not "
+        "logged\n"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.acquisition);

@@ -165,7 +165,10 @@ void run_rate_section(LoadRun& run) {
   }
   if (first_loss) {
     std::string missing;
-    for (uint32_t seq : first_loss->seqs.first_missing) missing += " " + std::to_string(seq);
+    for (uint32_t seq : first_loss->seqs.first_missing) {
+      missing += ' ';
+      missing += std::to_string(seq);
+    }
     report_line(
         "(a) first loss: at %.0f frames/s, %llu of %llu frames missing, %llu duplicated; "
         "kernel UDP drops at the TNC's port %llu; first missing:%s",

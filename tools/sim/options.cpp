@@ -66,6 +66,13 @@ bool apply(SimOptions& o, std::string_view name, std::string_view value) {
   if (name == "--seed") return assign(o.seed, number<uint64_t>(value));
   if (name == "--duration") return assign(o.duration_s, real_in(value, 0, 1e7));
   if (name == "--time-scale") return assign(o.time_scale, real_in(value, 1e-3, 1e6));
+  if (name == "--replay") {
+    o.replay = value;
+    return !value.empty();
+  }
+  if (name == "--speed") {
+    return assign(o.speed, value == "max" ? std::optional(0.0) : real_in(value, 1e-3, 1e6));
+  }
   return false;
 }
 
@@ -114,6 +121,7 @@ std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> ar
 
 std::string sim_usage() {
   return "Usage: kestrelis-sim [OPTION]...\n"
+         "       kestrelis-sim --replay FILE [--speed X|max] [--rx-port PORT]\n"
          "Plays the modem and the satellite for kestrelis-tnc on 127.0.0.1: sends a\n"
          "continuous downlink bit stream with beacons and telemetry, decodes the uplink\n"
          "frames, and answers digipeater requests, list, count and ping.\n"
@@ -136,6 +144,10 @@ std::string sim_usage() {
          "  --time-scale F     the satellite's clock runs F times faster: a STORE delay of\n"
          "                     n seconds takes n/F seconds (1)\n"
          "  --quiet, -q        no line for each telemetry frame sent\n"
+         "  --replay FILE      send the stream recording FILE (Kestrelis/recordings/*.rec)\n"
+         "                     to --rx-port instead, then end; no satellite, no uplink\n"
+         "  --speed X          replay X times faster than recorded, 0.001 to 1e6, or max:\n"
+         "                     no waiting at all (1)\n"
          "  --help, -h         this text\n"
          "  --version          the version\n";
 }

@@ -24,6 +24,8 @@ struct SimOptions {
   double duration_s = 0;  // 0: until SIGINT or SIGTERM
   double time_scale = 1;  // satellite seconds per real second, for relay delays
   bool quiet = false;     // no line per telemetry frame
+  std::string replay;     // a stream recording to send instead of the simulation
+  double speed = 1;       // replay: times faster than recorded; 0: no waiting
   bool help = false;
   bool version = false;
 };

@@ -10,6 +10,7 @@
 #include "platform/clock.hpp"
 #include "platform/net.hpp"
 #include "platform/signals.hpp"
+#include "sim/replay.hpp"
 #include "sim/uplink.hpp"
 #include "telemetry/layouts.hpp"
 #include "wire/frame.hpp"
@@ -24,11 +25,6 @@ constexpr size_t uplink_buffer_size = 65536;
 constexpr int64_t signal_check_ms = 100;  // a termination signal ends the run within this
 
 const Console console;
-
-// "[time stamp] message\n" on the console, in one write.
-void sim_log(const std::string& message) {
-  console_text(console, "[" + format_timestamp_now() + "] " + message + "\n");
-}
 
 std::string layout_name(const TelemetryLayout& l) {
   return std::to_string(l.tlm_sat) + "." + std::to_string(l.tlm_version);
@@ -48,6 +44,10 @@ std::string rate_text(double bitrate) {
 }
 
 }  // namespace
+
+void sim_log(const std::string& message) {
+  console_text(console, format_text("[%s] %s\n", format_timestamp_now().c_str(), message.c_str()));
+}
 
 SimState make_sim_state(const SimOptions& options, int64_t unix_ms) {
   SimState s;
@@ -153,8 +153,10 @@ int run_sim(const SimOptions& o) {
   SimState s = make_sim_state(o, now_unix_ms());
 
   std::string layouts;
-  for (size_t i : o.layouts)
-    layouts += (layouts.empty() ? "" : ",") + layout_name(telemetry_layouts[i]);
+  for (size_t i : o.layouts) {
+    if (!layouts.empty()) layouts += ',';
+    layouts += layout_name(telemetry_layouts[i]);
+  }
   sim_log(format_text(
       "sim: downlink to UDP 127.0.0.1:%u at %s, %zu-byte datagrams, bit offset %s, BER %g, "
       "seed %" PRIu64,
@@ -266,7 +268,7 @@ int sim_command(std::span<const std::string_view> args) {
     return 0;
   }
   block_termination_signals();
-  return run_sim(*options);
+  return options->replay.empty() ? run_sim(*options) : run_replay(*options);
 }
 
 }  // namespace kestrelis

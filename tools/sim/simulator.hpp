@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct SimState {
   uint64_t records_made = 0;    // picks the next layout and kind
   SimCounters counters;
 };
+
+// Prints "[time stamp] message\n" on standard output in one write.
+void sim_log(const std::string& message);
 
 // The state at the start, with the orbit's reference at `unix_ms`.
 [[nodiscard]] SimState make_sim_state(const SimOptions& options, int64_t unix_ms);

@@ -1,0 +1,148 @@
+#include "app/station_archive.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+#include "archive/recording.hpp"
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+// A second start within the same second gets "-1", "-2" ...: never an old file.
+constexpr int recording_name_attempts = 100;
+
+std::string write_error_text(int error) {
+  return error == EINVAL ? "not a regular file" : error_text(error);
+}
+
+// Reports the first failure of a run of them, and the write that ends it.
+ArchiveReport reporter(const Console& console, const char* what) {
+  return [&console, what](const ArchiveItem& item, int error) {
+    if (error != 0) {
+      console_log(console, "%s: cannot write %s (%s); retrying with the next one\n", what,
+                  item.path.c_str(), write_error_text(error).c_str());
+    } else {
+      console_log(console, "%s: writing %s again\n", what, item.path.c_str());
+    }
+  };
+}
+
+// One log line, whole or not at all; a missing folder (never made, or
+// removed since) is made again.
+int write_log_line(const std::string& folder, const ArchiveItem& item) {
+  int error = append_whole(item.path, item.bytes, true);
+  if (error == ENOENT && make_directories(folder) == 0) {
+    error = append_whole(item.path, item.bytes, true);
+  }
+  return error;
+}
+
+// A thread that cannot be started (out of threads or memory) leaves that
+// copy off, and the TNC runs on without it.
+std::unique_ptr<ArchiveWriter> start_writer(size_t capacity, ArchiveWrite write,
+                                            std::atomic<uint64_t>& lost, const Console& console,
+                                            const char* what) {
+  try {
+    return std::make_unique<ArchiveWriter>(capacity, std::move(write), reporter(console, what),
+                                           lost);
+  } catch (const std::system_error& error) {
+    console_log(console, "%s: cannot start its writer thread (%s); not writing\n", what,
+                error.code().message().c_str());
+    return nullptr;
+  }
+}
+
+void start_recording(StationArchive& archive, const std::string& folder, const Console& console) {
+  if (const int error = make_directories(folder); error != 0) {
+    console_log(console, "Recording: cannot create %s (%s); not recording\n", folder.c_str(),
+                error_text(error).c_str());
+    return;
+  }
+  const int64_t start_ms = now_unix_ms();
+  const std::string_view header(reinterpret_cast<const char*>(recording_header.data()),
+                                recording_header.size());
+  int error = EEXIST;
+  std::string path;
+  for (int attempt = 0; attempt < recording_name_attempts && error == EEXIST; ++attempt) {
+    path = folder + "/" + recording_file_name(start_ms, attempt);
+    error = create_new_file(path, header);
+  }
+  if (error != 0) {
+    console_log(console, "Recording: cannot create %s (%s); not recording\n", path.c_str(),
+                write_error_text(error).c_str());
+    return;
+  }
+  archive.recording_path = path;
+  archive.recording = start_writer(
+      recording_queue_bytes,
+      [](const ArchiveItem& item) { return append_whole(item.path, item.bytes, false); },
+      archive.datagrams_not_recorded, console, "Recording");
+  if (!archive.recording) return;
+  console_log(console, "Recording the modem's datagrams to %s\n", path.c_str());
+}
+
+}  // namespace
+
+void start_archive(StationArchive& archive, const TncConfig& config,
+                   const std::optional<std::string>& profile, const Console& console,
+                   std::atomic<uint64_t>& not_logged) {
+  if (config.PacketLog == 0 && config.StreamRecording == 0) return;
+  if (!profile) {
+    console_log(console, "No profile folder: packets are not logged, the stream not recorded\n");
+    return;
+  }
+  const std::string kestrelis_folder = *profile + "/Kestrelis";
+  if (config.PacketLog != 0) {
+    archive.packets_folder = kestrelis_folder + "/packets";
+    archive.packet_log = start_writer(
+        packet_log_queue_bytes,
+        [folder = archive.packets_folder](const ArchiveItem& item) {
+          return write_log_line(folder, item);
+        },
+        not_logged, console, "Packet log");
+  }
+  if (config.StreamRecording != 0)
+    start_recording(archive, kestrelis_folder + "/recordings", console);
+}
+
+void log_packet(StationArchive& archive, const PacketLogEntry& entry) {
+  if (!archive.packet_log) return;
+  (void)archive_offer(*archive.packet_log,
+                      {archive.packets_folder + "/" + packet_log_file_name(entry.received_ms),
+                       packet_log_line(entry)});
+}
+
+void record_datagram(StationArchive& archive, int64_t received_us,
+                     std::span<const uint8_t> datagram) {
+  if (!archive.recording) return;
+  const std::vector<uint8_t> record = pack_recorded_datagram(received_us, datagram);
+  (void)archive_offer(*archive.recording,
+                      {archive.recording_path, std::string(record.begin(), record.end())});
+}
+
+void finish_archive(StationArchive& archive, const Console& console) {
+  const int64_t deadline_ms = monotonic_ms() + archive_drain_ms;
+  const auto left_ms = [&] {
+    return static_cast<int>(std::max<int64_t>(0, deadline_ms - monotonic_ms()));
+  };
+  if (archive.packet_log) {
+    if (const size_t left = archive_drain(*archive.packet_log, left_ms()); left > 0) {
+      console_log(console, "Packet log: %zu packets still queued at exit, not logged\n", left);
+    }
+  }
+  if (!archive.recording) return;
+  (void)archive_drain(*archive.recording, left_ms());
+  const unsigned long long lost = archive.datagrams_not_recorded.load();
+  console_log(console, "Recording: %s, %llu datagrams, %llu bytes%s\n",
+              archive.recording_path.c_str(),
+              static_cast<unsigned long long>(archive.recording->items_written.load()),
+              static_cast<unsigned long long>(file_size(archive.recording_path).value_or(0)),
+              lost > 0 ? format_text(", %llu datagrams not recorded", lost).c_str() : "");
+}
+
+}  // namespace kestrelis

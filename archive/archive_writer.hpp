@@ -1,0 +1,70 @@
+#pragma once
+// A bounded queue of whole records (packet log lines, recorded datagrams) and
+// the thread that writes them, so that the receive thread never waits on the
+// disk: it only queues, and what does not fit is counted as lost, never held.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace kestrelis {
+
+struct ArchiveItem {
+  std::string path;   // the file the bytes go to
+  std::string bytes;  // one whole record
+};
+
+// Writes one item; returns 0 or the error number. Runs on the writer thread.
+using ArchiveWrite = std::function<int(const ArchiveItem& item)>;
+
+// Runs on the writer thread at the first failed write after a good one (or
+// at the start), with its error number, and at the first good write after a
+// failed one, with 0; so an operator hears once of a failure and once of the
+// recovery.
+using ArchiveReport = std::function<void(const ArchiveItem& item, int error)>;
+
+// The queue and its writer thread, started by the constructor. `lost` counts
+// every item not written: refused because the queue held `capacity_bytes`,
+// failed to write, or left in the queue by archive_drain. Other threads read
+// the counters at any time.
+struct ArchiveWriter {
+  ArchiveWriter(size_t capacity, ArchiveWrite write_item, ArchiveReport report_change,
+                std::atomic<uint64_t>& lost_items);
+  ArchiveWriter(const ArchiveWriter&) = delete;
+  ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+  // Stops the thread after the item in hand (which the write function must
+  // return from); what is still queued is dropped.
+  ~ArchiveWriter();
+
+  const size_t capacity_bytes;
+  const ArchiveWrite write;
+  const ArchiveReport report;
+  std::atomic<uint64_t>& lost;
+  std::atomic<uint64_t> items_written{0};
+  std::atomic<uint64_t> bytes_written{0};
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<ArchiveItem> queue;  // under mutex, as are the three below
+  size_t queued_bytes = 0;
+  bool busy = false;  // the thread is writing an item it took off the queue
+  bool stopping = false;
+  std::thread thread;  // last, so that it starts once everything else is built
+};
+
+// Queues `item` without waiting for anything but the queue's lock. Returns
+// false, counting the item as lost, when it does not fit.
+bool archive_offer(ArchiveWriter& writer, ArchiveItem item);
+
+// Waits up to `timeout_ms` for the queue to be written out. Returns the
+// number of items still queued, which are dropped and counted as lost (0: all
+// written).
+[[nodiscard]] size_t archive_drain(ArchiveWriter& writer, int timeout_ms);
+
+}  // namespace kestrelis

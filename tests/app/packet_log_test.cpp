@@ -1,0 +1,154 @@
+// The real kestrelis-tnc's packet log: every packet that passed the CRC is in
+// the day's file with no GUI connected, and a log that cannot be written costs
+// the GUI nothing - one message, frames keep coming, logging resumes.
+
+#include "archive/packet_log.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/kiss_frames.hpp"
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
+#include "support/downlink_packets.hpp"
+#include "support/loopback_peers.hpp"
+#include "support/tnc_process.hpp"
+#include "wire/csp.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+struct Ports {
+  uint16_t modem_rx = free_udp_port();
+  uint16_t modem_tx = free_udp_port();
+  uint16_t kiss = free_tcp_port();
+};
+
+std::string config_for(const Ports& p, const std::string& more = "") {
+  return "[modem]\nGR_ReceivePort = " + std::to_string(p.modem_rx) +
+         "\nGR_TransmitPort = " + std::to_string(p.modem_tx) + "\nModemSilence = 0\n" + more +
+         "[KISS]\nKISS_Port = " + std::to_string(p.kiss) + "\n[rigctld]\nAddress =\n";
+}
+
+size_t count_of(std::string_view text, std::string_view word) {
+  size_t n = 0;
+  for (size_t at = text.find(word); at != text.npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
+TEST(PacketLogBinary, EveryLayoutAndADigipeaterTextLoggedWithoutAGuiAfterACutLine) {
+  const Ports ports;
+  TncProfile profile(config_for(ports));
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
+
+  // The day's file ends in a line cut by a power failure: it stays a line of its own.
+  const int64_t start_ms = now_unix_ms();
+  const std::string cut_line = R"({"received":"2026-12-06T21:57:21.123Z","frame":"8a)";
+  ASSERT_EQ(make_directories(profile.folder() + "/packets"), 0);
+  ASSERT_EQ(
+      write_text_file(profile.folder() + "/packets/" + packet_log_file_name(start_ms), cut_line),
+      0);
+  const std::vector<PacketBytes> packets = sample_packets(start_ms, "hello \"station\"");
+  send_stream(ports.modem_rx, stream_of_packets(packets), 300);
+  const std::vector<std::string> lines =
+      wait_for_log_lines(profile.home(), start_ms, packets.size() + 1, 5000);
+  ASSERT_EQ(lines.size(), packets.size() + 1) << tnc.output();
+  EXPECT_EQ(lines[0], cut_line);
+  for (size_t i = 0; i < packets.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "packet " << i << ": " << lines[i + 1]);
+    const std::optional<LoggedPacket> logged = parse_packet_log_line(lines[i + 1]);
+    ASSERT_TRUE(logged);
+    EXPECT_EQ(logged->frame, packets[i]);
+    const bool text = i + 1 == packets.size();
+    EXPECT_EQ(logged->decoded, text ? "digipeater_text" : "telemetry");
+    EXPECT_EQ(logged->port, text ? digipeater_message_port : telemetry_port);
+    EXPECT_EQ(logged->source, satellite_address);
+    EXPECT_EQ(logged->rs_corrected, 0);
+    EXPECT_FALSE(logged->crc_tolerated);
+    EXPECT_GE(logged->received, iso_utc_ms(start_ms));
+  }
+  EXPECT_NE(lines.back().find(R"("text":"hello \"station\"")"), std::string::npos);
+  EXPECT_EQ(tnc.stop(SIGTERM, 5000) >= 0, true);
+  EXPECT_NE(tnc.output().find("; 0 packets not logged\n"), std::string::npos) << tnc.output();
+}
+
+// Reads GUI frames until one holds `text` or `timeout_ms` passes; the frames read.
+std::vector<std::string> gui_frames_until(KissClient& gui, KissDeframer& deframer,
+                                          std::string_view text, int timeout_ms) {
+  std::vector<std::string> frames;
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  std::vector<uint8_t> buffer(65536);
+  bool found = false;
+  while (!found && monotonic_ms() < deadline) {
+    if (!wait_readable(gui.fd(), static_cast<int>(deadline - monotonic_ms()))) break;
+    const long n = stream_receive(gui.fd(), buffer);
+    if (n <= 0) break;
+    read_kiss_frames(deframer, std::span(buffer).first(static_cast<size_t>(n)),
+                     [&](std::span<const uint8_t> f) {
+                       frames.emplace_back(f.begin(), f.end());
+                       found = found || frames.back().find(text) != std::string::npos;
+                     });
+  }
+  return frames;
+}
+
+TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumes) {
+  const Ports ports;
+  TncProfile profile(config_for(ports));
+  const std::string in_the_way = profile.folder() + "/packets";
+  ASSERT_EQ(write_text_file(in_the_way, "not a folder\n"), 0);
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
+  KissClient gui(ports.kiss, 5000);
+  ASSERT_TRUE(gui.connected());
+  ASSERT_TRUE(tnc.wait_for_output("GUI connected", 5000)) << tnc.output();
+  KissDeframer deframer(tnc_frame_capacity);
+
+  const int64_t start_ms = now_unix_ms();
+  // Two passes while the log cannot be written: every GUI frame still comes,
+  // and the failure is told once.
+  size_t not_logged = 0;
+  for (const char* text : {"first pass", "second pass"}) {
+    const std::vector<PacketBytes> packets = sample_packets(start_ms, text);
+    not_logged += packets.size();
+    send_stream(ports.modem_rx, stream_of_packets(packets), 300);
+    const std::vector<std::string> frames =
+        gui_frames_until(gui, deframer, std::string("Received: ") + text, 5000);
+    // Each record is a "Received:" text and its telemetry object; the message one text.
+    EXPECT_EQ(frames.size(), 2 * (packets.size() - 1) + 1) << text << "\n" << tnc.output();
+  }
+  // The log's writer runs behind the downlink: once the statistics count every
+  // packet so far as not logged, the way is cleared.
+  const std::string all_lost = "; " + std::to_string(not_logged) + " packets not logged\n";
+  bool counted = false;
+  for (int i = 0; i < 50 && !counted; ++i) {
+    ASSERT_EQ(::kill(tnc.pid(), SIGUSR1), 0);
+    counted = tnc.wait_for_output(all_lost, 100);
+  }
+  ASSERT_TRUE(counted) << tnc.output();
+  ASSERT_EQ(std::remove(in_the_way.c_str()), 0);
+
+  const std::vector<PacketBytes> packets = sample_packets(start_ms, "third pass");
+  send_stream(ports.modem_rx, stream_of_packets(packets), 300);
+  EXPECT_EQ(gui_frames_until(gui, deframer, "Received: third pass", 5000).size(),
+            2 * (packets.size() - 1) + 1);
+  EXPECT_EQ(wait_for_log_lines(profile.home(), start_ms, packets.size(), 5000).size(),
+            packets.size());
+  ASSERT_TRUE(tnc.wait_for_output("Packet log: writing", 5000)) << tnc.output();
+  ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);
+  const std::string& out = tnc.output();
+  EXPECT_EQ(count_of(out, "Packet log: cannot write"), 1u) << out;
+  EXPECT_EQ(count_of(out, "Packet log: writing"), 1u) << out;
+  EXPECT_NE(out.substr(out.rfind("Statistics: packets")).find(all_lost), std::string::npos) << out;
+}
+
+}  // namespace
+
+}  // namespace kestrelis
