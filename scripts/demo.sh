@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A whole station on this machine: a dummy rigctld (when installed), the TNC
 # in a temporary profile, the simulator as modem and satellite, and the
-# terminal client as GUI. A digipeater message goes up and comes back.
+# terminal client as GUI. A digipeater message goes up and comes back, and
+# the forwarder posts each logged packet to a stand-in team server.
 # Stops everything it started on Ctrl-C or after DEMO_SECONDS.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ modem_rx=${DEMO_PORT_BASE:-54010}
 modem_tx=$((modem_rx + 1))
 kiss=$((modem_rx + 3))
 rig=$((modem_rx + 522))
+team=$((modem_rx + 4))
 
 home=$(mktemp -d /tmp/kestrelis-demo-XXXXXX)
 pids=()
@@ -57,7 +59,7 @@ watch_ptt() {
 
 prefix() { sed -u "s/^/$1 /"; }
 
-echo "demo: profile $home; modem ports $modem_rx/$modem_tx, GUI port $kiss"
+echo "demo: profile $home; modem ports $modem_rx/$modem_tx, GUI port $kiss, team server $team"
 address=""
 if command -v rigctld >/dev/null 2>&1; then
   rigctld -m 1 -P RIG -T 127.0.0.1 -t "$rig" >"$home/rigctld.log" 2>&1 &
@@ -89,11 +91,23 @@ Address = $address
 Port = $rig
 KeyUpDelay = 200
 KeyDownDelay = 300
+[forward]
+URL = http://127.0.0.1:$team/api/telemetry
+NoradID = 99999
+Locator = JO62qm
+Latitude = 52.52
+Longitude = 13.40
 INI
+
+"$build/tools/kestrelis-team" --port "$team" > >(tee "$home/team.log" | prefix "[team]") &
+pids+=($!)
 
 env -u USERPROFILE HOME="$home" "$build/kestrelis-tnc" > >(tee "$home/tnc.log" | prefix "[tnc]") &
 pids+=($!)
 sleep 0.5
+env -u USERPROFILE HOME="$home" "$build/kestrelis-forward" --poll-ms 500 \
+  > >(tee "$home/forward.log" | prefix "[fwd]") &
+pids+=($!)
 "$build/tools/kestrelis-sim" --rx-port "$modem_rx" --tx-port "$modem_tx" --bitrate 9600 \
   --interval 3 --ber 0.0005 --time-scale 4 --quiet --duration "$seconds" \
   > >(tee "$home/sim.log" | prefix "[sim]") &
@@ -114,4 +128,19 @@ if grep -q "Received: DEMO1>QQ0XYZ: hello from the demo" "$home/client.log"; the
   echo "demo: the digipeater message made the round trip"
 else
   echo "demo: the digipeater message did not come back (yet)"
+fi
+forwarded=$(grep -m1 "Team server got a packet" "$home/team.log" 2>/dev/null || true)
+if [[ -n $forwarded ]]; then
+  echo "demo: $(grep -c "Team server got a packet" "$home/team.log") packets forwarded to the" \
+    "stand-in team server; the first: ${forwarded#*] }"
+else
+  echo "demo: no packet reached the stand-in team server (see $home/forward.log)"
+fi
+plot="$home/telemetry.png"
+if "$build/tools/kestrelis-kiss" plot "$home/telemetry.jsonl" --sat 1 eps_vbatt eps_vboost_0 \
+  eps_temp_0 obc_temp_0 radio_temp_pa eps_cursun eps_cursys radio_last_rssi -o "$plot" \
+  >"$home/plot.log" 2>&1; then
+  echo "demo: satellite 1's battery, temperatures, currents and signal drawn in $plot"
+else
+  echo "demo: no plot: $(tail -n 1 "$home/plot.log")"
 fi

@@ -1,0 +1,84 @@
+#include "forward/forward_config.hpp"
+
+#include <ini.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/files.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+struct Key {
+  const char* section;
+  const char* name;
+  std::string ForwardConfig::*field;
+};
+
+constexpr Key keys[] = {
+    {"forward", "URL", &ForwardConfig::URL},
+    {"forward", "NoradID", &ForwardConfig::NoradID},
+    {"forward", "Locator", &ForwardConfig::Locator},
+    {"forward", "Latitude", &ForwardConfig::Latitude},
+    {"forward", "Longitude", &ForwardConfig::Longitude},
+    {"radio", "CallFrom", &ForwardConfig::CallFrom},
+};
+
+int take_key(void* user, const char* section, const char* name, const char* value) {
+  auto& config = *static_cast<ForwardConfig*>(user);
+  for (const Key& key : keys) {
+    if (std::strcmp(section, key.section) == 0 && std::strcmp(name, key.name) == 0) {
+      config.*key.field = value;
+    }
+  }
+  return 1;
+}
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+ForwardConfig read_forward_config(std::string_view text) {
+  ForwardConfig config;
+  const std::string terminated(text);
+  (void)ini_parse_string(terminated.c_str(), take_key, &config);
+  return config;
+}
+
+std::optional<ForwardConfig> load_forward_config(const std::string& path) {
+  const auto close = [](std::FILE* file) { std::fclose(file); };
+  const std::unique_ptr<std::FILE, decltype(close)> file(open_regular_file(path), close);
+  if (!file) return std::nullopt;
+  ForwardConfig config;
+  (void)ini_parse_file(file.get(), take_key, &config);
+  return config;
+}
+
+std::vector<std::string> forward_config_problems(const ForwardConfig& config) {
+  std::vector<std::string> problems;
+  if (config.URL.empty()) {
+    problems.emplace_back("Config: no URL in [forward]: the team server to send packets to\n");
+  } else if (!starts_with(config.URL, "http://") && !starts_with(config.URL, "https://")) {
+    problems.push_back("Config: URL = " + config.URL + " is neither http:// nor https://\n");
+  }
+  const bool digits = !config.NoradID.empty() && config.NoradID.size() <= 9 &&
+                      std::all_of(config.NoradID.begin(), config.NoradID.end(),
+                                  [](char c) { return c >= '0' && c <= '9'; });
+  if (config.NoradID.empty()) {
+    problems.emplace_back("Config: no NoradID in [forward]: the satellite's catalogue number\n");
+  } else if (!digits) {
+    problems.push_back("Config: NoradID = " + config.NoradID + " is not a catalogue number\n");
+  }
+  if (config.CallFrom.empty() || config.CallFrom == "NOCALL") {
+    problems.emplace_back("Config: no CallFrom in [radio]: the team needs your call sign\n");
+  }
+  return problems;
+}
+
+}  // namespace kestrelis

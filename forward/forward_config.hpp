@@ -1,0 +1,35 @@
+#pragma once
+// The forwarder's settings: the [forward] section of config.ini and the
+// station's call sign from [radio].
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrelis {
+
+// Values as written in the file, blanks around them removed by the INI reader.
+struct ForwardConfig {
+  std::string URL;        // [forward] the team server's address, http:// or https://
+  std::string NoradID;    // [forward] the satellite's catalogue number
+  std::string Locator;    // [forward] the station's Maidenhead locator
+  std::string Latitude;   // [forward] the station's latitude, passed on as written
+  std::string Longitude;  // [forward] the station's longitude, passed on as written
+  std::string CallFrom;   // [radio] the station's call sign
+};
+
+// Reads the keys above from INI `text`, through the same INI reader as the
+// TNC; every other section and key belongs to the TNC and is passed over.
+[[nodiscard]] ForwardConfig read_forward_config(std::string_view text);
+
+// The same from the file at `path`; none when it is not a regular file that
+// can be read.
+[[nodiscard]] std::optional<ForwardConfig> load_forward_config(const std::string& path);
+
+// What keeps the forwarder from sending, one console message (with its line
+// end) per problem: no URL or one that is not http(s), a NoradID that is not
+// a number, no call sign or NOCALL. Empty when it can start.
+[[nodiscard]] std::vector<std::string> forward_config_problems(const ForwardConfig& config);
+
+}  // namespace kestrelis
