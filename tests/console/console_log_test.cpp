@@ -31,20 +31,14 @@ TEST(ConsoleLog, StampedLinesCutAt299PlainTextAndLevels) {
     console.verbose_level = verbose;
     verbose_log(console, level, "level %d of %d\n", level, verbose);
   }
-  ASSERT_EQ(lines.size(), 7u);
   // "[DD/MM hh:mm:ss.mmm] " followed by the message; the line end of a cut
   // message is lost with the rest; a zero byte ends a message as in C.
-  const std::regex stamped(R"(\[\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\] ([\s\S]*))");
-  const std::string messages[] = {"Received 41 bytes\r\n", std::string(299, 'm'), "Hi"};
-  for (size_t i = 0; i < 3; ++i) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[i], m, stamped)) << lines[i];
-    EXPECT_EQ(m[1], messages[i]);
-  }
-  EXPECT_EQ(lines[3], "getaddrinfo failed with error: -2\n");
-  EXPECT_EQ(lines[4], "Can't load 'config.ini'\n");
-  EXPECT_TRUE(lines[5].ends_with("] level 1 of 1\n")) << lines[5];
-  EXPECT_TRUE(lines[6].ends_with("] level 5 of 5\n")) << lines[6];
+  const std::regex stamp(R"(^\[\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\] )");
+  for (std::string& line : lines) line = std::regex_replace(line, stamp, "[TS] ");
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "[TS] Received 41 bytes\r\n", "[TS] " + std::string(299, 'm'), "[TS] Hi",
+                       "getaddrinfo failed with error: -2\n", "Can't load 'config.ini'\n",
+                       "[TS] level 1 of 1\n", "[TS] level 5 of 5\n"}));
 }
 
 // The stamp's seconds and milliseconds come from one reading: never a second

@@ -74,19 +74,23 @@ TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
   const std::vector<std::string> fields = {"eps_vbatt"};
   const struct {
     const char* name;
-    PlotFilter filter;
+    int sat;           // -1: any
+    const char* kind;  // null: any
     std::vector<int64_t> times;
     const char* error;
   } cases[] = {
-      {"all", {}, {100500, 101000, 102000}, ""},
-      {"sat 1", {1, {}}, {100500, 101000}, ""},
-      {"beacons of sat 1", {1, "beacon"}, {100500}, ""},
-      {"telemetry", {{}, "telemetry"}, {101000, 102000}, ""},
-      {"sat 2", {2, {}}, {}, "no record with a time is of sat 2"},
+      {"all", -1, nullptr, {100500, 101000, 102000}, ""},
+      {"sat 1", 1, nullptr, {100500, 101000}, ""},
+      {"beacons of sat 1", 1, "beacon", {100500}, ""},
+      {"telemetry", -1, "telemetry", {101000, 102000}, ""},
+      {"sat 2", 2, nullptr, {}, "no record with a time is of sat 2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    PlotInput in = read_plot_input(mixed, fields, c.filter);
+    PlotFilter filter;
+    if (c.sat >= 0) filter.sat = c.sat;
+    if (c.kind != nullptr) filter.kind = c.kind;
+    PlotInput in = read_plot_input(mixed, fields, filter);
     EXPECT_TRUE(in.damaged_last_line);
     EXPECT_EQ(in.skipped, 0u);
     EXPECT_EQ(in.error, c.error);
