@@ -158,7 +158,13 @@ int append_whole(const std::string& path, std::string_view bytes, bool line_end_
   } while (n < 0 && errno == EINTR);
   int error = n < 0 ? errno : 0;
   if (n >= 0 && static_cast<size_t>(n) != bytes.size()) error = ENOSPC;
-  if (error != 0 && n > 0) (void)::ftruncate(fd, size_before);
+  if (error != 0 && n > 0) {
+    // A short write is cut back so that no half line stays. Should that fail
+    // too, the next append starts on a new line and the half line stays one
+    // malformed line.
+    const int cut = ::ftruncate(fd, size_before);
+    static_cast<void>(cut);
+  }
   if (::close(fd) != 0 && error == 0) error = errno;
   return error;
 }
