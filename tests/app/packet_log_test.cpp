@@ -1,11 +1,14 @@
-// The real kestrelis-tnc's packet log: every packet that passed the CRC is in
-// the day's file with no GUI connected, and a log that cannot be written costs
-// the GUI nothing - one message, frames keep coming, logging resumes.
+// What the real kestrelis-tnc reports. Its packet log: every packet that
+// passed the CRC is in the day's file with no GUI connected, and a log that
+// cannot be written costs the GUI nothing - one message, frames keep coming,
+// logging resumes. Its decoder statistics: on SIGUSR1, every StatsInterval
+// seconds and at exit (how they are counted: robust_downlink_test.cpp).
 
 #include "archive/packet_log.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <optional>
@@ -15,6 +18,7 @@
 #include "common/kiss_frames.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
+#include "radio/test_bit_stream.hpp"
 #include "support/downlink_packets.hpp"
 #include "support/loopback_peers.hpp"
 #include "support/tnc_process.hpp"
@@ -147,6 +151,53 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumes) {
   EXPECT_EQ(count_of(out, "Packet log: cannot write"), 1u) << out;
   EXPECT_EQ(count_of(out, "Packet log: writing"), 1u) << out;
   EXPECT_NE(out.substr(out.rfind("Statistics: packets")).find(all_lost), std::string::npos) << out;
+}
+
+// Waits until `word` has come `n` times, for at most `timeout_ms`.
+bool wait_for_count(ChildProcess& tnc, std::string_view word, size_t n, int timeout_ms) {
+  for (int waited = 0; count_of(tnc.output(), word) < n; waited += 50) {
+    if (waited >= timeout_ms) return false;
+    (void)tnc.wait_for_output("\x01", 50);  // never printed: drains the output for 50 ms
+  }
+  return true;
+}
+
+// Printed at exit without being asked: the golden transcript.
+TEST(StatisticsBinary, PrintedOnSigusr1AndEveryIntervalAndAgainAtExit) {
+  // Two wrong bits in the last sync byte, one in the length field.
+  std::vector<uint8_t> stream = list_frame;
+  stream[3] ^= 0x03;
+  stream[5] ^= 0x10;
+  stream.resize(stream.size() + 2);
+  const std::string counts = "Statistics: " + std::to_string(8 * stream.size()) +
+                             " bits, 1 sync words, 1 length bits corrected; codewords 1 decoded";
+  const std::string second_line = "Statistics: packets 0 telemetry";
+  const struct {
+    const char* name;
+    std::string extra_config;
+    bool sigusr1;
+    size_t reports;  // before SIGTERM
+  } cases[] = {{"SIGUSR1", "", true, 1}, {"every second", "StatsInterval = 1\n", false, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Ports ports;
+    TncProfile profile(config_for(ports, "Acquisition = robust\n" + c.extra_config));
+    ChildProcess tnc = start_tnc(profile.home());
+    ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
+    ASSERT_EQ(datagram_send(udp_open().fd(), {0x7F000001, ports.modem_rx}, stream), 0);
+    ASSERT_TRUE(tnc.wait_for_output("Received self-generated packet", 5000)) << tnc.output();
+    if (c.sigusr1) (void)::kill(tnc.pid(), SIGUSR1);
+    ASSERT_TRUE(wait_for_count(tnc, second_line, c.reports, 5000)) << tnc.output();
+    const size_t reports = count_of(tnc.output(), second_line);
+    EXPECT_NE(tnc.output().find(counts), std::string::npos) << tnc.output();
+
+    const int status = tnc.stop(SIGTERM, 5000);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << tnc.output();
+    const std::string& all = tnc.output();
+    EXPECT_NE(all.find(second_line, all.rfind('\n', all.size() - 2)), std::string::npos) << all;
+    EXPECT_GT(count_of(all, second_line), reports) << all;
+    EXPECT_EQ(count_of(all, "Statistics: "), 2 * count_of(all, second_line)) << all;
+  }
 }
 
 }  // namespace

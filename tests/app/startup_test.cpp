@@ -1,5 +1,6 @@
-// Start-up: the profile folder, and the real binary's start-up in a temporary HOME:
-// its files, the rigctld check, the ports and what they take.
+// Start-up: the profile folder, and the real binary's start-up in a temporary
+// HOME: its files and command line, the rigctld check, the ports, what they
+// take and what the operator is told about them.
 
 #include "app/startup.hpp"
 
@@ -8,6 +9,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -16,7 +18,6 @@
 #include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "config/config.hpp"
@@ -32,6 +33,16 @@ namespace kestrelis {
 namespace {
 
 using namespace std::chrono_literals;
+
+struct Ports {
+  uint16_t modem = free_udp_port();
+  uint16_t kiss = free_tcp_port();
+  std::string ini(const std::string& modem_extra = "", const std::string& kiss_extra = "") const {
+    return "[modem]\nGR_ReceivePort = " + std::to_string(modem) +
+           "\nGR_TransmitPort = " + std::to_string(free_udp_port()) + "\n" + modem_extra +
+           "[KISS]\nKISS_Port = " + std::to_string(kiss) + "\n" + kiss_extra;
+  }
+};
 
 // A TCP listener on 127.0.0.1 whose accept queue is full, so that a further
 // connect is never answered.
@@ -60,16 +71,18 @@ size_t count_of(const std::string& text, const std::string& what) {
   return n;
 }
 
-// Sends one clean frame followed by a byte to `host`; true when the TNC saw it.
+// Sends the largest datagram, a clean frame in its last bytes, to `host`;
+// true when the TNC saw the frame (the modem port takes such a datagram whole).
 bool modem_port_reachable(ChildProcess& tnc, const char* host, uint16_t port) {
   const std::string seen = "Received self-generated packet";
   const size_t before = count_of(tnc.output(), seen);
-  std::vector<uint8_t> datagram = list_frame;
+  std::vector<uint8_t> datagram(65507 - list_frame.size() - 1, 0x00);
+  datagram.insert(datagram.end(), list_frame.begin(), list_frame.end());
   datagram.push_back(0x00);
   EXPECT_EQ(datagram_send(udp_open().fd(), {*parse_ipv4(host), port}, datagram), 0);
   for (int i = 0; i < 30; ++i) {
     if (count_of(tnc.output(), seen) > before) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(50ms);
   }
   return false;
 }
@@ -103,6 +116,8 @@ TEST(StartupBinary, SecondStartWithEmptyAddressIsQuietKeepsTheFileAndIdles) {
   // Both threads start after the rigctld check.
   ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client", 5000)) << tnc.output();
   ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
+  EXPECT_NE(tnc.output().find("] No rigctld Address in config.ini: the transmitter is not keyed\n"),
+            std::string::npos);
   for (const char* absent : {"Created", "Can't load", "Communication check", "HamLib"}) {
     EXPECT_EQ(tnc.output().find(absent), std::string::npos) << absent << " in " << tnc.output();
   }
@@ -115,13 +130,37 @@ TEST(StartupBinary, SecondStartWithEmptyAddressIsQuietKeepsTheFileAndIdles) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
 }
 
-// A rigctld that never answers holds the start-up at most a few seconds, and
-// a signal meanwhile ends the process at once: nothing is keyed yet.
-TEST(StartupBinary, RigctldCheckIsBoundedAndInterruptible) {
+TEST(StartupBinary, CommandLine) {
+  TncProfile profile;
+  ChildProcess bogus = start_tnc(profile.home(), {"--bogus"});
+  const int status = bogus.wait_exit(5000);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_NE(bogus.output().find("Usage: kestrelis-tnc [--config FILE]"), std::string::npos);
+
+  // --config reads the given file as it is and creates nothing in the profile.
+  const Ports ports;
+  TempDir elsewhere;
+  const std::string file = elsewhere.path() + "/station.ini";
+  ASSERT_EQ(write_text_file(file, ports.ini()), 0);
+  ChildProcess tnc = start_tnc(profile.home(), {"--config", file});
+  EXPECT_TRUE(tnc.wait_for_output(
+      "Waiting for GUI client on TCP 127.0.0.1:" + std::to_string(ports.kiss), 5000))
+      << tnc.output();
+  EXPECT_NE(::access(profile.folder().c_str(), F_OK), 0);
+  EXPECT_EQ(tnc.output().find("Created"), std::string::npos);
+}
+
+// A rigctld that is not there holds the start-up at most a few seconds and is
+// named; a signal meanwhile ends the process at once: nothing is keyed yet.
+TEST(StartupBinary, RigctldCheckIsBoundedNamesWhereItLookedAndIsInterruptible) {
   StalledListener stalled;
+  const std::string refusing = std::to_string(free_tcp_port());
   const std::pair<std::string, std::string> cases[] = {
       {"127.0.0.1\nPort = " + std::to_string(stalled.port),
        "] Could not connect to HamLib RIG Control Daemon. Start it first!\n"},
+      {"127.0.0.1\nPort = " + refusing,
+       "] rigctld looked for at 127.0.0.1 port " + refusing + ": Connection refused\n"},
       {"no-such-host.invalid\nPort = 4532", "\ngetaddrinfo failed with error: "}};
   for (const auto& [address, text] : cases) {
     SCOPED_TRACE(address);
@@ -173,43 +212,89 @@ TEST(StartupBinary, InCodeDefaultPortsWhenNoneAreSet) {
 }
 
 // 127.0.0.2 reaches the machine itself, but not a socket bound to 127.0.0.1.
-// An address that does not parse must close the ports, never open them wide.
-TEST(StartupBinary, BoundPortsRefuseOtherAddresses) {
-  for (const std::string address : {"", "127.0.0.1", "localhost", "127.1", "127.0.0.1#gui"}) {
-    SCOPED_TRACE(address.empty() ? "all interfaces by default" : address);
-    const uint16_t modem = free_udp_port();
-    const uint16_t kiss = free_tcp_port();
-    TncProfile profile(
-        "[modem]\nGR_ReceivePort = " + std::to_string(modem) + "\nGR_ReceiveAddress = " + address +
-        "\nGR_TransmitPort = " + std::to_string(free_udp_port()) +
-        "\n[KISS]\nKISS_Port = " + std::to_string(kiss) + "\nKISS_Address = " + address + "\n");
+// An address that does not parse must close the ports, never open them wide;
+// open ports are named with a warning.
+TEST(StartupBinary, BoundPortsAreNamedAndRefuseOtherAddresses) {
+  const struct {
+    std::string address;
+    std::string bound;  // the one host that reaches the ports, named in the listening lines
+  } cases[] = {{"", ""},
+               {"127.0.0.2", "127.0.0.2"},
+               {"localhost", "127.0.0.1"},
+               {"127.1", "127.0.0.1"},
+               {"127.0.0.1#gui", "127.0.0.1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.address.empty() ? "all interfaces by default" : c.address);
+    const Ports ports;
+    const std::string kiss = std::to_string(ports.kiss);
+    const std::string address = "Address = " + c.address + "\n";
+    const std::string shown = c.bound.empty() ? "127.0.0.1" : c.bound;
+    TncProfile profile(ports.ini("GR_Receive" + address, "KISS_" + address));
     ChildProcess tnc = start_tnc(profile.home());
-    ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client", 5000)) << tnc.output();
-    ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
-    for (const std::string host : {"127.0.0.1", "127.0.0.2"}) {
+    ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client on TCP " + shown + ":" + kiss, 5000))
+        << tnc.output();
+    ASSERT_TRUE(tnc.wait_for_output(
+        "Listening for GNURadio on UDP " + shown + ":" + std::to_string(ports.modem), 5000))
+        << tnc.output();
+    for (const char* host : {"127.0.0.1", "127.0.0.2"}) {
       SCOPED_TRACE(host);
-      const bool reachable = host == "127.0.0.1" || address.empty();
-      const std::string service = std::to_string(kiss);
-      EXPECT_EQ(tcp_connect(host.c_str(), service.c_str(), 1000).failed_at == NetStep::none,
-                reachable);
-      EXPECT_EQ(modem_port_reachable(tnc, host.c_str(), modem), reachable) << tnc.output();
+      const bool reachable = c.bound.empty() || c.bound == host;
+      EXPECT_EQ(tcp_connect(host, kiss.c_str(), 1000).failed_at == NetStep::none, reachable);
+      EXPECT_EQ(modem_port_reachable(tnc, host, ports.modem), reachable) << tnc.output();
     }
+    // The warning follows the waiting line from another thread: read the
+    // output only once the TNC has ended.
+    tnc.stop(SIGTERM, 5000);
+    EXPECT_EQ(tnc.output().find("GUI port " + kiss +
+                                " is open on all interfaces: anyone who can reach it can "
+                                "transmit") != std::string::npos,
+              c.bound.empty())
+        << tnc.output();
   }
 }
 
-// The modem port takes the largest datagram whole: a frame in its last bytes is found.
-TEST(DownlinkLoopback, FrameAtTheEndOfTheLargestDatagramIsFound) {
-  const uint16_t modem = free_udp_port();
-  TncProfile profile("[modem]\nGR_ReceivePort = " + std::to_string(modem) +
-                     "\nGR_TransmitPort = " + std::to_string(free_udp_port()) +
-                     "\n[KISS]\nKISS_Port = " + std::to_string(free_tcp_port()) + "\n");
+// A port another program holds: the GUI port is named at the default level and
+// the TNC runs on; the modem port is named and the TNC ends with status 1.
+TEST(StartupBinary, TakenPortsAreNamed) {
+  const Ports ports;
+  NetResult gui_holder = tcp_listen("127.0.0.1", ports.kiss);
+  NetResult modem_holder = udp_bind("", ports.modem, 0);
+  ASSERT_EQ(gui_holder.failed_at, NetStep::none);
+  ASSERT_EQ(modem_holder.failed_at, NetStep::none);
+  TncProfile profile(ports.ini());
   ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio on UDP", 5000)) << tnc.output();
-  std::vector<uint8_t> datagram(65507 - list_frame.size() - 1, 0x00);
-  datagram.insert(datagram.end(), list_frame.begin(), list_frame.end());
-  datagram.push_back(0x00);
-  ASSERT_EQ(datagram_send(udp_open().fd(), {0x7F000001, modem}, datagram), 0);
-  EXPECT_TRUE(tnc.wait_for_output("Received self-generated packet\n", 5000)) << tnc.output();
+  const int status = tnc.wait_exit(5000);
+  ASSERT_TRUE(WIFEXITED(status)) << tnc.output();
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(tnc.output().find("Bind failed with error code : 98\n["), std::string::npos);
+  EXPECT_NE(tnc.output().find("] Modem port " + std::to_string(ports.modem) +
+                              " unavailable (Address already in use)"),
+            std::string::npos)
+      << tnc.output();
+
+  modem_holder.socket.close();
+  ChildProcess running = start_tnc(profile.home());
+  EXPECT_TRUE(running.wait_for_output("] GUI port " + std::to_string(ports.kiss) +
+                                          " unavailable (Address already in use): no GUI can "
+                                          "connect\n",
+                                      5000))
+      << running.output();
+  EXPECT_TRUE(running.wait_for_output("Listening for GNURadio", 5000));
+  EXPECT_EQ(running.wait_exit(200), -1);  // runs on without a GUI port
+}
+
+TEST(StartupBinary, SilentModemIsNoticed) {
+  const Ports ports;
+  TncProfile profile(ports.ini("ModemSilence = 1\nGR_ReceiveAddress = 127.0.0.1\n"));
+  ChildProcess tnc = start_tnc(profile.home());
+  const std::string port = std::to_string(ports.modem);
+  ASSERT_TRUE(tnc.wait_for_output(
+      "] No data from the modem on UDP port " + port + " for 1 s: check the modem\n", 5000))
+      << tnc.output();
+  const uint8_t noise[] = {0x00, 0x11};
+  EXPECT_EQ(datagram_send(udp_open().fd(), {0x7F000001, ports.modem}, noise), 0);
+  EXPECT_TRUE(tnc.wait_for_output("] Data from the modem again on UDP port " + port + "\n", 5000))
+      << tnc.output();
 }
 
 TEST(Startup, ProfileDirectoryIsUserProfileThenHomeAndNeverEmpty) {

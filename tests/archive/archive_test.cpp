@@ -1,0 +1,261 @@
+// The archive: the bounded writer (while its write function is stuck the
+// queue side never waits, takes what fits and counts the rest; failures and
+// the recovery are reported once each); packet log lines read back as written
+// and anything else refused; stream recordings in their documented layout,
+// packing and unpacking as mirrors, a file cut anywhere read up to its last
+// whole record.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.hpp"
+#include "archive/packet_log.hpp"
+#include "archive/recording.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+// A write function that holds every write until released, and records what
+// it wrote, what was lost and what was reported.
+struct StuckDisk {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool released = false;
+  int entered = 0;
+  std::vector<std::string> written;
+  std::vector<int> errors;  // the result of each write, in turn; 0 once used up
+  std::atomic<uint64_t> lost{0};
+  std::vector<std::pair<std::string, int>> reports;
+
+  ArchiveWriter writer(size_t capacity) {
+    return ArchiveWriter(
+        capacity, [this](const ArchiveItem& item) { return write(item); },
+        [this](const ArchiveItem& item, int error) { reports.emplace_back(item.bytes, error); },
+        lost);
+  }
+
+  int write(const ArchiveItem& item) {
+    std::unique_lock lock(mutex);
+    ++entered;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+    const size_t n = written.size();
+    written.push_back(item.bytes);
+    return n < errors.size() ? errors[n] : 0;
+  }
+  void wait_entered(int n) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return entered >= n; });
+  }
+  void release() {
+    const std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+};
+
+TEST(ArchiveWriter, StuckWriteNeverHoldsTheQueueSideAndDropsAreCounted) {
+  StuckDisk disk;
+  {
+    ArchiveWriter writer = disk.writer(100);
+    ASSERT_TRUE(archive_offer(writer, {"f", "line 0..\n"}));
+    disk.wait_entered(1);  // the writer holds item 0 and is stuck
+    // Ten 10-byte items fill the 100 bytes; the next ten are refused at once.
+    int taken = 0;
+    for (int i = 1; i <= 20; ++i) {
+      taken += archive_offer(writer, {"f", std::string(9, char('a' + i)) + "\n"}) ? 1 : 0;
+    }
+    EXPECT_EQ(taken, 10);
+    EXPECT_EQ(disk.lost.load(), 10u);
+    disk.release();
+    EXPECT_EQ(archive_drain(writer, 5000), 0u);
+    EXPECT_EQ(writer.items_written.load(), 11u);
+    EXPECT_EQ(writer.bytes_written.load(), 9u + 10 * 10u);
+  }
+  ASSERT_EQ(disk.written.size(), 11u);
+  EXPECT_EQ(disk.written[10], "kkkkkkkkk\n");
+  EXPECT_TRUE(disk.reports.empty());
+}
+
+TEST(ArchiveWriter, AFailureIsReportedOnceAndSoIsTheRecovery) {
+  StuckDisk disk;
+  disk.errors = {0, 28, 28, 28, 0, 0, 5, 0};
+  disk.release();
+  ArchiveWriter writer = disk.writer(1000);
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(archive_offer(writer, {"f", std::to_string(i)}));
+  EXPECT_EQ(archive_drain(writer, 5000), 0u);
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"1", 28}, {"4", 0}, {"6", 5}, {"7", 0}};
+  EXPECT_EQ(disk.reports, expected);
+  EXPECT_EQ(disk.lost.load(), 4u);
+  EXPECT_EQ(writer.items_written.load(), 4u);
+}
+
+TEST(ArchiveWriter, DrainGivesUpOnAStuckWriteAndCountsWhatIsLeft) {
+  StuckDisk disk;
+  ArchiveWriter writer = disk.writer(1000);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(archive_offer(writer, {"f", "x"}));
+  disk.wait_entered(1);
+  EXPECT_EQ(archive_drain(writer, 50), 4u);
+  EXPECT_EQ(disk.lost.load(), 4u);
+  disk.release();  // lets the destructor join the thread
+}
+
+using Bytes = std::vector<uint8_t>;
+
+Dispatch digipeater_text(std::string text) {
+  Dispatch d;
+  d.action = PacketAction::digipeater_message;
+  d.text = std::move(text);
+  return d;
+}
+
+TEST(PacketLog, LinesReadBackAsWritten) {
+  const std::vector<uint8_t> packet = {0x8a, 0x00, 0x07, 0x40, 0xff, 0x01, 0x02, 0x03, 0x04};
+  Dispatch telemetry;
+  telemetry.action = PacketAction::telemetry;
+  telemetry.telemetry.status = TelemetryStatus::decoded;
+  telemetry.telemetry.members = "\"tlm_id\":\"4138\",\"UNIX\":\"1796479387.412\"";
+  const Dispatch text = digipeater_text("say \"hi\"\\\n\xe9\x01");
+  struct Case {
+    const char* name;
+    const Dispatch* dispatch;
+    const char* decoded;
+  };
+  const Case cases[] = {
+      {"telemetry", &telemetry, "telemetry"},
+      {"text with quotes, controls and a high byte", &text, "digipeater_text"},
+      {"nothing", nullptr, "none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PacketLogEntry entry{1796479387412, packet, 3, true, 1, 8, c.dispatch};
+    const std::string line = packet_log_line(entry);
+    ASSERT_EQ(line.back(), '\n');
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    const auto read = parse_packet_log_line(std::string_view(line).substr(0, line.size() - 1));
+    ASSERT_TRUE(read.has_value()) << line;
+    EXPECT_EQ(read->received, "2026-12-05T14:03:07.412Z");
+    EXPECT_EQ(read->frame, packet);
+    EXPECT_EQ(read->rs_corrected, 3);
+    EXPECT_TRUE(read->crc_tolerated);
+    EXPECT_EQ(read->source, 1);
+    EXPECT_EQ(read->port, 8);
+    EXPECT_EQ(read->decoded, c.decoded);
+  }
+  EXPECT_EQ(packet_log_file_name(1796479387412), "2026-12-05.jsonl");
+  EXPECT_EQ(iso_utc_ms(-1), "1969-12-31T23:59:59.999Z");
+}
+
+TEST(PacketLog, AnythingButAWholeLineIsRefused) {
+  const std::string good =
+      R"({"received":"2026-12-05T14:03:07.412Z","frame":"8a00074001020304","rs_corrected":0,)"
+      R"("crc_tolerated":false,"source":1,"port":8,"decoded":"none"})";
+  ASSERT_TRUE(parse_packet_log_line(good).has_value());
+  const auto with = [&](const std::string& from, const std::string& to) {
+    std::string line = good;
+    line.replace(line.find(from), from.size(), to);
+    return line;
+  };
+  const std::string cases[] = {
+      good.substr(0, good.size() / 2),  // cut by a power failure
+      "",
+      "[1,2,3]",
+      with("8a00074001020304", "8a0007400102030"),   // odd number of digits
+      with("8a00074001020304", "8a000740010203zz"),  // not hex
+      with("8a00074001020304", "8a000740010203"),    // shorter than header and CRC
+      with("14:03:07.412Z", "14:03:07Z"),            // time without milliseconds
+      with("\"rs_corrected\":0", "\"rs_corrected\":\"0\""),
+      with("\"rs_corrected\":0", "\"rs_corrected\":17"),
+      with("\"port\":8", "\"port\":64"),
+      with("\"crc_tolerated\":false", "\"crc_tolerated\":0"),
+      with("\"decoded\":\"none\"", "\"decoded\":\"other\""),
+      with("\"source\":1,", ""),
+      with("\"decoded\":\"none\"", "\"decoded\":\"none\",\"x\":" + std::string(5000, '[')),
+      good + "x",
+  };
+  for (const std::string& line : cases) {
+    SCOPED_TRACE(line.substr(0, 120));
+    EXPECT_FALSE(parse_packet_log_line(line).has_value());
+  }
+}
+
+TEST(Recording, RecordLayoutIsBigEndianTimeLengthBytes) {
+  const Bytes record = pack_recorded_datagram(0x0102030405060708, Bytes{0xAA, 0x55});
+  EXPECT_EQ(record, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 2, 0xAA, 0x55}));
+  EXPECT_EQ(std::string(recording_header.begin(), recording_header.end() - 1), "KSTRREC");
+}
+
+TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
+  constexpr unsigned seed = 20261206;
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937 rng(seed);
+  std::vector<RecordedDatagram> sent;
+  Bytes file(recording_header.begin(), recording_header.end());
+  std::vector<size_t> ends;  // file size after each record
+  for (size_t size : {0u, 1u, 64u, 2048u, 65536u, 7u}) {
+    RecordedDatagram d{1'796'594'241'123'456 + int64_t(rng() % 1'000'000), Bytes(size)};
+    for (uint8_t& b : d.bytes) b = static_cast<uint8_t>(rng());
+    const Bytes record = pack_recorded_datagram(d.received_us, d.bytes);
+    file.insert(file.end(), record.begin(), record.end());
+    ends.push_back(file.size());
+    sent.push_back(std::move(d));
+  }
+  const RecordingRead whole = unpack_recording(file);
+  EXPECT_EQ(whole.state, RecordingState::whole);
+  EXPECT_EQ(recording_problem(whole, "x.rec", file.size()), "");
+  ASSERT_EQ(whole.datagrams.size(), sent.size());
+  for (size_t i = 0; i < sent.size(); ++i) {
+    EXPECT_EQ(whole.datagrams[i].received_us, sent[i].received_us) << i;
+    EXPECT_EQ(whole.datagrams[i].bytes, sent[i].bytes) << i;
+  }
+
+  // Cut inside the time, the length and the bytes of the last record, and
+  // at random points anywhere.
+  std::vector<size_t> cuts = {ends[4] + 3, ends[4] + 10, file.size() - 1};
+  for (int i = 0; i < 20; ++i) cuts.push_back(recording_header.size() + rng() % (file.size() - 8));
+  for (const size_t cut : cuts) {
+    SCOPED_TRACE(testing::Message() << "cut at " << cut);
+    const RecordingRead read = unpack_recording(std::span(file).first(cut));
+    const size_t whole_records =
+        static_cast<size_t>(std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin());
+    ASSERT_EQ(read.datagrams.size(), whole_records);
+    const bool at_end = whole_records > 0 ? ends[whole_records - 1] == cut : cut == 8;
+    EXPECT_EQ(read.state, at_end ? RecordingState::whole : RecordingState::cut);
+    if (!at_end) {
+      EXPECT_EQ(recording_problem(read, "p.rec", cut),
+                "p.rec is damaged after " + std::to_string(whole_records) + " datagrams (byte " +
+                    std::to_string(read.good_bytes) + " of " + std::to_string(cut) +
+                    "): read up to there\n");
+    }
+  }
+}
+
+TEST(Recording, ForeignOrOversizedContentIsNotTakenAsDatagrams) {
+  Bytes oversized(recording_header.begin(), recording_header.end());
+  const Bytes head = {0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1};  // 65537 bytes announced
+  oversized.insert(oversized.end(), head.begin(), head.end());
+  oversized.resize(oversized.size() + 65537);
+  EXPECT_EQ(unpack_recording(oversized).state, RecordingState::cut);
+  EXPECT_TRUE(unpack_recording(oversized).datagrams.empty());
+
+  const Bytes text = {'{', '"', 'r', 'e', 'c', 'e', 'i', 'v', 'e', 'd', '"'};
+  EXPECT_EQ(unpack_recording(text).state, RecordingState::not_a_recording);
+  EXPECT_EQ(unpack_recording(Bytes{}).state, RecordingState::not_a_recording);
+}
+
+TEST(Recording, FileNamesAreTheUtcStartSecond) {
+  EXPECT_EQ(recording_file_name(1'796'594'241'999, 0), "20261206T215721Z.rec");
+  EXPECT_EQ(recording_file_name(1'796'594'241'000, 2), "20261206T215721Z-2.rec");
+}
+
+}  // namespace
+
+}  // namespace kestrelis

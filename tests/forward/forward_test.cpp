@@ -1,0 +1,308 @@
+// The forwarder: its stages (settings, the form of a packet, the state file's
+// text, the order of day files, the whole lines of a piece of log), the HTTP
+// client against a stand-in server in each of its moods, and the real
+// kestrelis-forward against a stand-in team server: every packet of the log
+// arrives exactly once, across a server that refuses for a while and a
+// forwarder stopped and started again, with broken lines skipped.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <map>
+#include <random>
+
+#include "archive/packet_log.hpp"
+#include "forward/forward_config.hpp"
+#include "forward/log_position.hpp"
+#include "forward/share_form.hpp"
+#include "platform/clock.hpp"
+#include "platform/files.hpp"
+#include "platform/http_client.hpp"
+#include "support/process.hpp"
+#include "system/http_stand_in.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+TEST(ForwardConfig, ReadsItsKeysAndNamesWhatIsMissing) {
+  struct Case {
+    const char* name;
+    const char* ini;
+    std::vector<std::string> problem_starts;
+  };
+  const char* good =
+      "[radio]\nCallFrom = QQ0ABC\n[forward]\nURL = https://team.example/up\n"
+      "NoradID = 99999\n";
+  const Case cases[] = {
+      {"complete", good, {}},
+      {"empty", "", {"Config: no URL", "Config: no NoradID", "Config: no CallFrom"}},
+      {"default call sign",
+       "[radio]\nCallFrom = NOCALL\n[forward]\nURL = http://h/\nNoradID = 1\n",
+       {"Config: no CallFrom"}},
+      {"other scheme",
+       "[radio]\nCallFrom = A\n[forward]\nURL = ftp://h/\nNoradID = 1\n",
+       {"Config: URL = ftp://h/ is neither"}},
+      {"name for a number",
+       "[radio]\nCallFrom = A\n[forward]\nURL = http://h/\nNoradID = SAT\n",
+       {"Config: NoradID = SAT is not"}},
+      {"keys in the wrong section",
+       "[forward]\nCallFrom = A\n[radio]\nURL = http://h/\n",
+       {"Config: no URL", "Config: no NoradID", "Config: no CallFrom"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> problems = forward_config_problems(read_forward_config(c.ini));
+    ASSERT_EQ(problems.size(), c.problem_starts.size());
+    for (size_t i = 0; i < problems.size(); ++i) {
+      EXPECT_EQ(problems[i].rfind(c.problem_starts[i], 0), 0u) << problems[i];
+      EXPECT_EQ(problems[i].back(), '\n');
+    }
+  }
+}
+
+TEST(ShareForm, FieldsOfAPacket) {
+  ForwardConfig config{"http://h/", "99999", "", "52.5", "-13.25", "QQ0ABC"};
+  LoggedPacket packet;
+  packet.received = "2026-12-06T21:57:21.123Z";
+  packet.frame = {0x8a, 0x00, 0x1f, 0xc0, 0xff};
+  const FormFields expected = {
+      {"noradID", "99999"},    {"source", "QQ0ABC"},    {"timestamp", "2026-12-06T21:57:21.123Z"},
+      {"frame", "8A001FC0FF"}, {"longitude", "-13.25"}, {"latitude", "52.5"}};
+  EXPECT_EQ(share_fields(config, packet), expected);
+  EXPECT_EQ(urlencode_form({{"a b", "x&y=z+%"}}), "a%20b=x%26y%3Dz%2B%25");
+}
+
+// What the forwarder encodes, a server decodes to the same fields, whatever bytes they hold.
+TEST(ShareForm, EncodedFormDecodesToTheSameFields) {
+  constexpr unsigned seed = 20261206;
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (int round = 0; round < 200; ++round) {
+    FormFields fields(random() % 5);
+    for (auto& [name, value] : fields) {
+      name.resize(1 + random() % 8);
+      value.resize(random() % 20);
+      for (char& c : name) c = static_cast<char>(random() % 256);
+      for (char& c : value) c = static_cast<char>(random() % 256);
+    }
+    const std::optional<StandInForm> decoded = decode_form(urlencode_form(fields));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, fields);
+  }
+}
+
+TEST(LogPosition, StateFileText) {
+  const LogPosition position{"2026-12-06.jsonl", 18446744073709551615u};
+  const std::optional<LogPosition> back = parse_log_position(log_position_text(position));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->day_file, position.day_file);
+  EXPECT_EQ(back->offset, position.offset);
+  for (const char* bad : {"", "2026-12-06.jsonl 12", "2026-12-06.jsonl\n", "2026-12-06.jsonl -1\n",
+                          "2026-12-06.jsonl 12x\n", "2026-12-06.jsonl 18446744073709551616\n",
+                          "../etc/passwd.jsonl 0\n", "2026-12-6.jsonl 0\n"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(parse_log_position(bad));
+  }
+}
+
+TEST(LogPosition, NextDayFileAndWholeLines) {
+  const std::vector<std::string> names = {"2026-12-07.jsonl", "notes.txt", "2026-12-06.jsonl",
+                                          "2026-12-10.jsonl.tmp", "2027-01-01.jsonl"};
+  EXPECT_EQ(next_day_file(names, ""), "2026-12-06.jsonl");
+  EXPECT_EQ(next_day_file(names, "2026-12-06.jsonl"), "2026-12-07.jsonl");
+  EXPECT_EQ(next_day_file(names, "2026-12-08.jsonl"), "2027-01-01.jsonl");
+  EXPECT_FALSE(next_day_file(names, "2027-01-01.jsonl"));
+
+  const std::vector<LogLine> lines = whole_lines("ab\n\ncd\n{\"cut");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].text, "ab");
+  EXPECT_EQ(lines[1].text, "");
+  EXPECT_EQ(lines[2].text, "cd");
+  EXPECT_EQ(lines[2].end, 7u);
+  EXPECT_TRUE(whole_lines("no line end").empty());
+}
+
+TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
+  struct Case {
+    const char* name;
+    std::optional<StandInMode> mode;  // none: the port is closed
+    HttpFailure failure;
+    long status;
+  };
+  const Case cases[] = {
+      {"healthy", StandInMode::healthy, HttpFailure::none, 200},
+      {"server error", StandInMode::server_error, HttpFailure::none, 500},
+      {"body past the limit", StandInMode::oversized, HttpFailure::none, 200},
+      {"never answers", StandInMode::silent, HttpFailure::timeout, 0},
+      {"refuses", std::nullopt, HttpFailure::connect, 0},
+  };
+  const HttpLimits limits{1000, 300, 4096};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpStandIn server(0, c.mode.value_or(StandInMode::healthy));
+    ASSERT_TRUE(server.listening());
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/up";
+    if (!c.mode) server.stop();
+
+    const HttpAnswer answer = http_post_form(url, "a=1&b=x+y", limits);
+    EXPECT_EQ(answer.failure, c.failure) << answer.error;
+    EXPECT_EQ(answer.status, c.status);
+    EXPECT_LE(answer.body.size(), limits.body_limit);
+    EXPECT_EQ(answer.body_cut, c.mode == StandInMode::oversized);
+    if (c.failure != HttpFailure::none) {
+      EXPECT_FALSE(answer.error.empty());
+    }
+    server.stop();
+    if (c.mode && c.mode != StandInMode::silent) {
+      ASSERT_EQ(server.posts().size(), 1u);
+      EXPECT_EQ(server.posts()[0].target, "/up");
+      EXPECT_EQ(form_value(server.posts()[0].form, "b"), "x y");
+    }
+  }
+}
+
+TEST(HttpClient, RefusesOtherSchemes) {
+  EXPECT_EQ(http_post_form("file:///etc/passwd", "a=1", HttpLimits{}).failure, HttpFailure::other);
+}
+
+constexpr int64_t day_ms = 86'400'000;
+constexpr int64_t first_day_ms = 1'796'515'200'000;  // 2026-12-06 00:00 UTC
+
+// A packet whose last byte tells it apart from the others.
+std::string log_line(int number, int64_t received_ms) {
+  const uint8_t packet[] = {0x8a, 0x00, 0x20, 0x00, 0x11, 0x22, 0x33, static_cast<uint8_t>(number)};
+  return packet_log_line({received_ms, packet, 0, false, 1, 8, nullptr});
+}
+
+std::string frame_hex(int number) { return "8A0020001122330" + std::to_string(number); }
+
+size_t count_of(const std::string& text, std::string_view part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+struct ForwardProfile {
+  TempDir home;
+  std::string packets() const { return home.path() + "/Kestrelis/packets"; }
+};
+
+ChildProcess start_forwarder(const ForwardProfile& profile, std::vector<std::string> args) {
+  std::vector<std::string> argv{
+      KESTRELIS_FORWARD_PATH, "--poll-ms", "50",           "--retry-ms", "50",
+      "--retry-max-ms",       "200",       "--timeout-ms", "2000"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return ChildProcess(argv, {{"HOME", profile.home.path()}, {"USERPROFILE", std::nullopt}});
+}
+
+bool wait_for_delivered(const std::atomic<int>& delivered, int count, int timeout_ms) {
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  while (delivered < count) {
+    if (monotonic_ms() > deadline) return false;
+    sleep_ms(20);
+  }
+  return true;
+}
+
+TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
+  ForwardProfile profile;
+  ASSERT_EQ(make_directory(profile.home.path() + "/Kestrelis"), 0);
+  ASSERT_EQ(make_directory(profile.packets()), 0);
+  // A port that was free a moment ago and now refuses.
+  uint16_t port = 0;
+  {
+    HttpStandIn probe;
+    port = probe.port();
+  }
+  ASSERT_EQ(write_text_file(profile.home.path() + "/Kestrelis/config.ini",
+                            "[radio]\nCallFrom = QQ0ABC\n[forward]\nURL = http://127.0.0.1:" +
+                                std::to_string(port) + "/up\nNoradID = 99999\nLocator = JO62qm\n"),
+            0);
+  // Day one: two packets, a malformed line, two more, and a line cut short by
+  // a power cut; day two: three packets, the second written right after a
+  // line cut short.
+  std::string day_one = log_line(1, first_day_ms + 1000) + log_line(2, first_day_ms + 2000) +
+                        "{\"received\":12,\"frame\":\"zz\"}\n" + log_line(3, first_day_ms + 3000) +
+                        log_line(4, first_day_ms + 4000);
+  day_one += log_line(5, first_day_ms + 5000).substr(0, 30);
+  std::string day_two;
+  for (int n = 6; n <= 8; ++n) {
+    if (n == 7) day_two += log_line(n, first_day_ms + day_ms).substr(0, 50);
+    day_two += log_line(n, first_day_ms + day_ms + n * 1000);
+  }
+  ASSERT_EQ(write_text_file(profile.packets() + "/2026-12-06.jsonl", day_one), 0);
+  ASSERT_EQ(write_text_file(profile.packets() + "/2026-12-07.jsonl", day_two), 0);
+
+  // The server refuses until the forwarder has tried it; after the second
+  // packet it stops the forwarder and answers 500 until the restart.
+  std::string output;
+  ChildProcess forwarder = start_forwarder(profile, {});
+  ASSERT_TRUE(forwarder.wait_for_output("not reached", 5000)) << forwarder.output();
+  std::atomic<int> delivered = 0;
+  HttpStandIn server(port, StandInMode::healthy, [&](const StandInPost& post) {
+    if (post.answered == 200 && ++delivered == 2) {
+      server.set_mode(StandInMode::server_error);
+      (void)terminate_child(forwarder.pid());
+    }
+  });
+  ASSERT_TRUE(server.listening());
+  const int status = forwarder.wait_exit(5000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describe_wait_status(status);
+  output += forwarder.output();
+  EXPECT_EQ(delivered, 2);
+
+  server.set_mode(StandInMode::healthy);
+  ChildProcess restarted = start_forwarder(profile, {});
+  ASSERT_TRUE(wait_for_delivered(delivered, 7, 5000)) << restarted.output();
+  ASSERT_EQ(append_to_file(profile.packets() + "/2026-12-07.jsonl",
+                           log_line(9, first_day_ms + day_ms + 9000)),
+            0);
+  ASSERT_TRUE(wait_for_delivered(delivered, 8, 5000)) << restarted.output();
+  EXPECT_EQ(restarted.stop(SIGTERM, 5000), 0);
+  output += restarted.output();
+  server.stop();
+
+  std::map<std::string, int> arrivals;
+  for (const StandInPost& post : server.posts()) {
+    EXPECT_EQ(post.target, "/up");
+    EXPECT_EQ(form_value(post.form, "source"), "QQ0ABC");
+    EXPECT_EQ(form_value(post.form, "noradID"), "99999");
+    EXPECT_EQ(form_value(post.form, "locator"), "JO62qm");
+    if (post.answered == 200) ++arrivals[form_value(post.form, "frame")];
+  }
+  for (int n : {1, 2, 3, 4, 6, 7, 8, 9}) EXPECT_EQ(arrivals[frame_hex(n)], 1) << "packet " << n;
+  EXPECT_EQ(arrivals.size(), 8u);
+  EXPECT_EQ(form_value(server.posts()[0].form, "timestamp"), "2026-12-06T00:00:01.000Z");
+  EXPECT_EQ(count_of(output, "malformed line"), 1u) << output;
+  EXPECT_EQ(count_of(output, "damaged line"), 2u) << output;
+}
+
+TEST(ForwardBinary, RefusesToStartWithoutItsSettings) {
+  struct Case {
+    const char* name;
+    const char* ini;  // nullptr: no config.ini at all
+    const char* says;
+  };
+  const Case cases[] = {
+      {"no file", nullptr, "Can't load"},
+      {"no call sign", "[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n", "no CallFrom"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ForwardProfile profile;
+    ASSERT_EQ(make_directory(profile.home.path() + "/Kestrelis"), 0);
+    if (c.ini) {
+      ASSERT_EQ(write_text_file(profile.home.path() + "/Kestrelis/config.ini", c.ini), 0);
+    }
+    ChildProcess forwarder = start_forwarder(profile, {"--once"});
+    const int status = forwarder.wait_exit(5000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << describe_wait_status(status);
+    EXPECT_NE(forwarder.output().find(c.says), std::string::npos) << forwarder.output();
+  }
+}
+
+}  // namespace
+
+}  // namespace kestrelis

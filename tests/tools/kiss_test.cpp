@@ -1,0 +1,500 @@
+// The terminal client kestrelis-kiss: how it shows each kind of frame and
+// splits typed lines; the JSON it reads, what it finds in a record, and the
+// JSON Lines and CSV files it writes; its plots; and the real client against
+// a stand-in TNC on a loopback port.
+
+#include "wire/kiss.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/kiss_frames.hpp"
+#include "kiss/client.hpp"
+#include "kiss/display.hpp"
+#include "kiss/plot.hpp"
+#include "kiss/record.hpp"
+#include "kiss/record_files.hpp"
+#include "platform/files.hpp"
+#include "platform/net.hpp"
+#include "support/process.hpp"
+#include "system/child_process.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+std::vector<uint8_t> frame_of(std::string_view data) {
+  return kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()});
+}
+
+const std::string text_kind(1, static_cast<char>(gui_text_kind));
+const std::string telemetry_kind(gui_telemetry_prefix.begin(), gui_telemetry_prefix.end());
+
+std::vector<uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Bytes that would drive the terminal are shown escaped, and a malformed
+// record is shown, not parsed.
+TEST(KissDisplay, EachKindOfFrame) {
+  const struct {
+    const char* name;
+    std::vector<uint8_t> data;
+    const char* shown;
+  } cases[] = {
+      {"text with control bytes", bytes(text_kind + "[x] a\x1b[31m\x7f\xe9"),
+       "TEXT [x] a\\x1b[31m\\x7f\\xe9\n"},
+      {"digipeater packet", bytes(text_kind + std::string("Hi\0\xC0\xDB", 5)),
+       "PACKET 5 bytes\n"
+       "  0000  48 69 00 c0 db                                   |Hi...|\n"},
+      {"record",
+       bytes(telemetry_kind + R"({"tlm_id":"4138","unix_only_ms":"250","unix_s":"1700000000"})"),
+       "TELEMETRY sat=1 v=5 beacon, 2023-11-14 22:13:20.250 UTC, 3 fields\n"
+       "  tlm_id=4138        unix_only_ms=250   unix_s=1700000000\n"},
+      {"malformed record", bytes(telemetry_kind + R"({"x":1)"),
+       "TELEMETRY malformed record refused, 6 bytes\n"
+       "  0000  7b 22 78 22 3a 31                                |{\"x\":1|\n"},
+      {"record head cut short", bytes(telemetry_kind.substr(0, 2)),
+       "FRAME 2 bytes of unknown kind 0x64\n"
+       "  0000  64 c4                                            |d.|\n"},
+      {"empty frame", {}, "FRAME 0 bytes\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(describe_frame(c.data), c.shown);
+  }
+}
+
+Socket accept_within(int listener, int timeout_ms) {
+  return wait_readable(listener, timeout_ms) ? tcp_accept(listener) : Socket();
+}
+
+TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
+  NetResult server = tcp_listen("127.0.0.1", 0);
+  ASSERT_EQ(server.failed_at, NetStep::none);
+  std::string port = std::to_string(local_port(server.socket.fd()));
+  ChildProcess client({KESTRELIS_KISS_PATH, "--port", port, "--no-stdin", "--exit-after", "20",
+                       "--send", "cmd:list", "--send", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi"},
+                      {});
+
+  Socket tnc = accept_within(server.socket.fd(), 5000);
+  ASSERT_TRUE(tnc.valid());
+  for (const std::string& data :
+       {text_kind + "[05/12 14:03:07.412] Received: hello", text_kind + "Hi",
+        telemetry_kind + R"({"tlm_id":"4138","unix_s":"0"})"}) {
+    ASSERT_EQ(send_all(tnc.fd(), frame_of(data)), 0);
+  }
+  KissDeframer deframer(tnc_frame_capacity);
+  std::vector<std::string> lines;
+  ASSERT_EQ(set_receive_timeout(tnc.fd(), 5000), 0);
+  while (lines.size() < 2) {
+    std::array<uint8_t, 256> buffer{};
+    long n = stream_receive(tnc.fd(), buffer);
+    ASSERT_GT(n, 0);
+    read_kiss_frames(deframer, std::span(buffer).first(static_cast<size_t>(n)),
+                     [&](std::span<const uint8_t> d) { lines.emplace_back(d.begin(), d.end()); });
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"cmd:list", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi"}));
+  EXPECT_TRUE(
+      client.wait_for_output("TELEMETRY sat=1 v=5 beacon, 1970-01-01 00:00:00.000 UTC", 5000));
+  tnc.close();
+  Socket again = accept_within(server.socket.fd(), 5000);
+  EXPECT_TRUE(again.valid());
+  EXPECT_TRUE(client.wait_for_output(
+      "closed by the TNC; reconnecting every second\nLINK connected to 127.0.0.1:" + port, 5000));
+  client.stop(SIGTERM, 5000);
+  const std::string expected = "LINK connected to 127.0.0.1:" + port +
+                               "\n"
+                               "SENT cmd:list\n"
+                               "SENT QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi\n"
+                               "TEXT [05/12 14:03:07.412] Received: hello\n"
+                               "PACKET 2 bytes\n";
+  EXPECT_NE(client.output().find(expected), std::string::npos) << client.output();
+}
+
+// Lines typed by the operator: CR LF ends a line too; empty lines and lines
+// longer than the TNC takes are not sent.
+TEST(KissClientLines, SplitAndRefusedLines) {
+  LineSplitter s;
+  EXPECT_EQ(split_input_lines(s, std::vector<uint8_t>{'a', '\r', '\n', 'b'}),
+            std::vector<std::string>{"a"});
+  EXPECT_EQ(split_input_lines(s, std::vector<uint8_t>{'c', '\n', '\n'}),
+            (std::vector<std::string>{"bc", ""}));
+  EXPECT_NE(line_refusal(""), "");
+  EXPECT_EQ(line_refusal(std::string(199, 'x')), "");
+  EXPECT_NE(line_refusal(std::string(200, 'x')), "");
+}
+
+TEST(KissJsonObject, AcceptsFlatObjectsOfStringsOnly) {
+  struct Case {
+    const char* name;
+    const char* text;
+    bool accepted;
+    size_t members;
+  };
+  const Case cases[] = {
+      {"tnc form", R"({"tlm_id":"4138","UNIX":"1700000000.250000"})", true, 2},
+      {"empty", "{}", true, 0},
+      {"white space", " {\n \"a\" : \"1\" ,\t\"b\":\"\" }\r\n", true, 2},
+      {"escapes", R"({"a":"x\"y\\z\u00e9\n"})", true, 1},
+      {"number value", R"({"a":1})", false, 0},
+      {"nested", R"({"a":{"b":"1"}})", false, 0},
+      {"array", R"({"a":["1"]})", false, 0},
+      {"trailing comma", R"({"a":"1",})", false, 0},
+      {"missing colon", R"({"a" "1"})", false, 0},
+      {"unclosed string", R"({"a":"1})", false, 0},
+      {"unclosed object", R"({"a":"1")", false, 0},
+      {"bad escape", R"({"a":"\q"})", false, 0},
+      {"short unicode escape", R"({"a":"\u12"})", false, 0},
+      {"raw control character", "{\"a\":\"1\t2\"}", false, 0},
+      {"duplicate key", R"({"a":"1","a":"2"})", false, 0},
+      {"text after the object", R"({"a":"1"}x)", false, 0},
+      {"empty text", "", false, 0},
+      {"not an object", R"("a")", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto object = parse_json_object(c.text);
+    ASSERT_EQ(object.has_value(), c.accepted);
+    if (object) {
+      EXPECT_EQ(object->size(), c.members);
+    }
+  }
+  auto object = parse_json_object(R"({"a":"x\"y"})");
+  ASSERT_TRUE(object);
+  EXPECT_EQ((*object)[0].value, R"(x\"y)");  // kept as it stands between the quotes
+}
+
+// The client's own files hold numbers and null as well; the TNC's records
+// never do, so the strict form stays the default.
+TEST(KissJsonObject, NumbersAndNullOnlyWhereAllowed) {
+  const struct {
+    const char* text;
+    bool accepted;
+  } cases[] = {
+      {R"({"a":0,"b":-12,"c":0.5,"d":1e3,"e":-2.5E-7,"f":null,"g":"x"})", true},
+      {R"({ "a" : 1 , "b":null })", true},
+      {R"({"a":01})", false},
+      {R"({"a":+1})", false},
+      {R"({"a":.5})", false},
+      {R"({"a":1.})", false},
+      {R"({"a":1e})", false},
+      {R"({"a":nan})", false},
+      {R"({"a":true})", false},
+      {R"({"a":1 2})", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parse_json_object(c.text, JsonValues::scalars).has_value(), c.accepted);
+    EXPECT_FALSE(parse_json_object(c.text, JsonValues::strings));
+  }
+}
+
+// The ordinary record is shown by KissDisplay and StationLoopback; here the
+// edges of its telemetry word and time.
+TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
+  const struct {
+    const char* name;
+    const char* json;
+    bool word;
+    const char* time;  // "" : none
+  } cases[] = {
+      {"milliseconds carry", R"({"tlm_id":"12313","unix_only_ms":"1500","unix_s":"0"})", true,
+       "1970-01-01 00:00:01.500"},
+      {"largest unix_s", R"({"unix_only_ms":"0","unix_s":"4294967295"})", false,
+       "2106-02-07 06:28:15.000"},
+      {"UNIX alone", R"({"UNIX":"1700000000.250000"})", false, "2023-11-14 22:13:20.250"},
+      {"tlm_id too large", R"({"tlm_id":"65536"})", false, ""},
+      {"tlm_id not a number", R"({"tlm_id":"-1"})", false, ""},
+      {"bad UNIX", R"({"UNIX":"12.x"})", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RecordInfo info = record_info(parse_json_object(c.json).value());
+    EXPECT_EQ(info.word.has_value(), c.word);
+    EXPECT_EQ(info.time_ms ? format_utc(*info.time_ms) : "", c.time);
+  }
+}
+
+constexpr int64_t received = 1700000000250;  // 2023-11-14 22:13:20.250 UTC
+
+JsonObject object(const char* json) { return parse_json_object(json).value(); }
+
+TEST(KissRecordFiles, JsonLineHasOwnMembersThenTheRecordTyped) {
+  EXPECT_EQ(jsonl_line(object(R"({"tlm_id":"4138","UNIX":"1.500000"})"), received),
+            R"({"_received":"2023-11-14T22:13:20.250Z","_received_unix":1700000000.250,)"
+            R"("_sat":1,"_version":5,"_kind":"beacon","tlm_id":4138,"UNIX":1.500000})"
+            "\n");
+  // A record member of the same name wins; the line stays valid JSON.
+  auto line = jsonl_line(object(R"({"_kind":"x"})"), 0);
+  EXPECT_TRUE(parse_json_object(line.substr(0, line.size() - 1), JsonValues::scalars));
+}
+
+// Satellite 1 version 5 (tlm_id 4137, telemetry): eps_temp has six elements.
+TEST(KissRecordFiles, MembersTypedByTheLayout) {
+  const struct {
+    const char* name;
+    const char* tlm_id;
+    const char* key;
+    const char* value;
+    CellKind kind;
+  } cases[] = {
+      {"field", "4137", "eps_vbatt", "7300", CellKind::number},
+      {"last element", "4137", "eps_temp_5", "3", CellKind::number},
+      {"past the last element", "4137", "eps_temp_6", "3", CellKind::string},
+      {"unknown member", "4137", "note", "12", CellKind::string},
+      {"no finite number", "4137", "UNIX", "nan", CellKind::null},
+      {"no layout, number", "65535", "x", "12.5", CellKind::number},
+      {"no layout, text", "65535", "x", "nan", CellKind::string},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    JsonObject record = {{"tlm_id", c.tlm_id}, {c.key, c.value}};
+    const auto cells = record_cells(record, received);
+    ASSERT_EQ(cells.back().key, c.key);
+    EXPECT_EQ(cells.back().kind, c.kind);
+    std::string line = jsonl_line(record, received);
+    EXPECT_TRUE(parse_json_object(line.substr(0, line.size() - 1), JsonValues::scalars)) << line;
+  }
+}
+
+TEST(KissRecordFiles, CsvCellsQuoteAndReadBack) {
+  const std::vector<std::string> cells = {"plain", "a,b", "say \"hi\"", "", "line\nend"};
+  std::string line = csv_line(cells);
+  EXPECT_EQ(line, "plain,\"a,b\",\"say \"\"hi\"\"\",,\"line\nend\"\r\n");
+  EXPECT_EQ(csv_cells(line.substr(0, line.size() - 2)), cells);
+  EXPECT_FALSE(csv_cells("a,\"b"));
+}
+
+TEST(KissRecordFiles, CsvPerLayoutHeaderOnceAndOtherColumnsApart) {
+  TempDir dir;
+  RecordFiles files{dir.path() + "/records.jsonl", dir.path(), {}};
+  const char* v5 = R"({"tlm_id":"4138","a":"1"})";
+  EXPECT_EQ(write_record(files, object(v5), received), "");
+  EXPECT_EQ(write_record(files, object(v5), received + 1000), "");
+  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"12313","b":"2"})"), received), "");
+  // Same layout, other columns: never into sat1_v5.csv; said once.
+  std::string note = write_record(files, object(R"({"tlm_id":"4138","c":"3"})"), received);
+  EXPECT_NE(note.find("sat1_v5_alt1.csv"), std::string::npos);
+  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"4138","c":"4"})"), received), "");
+  EXPECT_NE(write_record(files, object("{}"), received), "");  // no layout: JSON Lines only
+
+  const std::string own = "_received,_received_unix,_sat,_version,_kind,";
+  EXPECT_EQ(read_file(dir.path() + "/sat1_v5.csv"),
+            own +
+                "tlm_id,a\r\n"
+                "2023-11-14T22:13:20.250Z,1700000000.250,1,5,beacon,4138,1\r\n"
+                "2023-11-14T22:13:21.250Z,1700000001.250,1,5,beacon,4138,1\r\n");
+  EXPECT_EQ(read_file(dir.path() + "/sat3_v3.csv"),
+            own + "tlm_id,b\r\n2023-11-14T22:13:20.250Z,1700000000.250,3,3,telemetry,12313,2\r\n");
+  EXPECT_EQ(read_file(dir.path() + "/sat1_v5_alt1.csv"),
+            own +
+                "tlm_id,c\r\n"
+                "2023-11-14T22:13:20.250Z,1700000000.250,1,5,beacon,4138,3\r\n"
+                "2023-11-14T22:13:20.250Z,1700000000.250,1,5,beacon,4138,4\r\n");
+  std::string jsonl = read_file(files.jsonl_path);
+  EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 6);
+
+  EXPECT_FALSE(files.write_failed);
+
+  // A folder that cannot be written is reported, once, and remembered for
+  // the exit status.
+  RecordFiles missing{"", dir.path() + "/no/such", {}};
+  EXPECT_NE(write_record(missing, object(v5), received), "");
+  EXPECT_EQ(write_record(missing, object(v5), received), "");
+  EXPECT_TRUE(missing.write_failed);
+}
+
+const std::string jsonl =
+    R"({"_received_unix":"5.000","tlm_id":"4138","UNIX":"20.500000","eps_vbatt":"8100"})"
+    "\n"
+    R"({"_received_unix":"6.000","tlm_id":"4138","unix_s":"10","unix_only_ms":"250","eps_vbatt":"8200","t":"-3"})"
+    "\n"
+    "not a record\n"
+    R"({"_received_unix":"7.000","eps_vbatt":"x","t":"4"})"
+    "\n"
+    R"({"_received_unix":"8.000","other":"1"})"
+    "\n";
+
+const std::string csv =
+    "_received,tlm_id,unix_only_ms,unix_s,eps_vbatt,UNIX\r\n"
+    "2023-11-14T22:13:20.250Z,4138,0,30,7900,30.000000\r\n"
+    "2023-11-14T22:13:21.250Z,4138,0,31,\"7950\",31.000000\r\n"
+    "2023-11-14T22:13:22.250Z,cut short\r\n";
+
+TEST(KissPlot, ReadsJsonLinesAndCsvInTimeOrderAndRefusesWhatItCannotDraw) {
+  const std::vector<std::string> fields = {"eps_vbatt", "t"};
+  PlotInput in = read_plot_input(jsonl, fields);
+  ASSERT_EQ(in.error, "");
+  EXPECT_EQ(in.skipped, 1u);
+  ASSERT_EQ(in.rows.size(), 3u);
+  // UNIX first, then unix_s and unix_only_ms, then the receive time.
+  EXPECT_EQ(in.rows[0].time_ms, 7000);
+  EXPECT_EQ(in.rows[0].values, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
+  EXPECT_EQ(in.rows[1].time_ms, 10250);
+  EXPECT_EQ(in.rows[1].values, (std::vector<std::optional<double>>{8200.0, -3.0}));
+  EXPECT_EQ(in.rows[2].time_ms, 20500);
+
+  PlotInput from_csv = read_plot_input(csv, std::vector<std::string>{"eps_vbatt"});
+  ASSERT_EQ(from_csv.error, "");
+  EXPECT_EQ(from_csv.skipped, 0u);
+  EXPECT_TRUE(from_csv.damaged_last_line);
+  ASSERT_EQ(from_csv.rows.size(), 2u);
+  EXPECT_EQ(from_csv.rows[1].time_ms, 31000);
+  EXPECT_EQ(from_csv.rows[1].values[0], 7950.0);
+
+  // Fields it cannot draw.
+  EXPECT_EQ(read_plot_input(jsonl, std::vector<std::string>{"eps_vboost_0"}).error,
+            "no record has the field \"eps_vboost_0\"");
+  EXPECT_EQ(read_plot_input(R"({"UNIX":"1.0","a":"x"})", std::vector<std::string>{"a"}).error,
+            "the field \"a\" never holds a number");
+  EXPECT_EQ(read_plot_input("", std::vector<std::string>{"a"}).error,
+            "no record has the field \"a\"");
+}
+
+// Lines as the client writes them now (typed) beside older ones of strings
+// only: satellite 1 beacon (4138) and telemetry (4137), satellite 3
+// telemetry (12313), and a last line cut short.
+const std::string mixed =
+    R"({"_sat":1,"_kind":"beacon","tlm_id":4138,"eps_vbatt":7300,"eps_temp_0":-4,"UNIX":100.5})"
+    "\n"
+    R"({"_sat":1,"_kind":"telemetry","tlm_id":4137,"eps_vbatt":7310,"eps_temp_0":null,"UNIX":101.0})"
+    "\n"
+    R"({"_satellite":"3","tlm_id":"12313","eps_vbatt":"8000","UNIX":"102.000000"})"
+    "\n"
+    R"({"_sat":1,"_kind":"beacon","tlm_id":4138,"eps_vb)";
+
+TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
+  const std::vector<std::string> fields = {"eps_vbatt"};
+  const struct {
+    const char* name;
+    int sat;           // -1: any
+    const char* kind;  // null: any
+    std::vector<int64_t> times;
+    const char* error;
+  } cases[] = {
+      {"all", -1, nullptr, {100500, 101000, 102000}, ""},
+      {"sat 1", 1, nullptr, {100500, 101000}, ""},
+      {"beacons of sat 1", 1, "beacon", {100500}, ""},
+      {"telemetry", -1, "telemetry", {101000, 102000}, ""},
+      {"sat 2", 2, nullptr, {}, "no record with a time is of sat 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlotFilter filter;
+    if (c.sat >= 0) filter.sat = c.sat;
+    if (c.kind != nullptr) filter.kind = c.kind;
+    PlotInput in = read_plot_input(mixed, fields, filter);
+    EXPECT_TRUE(in.damaged_last_line);
+    EXPECT_EQ(in.skipped, 0u);
+    EXPECT_EQ(in.error, c.error);
+    std::vector<int64_t> times;
+    for (const PlotRow& row : in.rows) times.push_back(row.time_ms);
+    EXPECT_EQ(times, c.times);
+  }
+  // A null is no value; a whole last line is no damage.
+  PlotInput temps = read_plot_input(mixed.substr(0, mixed.rfind('\n') + 1),
+                                    std::vector<std::string>{"eps_temp_0"});
+  EXPECT_FALSE(temps.damaged_last_line);
+  EXPECT_EQ(temps.rows.size(), 1u);
+}
+
+TEST(KissPlot, FieldsOfOneUnitShareAPanel) {
+  const std::vector<std::string> fields = {"eps_vbatt",  "eps_temp_0",      "eps_vboost_1",
+                                           "gps_alt",    "radio_temp_pa",   "eps_cursun",
+                                           "eps_gpscur", "radio_last_rssi", "radio_tx_count"};
+  const std::vector<PlotPanel> panels = plot_panels(fields);
+  ASSERT_EQ(panels.size(), 6u);
+  const std::pair<const char*, std::vector<size_t>> expected[] = {
+      {"voltage (mV)", {0, 2}}, {"temperature (°C)", {1, 4}}, {"gps_alt", {3}},
+      {"current (mA)", {5, 6}}, {"signal (dBm)", {7}},        {"radio_tx_count", {8}}};
+  for (size_t p = 0; p < panels.size(); ++p) {
+    SCOPED_TRACE(expected[p].first);
+    EXPECT_EQ(panels[p].label, expected[p].first);
+    EXPECT_EQ(panels[p].fields, expected[p].second);
+  }
+}
+
+// A line end in a name cannot start a gnuplot command of its own.
+TEST(KissPlot, NamesNeverBreakOutOfTheirQuotes) {
+  const std::vector<std::string> fields = {"a\nsystem 'touch x'"};
+  const std::string script = gnuplot_script({}, fields, "t.jsonl\r\nsystem 'touch y'", "o.png");
+  EXPECT_EQ(script.find("\nsystem"), std::string::npos) << script;
+  const std::string_view args[] = {"t.jsonl", "eps_vbatt", "-o", "p.png\nsystem 'touch z'"};
+  EXPECT_EQ(plot_command(args), 2);
+}
+
+// The script drives the real gnuplot, two panels, to a path that needs quoting.
+TEST(KissPlotLoopback, GnuplotWritesThePng) {
+  TempDir dir;
+  const std::string png = dir.path() + "/o'k.png";
+  const std::vector<std::string> fields = {"eps_vbatt", "t"};
+  PlotInput in = read_plot_input(jsonl, fields);
+  ProgramRun run = run_program({"gnuplot"}, gnuplot_script(in.rows, fields, "test", png));
+  if (!run.started) GTEST_SKIP() << "gnuplot is not installed";
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+#ifdef KESTRELIS_KISS_PATH
+// kestrelis-kiss plot on `records` written to `dir`; its standard error goes to dir/errors.
+ChildProcess run_plot(const TempDir& dir, const std::string& records,
+                      std::vector<std::string> args) {
+  const std::string file = dir.path() + "/r.jsonl";
+  EXPECT_EQ(write_text_file(file, records), 0);
+  const std::string exec = "exec \"$@\" 2>" + dir.path() + "/errors";
+  std::vector<std::string> argv{"/bin/sh", "-c", exec, "sh", KESTRELIS_KISS_PATH, "plot", file};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return ChildProcess(argv, {});
+}
+
+// An output path that cannot be written is refused with one line before
+// gnuplot runs, which would otherwise draw the image to standard output.
+TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardOutput) {
+  TempDir dir;
+  const std::string locked = dir.path() + "/locked";
+  std::filesystem::create_directory(locked);
+  std::filesystem::permissions(
+      locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const bool locked_is_writable = write_text_file(locked + "/probe", "") == 0;  // as root
+  const struct {
+    std::string png;
+    std::string reason;
+  } rows[] = {
+      {dir.path() + "/missing/x.png", "the folder " + dir.path() + "/missing does not exist"},
+      {dir.path(), "it is a folder"},
+      {locked + "/x.png", "Permission denied"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.png);
+    if (row.png.starts_with(locked) && locked_is_writable) continue;
+    ChildProcess kiss = run_plot(dir, jsonl, {"eps_vbatt", "-o", row.png});
+    EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 1");
+    EXPECT_EQ(kiss.output().size(), 0u);
+    EXPECT_EQ(read_file(dir.path() + "/errors"),
+              "plot: cannot write " + row.png + ": " + row.reason + "\n");
+  }
+}
+
+// --list of a file cut by a power cut: each field with the records that hold
+// it and its unit, and one message about the last line.
+TEST(KissPlotLoopback, ListsFieldsUpToADamagedLastLine) {
+  TempDir dir;
+  ChildProcess kiss = run_plot(dir, mixed, {"--list", "--sat", "1"});
+  EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 0");
+  for (const char* line :
+       {"_kind                           2  text\n", "eps_vbatt                       2  mV\n",
+        "UNIX                            2  -\n", "2 records (sat 1), 6 fields\n"}) {
+    EXPECT_NE(kiss.output().find(line), std::string::npos) << line << kiss.output();
+  }
+  EXPECT_EQ(read_file(dir.path() + "/errors"),
+            "plot: " + dir.path() + "/r.jsonl" +
+                ": the last line is incomplete (cut short while it was "
+                "written); read up to it\n");
+}
+#endif
+
+}  // namespace
+
+}  // namespace kestrelis

@@ -1,0 +1,225 @@
+// The simulator: its satellite's answers on a clock of the test's own, its
+// downlink stream read back with the TNC's own receive stages, and uplink
+// datagrams as the TNC sends them decoded.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "packet/digipeater.hpp"
+#include "packet/packet_check.hpp"
+#include "radio/test_bit_stream.hpp"
+#include "sim/bit_stream.hpp"
+#include "sim/satellite.hpp"
+#include "sim/uplink.hpp"
+#include "wire/bytes.hpp"
+#include "wire/csp.hpp"
+#include "wire/frame.hpp"
+#include "wire/frame_detector.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using namespace std::literals;
+
+Bytes text(std::string_view s) { return {s.begin(), s.end()}; }
+
+constexpr CspHeader to(uint8_t destination, uint8_t port, uint8_t source_port = 0) {
+  return {.destination = destination, .destination_port = port, .source_port = source_port};
+}
+
+TEST(SimSatellite, AnswersListCountAndPingAndRelaysAfterTheDelay) {
+  Satellite sat;
+  sat.time_scale = 10;
+  EXPECT_TRUE(satellite_receive(sat, to(satellite_address, digipeater_port, message_source_port),
+                                text("QQ0ABC > QQ0XYZ , Kestrelis, STORE = 30   hi there\0"sv),
+                                5'000)
+                  .replies.empty());
+  // A second later, 20 satellite seconds remain.
+  constexpr CspHeader command = to(satellite_address, digipeater_port, digipeater_port);
+  const struct {
+    const char* name;
+    CspHeader header;
+    Bytes payload;
+    std::string reply;
+  } cases[] = {
+      {"list", command, text("L"), "Stored 1: QQ0ABC>QQ0XYZ in 20 s"},
+      {"count", command, text("C"), "Count 1"},
+      {"ping", to(ping_address, ping_port), text("QQ0ABC"), "Pong QQ0ABC"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SatelliteAction a = satellite_receive(sat, c.header, c.payload, 6'000);
+    ASSERT_EQ(a.replies.size(), 1u);
+    const SimPacket& r = a.replies[0];
+    EXPECT_EQ(r.header.source, satellite_address);
+    EXPECT_EQ(r.header.destination, ground_station_address);
+    EXPECT_EQ(r.header.destination_port, digipeater_port);
+    EXPECT_EQ(std::string(r.payload.begin(), r.payload.end()), c.reply);
+  }
+  EXPECT_TRUE(
+      satellite_receive(sat, to(satellite_address, telemetry_port), text("L"), 0).replies.empty());
+
+  // 30 satellite seconds at time scale 10 are 3 s of the caller's clock.
+  EXPECT_EQ(next_due_ms(sat), 8'000);
+  EXPECT_TRUE(satellite_due(sat, 7'999).empty());
+  const std::vector<SimPacket> relays = satellite_due(sat, 8'000);
+  ASSERT_EQ(relays.size(), 1u);
+  EXPECT_EQ(relays[0].header.source, satellite_address);
+  EXPECT_EQ(relays[0].header.destination_port, digipeater_message_port);
+  const Bytes& p = relays[0].payload;
+  ASSERT_GE(p.size(), 2u);
+  EXPECT_EQ(p[1], digipeater_text_message);
+  EXPECT_EQ(std::string(p.begin() + 2, p.end()), "QQ0ABC>QQ0XYZ: hi there");
+  EXPECT_TRUE(sat.stored.empty());
+  EXPECT_TRUE(satellite_due(sat, 100'000).empty());
+}
+
+// The satellite's own rules on top of the TNC's split of the line.
+TEST(SimSatellite, RefusesEmptyCallSignsAndOtherKeywords) {
+  EXPECT_TRUE(parse_digipeater_request("QQ0ABC>QQ0XYZ, Kestrelis, STORE=1 x"));
+  for (const char* line : {" >QQ0XYZ, Kestrelis, STORE=1 x", "QQ0ABC> , Kestrelis, STORE=1 x",
+                           "QQ0ABC>QQ0XYZ, Kestrelis, KEEP=1 x"}) {
+    SCOPED_TRACE(line);
+    EXPECT_FALSE(parse_digipeater_request(line));
+  }
+}
+
+struct Received {
+  Bytes packet;  // header and payload
+  int corrected = 0;
+  int sync_end_phase = 0;  // bit phase of the sync word's last bit
+};
+
+// Every good packet in `stream`, fed to the frame detector 37 bytes at a time.
+std::vector<Received> receive(const Bytes& stream) {
+  std::vector<Received> got;
+  int sync_phase = -1;
+  FrameHandler handler;
+  handler.sync_found = [&](StreamPoint at) { sync_phase = at.bit; };
+  handler.codeword_complete = [&](std::span<const uint8_t> codeword, StreamPoint) {
+    const DecodedCodeword decoded = decode_codeword(codeword);
+    if (decoded.corrected < 0 ||
+        check_packet(decoded.packet()).verdict != PacketVerdict::accepted) {
+      return;
+    }
+    const auto body = decoded.packet().first(decoded.packet().size() - crc_size);
+    got.push_back({Bytes(body.begin(), body.end()), decoded.corrected, sync_phase});
+  };
+  FrameDetector detector;
+  for (size_t i = 0; i < stream.size(); i += 37) {
+    detect_frames(detector, std::span(stream).subspan(i, std::min<size_t>(37, stream.size() - i)),
+                  handler);
+  }
+  return got;
+}
+
+TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
+  constexpr uint64_t seed = 20240611;
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  const auto header =
+      csp_header_bytes({.source = satellite_address, .destination_port = telemetry_port});
+  int errors_planted = 0;
+  for (double ber : {0.0, 0.002}) {
+    for (int offset = 0; offset < 8; ++offset) {
+      SCOPED_TRACE(testing::Message() << "BER " << ber << ", bit offset " << offset);
+      DownlinkStream s;
+      s.random.state = seed + static_cast<uint64_t>(offset);
+      s.bit_offset = offset;
+      s.bit_error_rate = ber;
+      std::vector<Received> planted;
+      for (size_t size : {0u, 1u, 72u, 140u, 215u}) {
+        Bytes packet(header.begin(), header.end());
+        while (packet.size() < csp_header_size + size) {
+          packet.push_back(static_cast<uint8_t>(next_random(s.random)));
+        }
+        append_idle(s, random_below(s.random, 300));
+        const PlantedFrame p =
+            append_frame(s, build_frame(header, std::span(packet).subspan(csp_header_size)));
+        ASSERT_EQ(p.phase, offset);
+        ASSERT_LE(p.byte_errors, 16);
+        errors_planted += p.byte_errors;
+        planted.push_back({packet, p.byte_errors, (offset + 7) % 8});
+      }
+      append_idle(s, 64);
+      const std::vector<Received> got = receive(take_stream_bytes(s, s.packer.bytes.size()));
+      ASSERT_EQ(got.size(), planted.size());
+      for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].packet, planted[i].packet) << "packet " << i;
+        EXPECT_EQ(got[i].corrected, planted[i].corrected) << "packet " << i;
+        EXPECT_EQ(got[i].sync_end_phase, planted[i].sync_end_phase) << "packet " << i;
+      }
+    }
+  }
+  EXPECT_GT(errors_planted, 0);
+}
+
+constexpr std::string_view request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\0";
+const Bytes request_payload(request.begin(), request.end());
+constexpr std::array<uint8_t, 4> request_header = csp_header_bytes({
+    .destination = satellite_address,
+    .destination_port = digipeater_port,
+    .source_port = message_source_port,
+});
+
+// A frame like build_frame's, but with `crc` in place of the CRC over header and payload.
+Bytes frame_with_crc(uint32_t crc) {
+  Bytes packet(request_header.begin(), request_header.end());
+  packet.insert(packet.end(), request_payload.begin(), request_payload.end());
+  packet.resize(packet.size() + crc_size);
+  store_be32(std::span(packet).last<crc_size>(), crc);
+  return frame_of_packet(packet);
+}
+
+TEST(SimUplink, DecodesTheTncsDatagrams) {
+  const Bytes built = build_frame(request_header, request_payload);
+  Bytes damaged16 = built, damaged17 = built;
+  for (size_t i = 0; i < 17; ++i) {
+    if (i < 16) damaged16[frame_prefix_size + 3 * i] ^= 0x5A;
+    damaged17[frame_prefix_size + 3 * i] ^= 0x5A;
+  }
+  Bytes body(request_header.begin(), request_header.end());
+  body.insert(body.end(), request_payload.begin(), request_payload.end());
+  const struct {
+    const char* name;
+    Bytes frame;
+    size_t preamble, postamble;
+    UplinkCheck check;
+    int corrected;
+  } cases[] = {
+      {"clean, preamble 50, postamble 20", built, 50, 20, UplinkCheck::good, 0},
+      {"16 damaged bytes, no postamble", damaged16, 50, 0, UplinkCheck::good, 16},
+      {"17 damaged bytes", damaged17, 50, 0, UplinkCheck::uncorrectable, -1},
+      {"CRC over the payload alone", frame_with_crc(crc32c(request_payload)), 8, 8,
+       UplinkCheck::crc_payload, 0},
+      {"CRC wrong", frame_with_crc(crc32c(body) ^ 1), 0, 8, UplinkCheck::crc_error, 0},
+      {"cut short", Bytes(built.begin(), built.begin() + 60), 50, 0, UplinkCheck::incomplete, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes datagram(c.preamble, idle_byte);
+    datagram.insert(datagram.end(), c.frame.begin(), c.frame.end());
+    datagram.insert(datagram.end(), c.postamble, idle_byte);
+    const auto frames = decode_uplink_datagram(datagram);
+    ASSERT_EQ(frames.size(), 1u);
+    const UplinkFrame& f = frames[0];
+    EXPECT_EQ(f.preamble, c.preamble);
+    EXPECT_EQ(f.postamble, c.postamble);
+    EXPECT_TRUE(f.idle_bytes_ok);
+    EXPECT_EQ(f.codeword_length, request_payload.size() + 40);
+    EXPECT_EQ(f.check, c.check);
+    EXPECT_EQ(f.corrected, c.corrected);
+    if (c.corrected < 0) continue;
+    EXPECT_EQ(csp_header_bytes(f.header), request_header);
+    EXPECT_EQ(f.payload, request_payload);
+  }
+}
+
+}  // namespace
+
+}  // namespace kestrelis
