@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -42,36 +40,10 @@ std::string duration_text(int ms) {
   return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-std::vector<std::string> log_file_names(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (entry.is_regular_file(error)) names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
-
-// What the file holds from `offset` on, at most piece_limit bytes.
-std::string read_piece(const std::string& path, uint64_t offset) {
-  std::error_code error;
-  const uintmax_t size = std::filesystem::file_size(path, error);
-  if (error || size <= offset) return {};
-  std::string piece(static_cast<size_t>(std::min<uintmax_t>(size - offset, piece_limit)), '\0');
-  std::ifstream in(path, std::ios::binary);
-  if (!in.seekg(static_cast<std::streamoff>(offset))) return {};
-  in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-  piece.resize(static_cast<size_t>(in.gcount()));
-  return piece;
-}
-
-// Written beside the state file and renamed over it, so that the file holds
-// the old position or the new one, never a mix.
+// Saved after every packet the server took (or that was skipped), so that a
+// restart begins with the next one.
 void save_position(Forwarder& f) {
-  const std::string temporary = f.paths.state_file + ".new";
-  int error = write_text_file(temporary, log_position_text(f.position));
-  std::error_code rename_error;
-  if (error == 0) std::filesystem::rename(temporary, f.paths.state_file, rename_error);
-  if (error == 0 && rename_error) error = rename_error.value();
+  const int error = replace_file(f.paths.state_file, log_position_text(f.position));
   if (error != 0 && !f.save_failing) {
     console_log(f.console, "Cannot save the position in %s: %s; a restart would send again\n",
                 f.paths.state_file.c_str(), error_text(error).c_str());
@@ -155,7 +127,7 @@ void forward_lines(Forwarder& f, std::string_view piece) {
 // current file that ends without a line end was cut short (a power cut):
 // what it holds after the last whole line is skipped with one message.
 bool next_day(Forwarder& f, size_t unfinished_bytes) {
-  const std::vector<std::string> names = log_file_names(f.paths.packets_dir);
+  const std::vector<std::string> names = regular_file_names(f.paths.packets_dir);
   const std::optional<std::string> next = next_day_file(names, f.position.day_file);
   if (!next) return false;
   if (unfinished_bytes > 0) {
@@ -198,7 +170,8 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
   while (!stop_requested(f, 0)) {
     std::string piece;
     if (!f.position.day_file.empty()) {
-      piece = read_piece(paths.packets_dir + "/" + f.position.day_file, f.position.offset);
+      piece = read_file_part(paths.packets_dir + "/" + f.position.day_file, f.position.offset,
+                             piece_limit);
     }
     const size_t last_line_end = piece.rfind('\n');
     if (last_line_end != std::string::npos) {

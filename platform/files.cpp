@@ -1,5 +1,6 @@
 #include "platform/files.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,6 +183,45 @@ std::optional<uint64_t> file_size(const std::string& path) {
   struct stat s {};
   if (::stat(path.c_str(), &s) != 0) return std::nullopt;
   return static_cast<uint64_t>(s.st_size);
+}
+
+std::string read_file_part(const std::string& path, uint64_t offset, size_t limit) {
+  const std::optional<uint64_t> size = file_size(path);
+  if (!size || *size <= offset) return {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string part(static_cast<size_t>(std::min<uint64_t>(*size - offset, limit)), '\0');
+  size_t got = 0;
+  while (got < part.size()) {
+    const ssize_t n = ::pread(fd, part.data() + got, part.size() - got,
+                              static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  part.resize(got);
+  return part;
+}
+
+int replace_file(const std::string& path, std::string_view text) {
+  const std::string temporary = path + ".new";
+  int error = write_text_file(temporary, text);
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  return error;
+}
+
+std::vector<std::string> regular_file_names(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* folder = ::opendir(path.c_str());
+  if (folder == nullptr) return names;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    struct stat s {};
+    if (::stat((path + "/" + name).c_str(), &s) == 0 && S_ISREG(s.st_mode)) names.push_back(name);
+  }
+  ::closedir(folder);
+  return names;
 }
 
 }  // namespace kestrelis

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrelis {
 
@@ -75,5 +76,18 @@ namespace kestrelis {
 
 // The size of the file `path` in bytes, none when it cannot be examined.
 [[nodiscard]] std::optional<uint64_t> file_size(const std::string& path);
+
+// Up to `limit` bytes of the file `path` from byte `offset` on; empty when
+// there are none or the file cannot be read.
+[[nodiscard]] std::string read_file_part(const std::string& path, uint64_t offset, size_t limit);
+
+// Replaces the content of `path` by `text`: written beside it and renamed
+// over it, so that the file holds the old text or the new, never a mix.
+// Returns 0 or the error number.
+[[nodiscard]] int replace_file(const std::string& path, std::string_view text);
+
+// The names of the regular files in the folder `path` (none when it cannot
+// be read), in no particular order.
+[[nodiscard]] std::vector<std::string> regular_file_names(const std::string& path);
 
 }  // namespace kestrelis
