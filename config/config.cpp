@@ -74,15 +74,9 @@ constexpr std::pair<const char*, const char*> other_keys[] = {
     {"gnuradio", "SSB_TX_Offset"},
 };
 
-// Sections of other programs sharing the file (kestrelis-forward's): known to
-// the TNC, every key in them ignored without a word, whatever that program
-// reads.
-constexpr std::string_view other_sections[] = {"forward"};
-
-bool other_section(std::string_view section) {
-  return std::find(std::begin(other_sections), std::end(other_sections), section) !=
-         std::end(other_sections);
-}
+// kestrelis-forward's section of the shared file: known to the TNC, and
+// every key in it ignored without a word, whatever the forwarder reads.
+bool other_section(std::string_view section) { return section == "forward"; }
 
 std::pair<std::string_view, std::string_view> as_pair(const IntKey& key) {
   return {key.section, key.name};

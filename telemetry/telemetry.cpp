@@ -48,14 +48,19 @@ std::string element_text(FieldType type, std::span<const uint8_t> b) {
 void append_json_member(std::string& json, std::string_view value, const FieldDescriptor& field,
                         int32_t element) {
   json += '"';
-  json += field.name;
-  if (field.count >= 2) json += format_text("_%d", element);
+  json += telemetry_member_key(field, element);
   json += "\":\"";
   json += value;
   json += "\",";
 }
 
 }  // namespace
+
+std::string telemetry_member_key(const FieldDescriptor& field, int32_t element) {
+  std::string key(field.name);
+  if (field.count >= 2) key += format_text("_%d", element);
+  return key;
+}
 
 uint64_t record_time_ms(std::span<const uint8_t, 8> head) {
   return uint64_t{load_be32(head.subspan<4, 4>())} * 1000 + load_be16(head.subspan<2, 2>());

@@ -97,6 +97,10 @@ struct TelemetryRecord {
 [[nodiscard]] std::string render_json_members(std::span<const uint8_t> record,
                                               std::span<const FieldDescriptor> fields);
 
+// The JSON key of element `element` of `field`: its name, with "_element"
+// after it for arrays (count 2 or more).
+[[nodiscard]] std::string telemetry_member_key(const FieldDescriptor& field, int32_t element);
+
 // The GUI message of a telemetry object: 0x64 0xC4 0x03 "{" members "}".
 [[nodiscard]] std::vector<uint8_t> telemetry_message(std::string_view members);
 

@@ -36,23 +36,9 @@ std::string csv_cell(const std::string& cell) {
 bool layout_has_number(const TelemetryLayout& layout, std::string_view key) {
   if (key == "UNIX") return true;
   for (const FieldDescriptor& f : layout.fields) {
-    if (f.count < 2) {
-      if (key == f.name) return true;
-      continue;
+    for (int32_t i = 0; i < f.count; ++i) {
+      if (key == telemetry_member_key(f, i)) return true;
     }
-    if (key.size() < f.name.size() + 2 || !key.starts_with(f.name) || key[f.name.size()] != '_')
-      continue;
-    const std::string_view element = key.substr(f.name.size() + 1);
-    if (element.size() > 1 && element[0] == '0') continue;
-    int32_t i = 0;
-    for (char c : element) {
-      if (c < '0' || c > '9' || i >= f.count) {
-        i = f.count;
-        break;
-      }
-      i = i * 10 + (c - '0');
-    }
-    if (i < f.count) return true;
   }
   return false;
 }
