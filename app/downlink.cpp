@@ -196,8 +196,8 @@ void receive_thread(Station& station) {
     bound.error = EBADF;  // what binding the missing socket reports
   }
   if (bound.failed_at != NetStep::none) {
-    console_print(console, "Bind failed with error code : %d", bound.error);
-    console_text(console, "\n");
+    // One write: the GUI thread may print at the same moment.
+    console_print(console, "Bind failed with error code : %d\n", bound.error);
     console_log(console, "Modem port %d unavailable (%s): the TNC cannot receive and ends\n", port,
                 error_text(bound.error).c_str());
     exit_process(1);

@@ -266,7 +266,8 @@ TEST(StartupBinary, TakenPortsAreNamed) {
   const int status = tnc.wait_exit(5000);
   ASSERT_TRUE(WIFEXITED(status)) << tnc.output();
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(tnc.output().find("Bind failed with error code : 98\n["), std::string::npos);
+  EXPECT_NE(tnc.output().find("Bind failed with error code : 98\n["), std::string::npos)
+      << tnc.output();
   EXPECT_NE(tnc.output().find("] Modem port " + std::to_string(ports.modem) +
                               " unavailable (Address already in use)"),
             std::string::npos)
