@@ -74,6 +74,7 @@ void print_statistics(const Station& station) {
 }
 
 int run(int argc, char** argv) {
+  hold_statistics_requests();
   const Console console;
   std::optional<std::string> config_file;
   for (int i = 1; i < argc; ++i) {

@@ -34,6 +34,13 @@ std::optional<int> wait_in(const sigset_t& set, int timeout_ms) {
 
 }  // namespace
 
+void hold_statistics_requests() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGUSR1);
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 void block_termination_signals() {
   ::signal(SIGPIPE, SIG_IGN);
   struct sigaction hangup {};

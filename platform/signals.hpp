@@ -6,6 +6,11 @@
 
 namespace kestrelis {
 
+// Blocks SIGUSR1 in the calling thread: a request for statistics that comes
+// during start-up waits for the main loop instead of ending the process,
+// which is what SIGUSR1 does by default. Call first in main.
+void hold_statistics_requests();
+
 // Blocks the termination signals and SIGUSR1 in the calling thread and every
 // thread it starts afterwards, and ignores SIGPIPE. SIGHUP counts only when it
 // was not ignored at start. Call before starting any thread.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -174,6 +175,9 @@ TEST(StartupBinary, RigctldCheckIsBoundedNamesWhereItLookedAndIsInterruptible) {
   TncProfile profile(free_ports_config() + "[rigctld]\nAddress = " + cases[0].first + "\n");
   ChildProcess tnc = start_tnc(profile.home());
   ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000)) << tnc.output();
+  // Statistics asked for during start-up wait for the main loop: the TNC runs on.
+  ASSERT_EQ(::kill(tnc.pid(), SIGUSR1), 0);
+  EXPECT_EQ(tnc.wait_exit(200), -1);
   const auto stopped = std::chrono::steady_clock::now();
   const int status = tnc.stop(SIGTERM, 5000);
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
