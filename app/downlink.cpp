@@ -154,7 +154,7 @@ bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCan
   if (check.verdict == PacketVerdict::too_small) return reject(s, c, "length");
   if (!packet_accepted(check.verdict)) return reject(s, c, "CRC");
 
-  add_count(s.statistics.length_bits_corrected, static_cast<uint64_t>(c.length_errors));
+  add_count(s.statistics.length_bits_corrected, static_cast<uint64_t>(c.length_distance));
   console_log(s.console, "-----FRAME DETECTED-----\r\n");
   write_corrected(s, word);
   deliver(s, word, check);

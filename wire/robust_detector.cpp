@@ -91,28 +91,50 @@ size_t find_sync(std::span<const uint8_t> data, size_t from, size_t stop, unsign
   return stop;
 }
 
-// The lengths offered for one length field.
+// The lengths offered for one length field, each with the bits its codeword
+// differs from the field.
 struct LengthChoice {
   int wrong_bits = 0;
   int count = 0;
   std::array<unsigned, robust_max_lengths> lengths{};
+  std::array<int, robust_max_lengths> distances{};
 };
 
-LengthChoice choose_lengths(uint32_t field) {
+// The codeword of every length a frame can have.
+const std::array<uint32_t, robust_max_length + 1>& length_codewords() {
+  static const auto codewords = [] {
+    std::array<uint32_t, robust_max_length + 1> c{};
+    for (unsigned length = robust_min_length; length <= robust_max_length; ++length) {
+      c[length] = golay24_encode(length);
+    }
+    return c;
+  }();
+  return codewords;
+}
+
+LengthChoice choose_lengths(uint32_t field, int sync_errors) {
   const GolayDecoded decoded = golay24_decode(field);
+  const auto& codewords = length_codewords();
   LengthChoice c;
   c.wrong_bits = decoded.wrong_bits;
-  const auto offer = [&c](unsigned length) {
+  const auto offer = [&c, &codewords, field](unsigned length) {
     const auto taken = std::span(c.lengths).first(static_cast<size_t>(c.count));
     if (length < robust_min_length || length > robust_max_length) return;
     if (std::ranges::find(taken, length) != taken.end()) return;
-    c.lengths[static_cast<size_t>(c.count++)] = length;
+    c.lengths[static_cast<size_t>(c.count)] = length;
+    c.distances[static_cast<size_t>(c.count++)] = std::popcount(field ^ codewords[length]);
   };
   if (decoded.wrong_bits <= 3) {
     offer(decoded.data);
   } else {
     for (uint16_t data : decoded.nearest) offer(data);
     offer(field & 0xFF);
+  }
+  const int farthest = std::min(robust_far_length_bits, robust_evidence_bits - sync_errors);
+  for (int distance = decoded.wrong_bits + 1; distance <= farthest; ++distance) {
+    for (unsigned length = robust_min_length; length <= robust_max_length; ++length) {
+      if (std::popcount(field ^ codewords[length]) == distance) offer(length);
+    }
   }
   return c;
 }
@@ -135,6 +157,7 @@ unsigned offer_codewords(RobustDetector& d, std::span<const uint8_t> data, size_
     }
     candidate.attempt = k;
     candidate.length = length;
+    candidate.length_distance = choice.distances[static_cast<size_t>(k)];
     ++d.counts.codewords_offered;
     if (handler.try_codeword &&
         handler.try_codeword(std::span(codeword).first(length), candidate)) {
@@ -156,7 +179,8 @@ size_t search(RobustDetector& d, std::span<const uint8_t> data, uint64_t base, s
   while (at < stop) {
     at = find_sync(data, at, stop, n);
     if (at >= stop || at + header_bits > bits) return at;
-    const LengthChoice choice = choose_lengths(bits_at(data, at + sync_bits, 24));
+    const int sync_errors = std::popcount(bits_at(data, at, sync_bits) ^ sync_value);
+    const LengthChoice choice = choose_lengths(bits_at(data, at + sync_bits, 24), sync_errors);
     const unsigned longest =
         choice.count == 0
             ? 0
@@ -165,10 +189,11 @@ size_t search(RobustDetector& d, std::span<const uint8_t> data, uint64_t base, s
 
     RobustCandidate candidate;
     candidate.bit = base + at;
-    candidate.sync_errors = std::popcount(bits_at(data, at, sync_bits) ^ sync_value);
+    candidate.sync_errors = sync_errors;
     candidate.length_errors = choice.wrong_bits;
     candidate.attempts = choice.count;
     candidate.length = choice.count == 0 ? 0 : choice.lengths[0];
+    candidate.length_distance = choice.count == 0 ? 0 : choice.distances[0];
     RobustCounts& counts = d.counts;
     ++counts.sync_words;
     if (choice.count == 0) {
@@ -183,11 +208,10 @@ size_t search(RobustDetector& d, std::span<const uint8_t> data, uint64_t base, s
       continue;
     }
     ++counts.frames;
-    if (choice.wrong_bits == 4) {
-      ++counts.four_error_frames;
-    } else {
-      counts.golay_bits_corrected += static_cast<uint64_t>(choice.wrong_bits);
-    }
+    const auto k = static_cast<size_t>(std::ranges::find(choice.lengths, accepted) -
+                                       choice.lengths.begin());
+    counts.length_bits_corrected += static_cast<uint64_t>(choice.distances[k]);
+    if (choice.distances[k] > 3) ++counts.far_length_frames;
     at += header_bits + 8 * size_t{accepted};
   }
   return at;

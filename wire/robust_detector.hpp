@@ -8,14 +8,20 @@
 // first bit of that sync word, so a frame starting inside a false one is
 // still found. No sockets: it is fed bytes and hands out codewords.
 //
-// Lengths offered for one sync word:
-//   - length field within 3 bits of a codeword: its length, if 33 ... 255;
+// Lengths offered for one sync word, each in 33 ... 255 and each once:
+//   - length field within 3 bits of a codeword: its length;
 //   - exactly 4 bits from the nearest codewords: the length of each of the
 //     six codewords 4 bits away, ascending, then the received last length
-//     byte; only those in 33 ... 255, each once. That bounds them at 7;
-//     going through all 2^24 fields shows at most 5 of the six in range, so
-//     at most 6 lengths are ever offered;
+//     byte (going through all 2^24 fields shows at most 5 of the six in range);
+//   - then, while the sync word and the field together have at most 8 wrong
+//     bits and the field at most 6, the lengths whose codewords lie farther
+//     from the field, nearest first, then ascending. This finds the frames
+//     whose field has more wrong bits than the code can mend (miscorrected to
+//     another length, or none in range) when the sync word was nearly clean,
+//     for about one more codeword per 10^6 bits of noise at 4 sync bits;
 //   - none: the candidate is rejected by its length.
+// Going through all 2^24 fields: at most 6 lengths are offered when the sync
+// word has 4 or more wrong bits, 17 with 3, and 41 with 2 or fewer.
 // The first length the caller accepts ends the candidate; the search goes on
 // after that codeword.
 
@@ -30,9 +36,14 @@
 namespace kestrelis {
 
 constexpr int robust_max_sync_bit_errors = 8;
-constexpr int robust_max_lengths = golay_nearest_count + 1;  // six nearest codewords, raw byte
 constexpr unsigned robust_min_length = 33;
 constexpr unsigned robust_max_length = 255;
+constexpr int robust_max_lengths = robust_max_length - robust_min_length + 1;
+// Lengths farther than the code corrects are tried while the sync word and
+// the length field have at most this many wrong bits between them...
+constexpr int robust_evidence_bits = 8;
+// ...and the field at most this many.
+constexpr int robust_far_length_bits = 6;
 // Sync word, length field and the longest codeword.
 constexpr size_t robust_frame_bits = 32 + 24 + 8 * robust_max_length;  // 2096
 // Bytes from the one holding an undecided sync word to the end of that frame.
@@ -46,18 +57,19 @@ struct RobustCounts {
   uint64_t four_error_fields = 0;     // of those: length field 4 bits off, with lengths offered
   uint64_t codewords_offered = 0;     // calls of try_codeword
   uint64_t frames = 0;                // codewords the caller accepted
-  uint64_t golay_bits_corrected = 0;  // length-field bits corrected in accepted frames
-  uint64_t four_error_frames = 0;     // accepted frames whose length field was 4 bits off
+  uint64_t length_bits_corrected = 0; // length-field bits wrong in accepted frames
+  uint64_t far_length_frames = 0;     // of those: more than 3 wrong, beyond the code
 };
 
 // One sync word and, in try_codeword, the length offered.
 struct RobustCandidate {
   uint64_t bit = 0;       // first bit of the sync word, counted from the first bit ever fed
   int sync_errors = 0;    // wrong bits in the sync word
-  int length_errors = 0;  // 0 ... 3 corrected in the length field; 4: lengths are guesses
-  int attempts = 0;       // lengths offered for this sync word, 0 ... 7 (0: rejected by length)
-  int attempt = 0;        // which of them this is, from 0
-  unsigned length = 0;    // N of the codeword offered; in sync_found the first one, or 0
+  int length_errors = 0;    // 0 ... 3 corrected in the length field; 4: detected only
+  int attempts = 0;         // lengths offered for this sync word (0: rejected by length)
+  int attempt = 0;          // which of them this is, from 0
+  unsigned length = 0;      // N of the codeword offered; in sync_found the first one, or 0
+  int length_distance = 0;  // bits the field differs from that length's codeword
 };
 
 // What the search reports, in stream order.

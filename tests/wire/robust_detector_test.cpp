@@ -125,7 +125,7 @@ struct Record {
 
 auto totals(const RobustCounts& c) {
   return std::tuple(c.sync_words, c.length_rejections, c.four_error_fields, c.codewords_offered,
-                    c.frames, c.golay_bits_corrected, c.four_error_frames);
+                    c.frames, c.length_bits_corrected, c.far_length_frames);
 }
 
 // Decodes and checks a codeword as the downlink does: the packet when it passes.
@@ -176,9 +176,20 @@ Record reference_search(const Bits& bits, int n) {
     // The nearest lengths in 33 ... 255, ascending; 4 bits off, then the raw last byte too.
     auto [nearest, lengths] = nearest_codewords(field);
     std::erase_if(lengths, [](unsigned d) { return d < 33 || d > 255; });
-    if (const unsigned raw = field & 0xFF;
-        nearest == 4 && raw >= 33 && std::ranges::find(lengths, raw) == lengths.end()) {
-      lengths.push_back(raw);
+    const auto distance = [field](unsigned length) {
+      return std::popcount(field ^ golay24_encode(length));
+    };
+    const auto offer = [&lengths](unsigned length) {
+      if (length >= 33 && std::ranges::find(lengths, length) == lengths.end()) {
+        lengths.push_back(length);
+      }
+    };
+    if (nearest == 4) offer(field & 0xFF);
+    // Then farther lengths while sync word and field hold at most 8 wrong bits, the field 6.
+    for (int d = nearest + 1; d <= std::min(6, 8 - wrong); ++d) {
+      for (unsigned length = 33; length <= 255; ++length) {
+        if (distance(length) == d) offer(length);
+      }
     }
     if (p + 56 + 8 * size_t{lengths.empty() ? 0 : std::ranges::max(lengths)} > bits.size()) break;
     r.syncs.push_back({p, wrong, nearest, static_cast<int>(lengths.size())});
@@ -198,8 +209,9 @@ Record reference_search(const Bits& bits, int n) {
       continue;
     }
     r.counts.frames += 1;
-    r.counts.four_error_frames += nearest == 4;
-    r.counts.golay_bits_corrected += nearest == 4 ? 0u : static_cast<unsigned>(nearest);
+    const int wrong_length_bits = distance(r.offers.back().length);
+    r.counts.length_bits_corrected += static_cast<unsigned>(wrong_length_bits);
+    r.counts.far_length_frames += wrong_length_bits > 3;
     p += 56 + 8 * size_t{r.offers.back().length};
   }
   return r;
@@ -242,6 +254,32 @@ TEST(RobustDetector, SyncWordTakesUpToTheSetWrongBitsAtAnyPosition) {
           ASSERT_EQ(r.deliveries(), (wrong <= n ? Deliveries{{lead, frame.packet}} : Deliveries{}));
           ASSERT_EQ(std::ranges::find(r.syncs, lead, &Sync::bit) != r.syncs.end(), wrong <= n);
         }
+      }
+    }
+  }
+}
+
+// A length field with more wrong bits than its code mends: the frame is found
+// while sync word and field hold at most 8 wrong bits and the field at most 6.
+// One wrong bit is always in the last byte, so the raw length is never right.
+TEST(RobustDetector, LengthFieldBeyondTheCodeIsFoundWhenTheSyncWordIsNearlyClean) {
+  std::mt19937_64 rng(12);
+  const TestFrame frame = make_frame(rng, 150);
+  for (size_t sync_wrong = 0; sync_wrong <= 4; ++sync_wrong) {
+    for (size_t length_wrong = 3; length_wrong <= 7; ++length_wrong) {
+      for (int sample = 0; sample < 20; ++sample) {
+        SCOPED_TRACE(testing::Message() << sync_wrong << " sync bits wrong, " << length_wrong
+                                        << " length bits wrong, sample " << sample);
+        Bits bits(40);
+        put_bytes(bits, 40, frame.bytes);
+        bits.resize(bits.size() + robust_frame_bits + 64);
+        flip(rng, bits, 40, sync_wrong, 32);
+        bits[40 + 32 + 16 + rng() % 8] ^= 1;
+        flip(rng, bits, 40 + 32, length_wrong - 1, 16);
+        const bool found =
+            length_wrong <= 4 || (length_wrong <= 6 && sync_wrong + length_wrong <= 8);
+        ASSERT_EQ(checked(bits, 4).deliveries(),
+                  (found ? Deliveries{{40, frame.packet}} : Deliveries{}));
       }
     }
   }
@@ -296,7 +334,7 @@ struct Plant {
 };
 
 // Random bits with frames planted at random offsets: some with wrong bits in
-// the sync word, the length field (up to five) or the codeword bytes, some
+// the sync word, the length field (up to six) or the codeword bytes, some
 // starting inside the codeword of the one before (at least 40 bytes before its
 // end, so that one fails), some behind a false sync word and length field.
 std::vector<Plant> plant_frames(std::mt19937_64& rng, Bits& bits, int n) {
@@ -317,7 +355,7 @@ std::vector<Plant> plant_frames(std::mt19937_64& rng, Bits& bits, int n) {
     const TestFrame f = make_frame(rng, rng() % 216);
     put_bytes(bits, at, f.bytes);
     const size_t sync_wrong = rng() % 4 == 0 ? rng() % static_cast<size_t>(n + 2) : 0;
-    const size_t length_wrong = rng() % 3 == 0 ? rng() % 6 : 0;
+    const size_t length_wrong = rng() % 3 == 0 ? rng() % 7 : 0;
     const size_t bytes_wrong = rng() % 3 == 0 ? rng() % 25 : 0;
     flip(rng, bits, at, sync_wrong, 32);
     flip(rng, bits, at + 32, length_wrong, 24);
@@ -328,7 +366,8 @@ std::vector<Plant> plant_frames(std::mt19937_64& rng, Bits& bits, int n) {
     if (!clear) plants.back().receivable = false;
     plants.push_back(
         {at, at + 8 * f.bytes.size(), f.packet,
-         sync_wrong <= static_cast<size_t>(n) && length_wrong <= 4 && bytes_wrong <= 16});
+         sync_wrong <= static_cast<size_t>(n) && bytes_wrong <= 16 &&
+             (length_wrong <= 4 || (length_wrong <= 6 && sync_wrong + length_wrong <= 8))});
     if (f.length() > 40 && rng() % 4 == 0) {
       at += 56 + 8 * (rng() % (f.length() - 40)) + rng() % 8;
     } else {
@@ -367,7 +406,7 @@ TEST(RobustDetector, MatchesBitByBitReferenceOnPlantedFrames) {
           << "lost the frame at bit " << p.bit;
     }
     EXPECT_GT(receivable, 600u);
-    EXPECT_GT(got.counts.four_error_frames, 20u);  // four wrong length bits, repaired
+    EXPECT_GT(got.counts.far_length_frames, 20u);  // 4 ... 6 wrong length bits, repaired
   }
 }
 
