@@ -137,6 +137,12 @@ SpawnedChild spawn_child(const std::vector<std::string>& argv, const std::vector
     // Only async-signal-safe calls between fork and exec.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
+    // The child starts as from a terminal, whatever this process ignores or
+    // blocks (a run under nohup ignores hang-ups, and children inherit that).
+    for (const int s : {SIGHUP, SIGINT, SIGTERM}) ::signal(s, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (in[0] >= 0) ::dup2(in[0], STDIN_FILENO);
     if (out[1] >= 0) ::dup2(out[1], STDOUT_FILENO);
     if (!streams.log_path.empty()) ::dup2(out[1], STDERR_FILENO);
