@@ -130,8 +130,12 @@ LengthChoice choose_lengths(uint32_t field, int sync_errors) {
     for (uint16_t data : decoded.nearest) offer(data);
     offer(field & 0xFF);
   }
+  // Codewords differ in at least 8 bits and all have even weight, so the
+  // others lie at least 8 - d bits from a field d bits from its nearest one,
+  // and at least 6 from a field 4 bits from six.
+  const int others = decoded.wrong_bits <= 3 ? 8 - decoded.wrong_bits : 6;
   const int farthest = std::min(robust_far_length_bits, robust_evidence_bits - sync_errors);
-  for (int distance = decoded.wrong_bits + 1; distance <= farthest; ++distance) {
+  for (int distance = others; distance <= farthest; ++distance) {
     for (unsigned length = robust_min_length; length <= robust_max_length; ++length) {
       if (std::popcount(field ^ codewords[length]) == distance) offer(length);
     }
