@@ -58,6 +58,9 @@ constexpr Point points[] = {
     {5e-3, BitErrors::independent},   {1e-2, BitErrors::independent},
     {1.5e-2, BitErrors::independent}, {2e-2, BitErrors::independent},
     {2.5e-2, BitErrors::independent}, {3e-2, BitErrors::independent},
+    {5e-3, BitErrors::gmsk},          {1e-2, BitErrors::gmsk},
+    {1.5e-2, BitErrors::gmsk},        {2e-2, BitErrors::gmsk},
+    {2.5e-2, BitErrors::gmsk},        {3e-2, BitErrors::gmsk},
     {5e-3, BitErrors::pairs},         {1e-2, BitErrors::pairs},
     {2e-2, BitErrors::pairs},         {3e-2, BitErrors::pairs},
 };
@@ -229,7 +232,17 @@ double ratio(size_t a, size_t b) {
   return b == 0 ? 0 : static_cast<double>(a) / static_cast<double>(b);
 }
 
-const char* errors_name(BitErrors e) { return e == BitErrors::pairs ? "pairs" : "independent"; }
+const char* errors_name(BitErrors e) {
+  switch (e) {
+    case BitErrors::pairs:
+      return "pairs";
+    case BitErrors::gmsk:
+      return "GMSK";
+    case BitErrors::independent:
+      break;
+  }
+  return "independent";
+}
 
 std::vector<PointResult> run_points() {
   std::vector<PointResult> results(std::size(points));

@@ -159,6 +159,28 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
   EXPECT_GT(errors_planted, 0);
 }
 
+// Each error model flips bits at the rate asked, whatever its patterns.
+TEST(SimBitStream, ErrorModelsFlipBitsAtTheRateAsked) {
+  const Bytes frame(frame_prefix_size + 255, 0x55);
+  for (const BitErrors errors : {BitErrors::independent, BitErrors::pairs, BitErrors::gmsk}) {
+    for (double ber : {0.005, 0.015, 0.03}) {
+      SCOPED_TRACE(testing::Message() << "model " << static_cast<int>(errors) << " BER " << ber);
+      DownlinkStream s;
+      s.random.state = 20240611;
+      s.bit_error_rate = ber;
+      s.errors = errors;
+      uint64_t flipped = 0;
+      uint64_t bits = 0;
+      for (int i = 0; i < 400; ++i) {
+        flipped += static_cast<uint64_t>(append_frame(s, frame).bit_errors);
+        bits += 8 * 255;
+        (void)take_stream_bytes(s, s.packer.bytes.size());
+      }
+      EXPECT_NEAR(static_cast<double>(flipped) / static_cast<double>(bits), ber, 0.06 * ber);
+    }
+  }
+}
+
 constexpr std::string_view request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\0";
 const Bytes request_payload(request.begin(), request.end());
 constexpr std::array<uint8_t, 4> request_header = csp_header_bytes({

@@ -28,9 +28,12 @@ constexpr int random_bit_offset = -1;
 // How the channel's bit errors fall.
 enum class BitErrors {
   independent,  // each bit on its own: the binary symmetric channel
-  // Two adjacent bits at once, as a differential or frequency-discriminator
-  // GMSK detector errs: one wrong phase decision spoils two bits.
+  // Two adjacent bits at every error: the worst that a differential or
+  // frequency-discriminator detector's doubled errors can do.
   pairs,
+  // Error events as a frequency-discriminator GMSK receiver makes them: short
+  // patterns drawn from those counted on a real modem (see bit_stream.cpp).
+  gmsk,
 };
 
 // The stream being built: the packer holds the finished bytes not yet taken
