@@ -13,6 +13,7 @@
 #include "packet/packet_check.hpp"
 #include "radio/test_bit_stream.hpp"
 #include "sim/bit_stream.hpp"
+#include "sim/options.hpp"
 #include "sim/satellite.hpp"
 #include "sim/uplink.hpp"
 #include "wire/bytes.hpp"
@@ -196,6 +197,29 @@ Bytes frame_with_crc(uint32_t crc) {
   packet.resize(packet.size() + crc_size);
   store_be32(std::span(packet).last<crc_size>(), crc);
   return frame_of_packet(packet);
+}
+
+TEST(SimOptions, ErrorModelAndDamagedSyncWords) {
+  const struct {
+    std::vector<std::string_view> args;
+    bool valid;
+    BitErrors errors;
+    bool damage_sync;
+  } cases[] = {
+      {{}, true, BitErrors::independent, false},
+      {{"--errors", "gmsk", "--damage-sync"}, true, BitErrors::gmsk, true},
+      {{"--errors=pairs"}, true, BitErrors::pairs, false},
+      {{"--errors", "bursts"}, false, BitErrors::independent, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.args.size() << " arguments");
+    std::string error;
+    const auto o = parse_sim_options(c.args, error);
+    ASSERT_EQ(o.has_value(), c.valid) << error;
+    if (!o) continue;
+    EXPECT_EQ(o->errors, c.errors);
+    EXPECT_EQ(o->damage_sync, c.damage_sync);
+  }
 }
 
 TEST(SimUplink, DecodesTheTncsDatagrams) {

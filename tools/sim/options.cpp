@@ -61,6 +61,12 @@ bool apply(SimOptions& o, std::string_view name, std::string_view value) {
                   value == "random" ? std::optional(random_bit_offset) : integer_in(value, 0, 7));
   }
   if (name == "--ber") return assign(o.ber, real_in(value, 0, 0.5));
+  if (name == "--errors") {
+    if (value == "independent") return assign(o.errors, std::optional(BitErrors::independent));
+    if (value == "gmsk") return assign(o.errors, std::optional(BitErrors::gmsk));
+    if (value == "pairs") return assign(o.errors, std::optional(BitErrors::pairs));
+    return false;
+  }
   if (name == "--interval") return assign(o.interval_s, real_in(value, 0, 86400));
   if (name == "--layouts") return assign(o.layouts, parse_layout_list(value));
   if (name == "--seed") return assign(o.seed, number<uint64_t>(value));
@@ -100,6 +106,10 @@ std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> ar
       o.quiet = true;
       continue;
     }
+    if (name == "--damage-sync") {
+      o.damage_sync = true;
+      continue;
+    }
     std::string_view value;
     if (const size_t eq = name.find('='); eq != std::string_view::npos) {
       value = name.substr(eq + 1);
@@ -136,6 +146,10 @@ std::string sim_usage() {
          "  --datagram BYTES   stream bytes per datagram, 1 to 2048 (64)\n"
          "  --bit-offset N     bit phase 0-7 at which every frame starts, or random (random)\n"
          "  --ber RATE         bit error rate in the codewords, 0 to 0.5 (0)\n"
+         "  --errors MODEL     how the errors fall: independent, gmsk (short bursts as a\n"
+         "                     GMSK receiver makes them) or pairs (independent)\n"
+         "  --damage-sync      errors in the sync word and length field too, as on air\n"
+         "                     (try the TNC's [modem] Acquisition = robust)\n"
          "  --interval SEC     seconds between telemetry records; 0: none (5)\n"
          "  --layouts LIST     all, or SAT.VERSION list: 1.5,1.6,1.7,1.8,1.9,3.1,3.2,3.3,3.11\n"
          "                     (all); sent in turn, beacons one round, telemetry the next\n"

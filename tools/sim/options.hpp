@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/bit_stream.hpp"
+
 namespace kestrelis {
 
 struct SimOptions {
@@ -18,6 +20,8 @@ struct SimOptions {
   size_t datagram_size = 64;    // bytes of stream per datagram, 1 to 2048
   int bit_offset = -1;          // bit phase 0-7 of every frame; -1: random per frame
   double ber = 0;               // bit error rate in codewords, 0 to 0.5
+  BitErrors errors = BitErrors::independent;  // how the errors fall
+  bool damage_sync = false;                   // errors in sync words and length fields too
   double interval_s = 5;        // between telemetry records; 0: none
   std::vector<size_t> layouts;  // indices into telemetry_layouts, sent in turn
   uint64_t seed = 1;

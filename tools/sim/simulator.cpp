@@ -55,6 +55,8 @@ SimState make_sim_state(const SimOptions& options, int64_t unix_ms) {
   s.stream.random.state = options.seed;
   s.stream.bit_offset = options.bit_offset;
   s.stream.bit_error_rate = options.ber;
+  s.stream.errors = options.errors;
+  s.stream.damage_prefix = options.damage_sync;
   s.satellite.time_scale = options.time_scale;
   s.hk.seed = options.seed;
   s.hk.start_unix_ms = unix_ms;
