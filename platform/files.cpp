@@ -205,10 +205,27 @@ std::string read_file_part(const std::string& path, uint64_t offset, size_t limi
 }
 
 int replace_file(const std::string& path, std::string_view text) {
+  // The new text reaches the disk before the rename, and the rename before
+  // the return: after a power cut the file holds the old text or the new,
+  // not an empty file the rename had pointed to before the data was written.
   const std::string temporary = path + ".new";
-  int error = write_text_file(temporary, text);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  int error = write_all(fd, text);
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  return error;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
+  return 0;
 }
 
 std::vector<std::string> regular_file_names(const std::string& path) {

@@ -81,9 +81,9 @@ namespace kestrelis {
 // there are none or the file cannot be read.
 [[nodiscard]] std::string read_file_part(const std::string& path, uint64_t offset, size_t limit);
 
-// Replaces the content of `path` by `text`: written beside it and renamed
-// over it, so that the file holds the old text or the new, never a mix.
-// Returns 0 or the error number.
+// Replaces the content of `path` by `text`: written beside it, flushed to
+// the disk and renamed over it, so that the file holds the old text or the
+// new, never a mix, also after a power cut. Returns 0 or the error number.
 [[nodiscard]] int replace_file(const std::string& path, std::string_view text);
 
 // The names of the regular files in the folder `path` (none when it cannot
