@@ -127,6 +127,14 @@ TEST(KissClientLines, SplitAndRefusedLines) {
   EXPECT_NE(line_refusal(std::string(200, 'x')), "");
 }
 
+TEST(KissClientArgs, ConfigFileIsKeptForThePortOnly) {
+  const std::string_view args[] = {"--config", "/etc/tnc.ini", "--no-stdin"};
+  const ClientArgs parsed = parse_client_args(args);
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.config_file, "/etc/tnc.ini");
+  EXPECT_FALSE(parsed.port_given);
+}
+
 TEST(KissJsonObject, AcceptsFlatObjectsOfStringsOnly) {
   struct Case {
     const char* name;

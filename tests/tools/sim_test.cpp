@@ -11,11 +11,13 @@
 
 #include "packet/digipeater.hpp"
 #include "packet/packet_check.hpp"
+#include "platform/files.hpp"
 #include "radio/test_bit_stream.hpp"
 #include "sim/bit_stream.hpp"
 #include "sim/options.hpp"
 #include "sim/satellite.hpp"
 #include "sim/uplink.hpp"
+#include "support/process.hpp"
 #include "wire/bytes.hpp"
 #include "wire/csp.hpp"
 #include "wire/frame.hpp"
@@ -199,17 +201,30 @@ Bytes frame_with_crc(uint32_t crc) {
   return frame_of_packet(packet);
 }
 
-TEST(SimOptions, ErrorModelAndDamagedSyncWords) {
+// Ports not given come from the TNC's configuration, that of --config FILE
+// when given; a file that cannot be read is refused rather than guessed round.
+TEST(SimOptions, ErrorModelDamagedSyncWordsAndTheTncsConfigFile) {
+  const TempDir dir;
+  const std::string file = dir.path() + "/tnc.ini";
+  ASSERT_EQ(write_text_file(file, "[modem]\nGR_ReceivePort = 51234\n"), 0);
+  const std::string missing = dir.path() + "/none.ini";
+  const std::string config_option = "--config=" + file;
   const struct {
     std::vector<std::string_view> args;
     bool valid;
     BitErrors errors;
     bool damage_sync;
+    uint16_t rx_port;  // 0: the profile's, not checked
+    uint16_t tx_port;
   } cases[] = {
-      {{}, true, BitErrors::independent, false},
-      {{"--errors", "gmsk", "--damage-sync"}, true, BitErrors::gmsk, true},
-      {{"--errors=pairs"}, true, BitErrors::pairs, false},
-      {{"--errors", "bursts"}, false, BitErrors::independent, false},
+      {{}, true, BitErrors::independent, false, 0, 0},
+      {{"--errors", "gmsk", "--damage-sync"}, true, BitErrors::gmsk, true, 0, 0},
+      {{"--errors=pairs"}, true, BitErrors::pairs, false, 0, 0},
+      {{"--errors", "bursts"}, false, BitErrors::independent, false, 0, 0},
+      {{"--config", file}, true, BitErrors::independent, false, 51234, 53011},
+      {{"--tx-port", "50001", config_option}, true, BitErrors::independent, false, 51234,
+       50001},
+      {{"--config", missing}, false, BitErrors::independent, false, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.args.size() << " arguments");
@@ -219,6 +234,9 @@ TEST(SimOptions, ErrorModelAndDamagedSyncWords) {
     if (!o) continue;
     EXPECT_EQ(o->errors, c.errors);
     EXPECT_EQ(o->damage_sync, c.damage_sync);
+    if (c.rx_port != 0) {
+      EXPECT_EQ(std::pair(o->rx_port, o->tx_port), std::pair(c.rx_port, c.tx_port));
+    }
   }
 }
 

@@ -4,16 +4,20 @@
 
 namespace kestrelis {
 
-TncConfig tnc_profile_config() {
+std::optional<TncConfig> tnc_file_config(const std::string& file) {
   TncConfig config;
-  const std::optional<std::string> profile = profile_directory();
-  if (!profile) return config;
-  // A file that cannot be read leaves the defaults, as it does for the TNC.
-  (void)load_config(*profile + "/Kestrelis/config.ini", config);
+  if (load_config(file, config) < 0) return std::nullopt;
   // The TNC reports the refused values on its own console; a tool only needs
   // what is in force.
   (void)check_config_ranges(config);
   return config;
+}
+
+TncConfig tnc_profile_config() {
+  const std::optional<std::string> profile = profile_directory();
+  if (!profile) return {};
+  // A file that cannot be read leaves the defaults, as it does for the TNC.
+  return tnc_file_config(*profile + "/Kestrelis/config.ini").value_or(TncConfig{});
 }
 
 }  // namespace kestrelis

@@ -32,6 +32,8 @@ const char* const kiss_client_usage =
     "  --port PORT          the TNC's KISS_Port (default: read from the TNC's\n"
     "                       Kestrelis/config.ini under $USERPROFILE, else $HOME;\n"
     "                       53013 when there is none)\n"
+    "  --config FILE        read KISS_Port from FILE, for a TNC started with\n"
+    "                       --config FILE\n"
     "  --send LINE          send LINE once connected; may be given several times\n"
     "  --no-stdin           do not read standard input\n"
     "  --exit-after SECONDS end after SECONDS (decimals allowed); without it the\n"
@@ -192,7 +194,7 @@ ClientArgs parse_client_args(std::span<const std::string_view> args) {
   for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
     std::string_view a = args[i];
     bool takes_value = a == "--host" || a == "--port" || a == "--send" || a == "--exit-after" ||
-                       a == "--jsonl" || a == "--csv-dir";
+                       a == "--jsonl" || a == "--csv-dir" || a == "--config";
     if (takes_value && i + 1 >= args.size()) {
       parsed.error = std::string(a) + " needs a value";
       break;
@@ -214,6 +216,8 @@ ClientArgs parse_client_args(std::span<const std::string_view> args) {
       }
       o.port = value;
       parsed.port_given = true;
+    } else if (a == "--config") {
+      parsed.config_file = value;
     } else if (a == "--send") {
       o.send_lines.push_back(value);
     } else if (a == "--exit-after") {
@@ -300,7 +304,17 @@ int client_command(std::span<const std::string_view> args) {
     return 0;
   }
   // Without --port, the port the TNC on this machine listens on.
-  if (!parsed.port_given) parsed.options.port = std::to_string(tnc_profile_config().KISS_Port);
+  if (!parsed.port_given) {
+    const std::optional<TncConfig> tnc = parsed.config_file
+                                             ? tnc_file_config(*parsed.config_file)
+                                             : std::optional(tnc_profile_config());
+    if (!tnc) {
+      error_write("kestrelis-kiss: cannot read the TNC's configuration " + *parsed.config_file +
+                  "\n");
+      return 2;
+    }
+    parsed.options.port = std::to_string(tnc->KISS_Port);
+  }
   const std::string& dir = parsed.options.csv_dir;
   if (!dir.empty() && !is_directory(dir)) {
     int error = make_directory(dir);

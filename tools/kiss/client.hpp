@@ -34,6 +34,7 @@ struct ClientOptions {
 struct ClientArgs {
   ClientOptions options;
   bool port_given = false;  // else client_command takes KISS_Port from the TNC's config.ini
+  std::optional<std::string> config_file;  // that config.ini, when not the profile's
   bool help = false;
   bool version = false;
   std::string error;  // what is wrong with the arguments; empty when nothing

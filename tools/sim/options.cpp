@@ -87,11 +87,10 @@ bool apply(SimOptions& o, std::string_view name, std::string_view value) {
 std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> args,
                                             std::string& error) {
   SimOptions o;
-  // The ports the TNC on this machine uses, so that both find each other.
-  const TncConfig tnc = tnc_profile_config();
-  o.rx_port = static_cast<uint16_t>(tnc.GR_ReceivePort);
-  o.tx_port = static_cast<uint16_t>(tnc.GR_TransmitPort);
+  o.rx_port = 0;  // until given; else the TNC's, below
+  o.tx_port = 0;
   o.layouts = *parse_layout_list("all");
+  std::optional<std::string> config_file;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view name = args[i];
     if (name == "--help" || name == "-h") {
@@ -120,12 +119,25 @@ std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> ar
       error = "option " + std::string(name) + " needs a value (see --help)";
       return std::nullopt;
     }
+    if (name == "--config") {
+      config_file = value;
+      continue;
+    }
     if (!apply(o, name, value)) {
       error =
           "bad option or value: " + std::string(name) + " " + std::string(value) + " (see --help)";
       return std::nullopt;
     }
   }
+  // The ports the TNC on this machine uses, so that both find each other.
+  const std::optional<TncConfig> tnc = config_file ? tnc_file_config(*config_file)
+                                                   : std::optional(tnc_profile_config());
+  if (!tnc) {
+    error = "cannot read the TNC's configuration " + *config_file;
+    return std::nullopt;
+  }
+  if (o.rx_port == 0) o.rx_port = static_cast<uint16_t>(tnc->GR_ReceivePort);
+  if (o.tx_port == 0) o.tx_port = static_cast<uint16_t>(tnc->GR_TransmitPort);
   return o;
 }
 
@@ -141,6 +153,8 @@ std::string sim_usage() {
          "                     (both by default read from the TNC's Kestrelis/config.ini\n"
          "                     under $USERPROFILE, else $HOME; 53010 and 53011 when\n"
          "                     there is none)\n"
+         "  --config FILE      read the TNC's ports from FILE, for a TNC started with\n"
+         "                     --config FILE\n"
          "  --bitrate RATE     downlink bit/s, 1200 or more; 0 or max: as fast as possible\n"
          "                     (1200)\n"
          "  --datagram BYTES   stream bytes per datagram, 1 to 2048 (64)\n"
