@@ -17,6 +17,10 @@ namespace {
 
 constexpr size_t receive_size = 200;
 constexpr int pause_after_failed_accept_ms = 1000;
+// A GUI that vanished is noticed after 10 + 3 * 5 s without an answer.
+constexpr int gui_keepalive_idle_s = 10;
+constexpr int gui_keepalive_interval_s = 5;
+constexpr int gui_keepalive_probes = 3;
 
 void transmit(Station& s, const UplinkPacket& packet) {
   const std::vector<uint8_t> frame = uplink_frame(packet);
@@ -59,6 +63,13 @@ void handle_gui_frame(Station& station, std::span<const uint8_t> data) {
 void serve_gui_client(Station& station, Socket client) {
   const Console& console = station.console;
   const int fd = client.fd();
+  // One client is served at a time: one that vanished without closing must
+  // not hold the GUI port until the next send to it fails.
+  if (const int error = keep_alive(fd, gui_keepalive_idle_s, gui_keepalive_interval_s,
+                                   gui_keepalive_probes);
+      error != 0) {
+    verbose_log(console, 5, "Cannot watch the GUI connection: %s\n", error_text(error).c_str());
+  }
   gui_connection_opened(station.gui, fd);
   verbose_log(console, 1, "GUI connected.\n");
   KissDeframer deframer;
@@ -127,7 +138,9 @@ void gui_server_thread(Station& station) {
       verbose_log(console, 5, "socket failed with error: %ld\n", static_cast<long>(server.error));
       return;
     case NetStep::bind:
-      verbose_log(console, 5, "bind failed with error: %d\n", server.error);
+    case NetStep::listen:
+      verbose_log(console, 5, "%s failed with error: %d\n",
+                  server.failed_at == NetStep::bind ? "bind" : "listen", server.error);
       // The TNC runs on without a GUI port; the operator must hear of it at any level.
       console_log(console, "GUI port %d unavailable (%s): no GUI can connect\n", config.KISS_Port,
                   error_text(server.error).c_str());
@@ -143,10 +156,6 @@ void gui_server_thread(Station& station) {
                 "GUI port %d is open on all interfaces: anyone who can reach it can transmit "
                 "(KISS_Address = 127.0.0.1 closes it)\n",
                 config.KISS_Port);
-  }
-  if (server.failed_at == NetStep::listen) {
-    verbose_log(console, 5, "listen failed with error: %d\n", server.error);
-    return;
   }
   for (;;) {
     Socket client = tcp_accept(server.socket.fd());

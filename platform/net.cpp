@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -159,6 +160,16 @@ Socket tcp_accept(int listener_fd) {
     fd = ::accept4(listener_fd, nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   return Socket(fd);
+}
+
+int keep_alive(int fd, int idle_s, int interval_s, int probes) {
+  const int on = 1;
+  const bool set = ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+                   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s) == 0 &&
+                   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s) ==
+                       0 &&
+                   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0;
+  return set ? 0 : errno;
 }
 
 NetResult udp_bind(const char* address, uint16_t port, int receive_buffer_bytes) {

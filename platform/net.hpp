@@ -71,6 +71,12 @@ struct NetResult {
 // Waits for and accepts one connection; invalid on failure (see last_socket_error).
 [[nodiscard]] Socket tcp_accept(int listener_fd);
 
+// Has the system probe the peer of `fd` after `idle_s` seconds without
+// traffic, every `interval_s` seconds, `probes` times, then fail the
+// connection: a peer that vanished without closing (a machine switched off, a
+// network gone) no longer holds the connection for good. Returns 0 or errno.
+[[nodiscard]] int keep_alive(int fd, int idle_s, int interval_s, int probes);
+
 // A UDP socket bound to IPv4 `address` (all local addresses when empty) and
 // `port`, asking the kernel for `receive_buffer_bytes` of buffer (0: default).
 [[nodiscard]] NetResult udp_bind(const char* address, uint16_t port, int receive_buffer_bytes);
