@@ -103,4 +103,16 @@ void console_print(const Console& console, const char* format, ...) {
 
 void console_text(const Console& console, std::string_view text) { emit(console, text); }
 
+std::string printable_text(std::span<const uint8_t> bytes) {
+  std::string text;
+  for (const uint8_t b : bytes) {
+    if (b >= 0x20 && b < 0x7F) {
+      text += static_cast<char>(b);
+    } else {
+      text += format_text("\\x%02x", unsigned{b});
+    }
+  }
+  return text;
+}
+
 }  // namespace kestrelis

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,10 @@ void console_text(const Console& console, std::string_view text);
 
 // The time stamp of the current moment.
 [[nodiscard]] std::string format_timestamp_now();
+
+// `bytes` as a terminal may show them: 0x20 to 0x7E as they are, every other
+// byte as \xnn, so that text from a peer cannot drive the terminal.
+[[nodiscard]] std::string printable_text(std::span<const uint8_t> bytes);
 
 // printf-style into a string of whatever length the text needs.
 [[gnu::format(printf, 1, 2)]] [[nodiscard]] std::string format_text(const char* format, ...);

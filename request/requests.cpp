@@ -4,6 +4,7 @@
 #include <array>
 #include <iterator>
 
+#include "console/console_log.hpp"
 #include "wire/csp.hpp"
 #include "wire/frame.hpp"
 
@@ -53,25 +54,6 @@ std::string as_shown(std::string_view line) {
   return shown;
 }
 
-// Text from the GUI as the console may show it: a control byte or one
-// outside ASCII as \xHH, so that no one who can reach the GUI port can drive
-// the operator's terminal.
-std::string printable(std::string_view text) {
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<uint8_t>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      shown.push_back(c);
-      continue;
-    }
-    constexpr std::string_view hex = "0123456789ABCDEF";
-    shown += "\\x";
-    shown.push_back(hex[byte >> 4]);
-    shown.push_back(hex[byte & 0xF]);
-  }
-  return shown;
-}
-
 size_t skip_spaces(std::string_view text, size_t i) {
   while (i < text.size() && text[i] == ' ') ++i;
   return i;
@@ -102,7 +84,8 @@ GuiRequest parse_command(std::string_view word, std::string_view call_from) {
       r.packet = UplinkPacket{bytes_of(call_from), ping_address, digipeater_port, ping_port};
     }
   } else {
-    return refused({"Unknown command \"" + printable(word) + "\""});
+    // Shown safely: anyone who can reach the GUI port could send terminal controls.
+    return refused({"Unknown command \"" + printable_text(bytes_of(word)) + "\""});
   }
   return r;
 }

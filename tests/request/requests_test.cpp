@@ -67,7 +67,7 @@ TEST(Requests, RefusedRequestsSayWhyAndSendNothing) {
       "Error parsing input string\nExample: \"QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\"\n";
   const std::pair<std::string, std::string> cases[] = {
       {"cmd:list ", "Unknown command \"list \""},
-      {"cmd:\x1B[2J\x07\xC0", "Unknown command \"\\x1B[2J\\x07\\xC0\""},  // no terminal control
+      {"cmd:\x1B[2J\x07\xC0", "Unknown command \"\\x1b[2J\\x07\\xc0\""},  // no terminal control
       {">QQ0XYZ, Kestrelis, STORE=0 m", parse_failure},
       {"QQ0ABCDEFGH>QQ0XYZ, Kestrelis, STORE=0 m", parse_failure},  // '>' beyond 10 characters
       {"QQ0ABC>QQ0XYZ, KestreliS, STORE=0 m", parse_failure},

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "console/console_log.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {
@@ -29,18 +30,6 @@ std::span<const uint8_t> as_bytes(std::string_view text) {
 }
 
 }  // namespace
-
-std::string printable_text(std::span<const uint8_t> bytes) {
-  std::string text;
-  for (uint8_t b : bytes) {
-    if (b >= 0x20 && b < 0x7F) {
-      text += static_cast<char>(b);
-    } else {
-      append_format(text, "\\x%02x", b);
-    }
-  }
-  return text;
-}
 
 std::string hex_dump(std::span<const uint8_t> bytes, size_t max_bytes) {
   std::string out;

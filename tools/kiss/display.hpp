@@ -17,10 +17,6 @@
 
 namespace kestrelis {
 
-// `bytes` as a terminal may show them: 0x20 to 0x7E as they are, every other
-// byte as \xNN, so that received text cannot drive the terminal.
-[[nodiscard]] std::string printable_text(std::span<const uint8_t> bytes);
-
 // Lines of "  offset  hex bytes  |text|", 16 bytes a line, showing at most
 // `max_bytes` and then a line with the number of bytes left out.
 [[nodiscard]] std::string hex_dump(std::span<const uint8_t> bytes, size_t max_bytes);
