@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 
 namespace kestrelis {
 
@@ -143,10 +144,11 @@ LengthChoice choose_lengths(uint32_t field, int sync_errors) {
   return c;
 }
 
-// Offers the codewords of one sync word at bit `at`; returns the length accepted, or 0.
-unsigned offer_codewords(RobustDetector& d, std::span<const uint8_t> data, size_t at,
-                         const LengthChoice& choice, RobustCandidate candidate,
-                         const RobustHandler& handler) {
+// Offers the codewords of one sync word at bit `at`; returns which of the
+// choice's lengths was accepted, or none.
+std::optional<size_t> offer_codewords(RobustDetector& d, std::span<const uint8_t> data, size_t at,
+                                      const LengthChoice& choice, RobustCandidate candidate,
+                                      const RobustHandler& handler) {
   std::array<uint8_t, robust_max_length> codeword{};
   const size_t first = at + header_bits;
   const size_t byte = first / 8;
@@ -165,10 +167,10 @@ unsigned offer_codewords(RobustDetector& d, std::span<const uint8_t> data, size_
     ++d.counts.codewords_offered;
     if (handler.try_codeword &&
         handler.try_codeword(std::span(codeword).first(length), candidate)) {
-      return length;
+      return static_cast<size_t>(k);
     }
   }
-  return 0;
+  return std::nullopt;
 }
 
 // Decides every sync word starting in [from, stop) of `data`, whose first bit
@@ -206,17 +208,16 @@ size_t search(RobustDetector& d, std::span<const uint8_t> data, uint64_t base, s
       ++counts.four_error_fields;
     }
     if (handler.sync_found) handler.sync_found(candidate);
-    const unsigned accepted = offer_codewords(d, data, at, choice, candidate, handler);
-    if (accepted == 0) {
+    const std::optional<size_t> accepted = offer_codewords(d, data, at, choice, candidate, handler);
+    if (!accepted) {
       ++at;
       continue;
     }
     ++counts.frames;
-    const auto k = static_cast<size_t>(std::ranges::find(choice.lengths, accepted) -
-                                       choice.lengths.begin());
-    counts.length_bits_corrected += static_cast<uint64_t>(choice.distances[k]);
-    if (choice.distances[k] > 3) ++counts.far_length_frames;
-    at += header_bits + 8 * size_t{accepted};
+    const int distance = choice.distances[*accepted];
+    counts.length_bits_corrected += static_cast<uint64_t>(distance);
+    if (distance > 3) ++counts.far_length_frames;
+    at += header_bits + 8 * size_t{choice.lengths[*accepted]};
   }
   return at;
 }
