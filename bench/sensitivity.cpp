@@ -28,6 +28,7 @@
 #include "console/console_log.hpp"
 #include "packet/packet_check.hpp"
 #include "platform/clock.hpp"
+#include "platform/files.hpp"
 #include "sim/bit_stream.hpp"
 #include "wire/bytes.hpp"
 #include "wire/csp.hpp"
@@ -69,6 +70,7 @@ constexpr Point points[] = {
 struct Planted {
   std::vector<std::vector<uint8_t>> payloads;   // each starts with its index
   std::vector<std::vector<uint8_t>> codewords;  // as received, at their true length
+  std::vector<uint64_t> codeword_bits;          // where each codeword starts in the stream
   std::vector<uint8_t> stream;
   uint64_t frame_bits = 0;
   uint64_t wrong_bits = 0;  // in the frames, as the channel made them
@@ -103,6 +105,8 @@ Planted plant(size_t count, const Point& point, uint64_t stream_seed, Kind kind)
     }
     const std::vector<uint8_t> frame = build_frame(header, payload);
     const PlantedFrame planted = append_frame(s, frame);
+    p.codeword_bits.push_back(8 * (s.packer.bytes.size() - frame.size() + frame_prefix_size) +
+                              static_cast<uint64_t>(s.packer.count));
     for (size_t k = 0; k < frame.size(); ++k) {
       p.wrong_bits += static_cast<uint64_t>(std::popcount(unsigned{frame[k]} ^ planted.sent[k]));
     }
@@ -378,6 +382,82 @@ void print_speed(const std::vector<uint8_t>& bits) {
               robust_chain.telemetry_objects / speed_passes, speed_frames);
 }
 
+// A stream through a real modem: `sensitivity --write-stream FILE` writes the
+// clean stream of frames_per_point frames, a modem chain outside this program
+// sends it through noise, and `sensitivity --received FILE` scores the bits
+// the modem made as run_point scores the simulator's. The receivers take them
+// as they are, clock slips included; the bound takes each codeword where the
+// modem put it: FILE.delays holds, for each 256 bits sent, how many bits
+// later (or earlier) the modem delivered them, as 32-bit little-endian
+// integers (bench/gmsk_end_to_end.py does it all, by hand).
+Planted clean_stream() {
+  return plant(frames_per_point, {0, BitErrors::independent}, seed, Kind::digipeater);
+}
+
+int write_stream(const std::string& path) {
+  const Planted planted = clean_stream();
+  const std::string_view bytes(reinterpret_cast<const char*>(planted.stream.data()),
+                               planted.stream.size());
+  if (const int error = write_text_file(path, bytes); error != 0) {
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), error_text(error).c_str());
+    return 2;
+  }
+  return 0;
+}
+
+// `bytes` bytes from `first_bit` on; bits beyond the stream are zero.
+std::vector<uint8_t> bits_at(std::span<const uint8_t> stream, int64_t first_bit, size_t bytes) {
+  std::vector<uint8_t> out(bytes);
+  for (size_t i = 0; i < 8 * bytes; ++i) {
+    const int64_t bit = first_bit + static_cast<int64_t>(i);
+    if (bit < 0 || static_cast<uint64_t>(bit) >= 8 * stream.size()) continue;
+    const auto at = static_cast<uint64_t>(bit);
+    if ((stream[at / 8] >> (7 - at % 8)) & 1u) out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+  }
+  return out;
+}
+
+constexpr uint64_t delay_block_bits = 256;
+
+int score_received(const std::string& path) {
+  Planted planted = clean_stream();
+  const std::optional<std::string> text = read_whole_file(path);
+  const std::optional<std::string> delays = read_whole_file(path + ".delays");
+  const size_t blocks = (8 * planted.stream.size() + delay_block_bits - 1) / delay_block_bits;
+  if (!text || !delays || delays->size() != 4 * blocks) {
+    std::fprintf(stderr, "%s: no received stream with the delays of %zu blocks\n", path.c_str(),
+                 blocks);
+    return 2;
+  }
+  const std::vector<uint8_t> received(text->begin(), text->end());
+  const auto delay_at = [&](uint64_t bit) {
+    const auto* d = reinterpret_cast<const uint8_t*>(delays->data()) + 4 * (bit / delay_block_bits);
+    return static_cast<int32_t>(d[0] | d[1] << 8 | d[2] << 16 | uint32_t{d[3]} << 24);
+  };
+  for (size_t i = 0; i < planted.codewords.size(); ++i) {
+    const uint64_t first = planted.codeword_bits[i];
+    planted.codewords[i] = bits_at(received, static_cast<int64_t>(first) + delay_at(first),
+                                   planted.codewords[i].size());
+  }
+  planted.stream = received;
+  PointResult r;
+  r.planted = planted.payloads.size();
+  r.bound = bound(planted);
+  for (size_t k = 0; k < receiver_count; ++k) {
+    Receiver receiver(k == 0 ? std::nullopt : std::optional<int>(tolerances[k - 1]));
+    check_deliveries(receiver, &planted);
+    feed(planted.stream, [&](std::span<const uint8_t> bytes) { receive(receiver, bytes); });
+    r.recovered[k] = receiver.recovered;
+    r.wrong += receiver.wrong;
+  }
+  const size_t robust = r.recovered[1 + default_tolerance - tolerances[0]];
+  std::printf("| %zu | %zu | %zu |", r.planted, r.bound, r.recovered[0]);
+  for (size_t k = 1; k < receiver_count; ++k) std::printf(" %zu |", r.recovered[k]);
+  std::printf(" %.2f | %.2f | %.2f %% | %zu |\n", ratio(robust, r.recovered[0]),
+              ratio(r.bound, r.recovered[0]), percent(robust, r.bound), r.wrong);
+  return r.wrong == 0 ? 0 : 1;
+}
+
 int run() {
   const int64_t start = monotonic_ms();
   const size_t wrong_frames = print_points(run_points());
@@ -398,6 +478,16 @@ int run() {
 }  // namespace kestrelis
 
 int main(int argc, char** argv) {
-  if (argc > 1) kestrelis::frames_per_point = std::strtoul(argv[1], nullptr, 10);
+  const std::string_view mode = argc > 1 ? argv[1] : "";
+  const bool with_file = mode == "--write-stream" || mode == "--received";
+  if (with_file && argc < 3) {
+    std::fprintf(stderr, "usage: %s [FRAMES] | --write-stream FILE [FRAMES] | --received FILE [FRAMES]\n",
+                 argv[0]);
+    return 2;
+  }
+  const int count_at = with_file ? 3 : 1;
+  if (argc > count_at) kestrelis::frames_per_point = std::strtoul(argv[count_at], nullptr, 10);
+  if (mode == "--write-stream") return kestrelis::write_stream(argv[2]);
+  if (mode == "--received") return kestrelis::score_received(argv[2]);
   return kestrelis::run();
 }
