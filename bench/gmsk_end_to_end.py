@@ -4,9 +4,10 @@
 kestrelis_sensitivity writes a clean stream of frames (payloads of about 40
 and about 150 bytes in turn). The modem chain of gmsk_error_patterns.py sends
 it through noise at each level asked and kestrelis_sensitivity scores the
-bits it makes: the receivers take them as they are, the bound (each codeword
-taken where
-the modem put it), the described acquisition and the robust one for N = 2 ... 6.
+bits it makes: the receivers take them as they are, clock slips included; the
+bound is told where each frame starts in them (the bits are lined up with
+those sent, 64 at a time, following the slips) and how long it is. Then the
+described acquisition and the robust one for N = 2 ... 6.
 Needs Debian's gnuradio and python3-numpy; by hand only, not part of any test.
 
     bench/gmsk_end_to_end.py [--frames N] [--sensitivity PATH] NOISE_DB ...
@@ -18,7 +19,9 @@ import tempfile
 
 import numpy as np
 
-from gmsk_error_patterns import BLOCK, received_bits
+from gmsk_error_patterns import received_bits
+
+BLOCK = 64
 
 
 def delays(sent, out):

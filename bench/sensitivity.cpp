@@ -386,10 +386,11 @@ void print_speed(const std::vector<uint8_t>& bits) {
 // clean stream of frames_per_point frames, a modem chain outside this program
 // sends it through noise, and `sensitivity --received FILE` scores the bits
 // the modem made as run_point scores the simulator's. The receivers take them
-// as they are, clock slips included; the bound takes each codeword where the
-// modem put it: FILE.delays holds, for each 256 bits sent, how many bits
-// later (or earlier) the modem delivered them, as 32-bit little-endian
-// integers (bench/gmsk_end_to_end.py does it all, by hand).
+// as they are, clock slips included. The bound is told where each frame
+// starts in them, so a slip after that loses the frame for it too:
+// FILE.delays holds, for each 64 bits sent, how many bits later (or earlier)
+// the modem delivered them, as 32-bit little-endian integers
+// (bench/gmsk_end_to_end.py does it all, by hand).
 Planted clean_stream() {
   return plant(frames_per_point, {0, BitErrors::independent}, seed, Kind::digipeater);
 }
@@ -417,7 +418,7 @@ std::vector<uint8_t> bits_at(std::span<const uint8_t> stream, int64_t first_bit,
   return out;
 }
 
-constexpr uint64_t delay_block_bits = 256;
+constexpr uint64_t delay_block_bits = 64;
 
 int score_received(const std::string& path) {
   Planted planted = clean_stream();
@@ -436,7 +437,8 @@ int score_received(const std::string& path) {
   };
   for (size_t i = 0; i < planted.codewords.size(); ++i) {
     const uint64_t first = planted.codeword_bits[i];
-    planted.codewords[i] = bits_at(received, static_cast<int64_t>(first) + delay_at(first),
+    const uint64_t frame_start = first - 8 * frame_prefix_size;
+    planted.codewords[i] = bits_at(received, static_cast<int64_t>(first) + delay_at(frame_start),
                                    planted.codewords[i].size());
   }
   planted.stream = received;
