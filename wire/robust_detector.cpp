@@ -125,9 +125,12 @@ LengthChoice choose_lengths(uint32_t field, int sync_errors) {
     c.lengths[static_cast<size_t>(c.count)] = length;
     c.distances[static_cast<size_t>(c.count++)] = std::popcount(field ^ codewords[length]);
   };
-  if (decoded.wrong_bits <= 3) {
+  // A sync word with more than 4 wrong bits is weak evidence on its own: its
+  // length field must make up the rest of the 8 wrong bits allowed.
+  const int reach = robust_evidence_bits - sync_errors;
+  if (decoded.wrong_bits <= std::min(3, reach)) {
     offer(decoded.data);
-  } else {
+  } else if (decoded.wrong_bits == 4 && reach >= 4) {
     for (uint16_t data : decoded.nearest) offer(data);
     offer(field & 0xFF);
   }
@@ -135,7 +138,7 @@ LengthChoice choose_lengths(uint32_t field, int sync_errors) {
   // others lie at least 8 - d bits from a field d bits from its nearest one,
   // and at least 6 from a field 4 bits from six.
   const int others = decoded.wrong_bits <= 3 ? 8 - decoded.wrong_bits : 6;
-  const int farthest = std::min(robust_far_length_bits, robust_evidence_bits - sync_errors);
+  const int farthest = std::min(robust_far_length_bits, reach);
   for (int distance = others; distance <= farthest; ++distance) {
     for (unsigned length = robust_min_length; length <= robust_max_length; ++length) {
       if (std::popcount(field ^ codewords[length]) == distance) offer(length);

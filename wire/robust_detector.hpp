@@ -8,20 +8,26 @@
 // first bit of that sync word, so a frame starting inside a false one is
 // still found. No sockets: it is fed bytes and hands out codewords.
 //
-// Lengths offered for one sync word, each in 33 ... 255 and each once:
+// Lengths offered for one sync word, each in 33 ... 255 and each once, none
+// whose codeword lies farther from the field than 8 bits less the sync
+// word's wrong bits, but for the received last length byte below:
 //   - length field within 3 bits of a codeword: its length;
-//   - exactly 4 bits from the nearest codewords: the length of each of the
-//     six codewords 4 bits away, ascending, then the received last length
-//     byte (going through all 2^24 fields shows at most 5 of the six in range);
-//   - then, while the sync word and the field together have at most 8 wrong
-//     bits and the field at most 6, the lengths whose codewords lie farther
-//     from the field, nearest first, then ascending. This finds the frames
-//     whose field has more wrong bits than the code can mend (miscorrected to
-//     another length, or none in range) when the sync word was nearly clean,
-//     for about one more codeword per 10^6 bits of noise at 4 sync bits;
+//   - exactly 4 bits from the nearest codewords, with at most 4 wrong sync
+//     bits: the length of each of the six codewords 4 bits away, ascending,
+//     then the received last length byte (going through all 2^24 fields
+//     shows at most 5 of the six in range);
+//   - then, while the field has at most 6 wrong bits, the lengths whose
+//     codewords lie farther from the field, nearest first, then ascending.
+//     This finds the frames whose field has more wrong bits than the code can
+//     mend (miscorrected to another length, or none in range) when the sync
+//     word was nearly clean, for about one more codeword per 10^6 bits of
+//     noise at 4 sync bits;
 //   - none: the candidate is rejected by its length.
 // Going through all 2^24 fields: at most 6 lengths are offered when the sync
-// word has 4 or more wrong bits, 17 with 3, and 41 with 2 or fewer.
+// word has 4 wrong bits, 17 with 3, 41 with 2 or fewer, and one with 5 or
+// more. A sync word with 5 or more wrong bits thus costs a codeword only for
+// the few fields that lie near one, which keeps tolerances above 4 cheap on
+// noise.
 // The first length the caller accepts ends the candidate; the search goes on
 // after that codeword.
 

@@ -184,7 +184,8 @@ Record reference_search(const Bits& bits, int n) {
         lengths.push_back(length);
       }
     };
-    if (nearest == 4) offer(field & 0xFF);
+    if (nearest > 8 - wrong) lengths.clear();
+    if (nearest == 4 && wrong <= 4) offer(field & 0xFF);
     // Then farther lengths while sync word and field hold at most 8 wrong bits, the field 6.
     for (int d = nearest + 1; d <= std::min(6, 8 - wrong); ++d) {
       for (unsigned length = 33; length <= 255; ++length) {
@@ -259,15 +260,16 @@ TEST(RobustDetector, SyncWordTakesUpToTheSetWrongBitsAtAnyPosition) {
   }
 }
 
-// A length field with more wrong bits than its code mends: the frame is found
-// while sync word and field hold at most 8 wrong bits and the field at most 6.
-// One wrong bit is always in the last byte, so the raw length is never right.
-TEST(RobustDetector, LengthFieldBeyondTheCodeIsFoundWhenTheSyncWordIsNearlyClean) {
+// Sync word and length field together may hold at most 8 wrong bits, the
+// field at most 6; with at most 4 wrong sync bits a field 4 bits off is
+// always resolved. One wrong bit is always in the last byte, so the raw
+// length is never right.
+TEST(RobustDetector, SyncWordAndLengthFieldTogetherHoldAtMostEightWrongBits) {
   std::mt19937_64 rng(12);
   const TestFrame frame = make_frame(rng, 150);
-  for (size_t sync_wrong = 0; sync_wrong <= 4; ++sync_wrong) {
-    for (size_t length_wrong = 3; length_wrong <= 7; ++length_wrong) {
-      for (int sample = 0; sample < 20; ++sample) {
+  for (size_t sync_wrong = 0; sync_wrong <= 8; ++sync_wrong) {
+    for (size_t length_wrong = 1; length_wrong <= 7; ++length_wrong) {
+      for (int sample = 0; sample < 12; ++sample) {
         SCOPED_TRACE(testing::Message() << sync_wrong << " sync bits wrong, " << length_wrong
                                         << " length bits wrong, sample " << sample);
         Bits bits(40);
@@ -276,9 +278,8 @@ TEST(RobustDetector, LengthFieldBeyondTheCodeIsFoundWhenTheSyncWordIsNearlyClean
         flip(rng, bits, 40, sync_wrong, 32);
         bits[40 + 32 + 16 + rng() % 8] ^= 1;
         flip(rng, bits, 40 + 32, length_wrong - 1, 16);
-        const bool found =
-            length_wrong <= 4 || (length_wrong <= 6 && sync_wrong + length_wrong <= 8);
-        ASSERT_EQ(checked(bits, 4).deliveries(),
+        const bool found = length_wrong <= 6 && sync_wrong + length_wrong <= 8;
+        ASSERT_EQ(checked(bits, robust_max_sync_bit_errors).deliveries(),
                   (found ? Deliveries{{40, frame.packet}} : Deliveries{}));
       }
     }
@@ -366,8 +367,8 @@ std::vector<Plant> plant_frames(std::mt19937_64& rng, Bits& bits, int n) {
     if (!clear) plants.back().receivable = false;
     plants.push_back(
         {at, at + 8 * f.bytes.size(), f.packet,
-         sync_wrong <= static_cast<size_t>(n) && bytes_wrong <= 16 &&
-             (length_wrong <= 4 || (length_wrong <= 6 && sync_wrong + length_wrong <= 8))});
+         sync_wrong <= static_cast<size_t>(n) && bytes_wrong <= 16 && length_wrong <= 6 &&
+             sync_wrong + length_wrong <= 8});
     if (f.length() > 40 && rng() % 4 == 0) {
       at += 56 + 8 * (rng() % (f.length() - 40)) + rng() % 8;
     } else {
