@@ -61,7 +61,8 @@ def main():
         print('| noise dB | bit error rate | frames | bound | described | N=2 | N=3 | N=4 | N=5 '
               '| N=6 | N=4 / described | bound / described | N=4 / bound | wrong |')
         print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|', flush=True)
-        for seed, noise_db in enumerate(args.noise_db, start=1):
+        for noise_db in args.noise_db:
+            seed = round(noise_db * 100)  # the same noise for a level, whatever else is asked
             received = os.path.join(folder, f'{noise_db}dB')
             out = received_bits(sent, noise_db, seed)
             np.packbits(out).tofile(received)
