@@ -1,14 +1,13 @@
-// What the real kestrelis-tnc reports. Its packet log: every packet that
-// passed the CRC is in the day's file with no GUI connected, and a log that
-// cannot be written costs the GUI nothing - one message, frames keep coming,
-// logging resumes. Its decoder statistics: on SIGUSR1, every StatsInterval
-// seconds and at exit (how they are counted: robust_downlink_test.cpp).
+// What the real kestrelis-tnc reports. Its packet log: a log that cannot be
+// written costs the GUI nothing - one message, frames keep coming - and
+// logging resumes behind a line cut short. Its decoder statistics: on
+// SIGUSR1 and every StatsInterval seconds (how they are counted:
+// robust_downlink_test.cpp).
 
 #include "archive/packet_log.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <optional>
@@ -46,43 +45,6 @@ size_t count_of(std::string_view text, std::string_view word) {
   return n;
 }
 
-TEST(PacketLogBinary, EveryLayoutAndADigipeaterTextLoggedWithoutAGuiAfterACutLine) {
-  const Ports ports;
-  TncProfile profile(config_for(ports));
-  ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
-
-  // The day's file ends in a line cut by a power failure: it stays a line of its own.
-  const int64_t start_ms = now_unix_ms();
-  const std::string cut_line = R"({"received":"2026-12-06T21:57:21.123Z","frame":"8a)";
-  ASSERT_EQ(make_directories(profile.folder() + "/packets"), 0);
-  ASSERT_EQ(
-      write_text_file(profile.folder() + "/packets/" + packet_log_file_name(start_ms), cut_line),
-      0);
-  const std::vector<PacketBytes> packets = sample_packets(start_ms, "hello \"station\"");
-  send_stream(ports.modem_rx, stream_of_packets(packets), 300);
-  const std::vector<std::string> lines =
-      wait_for_log_lines(profile.home(), start_ms, packets.size() + 1, 5000);
-  ASSERT_EQ(lines.size(), packets.size() + 1) << tnc.output();
-  EXPECT_EQ(lines[0], cut_line);
-  for (size_t i = 0; i < packets.size(); ++i) {
-    SCOPED_TRACE(testing::Message() << "packet " << i << ": " << lines[i + 1]);
-    const std::optional<LoggedPacket> logged = parse_packet_log_line(lines[i + 1]);
-    ASSERT_TRUE(logged);
-    EXPECT_EQ(logged->frame, packets[i]);
-    const bool text = i + 1 == packets.size();
-    EXPECT_EQ(logged->decoded, text ? "digipeater_text" : "telemetry");
-    EXPECT_EQ(logged->port, text ? digipeater_message_port : telemetry_port);
-    EXPECT_EQ(logged->source, satellite_address);
-    EXPECT_EQ(logged->rs_corrected, 0);
-    EXPECT_FALSE(logged->crc_tolerated);
-    EXPECT_GE(logged->received, iso_utc_ms(start_ms));
-  }
-  EXPECT_NE(lines.back().find(R"("text":"hello \"station\"")"), std::string::npos);
-  EXPECT_EQ(tnc.stop(SIGTERM, 5000) >= 0, true);
-  EXPECT_NE(tnc.output().find("; 0 packets not logged\n"), std::string::npos) << tnc.output();
-}
-
 // Reads GUI frames until one holds `text` or `timeout_ms` passes; the frames read.
 std::vector<std::string> gui_frames_until(KissClient& gui, KissDeframer& deframer,
                                           std::string_view text, int timeout_ms) {
@@ -103,7 +65,8 @@ std::vector<std::string> gui_frames_until(KissClient& gui, KissDeframer& deframe
   return frames;
 }
 
-TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumes) {
+// Packets logged with no GUI connected: SimReplay in station_loopback_test.cpp.
+TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfterACutLine) {
   const Ports ports;
   TncProfile profile(config_for(ports));
   const std::string in_the_way = profile.folder() + "/packets";
@@ -138,13 +101,33 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumes) {
   }
   ASSERT_TRUE(counted) << tnc.output();
   ASSERT_EQ(std::remove(in_the_way.c_str()), 0);
+  // The day's file now ends in a line cut by a power failure: it stays a line of its own.
+  const std::string cut_line = R"({"received":"2026-12-06T21:57:21.123Z","frame":"8a)";
+  ASSERT_EQ(make_directories(in_the_way), 0);
+  ASSERT_EQ(write_text_file(in_the_way + "/" + packet_log_file_name(start_ms), cut_line), 0);
 
-  const std::vector<PacketBytes> packets = sample_packets(start_ms, "third pass");
+  const std::vector<PacketBytes> packets = sample_packets(start_ms, "third \"pass\"");
   send_stream(ports.modem_rx, stream_of_packets(packets), 300);
-  EXPECT_EQ(gui_frames_until(gui, deframer, "Received: third pass", 5000).size(),
+  EXPECT_EQ(gui_frames_until(gui, deframer, "Received: third \"pass\"", 5000).size(),
             2 * (packets.size() - 1) + 1);
-  EXPECT_EQ(wait_for_log_lines(profile.home(), start_ms, packets.size(), 5000).size(),
-            packets.size());
+  const std::vector<std::string> lines =
+      wait_for_log_lines(profile.home(), start_ms, packets.size() + 1, 5000);
+  ASSERT_EQ(lines.size(), packets.size() + 1) << tnc.output();
+  EXPECT_EQ(lines[0], cut_line);
+  for (size_t i = 0; i < packets.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "packet " << i << ": " << lines[i + 1]);
+    const std::optional<LoggedPacket> logged = parse_packet_log_line(lines[i + 1]);
+    ASSERT_TRUE(logged);
+    const bool text = i + 1 == packets.size();
+    EXPECT_EQ(logged->frame, packets[i]);
+    EXPECT_EQ(logged->decoded, text ? "digipeater_text" : "telemetry");
+    EXPECT_EQ(logged->port, text ? digipeater_message_port : telemetry_port);
+    EXPECT_EQ(logged->source, satellite_address);
+    EXPECT_EQ(logged->rs_corrected, 0);
+    EXPECT_FALSE(logged->crc_tolerated);
+    EXPECT_GE(logged->received, iso_utc_ms(start_ms));
+  }
+  EXPECT_NE(lines.back().find(R"("text":"third \"pass\"")"), std::string::npos);
   ASSERT_TRUE(tnc.wait_for_output("Packet log: writing", 5000)) << tnc.output();
   ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);
   const std::string& out = tnc.output();
@@ -163,7 +146,7 @@ bool wait_for_count(ChildProcess& tnc, std::string_view word, size_t n, int time
 }
 
 // Printed at exit without being asked: the golden transcript.
-TEST(StatisticsBinary, PrintedOnSigusr1AndEveryIntervalAndAgainAtExit) {
+TEST(StatisticsBinary, PrintedOnSigusr1AndEveryInterval) {
   // Two wrong bits in the last sync byte, one in the length field.
   std::vector<uint8_t> stream = list_frame;
   stream[3] ^= 0x03;
@@ -188,14 +171,9 @@ TEST(StatisticsBinary, PrintedOnSigusr1AndEveryIntervalAndAgainAtExit) {
     ASSERT_TRUE(tnc.wait_for_output("Received self-generated packet", 5000)) << tnc.output();
     if (c.sigusr1) (void)::kill(tnc.pid(), SIGUSR1);
     ASSERT_TRUE(wait_for_count(tnc, second_line, c.reports, 5000)) << tnc.output();
-    const size_t reports = count_of(tnc.output(), second_line);
-    EXPECT_NE(tnc.output().find(counts), std::string::npos) << tnc.output();
-
-    const int status = tnc.stop(SIGTERM, 5000);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << tnc.output();
+    ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);  // a report is never read half printed
     const std::string& all = tnc.output();
-    EXPECT_NE(all.find(second_line, all.rfind('\n', all.size() - 2)), std::string::npos) << all;
-    EXPECT_GT(count_of(all, second_line), reports) << all;
+    EXPECT_NE(all.find(counts), std::string::npos) << all;
     EXPECT_EQ(count_of(all, "Statistics: "), 2 * count_of(all, second_line)) << all;
   }
 }

@@ -1,9 +1,5 @@
-// The archive: the bounded writer (while its write function is stuck the
-// queue side never waits, takes what fits and counts the rest; failures and
-// the recovery are reported once each); packet log lines read back as written
-// and anything else refused; stream recordings in their documented layout,
-// packing and unpacking as mirrors, a file cut anywhere read up to its last
-// whole record.
+// The archive: the bounded writer behind a stuck or failing disk, packet log
+// lines as written and as refused, and stream recordings, whole and cut.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +8,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/archive_writer.hpp"
@@ -124,31 +121,19 @@ TEST(PacketLog, LinesReadBackAsWritten) {
   telemetry.telemetry.status = TelemetryStatus::decoded;
   telemetry.telemetry.members = "\"tlm_id\":\"4138\",\"UNIX\":\"1796479387.412\"";
   const Dispatch text = digipeater_text("say \"hi\"\\\n\xe9\x01");
-  struct Case {
-    const char* name;
-    const Dispatch* dispatch;
-    const char* decoded;
-  };
-  const Case cases[] = {
-      {"telemetry", &telemetry, "telemetry"},
-      {"text with quotes, controls and a high byte", &text, "digipeater_text"},
-      {"nothing", nullptr, "none"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const PacketLogEntry entry{1796479387412, packet, 3, true, 1, 8, c.dispatch};
-    const std::string line = packet_log_line(entry);
-    ASSERT_EQ(line.back(), '\n');
+  const std::pair<const Dispatch*, const char*> cases[] = {
+      {&telemetry, "telemetry"}, {&text, "digipeater_text"}, {nullptr, "none"}};
+  for (const auto& [dispatch, decoded] : cases) {
+    SCOPED_TRACE(decoded);
+    const std::string line = packet_log_line({1796479387412, packet, 3, true, 1, 8, dispatch});
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     const auto read = parse_packet_log_line(std::string_view(line).substr(0, line.size() - 1));
     ASSERT_TRUE(read.has_value()) << line;
-    EXPECT_EQ(read->received, "2026-12-05T14:03:07.412Z");
-    EXPECT_EQ(read->frame, packet);
-    EXPECT_EQ(read->rs_corrected, 3);
-    EXPECT_TRUE(read->crc_tolerated);
-    EXPECT_EQ(read->source, 1);
-    EXPECT_EQ(read->port, 8);
-    EXPECT_EQ(read->decoded, c.decoded);
+    const auto fields = [](const LoggedPacket& p) {
+      return std::tuple(p.received, p.frame, p.rs_corrected, p.crc_tolerated, p.source, p.port,
+                        p.decoded);
+    };
+    EXPECT_EQ(fields(*read), fields({"2026-12-05T14:03:07.412Z", packet, 3, true, 1, 8, decoded}));
   }
   EXPECT_EQ(packet_log_file_name(1796479387412), "2026-12-05.jsonl");
   EXPECT_EQ(iso_utc_ms(-1), "1969-12-31T23:59:59.999Z");
@@ -185,12 +170,6 @@ TEST(PacketLog, AnythingButAWholeLineIsRefused) {
     SCOPED_TRACE(line.substr(0, 120));
     EXPECT_FALSE(parse_packet_log_line(line).has_value());
   }
-}
-
-TEST(Recording, RecordLayoutIsBigEndianTimeLengthBytes) {
-  const Bytes record = pack_recorded_datagram(0x0102030405060708, Bytes{0xAA, 0x55});
-  EXPECT_EQ(record, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 2, 0xAA, 0x55}));
-  EXPECT_EQ(std::string(recording_header.begin(), recording_header.end() - 1), "KSTRREC");
 }
 
 TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
@@ -238,22 +217,22 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
   }
 }
 
-TEST(Recording, ForeignOrOversizedContentIsNotTakenAsDatagrams) {
+TEST(Recording, LayoutFileNamesAndForeignOrOversizedContent) {
+  const Bytes record = pack_recorded_datagram(0x0102030405060708, Bytes{0xAA, 0x55});
+  EXPECT_EQ(record, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 2, 0xAA, 0x55}));
+  EXPECT_EQ(std::string(recording_header.begin(), recording_header.end() - 1), "KSTRREC");
+  EXPECT_EQ(recording_file_name(1'796'594'241'999, 0), "20261206T215721Z.rec");
+  EXPECT_EQ(recording_file_name(1'796'594'241'000, 2), "20261206T215721Z-2.rec");
+
   Bytes oversized(recording_header.begin(), recording_header.end());
   const Bytes head = {0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1};  // 65537 bytes announced
   oversized.insert(oversized.end(), head.begin(), head.end());
   oversized.resize(oversized.size() + 65537);
   EXPECT_EQ(unpack_recording(oversized).state, RecordingState::cut);
   EXPECT_TRUE(unpack_recording(oversized).datagrams.empty());
-
   const Bytes text = {'{', '"', 'r', 'e', 'c', 'e', 'i', 'v', 'e', 'd', '"'};
   EXPECT_EQ(unpack_recording(text).state, RecordingState::not_a_recording);
   EXPECT_EQ(unpack_recording(Bytes{}).state, RecordingState::not_a_recording);
-}
-
-TEST(Recording, FileNamesAreTheUtcStartSecond) {
-  EXPECT_EQ(recording_file_name(1'796'594'241'999, 0), "20261206T215721Z.rec");
-  EXPECT_EQ(recording_file_name(1'796'594'241'000, 2), "20261206T215721Z-2.rec");
 }
 
 }  // namespace

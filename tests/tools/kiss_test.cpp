@@ -1,7 +1,5 @@
-// The terminal client kestrelis-kiss: how it shows each kind of frame and
-// splits typed lines; the JSON it reads, what it finds in a record, and the
-// JSON Lines and CSV files it writes; its plots; and the real client against
-// a stand-in TNC on a loopback port.
+// The terminal client kestrelis-kiss: what it shows and sends, the JSON it
+// reads, the files it writes, its plots, and the client against a stand-in TNC.
 
 #include "wire/kiss.hpp"
 
@@ -27,14 +25,10 @@ namespace kestrelis {
 
 namespace {
 
-std::vector<uint8_t> frame_of(std::string_view data) {
-  return kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()});
-}
+std::vector<uint8_t> bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 const std::string text_kind(1, static_cast<char>(gui_text_kind));
 const std::string telemetry_kind(gui_telemetry_prefix.begin(), gui_telemetry_prefix.end());
-
-std::vector<uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 // Bytes that would drive the terminal are shown escaped, and a malformed
 // record is shown, not parsed.
@@ -84,7 +78,7 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
   for (const std::string& data :
        {text_kind + "[05/12 14:03:07.412] Received: hello", text_kind + "Hi",
         telemetry_kind + R"({"tlm_id":"4138","unix_s":"0"})"}) {
-    ASSERT_EQ(send_all(tnc.fd(), frame_of(data)), 0);
+    ASSERT_EQ(send_all(tnc.fd(), kiss_encode(bytes(data))), 0);
   }
   KissDeframer deframer(tnc_frame_capacity);
   std::vector<std::string> lines;
@@ -105,13 +99,11 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
   EXPECT_TRUE(client.wait_for_output(
       "closed by the TNC; reconnecting every second\nLINK connected to 127.0.0.1:" + port, 5000));
   client.stop(SIGTERM, 5000);
-  const std::string expected = "LINK connected to 127.0.0.1:" + port +
-                               "\n"
-                               "SENT cmd:list\n"
-                               "SENT QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi\n"
-                               "TEXT [05/12 14:03:07.412] Received: hello\n"
-                               "PACKET 2 bytes\n";
-  EXPECT_NE(client.output().find(expected), std::string::npos) << client.output();
+  EXPECT_NE(client.output().find("LINK connected to 127.0.0.1:" + port +
+                                 "\nSENT cmd:list\nSENT QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi\n"
+                                 "TEXT [05/12 14:03:07.412] Received: hello\nPACKET 2 bytes\n"),
+            std::string::npos)
+      << client.output();
 }
 
 // Lines typed by the operator: CR LF ends a line too; empty lines and lines
@@ -135,69 +127,55 @@ TEST(KissClientArgs, ConfigFileIsKeptForThePortOnly) {
   EXPECT_FALSE(parsed.port_given);
 }
 
-TEST(KissJsonObject, AcceptsFlatObjectsOfStringsOnly) {
-  struct Case {
+// The TNC's records hold strings only; the client's own files hold numbers
+// and null as well, so the strict form stays the default.
+TEST(KissJsonObject, FlatObjectsOfStringsOrAlsoOfNumbersAndNull) {
+  const struct {
     const char* name;
     const char* text;
-    bool accepted;
-    size_t members;
+    bool strings, scalars;  // accepted as JsonValues::strings, as JsonValues::scalars
+    size_t members = 0;
+  } cases[] = {
+      {"tnc form", R"({"tlm_id":"4138","UNIX":"1700000000.250000"})", true, true, 2},
+      {"empty", "{}", true, true, 0},
+      {"white space", " {\n \"a\" : \"1\" ,\t\"b\":\"\" }\r\n", true, true, 2},
+      {"escapes", R"({"a":"x\"y\\z\u00e9\n"})", true, true, 1},
+      {"numbers, null", R"({"a":0,"b":-12,"c":0.5,"d":1e3,"e":-2.5E-7,"f":null,"g":"x"})", false,
+       true, 7},
+      {"spaced number", R"({ "a" : 1 , "b":null })", false, true, 2},
+      {"leading zero", R"({"a":01})", false, false},
+      {"plus sign", R"({"a":+1})", false, false},
+      {"no integer part", R"({"a":.5})", false, false},
+      {"no fraction", R"({"a":1.})", false, false},
+      {"no exponent", R"({"a":1e})", false, false},
+      {"nan", R"({"a":nan})", false, false},
+      {"true", R"({"a":true})", false, false},
+      {"two numbers", R"({"a":1 2})", false, false},
+      {"nested", R"({"a":{"b":"1"}})", false, false},
+      {"array", R"({"a":["1"]})", false, false},
+      {"trailing comma", R"({"a":"1",})", false, false},
+      {"missing colon", R"({"a" "1"})", false, false},
+      {"unclosed string", R"({"a":"1})", false, false},
+      {"unclosed object", R"({"a":"1")", false, false},
+      {"bad escape", R"({"a":"\q"})", false, false},
+      {"short unicode escape", R"({"a":"\u12"})", false, false},
+      {"raw control character", "{\"a\":\"1\t2\"}", false, false},
+      {"duplicate key", R"({"a":"1","a":"2"})", false, false},
+      {"text after the object", R"({"a":"1"}x)", false, false},
+      {"empty text", "", false, false},
+      {"not an object", R"("a")", false, false},
   };
-  const Case cases[] = {
-      {"tnc form", R"({"tlm_id":"4138","UNIX":"1700000000.250000"})", true, 2},
-      {"empty", "{}", true, 0},
-      {"white space", " {\n \"a\" : \"1\" ,\t\"b\":\"\" }\r\n", true, 2},
-      {"escapes", R"({"a":"x\"y\\z\u00e9\n"})", true, 1},
-      {"number value", R"({"a":1})", false, 0},
-      {"nested", R"({"a":{"b":"1"}})", false, 0},
-      {"array", R"({"a":["1"]})", false, 0},
-      {"trailing comma", R"({"a":"1",})", false, 0},
-      {"missing colon", R"({"a" "1"})", false, 0},
-      {"unclosed string", R"({"a":"1})", false, 0},
-      {"unclosed object", R"({"a":"1")", false, 0},
-      {"bad escape", R"({"a":"\q"})", false, 0},
-      {"short unicode escape", R"({"a":"\u12"})", false, 0},
-      {"raw control character", "{\"a\":\"1\t2\"}", false, 0},
-      {"duplicate key", R"({"a":"1","a":"2"})", false, 0},
-      {"text after the object", R"({"a":"1"}x)", false, 0},
-      {"empty text", "", false, 0},
-      {"not an object", R"("a")", false, 0},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto object = parse_json_object(c.text);
-    ASSERT_EQ(object.has_value(), c.accepted);
-    if (object) {
-      EXPECT_EQ(object->size(), c.members);
-    }
+    const auto strict = parse_json_object(c.text);
+    const auto loose = parse_json_object(c.text, JsonValues::scalars);
+    EXPECT_EQ(std::pair(strict.has_value(), loose.has_value()), std::pair(c.strings, c.scalars));
+    EXPECT_EQ(strict ? strict->size() : 0, c.strings ? c.members : 0);
+    EXPECT_EQ(loose ? loose->size() : 0, c.members);
   }
   auto object = parse_json_object(R"({"a":"x\"y"})");
   ASSERT_TRUE(object);
   EXPECT_EQ((*object)[0].value, R"(x\"y)");  // kept as it stands between the quotes
-}
-
-// The client's own files hold numbers and null as well; the TNC's records
-// never do, so the strict form stays the default.
-TEST(KissJsonObject, NumbersAndNullOnlyWhereAllowed) {
-  const struct {
-    const char* text;
-    bool accepted;
-  } cases[] = {
-      {R"({"a":0,"b":-12,"c":0.5,"d":1e3,"e":-2.5E-7,"f":null,"g":"x"})", true},
-      {R"({ "a" : 1 , "b":null })", true},
-      {R"({"a":01})", false},
-      {R"({"a":+1})", false},
-      {R"({"a":.5})", false},
-      {R"({"a":1.})", false},
-      {R"({"a":1e})", false},
-      {R"({"a":nan})", false},
-      {R"({"a":true})", false},
-      {R"({"a":1 2})", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(parse_json_object(c.text, JsonValues::scalars).has_value(), c.accepted);
-    EXPECT_FALSE(parse_json_object(c.text, JsonValues::strings));
-  }
 }
 
 // The ordinary record is shown by KissDisplay and StationLoopback; here the
@@ -230,18 +208,13 @@ constexpr int64_t received = 1700000000250;  // 2023-11-14 22:13:20.250 UTC
 
 JsonObject object(const char* json) { return parse_json_object(json).value(); }
 
-TEST(KissRecordFiles, JsonLineHasOwnMembersThenTheRecordTyped) {
+// The client's members, then the record's typed by its layout: satellite 1
+// version 5 telemetry (tlm_id 4137), whose eps_temp has six elements.
+TEST(KissRecordFiles, JsonLineTypesMembersByTheLayout) {
   EXPECT_EQ(jsonl_line(object(R"({"tlm_id":"4138","UNIX":"1.500000"})"), received),
             R"({"_received":"2023-11-14T22:13:20.250Z","_received_unix":1700000000.250,)"
             R"("_sat":1,"_version":5,"_kind":"beacon","tlm_id":4138,"UNIX":1.500000})"
             "\n");
-  // A record member of the same name wins; the line stays valid JSON.
-  auto line = jsonl_line(object(R"({"_kind":"x"})"), 0);
-  EXPECT_TRUE(parse_json_object(line.substr(0, line.size() - 1), JsonValues::scalars));
-}
-
-// Satellite 1 version 5 (tlm_id 4137, telemetry): eps_temp has six elements.
-TEST(KissRecordFiles, MembersTypedByTheLayout) {
   const struct {
     const char* name;
     const char* tlm_id;
@@ -256,6 +229,7 @@ TEST(KissRecordFiles, MembersTypedByTheLayout) {
       {"no finite number", "4137", "UNIX", "nan", CellKind::null},
       {"no layout, number", "65535", "x", "12.5", CellKind::number},
       {"no layout, text", "65535", "x", "nan", CellKind::string},
+      {"name of the client's own", "4137", "_kind", "x", CellKind::string},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -304,7 +278,6 @@ TEST(KissRecordFiles, CsvPerLayoutHeaderOnceAndOtherColumnsApart) {
                 "2023-11-14T22:13:20.250Z,1700000000.250,1,5,beacon,4138,4\r\n");
   std::string jsonl = read_file(files.jsonl_path);
   EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 6);
-
   EXPECT_FALSE(files.write_failed);
 
   // A folder that cannot be written is reported, once, and remembered for
@@ -413,16 +386,14 @@ TEST(KissPlot, FieldsOfOneUnitShareAPanel) {
   const std::vector<std::string> fields = {"eps_vbatt",  "eps_temp_0",      "eps_vboost_1",
                                            "gps_alt",    "radio_temp_pa",   "eps_cursun",
                                            "eps_gpscur", "radio_last_rssi", "radio_tx_count"};
-  const std::vector<PlotPanel> panels = plot_panels(fields);
-  ASSERT_EQ(panels.size(), 6u);
-  const std::pair<const char*, std::vector<size_t>> expected[] = {
-      {"voltage (mV)", {0, 2}}, {"temperature (°C)", {1, 4}}, {"gps_alt", {3}},
-      {"current (mA)", {5, 6}}, {"signal (dBm)", {7}},        {"radio_tx_count", {8}}};
-  for (size_t p = 0; p < panels.size(); ++p) {
-    SCOPED_TRACE(expected[p].first);
-    EXPECT_EQ(panels[p].label, expected[p].first);
-    EXPECT_EQ(panels[p].fields, expected[p].second);
-  }
+  std::vector<std::pair<std::string, std::vector<size_t>>> panels;
+  for (PlotPanel& p : plot_panels(fields)) panels.emplace_back(p.label, p.fields);
+  EXPECT_EQ(panels, (decltype(panels){{"voltage (mV)", {0, 2}},
+                                      {"temperature (°C)", {1, 4}},
+                                      {"gps_alt", {3}},
+                                      {"current (mA)", {5, 6}},
+                                      {"signal (dBm)", {7}},
+                                      {"radio_tx_count", {8}}}));
 }
 
 // A line end in a name cannot start a gnuplot command of its own.

@@ -1,8 +1,6 @@
-// The whole station on loopback: the real TNC, the simulator playing the
-// modem and the satellite, and the terminal client playing the GUI; and a pass
-// recorded by one TNC and replayed by kestrelis-sim into a second TNC, which
-// logs the same packets, times of receipt aside, also from a recording whose
-// last record was cut.
+// The whole station on loopback (the real TNC, kestrelis-sim as modem and
+// satellite, kestrelis-kiss as GUI), and a pass recorded by one TNC and
+// replayed by kestrelis-sim into a second, from a recording cut short.
 
 #include <gtest/gtest.h>
 #include <signal.h>
