@@ -18,6 +18,8 @@ NOISE_DB is the signal-to-noise setting (in dB per bit, as the noise
 source's amplitude counts it); 11.5 and 10.6 gave the rates 0.0146 and 0.029.
 """
 import argparse
+import tempfile
+
 import numpy as np
 from gnuradio import analog, blocks, digital, filter, gr
 from gnuradio.filter import firdes
@@ -26,20 +28,30 @@ SAMPLES_PER_BIT = 4
 BLOCK = 256
 
 
-def received_bits(bits, noise_db, seed):
+def received_bits(bits, noise_db, seed, on_air=None):
+    """The demodulated bits; `on_air`, one flag per bit, keys the carrier off
+    where it is 0 (noise only, as between the bursts of a transmitter)."""
     tb = gr.top_block()
     source = blocks.vector_source_b(np.packbits(bits).tolist(), False)
     modulator = digital.gmsk_mod(samples_per_symbol=SAMPLES_PER_BIT, bt=0.5)
-    sigma = np.sqrt(SAMPLES_PER_BIT / 10 ** (noise_db / 10))
-    noise = analog.noise_source_c(analog.GR_GAUSSIAN, float(sigma), seed)
-    add = blocks.add_cc()
-    low_pass = filter.fir_filter_ccf(1, firdes.low_pass(1, SAMPLES_PER_BIT, 0.75, 0.3))
-    demodulator = digital.gmsk_demod(samples_per_symbol=SAMPLES_PER_BIT)
-    sink = blocks.vector_sink_b()
-    tb.connect(source, modulator, (add, 0))
-    tb.connect(noise, (add, 1))
-    tb.connect(add, low_pass, demodulator, sink)
-    tb.run()
+    with tempfile.NamedTemporaryFile(suffix='.c64') as envelope:
+        first = modulator
+        if on_air is not None:
+            np.repeat(np.asarray(on_air, dtype=np.complex64), SAMPLES_PER_BIT).tofile(envelope.name)
+            first = blocks.multiply_cc()
+            tb.connect(modulator, (first, 0))
+            tb.connect(blocks.file_source(gr.sizeof_gr_complex, envelope.name, False), (first, 1))
+        sigma = np.sqrt(SAMPLES_PER_BIT / 10 ** (noise_db / 10))
+        noise = analog.noise_source_c(analog.GR_GAUSSIAN, float(sigma), seed)
+        add = blocks.add_cc()
+        low_pass = filter.fir_filter_ccf(1, firdes.low_pass(1, SAMPLES_PER_BIT, 0.75, 0.3))
+        demodulator = digital.gmsk_demod(samples_per_symbol=SAMPLES_PER_BIT)
+        sink = blocks.vector_sink_b()
+        tb.connect(source, modulator)
+        tb.connect(first, (add, 0))
+        tb.connect(noise, (add, 1))
+        tb.connect(add, low_pass, demodulator, sink)
+        tb.run()
     return np.array(sink.data(), dtype=np.uint8)
 
 

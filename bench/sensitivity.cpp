@@ -399,9 +399,10 @@ void print_speed(const std::vector<uint8_t>& bits) {
 // the modem made as run_point scores the simulator's. The receivers take them
 // as they are, clock slips included. The bound is told where each frame
 // starts in them, so a slip after that loses the frame for it too:
-// FILE.delays holds, for each 64 bits sent, how many bits later (or earlier)
-// the modem delivered them, as 32-bit little-endian integers
-// (bench/gmsk_end_to_end.py does it all, by hand).
+// FILE.delays holds, for the 64 bits of the clean stream that hold each
+// frame's first bit, how many bits later (or earlier) the modem delivered
+// it, as 32-bit little-endian integers (bench/gmsk_end_to_end.py does it
+// all, by hand).
 Planted clean_stream() {
   return plant(frames_per_point, {0, BitErrors::independent}, seed, Kind::digipeater);
 }
