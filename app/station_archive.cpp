@@ -35,9 +35,9 @@ ArchiveReport reporter(const Console& console, const char* what) {
 // One log line, whole or not at all; a missing folder (never made, or
 // removed since) is made again.
 int write_log_line(const std::string& folder, const ArchiveItem& item) {
-  int error = append_whole(item.path, item.bytes, true);
+  int error = append_whole(item.path, item.bytes, AppendKind::log_line);
   if (error == ENOENT && make_directories(folder) == 0) {
-    error = append_whole(item.path, item.bytes, true);
+    error = append_whole(item.path, item.bytes, AppendKind::log_line);
   }
   return error;
 }
@@ -80,7 +80,9 @@ void start_recording(StationArchive& archive, const std::string& folder, const C
   archive.recording_path = path;
   archive.recording = start_writer(
       recording_queue_bytes,
-      [](const ArchiveItem& item) { return append_whole(item.path, item.bytes, false); },
+      [](const ArchiveItem& item) {
+        return append_whole(item.path, item.bytes, AppendKind::record);
+      },
       archive.datagrams_not_recorded, console, "Recording");
   if (!archive.recording) return;
   console_log(console, "Recording the modem's datagrams to %s\n", path.c_str());

@@ -73,7 +73,9 @@ size_t archive_drain(ArchiveWriter& writer, int timeout_ms) {
   std::unique_lock lock(writer.mutex);
   writer.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                           [&] { return writer.queue.empty() && !writer.busy; });
-  const size_t left = writer.queue.size();
+  // The process ends after the drain, so a write still in progress (a stuck
+  // disk or network mount) counts as not made.
+  const size_t left = writer.queue.size() + (writer.busy ? 1 : 0);
   writer.queue.clear();
   writer.queued_bytes = 0;
   writer.lost.fetch_add(left, std::memory_order_relaxed);

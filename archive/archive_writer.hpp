@@ -31,7 +31,7 @@ using ArchiveReport = std::function<void(const ArchiveItem& item, int error)>;
 
 // The queue and its writer thread, started by the constructor. `lost` counts
 // every item not written: refused because the queue held `capacity_bytes`,
-// failed to write, or left in the queue by archive_drain. Other threads read
+// failed to write, or left unwritten by archive_drain. Other threads read
 // the counters at any time.
 struct ArchiveWriter {
   ArchiveWriter(size_t capacity, ArchiveWrite write_item, ArchiveReport report_change,
@@ -63,8 +63,9 @@ struct ArchiveWriter {
 bool archive_offer(ArchiveWriter& writer, ArchiveItem item);
 
 // Waits up to `timeout_ms` for the queue to be written out. Returns the
-// number of items still queued, which are dropped and counted as lost (0: all
-// written).
+// number of items not written by then, which are counted as lost: those
+// still queued, which are dropped, and the one whose write has not returned
+// (0: all written).
 [[nodiscard]] size_t archive_drain(ArchiveWriter& writer, int timeout_ms);
 
 }  // namespace kestrelis

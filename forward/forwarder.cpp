@@ -1,6 +1,7 @@
 #include "forward/forwarder.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -28,6 +29,7 @@ struct Forwarder {
   bool stopping = false;
   bool server_failing = false;
   bool save_failing = false;
+  bool read_failing = false;
 };
 
 // Waits up to `ms` for a termination signal, remembering one that came.
@@ -96,6 +98,10 @@ void forward_lines(Forwarder& f, std::string_view piece) {
   const uint64_t base = f.position.offset;
   for (const LogLine& line : whole_lines(piece)) {
     if (stop_requested(f, 0)) return;
+    if (line.text.empty()) {  // the line end the TNC writes after a line cut short
+      f.position.offset = base + line.end;
+      continue;
+    }
     std::optional<LoggedPacket> packet = parse_packet_log_line(line.text);
     // A line cut short by a power cut is followed, on the same line, by the
     // first line the TNC wrote after it. Every log line begins with the
@@ -123,13 +129,20 @@ void forward_lines(Forwarder& f, std::string_view piece) {
   }
 }
 
-// Moves on to the day file after the current one, if there is one. A
+// Moves on to the day file after the current one, if there is one and the
+// current one has not grown since it was read at `size_read` bytes: the TNC
+// may write the day's last line and the next day's first one in between. A
 // current file that ends without a line end was cut short (a power cut):
 // what it holds after the last whole line is skipped with one message.
-bool next_day(Forwarder& f, size_t unfinished_bytes) {
+bool next_day(Forwarder& f, size_t unfinished_bytes, uint64_t size_read) {
   const std::vector<std::string> names = regular_file_names(f.paths.packets_dir);
   const std::optional<std::string> next = next_day_file(names, f.position.day_file);
   if (!next) return false;
+  if (!f.position.day_file.empty()) {
+    const std::optional<uint64_t> size =
+        file_size(f.paths.packets_dir + "/" + f.position.day_file);
+    if (size && *size > size_read) return false;
+  }
   if (unfinished_bytes > 0) {
     console_log(f.console, "Packet log %s ends in a damaged line at byte %llu; skipped\n",
                 f.position.day_file.c_str(), static_cast<unsigned long long>(f.position.offset));
@@ -139,12 +152,45 @@ bool next_day(Forwarder& f, size_t unfinished_bytes) {
   return true;
 }
 
+// No position when there is no state file; `damaged` when there is one that
+// cannot be read or parsed.
 std::optional<LogPosition> saved_position(const Forwarder& f, bool& damaged) {
   const std::optional<std::string> text = read_whole_file(f.paths.state_file);
-  if (!text) return std::nullopt;
+  if (!text) {
+    damaged = path_exists(f.paths.state_file);
+    return std::nullopt;
+  }
   std::optional<LogPosition> position = parse_log_position(*text);
   damaged = !position;
   return position;
+}
+
+// A saved position lies just after a line end, or at the end of a line cut
+// short. When it lies inside a line, the day file lost its end in a power
+// cut (the position reaches the disk before the log does) and the TNC has
+// written past the position since: the lines from the one that holds the
+// position on are new.
+void check_line_start(Forwarder& f) {
+  constexpr uint64_t window = 1 << 16;
+  const uint64_t offset = f.position.offset;
+  if (f.position.day_file.empty() || offset == 0) return;
+  const uint64_t from = offset > window ? offset - window : 0;
+  const FilePart near = read_file_part(f.paths.packets_dir + "/" + f.position.day_file, from,
+                                       static_cast<size_t>(offset - from + 1));
+  const size_t at = static_cast<size_t>(offset - from);
+  // A file missing, unreadable or shorter than the position is the loop's.
+  if (near.error != 0 || near.bytes.size() <= at || near.bytes[at - 1] == '\n' ||
+      near.bytes[at] == '\n') {
+    return;
+  }
+  const size_t line_end = near.bytes.rfind('\n', at - 1);
+  f.position.offset = line_end == std::string::npos ? from : from + line_end + 1;
+  console_log(f.console,
+              "Packet log %s changed below byte %llu (a power cut?); going on from the line "
+              "at byte %llu\n",
+              f.position.day_file.c_str(), static_cast<unsigned long long>(offset),
+              static_cast<unsigned long long>(f.position.offset));
+  save_position(f);
 }
 
 }  // namespace
@@ -158,21 +204,49 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
   } else if (damaged) {
     // Guessing a position would lose packets or send them twice.
     console_log(console,
-                "State file %s is damaged; correct it, or remove it to send the whole "
-                "packet log again\n",
+                "State file %s is damaged or cannot be read; correct it, or remove it to send "
+                "the whole packet log again\n",
                 paths.state_file.c_str());
     return 1;
   }
+  check_line_start(f);
   console_log(console, "Forwarding %s to %s, from %s byte %llu\n", paths.packets_dir.c_str(),
               config.URL.c_str(),
               f.position.day_file.empty() ? "the first log file" : f.position.day_file.c_str(),
               static_cast<unsigned long long>(f.position.offset));
   while (!stop_requested(f, 0)) {
-    std::string piece;
+    FilePart part;
     if (!f.position.day_file.empty()) {
-      piece = read_file_part(paths.packets_dir + "/" + f.position.day_file, f.position.offset,
-                             piece_limit);
+      part = read_file_part(paths.packets_dir + "/" + f.position.day_file, f.position.offset,
+                            piece_limit);
     }
+    // A file that cannot be read is waited for, never passed over; one that
+    // was removed is, as there is nothing left to send from it.
+    if (part.error != 0 && part.error != ENOENT) {
+      if (!f.read_failing) {
+        console_log(console, "Packet log %s cannot be read (%s); trying again\n",
+                    f.position.day_file.c_str(), error_text(part.error).c_str());
+      }
+      f.read_failing = true;
+      if (options.once || stop_requested(f, options.poll_ms)) break;
+      continue;
+    }
+    if (f.read_failing) console_log(console, "Packet log %s read again\n", f.position.day_file.c_str());
+    f.read_failing = false;
+    // The TNC's writes reach the disk later than the saved position: after a
+    // power cut the file may hold less than was sent. Its next lines follow
+    // what it holds.
+    if (part.error == 0 && part.size < f.position.offset) {
+      console_log(console,
+                  "Packet log %s holds %llu bytes, fewer than the %llu already handled; going "
+                  "on from its end\n",
+                  f.position.day_file.c_str(), static_cast<unsigned long long>(part.size),
+                  static_cast<unsigned long long>(f.position.offset));
+      f.position.offset = part.size;
+      save_position(f);
+      continue;
+    }
+    const std::string& piece = part.bytes;
     const size_t last_line_end = piece.rfind('\n');
     if (last_line_end != std::string::npos) {
       forward_lines(f, std::string_view(piece).substr(0, last_line_end + 1));
@@ -186,7 +260,7 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
       save_position(f);
       continue;
     }
-    if (next_day(f, piece.size())) continue;
+    if (next_day(f, piece.size(), part.size)) continue;
     if (options.once) {
       if (!piece.empty()) {
         console_log(console, "Packet log %s ends in an unfinished line at byte %llu; not sent\n",

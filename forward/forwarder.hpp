@@ -29,7 +29,9 @@ struct ForwardPaths {
 // progress when the signal comes ends within its time-out, and its position
 // is saved when the server took it. Malformed lines are skipped, an
 // unfinished last line of a finished day is skipped, each with one console
-// line. Returns the exit status: 0, or 1 when the state file is damaged.
+// line; a day file that cannot be read is waited for, one shorter than the
+// saved position is gone on with from its end. Returns the exit status: 0,
+// or 1 when the state file is damaged or cannot be read.
 [[nodiscard]] int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
                                 const ForwardOptions& options, const Console& console);
 

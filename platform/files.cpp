@@ -133,10 +133,12 @@ int make_directories(const std::string& path) {
   return is_directory(path) ? 0 : ENOTDIR;
 }
 
-int append_whole(const std::string& path, std::string_view bytes, bool line_end_first) {
+int append_whole(const std::string& path, std::string_view bytes, AppendKind kind) {
+  const bool line = kind == AppendKind::log_line;
   // O_NONBLOCK: opening a pipe must not wait for a reader (without one it fails at once).
-  const int fd =
-      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(),
+                        O_RDWR | O_APPEND | (line ? O_CREAT : 0) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                        0644);
   if (fd < 0) return errno == ENXIO ? EINVAL : errno;
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -147,7 +149,7 @@ int append_whole(const std::string& path, std::string_view bytes, bool line_end_
   const off_t size_before = status.st_size;
   std::string joined;
   char last = '\n';
-  if (line_end_first && size_before > 0 && ::pread(fd, &last, 1, size_before - 1) == 1 &&
+  if (line && size_before > 0 && ::pread(fd, &last, 1, size_before - 1) == 1 &&
       last != '\n') {
     joined.assign(bytes.size() + 1, '\n');
     std::copy(bytes.begin(), bytes.end(), joined.begin() + 1);
@@ -185,22 +187,34 @@ std::optional<uint64_t> file_size(const std::string& path) {
   return static_cast<uint64_t>(s.st_size);
 }
 
-std::string read_file_part(const std::string& path, uint64_t offset, size_t limit) {
-  const std::optional<uint64_t> size = file_size(path);
-  if (!size || *size <= offset) return {};
+FilePart read_file_part(const std::string& path, uint64_t offset, size_t limit) {
+  FilePart part;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string part(static_cast<size_t>(std::min<uint64_t>(*size - offset, limit)), '\0');
+  if (fd < 0) {
+    part.error = errno;
+    return part;
+  }
+  struct stat s {};
+  if (::fstat(fd, &s) != 0) {
+    part.error = errno;
+    ::close(fd);
+    return part;
+  }
+  part.size = static_cast<uint64_t>(s.st_size);
+  if (part.size > offset) {
+    part.bytes.resize(static_cast<size_t>(std::min<uint64_t>(part.size - offset, limit)));
+  }
   size_t got = 0;
-  while (got < part.size()) {
-    const ssize_t n = ::pread(fd, part.data() + got, part.size() - got,
+  while (got < part.bytes.size()) {
+    const ssize_t n = ::pread(fd, part.bytes.data() + got, part.bytes.size() - got,
                               static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) part.error = errno;
     if (n <= 0) break;
     got += static_cast<size_t>(n);
   }
   ::close(fd);
-  part.resize(got);
+  part.bytes.resize(part.error == 0 ? got : 0);
   return part;
 }
 

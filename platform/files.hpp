@@ -58,16 +58,24 @@ namespace kestrelis {
 // Returns 0 when the folder exists afterwards, else the error number.
 [[nodiscard]] int make_directories(const std::string& path);
 
-// Appends `bytes` to the regular file `path` with one write, creating it
-// (mode 0644) when missing. The bytes are whole or absent: after a short
-// write the file is cut back to its former size. With `line_end_first`, a
-// file whose last byte is not "\n" (a line cut by a crash) gets a "\n"
-// before the bytes, so that the cut line stays one line of its own. A folder
-// or a pipe in the way is refused at once, never waited on: EISDIR for a
-// folder, EINVAL for any other file that is not a regular one.
+// What is appended, and so what a missing file or a cut last line means.
+enum class AppendKind {
+  // A line of a text log: the file is created (mode 0644) when missing, and
+  // one whose last byte is not "\n" (a line cut by a crash) gets a "\n"
+  // before the bytes, so that the cut line stays one line of its own.
+  log_line,
+  // A record of a file made beforehand with its header: a missing file
+  // (removed or moved away) is refused with ENOENT, never made again
+  // without its header.
+  record,
+};
+
+// Appends `bytes` to the regular file `path` with one write. The bytes are
+// whole or absent: after a short write the file is cut back to its former
+// size. A folder or a pipe in the way is refused at once, never waited on:
+// EISDIR for a folder, EINVAL for any other file that is not a regular one.
 // Returns 0 or the error number.
-[[nodiscard]] int append_whole(const std::string& path, std::string_view bytes,
-                               bool line_end_first);
+[[nodiscard]] int append_whole(const std::string& path, std::string_view bytes, AppendKind kind);
 
 // Creates the file `path`, which must not exist yet (mode 0644), with
 // `bytes` as its content. Returns 0, EEXIST when it exists, or the error
@@ -77,9 +85,15 @@ namespace kestrelis {
 // The size of the file `path` in bytes, none when it cannot be examined.
 [[nodiscard]] std::optional<uint64_t> file_size(const std::string& path);
 
-// Up to `limit` bytes of the file `path` from byte `offset` on; empty when
-// there are none or the file cannot be read.
-[[nodiscard]] std::string read_file_part(const std::string& path, uint64_t offset, size_t limit);
+// Up to `limit` bytes of a file from byte `offset` on, and the file's size
+// when it was read; `error` (an errno value, ENOENT for a missing file) when
+// it could not be read, in which case `bytes` is empty.
+struct FilePart {
+  std::string bytes;
+  uint64_t size = 0;
+  int error = 0;
+};
+[[nodiscard]] FilePart read_file_part(const std::string& path, uint64_t offset, size_t limit);
 
 // Replaces the content of `path` by `text`: written beside it, flushed to
 // the disk and renamed over it, so that the file holds the old text or the

@@ -1,5 +1,6 @@
 // The archive: the bounded writer behind a stuck or failing disk, packet log
-// lines as written and as refused, and stream recordings, whole and cut.
+// lines as written and as refused, stream recordings, whole and cut, and the
+// appends behind both.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 #include "archive/archive_writer.hpp"
 #include "archive/packet_log.hpp"
 #include "archive/recording.hpp"
+#include "platform/files.hpp"
+#include "support/process.hpp"
 
 namespace kestrelis {
 
@@ -100,8 +103,8 @@ TEST(ArchiveWriter, DrainGivesUpOnAStuckWriteAndCountsWhatIsLeft) {
   ArchiveWriter writer = disk.writer(1000);
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(archive_offer(writer, {"f", "x"}));
   disk.wait_entered(1);
-  EXPECT_EQ(archive_drain(writer, 50), 4u);
-  EXPECT_EQ(disk.lost.load(), 4u);
+  EXPECT_EQ(archive_drain(writer, 50), 5u);  // the stuck write among them
+  EXPECT_EQ(disk.lost.load(), 5u);
   disk.release();  // lets the destructor join the thread
 }
 
@@ -214,6 +217,35 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
                     std::to_string(read.good_bytes) + " of " + std::to_string(cut) +
                     "): read up to there\n");
     }
+  }
+}
+
+// A log line goes on a line of its own, after a cut line too, into a file
+// made when missing; a record goes only into the file made with its header,
+// so a recording moved away is reported, not started again headless.
+TEST(AppendWhole, LogLinesAndRecords) {
+  const TempDir dir;
+  struct Case {
+    const char* name;
+    const char* before;  // nullptr: no file
+    AppendKind kind;
+    int error;
+    const char* after;  // nullptr: no file
+  };
+  const Case cases[] = {
+      {"line, no file", nullptr, AppendKind::log_line, 0, "b\n"},
+      {"line after a cut line", "a", AppendKind::log_line, 0, "a\nb\n"},
+      {"record, no file", nullptr, AppendKind::record, ENOENT, nullptr},
+      {"record after a cut record", "a", AppendKind::record, 0, "ab\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.path() + "/" + c.name;
+    if (c.before) {
+      ASSERT_EQ(write_text_file(path, c.before), 0);
+    }
+    EXPECT_EQ(append_whole(path, "b\n", c.kind), c.error);
+    EXPECT_EQ(read_whole_file(path), c.after ? std::optional<std::string>(c.after) : std::nullopt);
   }
 }
 

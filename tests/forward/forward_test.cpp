@@ -255,19 +255,69 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   EXPECT_EQ(count_of(output, "damaged line"), 2u) << output;
 }
 
-TEST(ForwardBinary, RefusesToStartWithoutItsSettings) {
+std::string forward_ini(uint16_t port) {
+  return "[radio]\nCallFrom = QQ0ABC\n[forward]\nURL = http://127.0.0.1:" + std::to_string(port) +
+         "/up\nNoradID = 99999\n";
+}
+
+// After a power cut the day file may hold less than the saved position,
+// which reached the disk first; the TNC's next lines follow what it holds,
+// and are sent whether the forwarder looks before they come or after.
+TEST(ForwardBinary, ALogThatLostItsEndGoesOnWithTheLinesWrittenAfter) {
+  const std::string l1 = log_line(1, first_day_ms + 1000), l2 = log_line(2, first_day_ms + 2000),
+                    l3 = log_line(3, first_day_ms + 3000), l4 = log_line(4, first_day_ms + 4000),
+                    l5 = log_line(5, first_day_ms + 5000);
+  const std::string kept = l1 + l2 + l3.substr(0, 20);  // what the disk held of l1 ... l3
+  for (const bool looks_first : {true, false}) {
+    SCOPED_TRACE(looks_first ? "forwarder looks before the new lines" : "after them");
+    HttpStandIn server;
+    const TncProfile profile(forward_ini(server.port()));
+    const std::string day_file = profile.folder() + "/packets/2026-12-06.jsonl";
+    ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
+    ASSERT_EQ(write_text_file(day_file, kept), 0);
+    ASSERT_EQ(write_text_file(profile.folder() + "/forward.state",
+                              "2026-12-06.jsonl " + std::to_string((l1 + l2 + l3).size()) + "\n"),
+              0);
+    std::string output;
+    if (looks_first) {
+      ChildProcess forwarder = start_forwarder(profile, {"--once"});
+      EXPECT_EQ(forwarder.wait_exit(5000), 0);
+      output += forwarder.output();
+    }
+    for (const std::string& line : {l4, l5}) {
+      ASSERT_EQ(append_whole(day_file, line, AppendKind::log_line), 0);
+    }
+    ChildProcess forwarder = start_forwarder(profile, {"--once"});
+    EXPECT_EQ(forwarder.wait_exit(5000), 0);
+    output += forwarder.output();
+    server.stop();
+    std::vector<std::string> frames;
+    for (const StandInPost& post : server.posts()) frames.push_back(form_value(post.form, "frame"));
+    EXPECT_EQ(frames, (std::vector<std::string>{frame_hex(4), frame_hex(5)})) << output;
+    EXPECT_NE(output.find(looks_first ? "fewer than the" : "changed below"), std::string::npos)
+        << output;
+    EXPECT_EQ(output.find("malformed"), std::string::npos) << output;
+  }
+}
+
+TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
   struct Case {
     const char* name;
     const char* ini;  // "": no config.ini at all
     const char* says;
+    bool state_folder = false;  // the state file cannot be read
   };
   const Case cases[] = {
       {"no file", "", "Can't load"},
       {"no call sign", "[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n", "no CallFrom"},
+      {"state file a folder", "", "cannot be read", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const TncProfile profile(c.ini);
+    const TncProfile profile(c.state_folder ? forward_ini(9) : c.ini);
+    if (c.state_folder) {
+      ASSERT_EQ(make_directory(profile.folder() + "/forward.state"), 0);
+    }
     ChildProcess forwarder = start_forwarder(profile, {"--once"});
     const int status = forwarder.wait_exit(5000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << describe_wait_status(status);

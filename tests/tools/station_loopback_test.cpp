@@ -73,7 +73,7 @@ TEST(SimReplay, ARecordedPassReplayedIntoASecondTncLogsTheSamePackets) {
   EXPECT_EQ(file_size(path), std::stoull(m[3]));
 
   // A power cut in the middle of the next record's time.
-  ASSERT_EQ(append_whole(path, std::string(5, '\0'), false), 0);
+  ASSERT_EQ(append_whole(path, std::string(5, '\0'), AppendKind::record), 0);
 
   const uint16_t second_rx = free_udp_port();
   TncProfile second = profile_with(second_rx, "");
