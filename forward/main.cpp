@@ -1,6 +1,7 @@
 // kestrelis-forward: posts every packet of the TNC's packet log to the
 // satellite team's server.
 
+#include <cerrno>
 #include <charconv>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "console/console_log.hpp"
 #include "forward/forward_config.hpp"
 #include "forward/forwarder.hpp"
+#include "platform/files.hpp"
 #include "platform/signals.hpp"
 
 namespace kestrelis {
@@ -58,6 +60,17 @@ int forward(const std::optional<std::string>& config_file, const ForwardOptions&
   const std::vector<std::string> problems = forward_config_problems(*config);
   for (const std::string& problem : problems) log_message(console, problem);
   if (!problems.empty()) return 1;
+  // Two forwarders on one log would each send every packet.
+  FileLock lock;
+  const std::string lock_path = folder + "/forward.lock";
+  if (const int error = lock_file(lock_path, lock); error == EWOULDBLOCK) {
+    console_log(console, "Another kestrelis-forward is forwarding this packet log (%s); stopping\n",
+                lock_path.c_str());
+    return 1;
+  } else if (error != 0) {
+    console_log(console, "Cannot lock %s (%s); going on without the lock\n", lock_path.c_str(),
+                error_text(error).c_str());
+  }
   block_termination_signals();
   return run_forwarder(*config, {folder + "/packets", folder + "/forward.state"}, options, console);
 }

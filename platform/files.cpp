@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -253,6 +254,27 @@ std::vector<std::string> regular_file_names(const std::string& path) {
   }
   ::closedir(folder);
   return names;
+}
+
+FileLock::~FileLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int lock_file(const std::string& path, FileLock& lock) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int result = 0;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
+  if (lock.fd_ >= 0) ::close(lock.fd_);
+  lock.fd_ = fd;
+  return 0;
 }
 
 }  // namespace kestrelis

@@ -104,4 +104,25 @@ struct FilePart {
 // be read), in no particular order.
 [[nodiscard]] std::vector<std::string> regular_file_names(const std::string& path);
 
+// An exclusive lock on a file between processes, held until its owner goes
+// out of scope or the process ends, however it ends.
+class FileLock {
+ public:
+  FileLock() = default;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FileLock& operator=(FileLock&&) = delete;
+  ~FileLock();
+
+ private:
+  friend int lock_file(const std::string& path, FileLock& lock);
+  int fd_ = -1;
+};
+
+// Takes the lock on `path`, creating the file (mode 0644) when missing,
+// without waiting. Returns 0, EWOULDBLOCK when another process holds it, or
+// the error number.
+[[nodiscard]] int lock_file(const std::string& path, FileLock& lock);
+
 }  // namespace kestrelis

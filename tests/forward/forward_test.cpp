@@ -300,6 +300,23 @@ TEST(ForwardBinary, ALogThatLostItsEndGoesOnWithTheLinesWrittenAfter) {
   }
 }
 
+// Two forwarders on one log would each send every packet.
+TEST(ForwardBinary, ASecondForwarderOnTheSameLogStops) {
+  const TncProfile profile(forward_ini(free_tcp_port()));  // unreachable: the first keeps trying
+  ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
+  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl",
+                            log_line(1, first_day_ms + 1000)),
+            0);
+  ChildProcess first = start_forwarder(profile, {});
+  ASSERT_TRUE(first.wait_for_output("not reached", 5000)) << first.output();
+  ChildProcess second = start_forwarder(profile, {"--once"});
+  const int status = second.wait_exit(5000);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << describe_wait_status(status);
+  EXPECT_NE(second.output().find("Another kestrelis-forward"), std::string::npos)
+      << second.output();
+  EXPECT_EQ(first.stop(SIGTERM, 5000), 0);
+}
+
 TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
   struct Case {
     const char* name;
