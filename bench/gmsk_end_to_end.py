@@ -24,7 +24,7 @@ import tempfile
 
 import numpy as np
 
-from gmsk_error_patterns import received_bits
+from gmsk_error_patterns import best_fit, received_bits
 
 BLOCK = 64  # the unit of the delays file
 START_BITS = 56  # a frame's start is placed by its sync word and length field
@@ -67,14 +67,7 @@ def delays(sent, out, placed, stream_bits):
     found = np.zeros((stream_bits + BLOCK - 1) // BLOCK, dtype='<i4')
     delay, wrong, counted = 5, 0, 0
     for clean_start, start, length in placed:
-        want = sent[start:start + START_BITS]
-        best = None
-        for d in range(delay - 12, delay + 13):
-            if start + d < 0 or start + d + START_BITS > len(out):
-                continue
-            errors = np.count_nonzero(out[start + d:start + d + START_BITS] != want)
-            if best is None or errors < best[0]:
-                best = (errors, d)
+        best = best_fit(sent[start:start + START_BITS], out, start, delay, 12)
         if best is None:
             continue
         found[clean_start // BLOCK] = start - clean_start + best[1]

@@ -55,17 +55,25 @@ def received_bits(bits, noise_db, seed, on_air=None):
     return np.array(sink.data(), dtype=np.uint8)
 
 
+def best_fit(want, out, start, delay, spread):
+    """(wrong bits, delay) of the delay within `spread` of `delay` at which
+    `out` holds the bits `want` sent from `start` with the fewest wrong; None
+    when no such delay lies within `out`."""
+    best = None
+    for d in range(delay - spread, delay + spread + 1):
+        if start + d < 0 or start + d + len(want) > len(out):
+            continue
+        wrong = np.count_nonzero(out[start + d:start + d + len(want)] != want)
+        if best is None or wrong < best[0]:
+            best = (wrong, d)
+    return best
+
+
 def error_mask(bits, out):
     delay, slips, dropped, masks = 5, 0, 0, []
     for start in range(64, len(bits) - BLOCK - 64, BLOCK):
         want = bits[start:start + BLOCK]
-        best = None
-        for d in range(delay - 6, delay + 7):
-            if start + d < 0 or start + d + BLOCK > len(out):
-                continue
-            wrong = np.count_nonzero(out[start + d:start + d + BLOCK] != want)
-            if best is None or wrong < best[0]:
-                best = (wrong, d)
+        best = best_fit(want, out, start, delay, 6)
         if best[1] != delay:
             slips += 1
             delay = best[1]

@@ -211,13 +211,8 @@ struct PointResult {
   size_t wrong = 0;
 };
 
-PointResult run_point(size_t index) {
-  const Planted planted = plant(frames_per_point, points[index], seed + index, Kind::digipeater);
-  PointResult result;
-  result.measured_rate =
-      static_cast<double>(planted.wrong_bits) / static_cast<double>(planted.frame_bits);
-  result.planted = planted.payloads.size();
-  result.bound = bound(planted);
+// The frames each receiver recovers from the stream, and those it delivered wrongly.
+void receive_planted(const Planted& planted, PointResult& result) {
   for (size_t k = 0; k < receiver_count; ++k) {
     Receiver r(k == 0 ? std::nullopt : std::optional<int>(tolerances[k - 1]));
     check_deliveries(r, &planted);
@@ -225,6 +220,16 @@ PointResult run_point(size_t index) {
     result.recovered[k] = r.recovered;
     result.wrong += r.wrong;
   }
+}
+
+PointResult run_point(size_t index) {
+  const Planted planted = plant(frames_per_point, points[index], seed + index, Kind::digipeater);
+  PointResult result;
+  result.measured_rate =
+      static_cast<double>(planted.wrong_bits) / static_cast<double>(planted.frame_bits);
+  result.planted = planted.payloads.size();
+  result.bound = bound(planted);
+  receive_planted(planted, result);
   return result;
 }
 
@@ -457,13 +462,7 @@ int score_received(const std::string& path) {
   PointResult r;
   r.planted = planted.payloads.size();
   r.bound = bound(planted);
-  for (size_t k = 0; k < receiver_count; ++k) {
-    Receiver receiver(k == 0 ? std::nullopt : std::optional<int>(tolerances[k - 1]));
-    check_deliveries(receiver, &planted);
-    feed(planted.stream, [&](std::span<const uint8_t> bytes) { receive(receiver, bytes); });
-    r.recovered[k] = receiver.recovered;
-    r.wrong += receiver.wrong;
-  }
+  receive_planted(planted, r);
   const size_t robust = r.recovered[1 + default_tolerance - tolerances[0]];
   std::printf("| %zu | %zu | %zu |", r.planted, r.bound, r.recovered[0]);
   for (size_t k = 1; k < receiver_count; ++k) std::printf(" %zu |", r.recovered[k]);
