@@ -67,12 +67,15 @@ size_t find_sync(std::span<const uint8_t> data, size_t from, size_t stop, unsign
   const size_t size = data.size();
   // A lane below n + 1 sets its high bit here; lanes never exceed 32.
   const uint64_t limit = lane_ones * (n + 1);
+  // At low tolerances the three whole bytes alone rule out nearly every
+  // offset; at high ones they pass about every tenth byte or more, and the
+  // branch costs more than the two lookups it saves.
+  const bool middle_first = n <= 5;
   size_t i = (from + 7) / 8;
   for (; i + 3 < size && 8 * i < stop + 7; ++i) {
-    // The three whole bytes alone already rule out nearly every offset.
     const uint64_t middle =
         sync_tables[1][data[i]] + sync_tables[2][data[i + 1]] + sync_tables[3][data[i + 2]];
-    if (((middle - limit) & ~middle & lane_highs) == 0) continue;
+    if (middle_first && ((middle - limit) & ~middle & lane_highs) == 0) continue;
     const uint64_t wrong =
         middle + sync_tables[0][i == 0 ? 0 : data[i - 1]] + sync_tables[4][data[i + 3]];
     if (((wrong - limit) & ~wrong & lane_highs) == 0) continue;
