@@ -7,7 +7,7 @@ it through noise at each level asked and kestrelis_sensitivity scores the
 bits it makes: the receivers take them as they are, clock slips included; the
 bound is told where each frame starts in them (where its sync word and length
 field fit the bits sent best, following the slips) and how long it is. Then
-the described acquisition and the robust one for N = 2 ... 6.
+the described acquisition and the robust one for N = 2 ... 6 and 8.
 Needs Debian's gnuradio and python3-numpy; by hand only, not part of any test.
 
 With --bursts, each frame goes out as a burst of its own after a preamble of
@@ -101,8 +101,8 @@ def main():
         if args.bursts is not None:
             sent, on_air, placed = bursts(stream, args.bursts)
         print('| noise dB | bit error rate | frames | bound | described | N=2 | N=3 | N=4 | N=5 '
-              '| N=6 | N=4 / described | bound / described | N=4 / bound | wrong |')
-        print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|', flush=True)
+              '| N=6 | N=8 | N=4 / described | bound / described | N=4 / bound | wrong |')
+        print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|', flush=True)
         for noise_db in args.noise_db:
             seed = round(noise_db * 100)  # the same noise for a level, whatever else is asked
             received = os.path.join(folder, f'{noise_db}dB')

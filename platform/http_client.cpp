@@ -87,9 +87,14 @@ HttpAnswer http_post_form(const std::string& url, std::string_view form, const H
 
   const CURLcode code = curl_easy_perform(c);
   answer.body_cut = sink.cut;
-  // A body cut at the limit still carries the status the server gave.
-  if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.cut)) {
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.status);
+  long status = 0;
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+  // A body cut at the limit still carries the status the server gave. So does
+  // one the connection lost after a success status: the server has taken the
+  // post, and posting it again would hand it over twice.
+  const bool taken = status >= 200 && status < 300;
+  if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.cut) || taken) {
+    answer.status = status;
     return answer;
   }
   answer.failure = failure_of(code);

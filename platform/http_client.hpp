@@ -18,7 +18,8 @@ struct HttpLimits {
 
 // Why a POST had no answer.
 enum class HttpFailure {
-  none,     // an answer came: see `status`
+  none,     // an answer came: see `status`; a 2xx status counts even when the
+            // connection was lost before the end of its body
   connect,  // the host was not found or the connection was refused or failed
   timeout,  // the connection or the whole exchange took longer than its limit
   other,    // anything else: a bad URL, a TLS failure, a broken answer

@@ -130,6 +130,7 @@ TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
       {"healthy", StandInMode::healthy, HttpFailure::none, 200},
       {"server error", StandInMode::server_error, HttpFailure::none, 500},
       {"body past the limit", StandInMode::oversized, HttpFailure::none, 200},
+      {"connection lost after 200", StandInMode::cut_short, HttpFailure::none, 200},
       {"never answers", StandInMode::silent, HttpFailure::timeout, 0},
       {"refuses", std::nullopt, HttpFailure::connect, 0},
   };

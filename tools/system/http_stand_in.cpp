@@ -199,6 +199,12 @@ void HttpStandIn::serve_connection(int fd) {
       post.answered = 200;
       (void)send_all(fd, bytes_of(answer_text(200, "OK", std::string(oversized_body, 'x'))));
       break;
+    case StandInMode::cut_short: {
+      post.answered = 200;
+      const std::string whole = answer_text(200, "OK", "accepted, and more to say\n");
+      (void)send_all(fd, bytes_of(std::string_view(whole).substr(0, whole.size() - 10)));
+      break;
+    }
     case StandInMode::silent:
       // Holds the connection, answering nothing, until the client closes it.
       while (!stopping_) {

@@ -24,6 +24,7 @@ enum class StandInMode {
   server_error,  // 500
   silent,        // reads the request, then never answers until the client gives up
   oversized,     // 200 with a body of 1 MiB
+  cut_short,     // 200, then the connection closed in the middle of the body
 };
 
 using StandInForm = std::vector<std::pair<std::string, std::string>>;
