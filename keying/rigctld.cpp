@@ -21,12 +21,13 @@ namespace kestrelis {
 namespace {
 
 constexpr int connect_timeout_ms = 2000;
-constexpr int64_t answer_timeout_ns = 500'000'000;
 constexpr int64_t ns_per_ms = 1'000'000;
-constexpr size_t answer_limit = 64;
+constexpr size_t answer_limit = 128;
 constexpr std::string_view answer_tag = "RPRT ";
 
-enum class Delivery { taken, refused, failed };
+// unconfirmed: delivered, but neither answered nor closed in time, or the
+// connection broke: the daemon may be stuck with the rig.
+enum class Delivery { taken, refused, unconfirmed, failed };
 
 const std::string& command_text(const Keyer& k, bool on) {
   return on ? k.config.PTT_ON_Command : k.config.PPT_OFF_Command;
@@ -74,25 +75,34 @@ void send_command(Keyer& k, PttCommand& c, bool quiet) {
   (void)shutdown_send(fd);
   c.delivered = true;
   c.connection = std::move(connection.socket);
-  c.answer_deadline_ns = monotonic_ns() + answer_timeout_ns;
+  c.answer_deadline_ns = monotonic_ns() + k.answer_timeout_ns;
 }
 
-// Reads the answer until the daemon closes, ends a line, or the earlier of
-// its deadline and `until_ns` passes. True while it may still come.
+// True once the answer holds a whole "RPRT n" line (an extended answer
+// puts other lines before it).
+bool has_report(const std::string& answer) {
+  const size_t at = answer.find(answer_tag);
+  return at != std::string::npos && answer.find('\n', at) != std::string::npos;
+}
+
+// Reads the answer until it holds its report, the daemon closes, or the
+// earlier of its deadline and `until_ns` passes. True while it may still come.
 bool read_answer(PttCommand& c, int64_t until_ns) {
   if (!c.connection.valid()) return false;
   const int fd = c.connection.fd();
   const int64_t limit = std::min(until_ns, c.answer_deadline_ns);
   std::array<uint8_t, answer_limit> buffer{};
-  while (c.answer.size() < answer_limit && c.answer.find('\n') == std::string::npos) {
+  while (c.answer.size() < answer_limit && !has_report(c.answer)) {
     // Whole milliseconds only, so that no wait of the caller's is overrun.
     const int64_t left_ms = (limit - monotonic_ns()) / ns_per_ms;
     if (left_ms <= 0) {
       if (limit < c.answer_deadline_ns) return true;
+      c.unanswered = true;
       break;
     }
     if (!wait_readable(fd, static_cast<int>(left_ms))) continue;
     const long n = stream_receive(fd, std::span(buffer).first(answer_limit - c.answer.size()));
+    if (n < 0) c.unanswered = true;
     if (n <= 0) break;
     c.answer.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
   }
@@ -101,11 +111,12 @@ bool read_answer(PttCommand& c, int64_t until_ns) {
 }
 
 // What became of the command; prints a refusal unless `quiet`. The daemon
-// answers "RPRT 0" on success, and no answer at all counts as success.
+// answers "RPRT 0" on success; a peer that closes without a report counts as
+// having taken it, as keying peers need not answer at all.
 Delivery outcome(Keyer& k, PttCommand& c, bool quiet) {
   if (!c.delivered) return Delivery::failed;
   const size_t at = c.answer.find(answer_tag);
-  if (at == std::string::npos) return Delivery::taken;
+  if (at == std::string::npos) return c.unanswered ? Delivery::unconfirmed : Delivery::taken;
   const std::string_view rest = std::string_view(c.answer).substr(at + answer_tag.size());
   int code = 0;
   if (std::from_chars(rest.data(), rest.data() + rest.size(), code).ec != std::errc{}) {
@@ -214,7 +225,11 @@ void unkey_for_exit(Keyer& k) {
     if (k.keyed) {
       send_command(k, c, false);
       (void)read_answer(c, std::numeric_limits<int64_t>::max());
-      (void)outcome(k, c, false);
+      if (outcome(k, c, false) != Delivery::taken) {
+        note(k, format_text("Unkeying failed at exit, the transmitter may still be keyed: "
+                            "rigctld did not take \"%s\"\n",
+                            k.config.PPT_OFF_Command.c_str()));
+      }
     }
     k.keyed = false;
     k.unkey_owed = false;

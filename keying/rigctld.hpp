@@ -17,9 +17,14 @@ namespace kestrelis {
 // The keying state, shared by the GUI thread (which keys) and the main thread
 // (which retries a failed unkey and unkeys on the way out).
 struct Keyer {
-  Keyer(const TncConfig& c, const Console& out) : config(c), console(out) {}
+  Keyer(const TncConfig& c, const Console& out, int64_t answer_timeout = 5'000'000'000)
+      : config(c), console(out), answer_timeout_ns(answer_timeout) {}
   const TncConfig& config;  // Address, Port and the two commands
   const Console& console;
+  // How long an answer is waited for after the command went out: the daemon
+  // answers once the rig has, and a rig that does not answer makes it try
+  // again for some seconds before it reports the failure.
+  int64_t answer_timeout_ns;
   // Receives each keying failure's console line, without its line end, for
   // the operator's GUI; set before any thread starts. Called from the GUI
   // thread and the main thread, never with `mutex` held.
@@ -42,6 +47,7 @@ struct PttCommand {
   Socket connection;
   int64_t answer_deadline_ns = 0;
   std::string answer;
+  bool unanswered = false;  // no report and no close by the deadline, or the connection broke
   // The account before an on command, which a refusal restores.
   bool keyed_before = false;
   bool owed_before = false;
@@ -55,16 +61,18 @@ struct PttCommand {
 // command cuts the transmission it starts.
 [[nodiscard]] PttCommand deliver_ptt(Keyer& keyer, bool on);
 
-// The second half: reads the answer until it ends, 0.5 s after the delivery,
-// or `until_ns` on the monotonic clock, whichever comes first. True while the
-// answer is still pending (`until_ns` came first); otherwise the command is
-// settled: an answer "RPRT n" with n other than 0 is printed with the command
-// (no answer at all counts as success), a refused on command leaves the
-// account as it was before it, and an off command that does not reach the
-// daemon, or that it refuses, after an on command it took prints "Unkeying
-// failed, the transmitter may still be keyed: sending \"%s\" again every
-// second\n" and leaves the off command to retry_unkey. Failures never stop
-// the caller.
+// The second half: reads the answer until it holds its "RPRT n" line, the
+// daemon closes, answer_timeout_ns after the delivery (5 s: a daemon waiting
+// on its rig answers late), or `until_ns` on the monotonic clock, whichever comes first. True
+// while the answer is still pending (`until_ns` came first); otherwise the
+// command is settled: an answer "RPRT n" with n other than 0 is printed with
+// the command, a refused on command leaves the account as it was before it,
+// and an off command after an on command the daemon took is taken only when
+// it answers "RPRT 0" or closes without a report (peers that never answer).
+// One that does not reach the daemon, that it refuses, that it leaves without
+// a report for that long, or whose connection breaks prints "Unkeying failed, the
+// transmitter may still be keyed: sending \"%s\" again every second\n" and
+// leaves the off command to retry_unkey. Failures never stop the caller.
 [[nodiscard]] bool collect_ptt(Keyer& keyer, PttCommand& command, int64_t until_ns);
 
 // Passes the keying failures printed so far, by any thread, to Keyer::report.
@@ -80,8 +88,10 @@ void set_ptt(Keyer& keyer, bool on);
 void retry_unkey(Keyer& keyer);
 
 // On the way out of the process: unkeys when the daemon took an on command
-// that no off command has settled, and makes every later set_ptt and
-// retry_unkey do nothing. Waits for an exchange that another thread has under way.
+// that no off command has settled, printing "Unkeying failed at exit, the
+// transmitter may still be keyed: rigctld did not take \"%s\"\n" when that
+// off command is not taken, and makes every later set_ptt and retry_unkey do
+// nothing. Waits for an exchange that another thread has under way.
 void unkey_for_exit(Keyer& keyer);
 
 }  // namespace kestrelis

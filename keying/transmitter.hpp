@@ -41,7 +41,7 @@ struct KeyingWaits {
 // sends, waits the air time and KeyDownDelay ms, unkeys. Waiting for
 // rigctld's answers lengthens no wait: the on command's is read during the
 // waits, the rest of it and the off command's after the off command went
-// out, each within 0.5 s of its delivery; keying failures reach
+// out, each within 5 s of its delivery; keying failures reach
 // Keyer::report at the end. Prints "Sending %d bytes to GNURadio\r\n" at
 // level 2 and a failed send at level 5. Blocks for the whole transmission;
 // `frame` is only read.

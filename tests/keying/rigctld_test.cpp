@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "common/rigctld_peer.hpp"
 #include "keying/transmitter.hpp"
@@ -103,7 +104,7 @@ TEST(RigctldLoopback, ADaemonThatNeverAnswersLengthensNoWait) {
   EXPECT_LE(std::abs(down - (air_ms + key_down_ms) * ms), 20 * ms) << down;
 }
 
-enum class Answer { absent, taken, refused, silent };
+enum class Answer { absent, taken, refused, silent, mute };
 
 // A keyer of its own whose console lines are kept, and the daemon it talks to.
 struct KeyerUnderTest {
@@ -113,6 +114,11 @@ struct KeyerUnderTest {
     config.Address = "127.0.0.1";
     config.Port = std::to_string(free_tcp_port());
     if (answer == Answer::absent) return nullptr;
+    if (answer == Answer::mute) {
+      auto fake = std::make_unique<FakeRigctld>(RigMode::mute);
+      config.Port = std::to_string(fake->port());
+      return fake;
+    }
     auto fake = std::make_unique<FakeRigctld>(answer == Answer::taken     ? "RPRT 0\n"
                                               : answer == Answer::refused ? "RPRT -1\n"
                                                                           : "");
@@ -125,7 +131,7 @@ struct KeyerUnderTest {
   Console console{1, [this](std::string_view text) {
                     lines.emplace_back(text.starts_with("[") ? text.substr(21) : text);
                   }};
-  Keyer keyer{config, console};
+  Keyer keyer{config, console, 300'000'000};
 };
 
 TEST(RigctldLoopback, OffCommandIsOwedOnlyAfterAKeyingTheDaemonTook) {
@@ -137,6 +143,8 @@ TEST(RigctldLoopback, OffCommandIsOwedOnlyAfterAKeyingTheDaemonTook) {
       {"daemon gone between on and off", Answer::taken, Answer::absent, true},
       {"off refused after on taken", Answer::taken, Answer::refused, true},
       {"on taken without an answer, daemon gone", Answer::silent, Answer::absent, true},
+      {"off left without an answer after on taken", Answer::taken, Answer::mute, true},
+      {"off closed without an answer after on taken", Answer::taken, Answer::silent, false},
       {"daemon absent throughout", Answer::absent, Answer::absent, false},
       {"on refused, daemon gone", Answer::refused, Answer::absent, false},
       {"both taken", Answer::taken, Answer::taken, false},
@@ -162,6 +170,24 @@ TEST(RigctldLoopback, OffCommandIsOwedOnlyAfterAKeyingTheDaemonTook) {
     EXPECT_EQ(k.printed(settled_line), c.owed ? 1 : 0);
     retry_unkey(k.keyer);  // settled: no further connection
     EXPECT_FALSE(back->wait_for_commands(c.owed ? 2 : 1, 300));
+  }
+}
+
+TEST(RigctldLoopback, AnUnkeyingAtExitThatIsNotTakenIsReported) {
+  const std::string exit_line =
+      "Unkeying failed at exit, the transmitter may still be keyed: rigctld did not take \"T 0\"\n";
+  for (const auto& [name, answer, reported] :
+       {std::tuple{"taken", Answer::taken, false}, std::tuple{"left without an answer", Answer::mute, true},
+        std::tuple{"daemon gone", Answer::absent, true}}) {
+    SCOPED_TRACE(name);
+    KeyerUnderTest k;
+    {
+      const auto on = k.use_daemon(Answer::taken);
+      set_ptt(k.keyer, true);
+    }
+    const auto off = k.use_daemon(answer);
+    unkey_for_exit(k.keyer);
+    EXPECT_EQ(k.printed(exit_line), reported ? 1 : 0);
   }
 }
 

@@ -77,15 +77,13 @@ struct LateRefusal {
   std::thread thread;
 };
 
-// The refusal of the on command is read whenever it comes within 0.5 s (later
-// counts as no answer, which is taken), and never delays the frame; a refused
-// keying owes no off command. Each keying failure reaches the GUI in the
+// The refusal of the on command is read whenever it comes within 5 s (a
+// daemon waiting on its rig answers late), and never delays the frame; a
+// refused keying owes no off command. Each keying failure reaches the GUI in the
 // console's words.
 TEST(TransmitterLoopback, ALateRefusalIsReadWithoutDelayAndReportedToTheGui) {
   constexpr int64_t key_up_ms = 200, ms = 1'000'000;
   const std::string refused = "rigctld refused \"T 1\" (RPRT -1)\n";
-  const std::string owed =
-      "Unkeying failed, the transmitter may still be keyed: sending \"T 0\" again every second\n";
   const struct {
     int delay_ms;  // key-up wait until 200 ms, air time until 400 ms, the off command then
     Lines lines;
@@ -93,7 +91,7 @@ TEST(TransmitterLoopback, ALateRefusalIsReadWithoutDelayAndReportedToTheGui) {
       {100, {refused, absent}},
       {300, {refused, absent}},
       {450, {absent, refused}},
-      {700, {absent, owed}},  // too late: read as no answer, which counts as taken
+      {700, {absent, refused}},  // after the frame: read once the off command went out
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.delay_ms);

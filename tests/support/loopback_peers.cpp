@@ -16,6 +16,9 @@ FakeRigctld::FakeRigctld(std::string answer, uint16_t port) {
   listening_ = start_fake_rig(rig_, mode, port);
 }
 
+FakeRigctld::FakeRigctld(RigMode mode, uint16_t port)
+    : listening_(start_fake_rig(rig_, mode, port)) {}
+
 ModemListener::ModemListener() {
   socket_ = udp_bind("127.0.0.1", 0, 0).socket;
   port_ = local_port(socket_.fd());

@@ -22,6 +22,7 @@ namespace kestrelis {
 class FakeRigctld {
  public:
   explicit FakeRigctld(std::string answer = "RPRT 0\n", uint16_t port = 0);
+  explicit FakeRigctld(RigMode mode, uint16_t port = 0);
   FakeRigctld(const FakeRigctld&) = delete;
   FakeRigctld& operator=(const FakeRigctld&) = delete;
   ~FakeRigctld() { stop_fake_rig(rig_); }
