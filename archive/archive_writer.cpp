@@ -58,7 +58,7 @@ bool archive_offer(ArchiveWriter& writer, ArchiveItem item) {
   {
     const std::lock_guard lock(writer.mutex);
     const size_t size = item.bytes.size();
-    if (size <= writer.capacity_bytes - writer.queued_bytes) {
+    if (!writer.drained && size <= writer.capacity_bytes - writer.queued_bytes) {
       writer.queued_bytes += size;
       writer.queue.push_back(std::move(item));
       writer.changed.notify_all();
@@ -76,6 +76,7 @@ size_t archive_drain(ArchiveWriter& writer, int timeout_ms) {
   // The process ends after the drain, so a write still in progress (a stuck
   // disk or network mount) counts as not made.
   const size_t left = writer.queue.size() + (writer.busy ? 1 : 0);
+  writer.drained = true;
   writer.queue.clear();
   writer.queued_bytes = 0;
   writer.lost.fetch_add(left, std::memory_order_relaxed);

@@ -31,7 +31,8 @@ using ArchiveReport = std::function<void(const ArchiveItem& item, int error)>;
 
 // The queue and its writer thread, started by the constructor. `lost` counts
 // every item not written: refused because the queue held `capacity_bytes`,
-// failed to write, or left unwritten by archive_drain. Other threads read
+// failed to write, left unwritten by archive_drain or offered after it
+// (the receive thread runs on while the process ends). Other threads read
 // the counters at any time.
 struct ArchiveWriter {
   ArchiveWriter(size_t capacity, ArchiveWrite write_item, ArchiveReport report_change,
@@ -51,9 +52,10 @@ struct ArchiveWriter {
 
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<ArchiveItem> queue;  // under mutex, as are the three below
+  std::deque<ArchiveItem> queue;  // under mutex, as are the four below
   size_t queued_bytes = 0;
-  bool busy = false;  // the thread is writing an item it took off the queue
+  bool busy = false;     // the thread is writing an item it took off the queue
+  bool drained = false;  // archive_drain has run: the process is ending
   bool stopping = false;
   std::thread thread;  // last, so that it starts once everything else is built
 };
@@ -65,7 +67,7 @@ bool archive_offer(ArchiveWriter& writer, ArchiveItem item);
 // Waits up to `timeout_ms` for the queue to be written out. Returns the
 // number of items not written by then, which are counted as lost: those
 // still queued, which are dropped, and the one whose write has not returned
-// (0: all written).
+// (0: all written). Every later offer is refused and counted as lost.
 [[nodiscard]] size_t archive_drain(ArchiveWriter& writer, int timeout_ms);
 
 }  // namespace kestrelis

@@ -105,6 +105,9 @@ TEST(ArchiveWriter, DrainGivesUpOnAStuckWriteAndCountsWhatIsLeft) {
   disk.wait_entered(1);
   EXPECT_EQ(archive_drain(writer, 50), 5u);  // the stuck write among them
   EXPECT_EQ(disk.lost.load(), 5u);
+  // The process is ending: a packet the receive thread offers now is lost, and counted.
+  EXPECT_FALSE(archive_offer(writer, {"f", "x"}));
+  EXPECT_EQ(disk.lost.load(), 6u);
   disk.release();  // lets the destructor join the thread
 }
 
