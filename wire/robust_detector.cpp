@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <optional>
+#include <utility>
 
 namespace kestrelis {
 
@@ -150,40 +150,36 @@ LengthChoice choose_lengths(uint32_t field, int sync_errors) {
   return c;
 }
 
-// Offers the codewords of one sync word at bit `at`; returns which of the
-// choice's lengths was accepted, or none.
-std::optional<size_t> offer_codewords(RobustDetector& d, std::span<const uint8_t> data, size_t at,
-                                      const LengthChoice& choice, RobustCandidate candidate,
-                                      const RobustHandler& handler) {
+// Offers the choice's length k of the sync word at bit `at`, whose codeword
+// is all in `data`; returns whether the caller accepted it.
+bool offer_codeword(RobustDetector& d, std::span<const uint8_t> data, size_t at,
+                    const LengthChoice& choice, int k, RobustCandidate candidate,
+                    const RobustHandler& handler) {
   std::array<uint8_t, robust_max_length> codeword{};
   const size_t first = at + header_bits;
   const size_t byte = first / 8;
   const unsigned shift = static_cast<unsigned>(first % 8);
-  for (int k = 0; k < choice.count; ++k) {
-    const unsigned length = choice.lengths[static_cast<size_t>(k)];
-    // A codeword not on a byte boundary also reads part of the byte after it, which is in `data`.
-    for (size_t j = 0; j < length; ++j) {
-      const unsigned pair = shift == 0 ? unsigned{data[byte + j]} << 8
-                                       : (unsigned{data[byte + j]} << 8) | data[byte + j + 1];
-      codeword[j] = static_cast<uint8_t>(pair >> (8 - shift));
-    }
-    candidate.attempt = k;
-    candidate.length = length;
-    candidate.length_distance = choice.distances[static_cast<size_t>(k)];
-    ++d.counts.codewords_offered;
-    if (handler.try_codeword &&
-        handler.try_codeword(std::span(codeword).first(length), candidate)) {
-      return static_cast<size_t>(k);
-    }
+  const unsigned length = choice.lengths[static_cast<size_t>(k)];
+  // A codeword not on a byte boundary also reads part of the byte after it, which is in `data`.
+  for (size_t j = 0; j < length; ++j) {
+    const unsigned pair = shift == 0 ? unsigned{data[byte + j]} << 8
+                                     : (unsigned{data[byte + j]} << 8) | data[byte + j + 1];
+    codeword[j] = static_cast<uint8_t>(pair >> (8 - shift));
   }
-  return std::nullopt;
+  candidate.attempt = k;
+  candidate.length = length;
+  candidate.length_distance = choice.distances[static_cast<size_t>(k)];
+  ++d.counts.codewords_offered;
+  return handler.try_codeword && handler.try_codeword(std::span(codeword).first(length), candidate);
 }
 
 // Decides every sync word starting in [from, stop) of `data`, whose first bit
-// is stream bit `base`. Returns the first bit not decided: `stop`, a bit past
-// it after an accepted codeword, or a sync word whose bits have not all come.
+// is stream bit `base`; `resume` tells how far the one at `from` had got.
+// Returns the first bit not decided: `stop`, a bit past it after an accepted
+// codeword, or a sync word whose next length's bits have not all come, which
+// it leaves in d.resume.
 size_t search(RobustDetector& d, std::span<const uint8_t> data, uint64_t base, size_t from,
-              size_t stop, const RobustHandler& handler) {
+              size_t stop, RobustResume resume, const RobustHandler& handler) {
   const size_t bits = data.size() * 8;
   const auto n =
       static_cast<unsigned>(std::clamp(d.sync_bit_errors, 0, robust_max_sync_bit_errors));
@@ -191,13 +187,17 @@ size_t search(RobustDetector& d, std::span<const uint8_t> data, uint64_t base, s
   while (at < stop) {
     at = find_sync(data, at, stop, n);
     if (at >= stop || at + header_bits > bits) return at;
+    const RobustResume done = at == from ? resume : RobustResume{};
+    resume = {};
     const int sync_errors = std::popcount(bits_at(data, at, sync_bits) ^ sync_value);
     const LengthChoice choice = choose_lengths(bits_at(data, at + sync_bits, 24), sync_errors);
-    const unsigned longest =
-        choice.count == 0
-            ? 0
-            : *std::max_element(choice.lengths.begin(), choice.lengths.begin() + choice.count);
-    if (at + header_bits + 8 * size_t{longest} > bits) return at;
+    const auto complete = [&choice, at, bits](int k) {
+      return at + header_bits + 8 * size_t{choice.lengths[static_cast<size_t>(k)]} <= bits;
+    };
+    if (done.refused < choice.count && !complete(done.refused)) {
+      d.resume = done;
+      return at;
+    }
 
     RobustCandidate candidate;
     candidate.bit = base + at;
@@ -207,23 +207,32 @@ size_t search(RobustDetector& d, std::span<const uint8_t> data, uint64_t base, s
     candidate.length = choice.count == 0 ? 0 : choice.lengths[0];
     candidate.length_distance = choice.count == 0 ? 0 : choice.distances[0];
     RobustCounts& counts = d.counts;
-    ++counts.sync_words;
-    if (choice.count == 0) {
-      ++counts.length_rejections;
-    } else if (choice.wrong_bits == 4) {
-      ++counts.four_error_fields;
+    if (!done.announced) {
+      ++counts.sync_words;
+      if (choice.count == 0) {
+        ++counts.length_rejections;
+      } else if (choice.wrong_bits == 4) {
+        ++counts.four_error_fields;
+      }
+      if (handler.sync_found) handler.sync_found(candidate);
     }
-    if (handler.sync_found) handler.sync_found(candidate);
-    const std::optional<size_t> accepted = offer_codewords(d, data, at, choice, candidate, handler);
-    if (!accepted) {
+    int k = done.refused;
+    for (; k < choice.count; ++k) {
+      if (!complete(k)) {
+        d.resume = {true, k};
+        return at;
+      }
+      if (offer_codeword(d, data, at, choice, k, candidate, handler)) break;
+    }
+    if (k == choice.count) {
       ++at;
       continue;
     }
     ++counts.frames;
-    const int distance = choice.distances[*accepted];
+    const int distance = choice.distances[static_cast<size_t>(k)];
     counts.length_bits_corrected += static_cast<uint64_t>(distance);
     if (distance > 3) ++counts.far_length_frames;
-    at += header_bits + 8 * size_t{choice.lengths[*accepted]};
+    at += header_bits + 8 * size_t{choice.lengths[static_cast<size_t>(k)]};
   }
   return at;
 }
@@ -245,6 +254,8 @@ void robust_detect(RobustDetector& detector, std::span<const uint8_t> bytes,
   RobustDetector& d = detector;
   const uint64_t bytes_bit = d.carry_bit + 8 * d.carry_size;
   size_t from = d.carry_from;
+  // Only the first sync word this call finds can be the one left undecided.
+  RobustResume resume = std::exchange(d.resume, {});
   if (d.carry_size > 0) {
     // Sync words starting in the carry are decided over the carry joined to
     // the start of `bytes`; the rest of `bytes` is searched where it lies.
@@ -254,14 +265,15 @@ void robust_detect(RobustDetector& detector, std::span<const uint8_t> bytes,
     std::copy_n(bytes.begin(), taken, join.begin() + static_cast<ptrdiff_t>(d.carry_size));
     const auto joined = std::span(join).first(d.carry_size + taken);
     const size_t carry_bits = 8 * d.carry_size;
-    const size_t next = search(d, joined, d.carry_bit, d.carry_from, carry_bits, handler);
+    const size_t next = search(d, joined, d.carry_bit, d.carry_from, carry_bits, resume, handler);
     if (next < carry_bits) {  // undecided: all of `bytes` is in `joined`
       keep_rest(d, joined, d.carry_bit, next);
       return;
     }
     from = next - carry_bits;
+    resume = {};
   }
-  const size_t next = search(d, bytes, bytes_bit, from, 8 * bytes.size(), handler);
+  const size_t next = search(d, bytes, bytes_bit, from, 8 * bytes.size(), resume, handler);
   keep_rest(d, bytes, bytes_bit, next);
 }
 

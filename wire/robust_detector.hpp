@@ -28,8 +28,9 @@
 // more. A sync word with 5 or more wrong bits thus costs a codeword only for
 // the few fields that lie near one, which keeps tolerances above 4 cheap on
 // noise.
-// The first length the caller accepts ends the candidate; the search goes on
-// after that codeword.
+// Each length is offered as soon as all bits of its own codeword have come,
+// in the order above; the first the caller accepts ends the candidate, and
+// the search goes on after that codeword.
 
 #include <array>
 #include <cstddef>
@@ -55,8 +56,8 @@ constexpr size_t robust_frame_bits = 32 + 24 + 8 * robust_max_length;  // 2096
 // Bytes from the one holding an undecided sync word to the end of that frame.
 constexpr size_t robust_carry_capacity = (7 + robust_frame_bits + 7) / 8;  // 263
 
-// Running totals, for statistics. Each sync word is counted once, when
-// enough bits have come to decide it.
+// Running totals, for statistics. Each sync word is counted once, when its
+// first length can be offered (at once when it has none).
 struct RobustCounts {
   uint64_t sync_words = 0;            // sync words within sync_bit_errors
   uint64_t length_rejections = 0;     // of those: no length in 33 ... 255 to offer
@@ -80,11 +81,18 @@ struct RobustCandidate {
 
 // What the search reports, in stream order.
 struct RobustHandler {
-  // Optional: each sync word, before its codewords are offered.
+  // Optional: each sync word, once, before its codewords are offered.
   std::function<void(const RobustCandidate&)> sync_found;
   // Decodes and checks the N codeword bytes (borrowed for the call), delivers
   // the packet when it passes, and returns whether it did.
   std::function<bool(std::span<const uint8_t> codeword, const RobustCandidate&)> try_codeword;
+};
+
+// How far a sync word left undecided had got: a call that ends before the
+// bits of its next length's codeword have all come leaves it here.
+struct RobustResume {
+  bool announced = false;  // counted and passed to sync_found
+  int refused = 0;         // its first lengths, offered and refused
 };
 
 // The whole state, kept across calls: the setting, the totals, and the bits
@@ -96,11 +104,15 @@ struct RobustDetector {
   size_t carry_size = 0;
   unsigned carry_from = 0;  // bit of carry[0] where the search resumes
   uint64_t carry_bit = 0;   // stream bit of carry[0]
+  RobustResume resume;      // of the sync word at carry_from
 };
 
 // Runs the bytes, first byte first, through the search. Frames split across
-// calls are found; a sync word is decided only once all bits of its longest
-// offered codeword have come.
+// calls are found. A sync word's lengths are offered, in order, each as soon
+// as all bits of its codeword have come; while the next one's have not, the
+// sync word stays undecided and the next call resumes it at that length, so
+// sync_found, each offer and each count happen once per sync word. Which
+// codewords are offered and accepted does not depend on how the stream is cut.
 void robust_detect(RobustDetector& detector, std::span<const uint8_t> bytes,
                    const RobustHandler& handler);
 

@@ -229,6 +229,13 @@ Record checked(const Bits& bits, int n, const std::vector<size_t>& ends = {}) {
   return got;
 }
 
+// Piece ends that feed a stream of `size` bytes one byte per call.
+std::vector<size_t> every_byte(size_t size) {
+  std::vector<size_t> ends(size == 0 ? 0 : size - 1);
+  std::iota(ends.begin(), ends.end(), 1);
+  return ends;
+}
+
 // Flips `count` distinct bits among bits[at] ... bits[at + among - 1].
 void flip(std::mt19937_64& rng, Bits& bits, size_t at, size_t count, size_t among) {
   std::vector<size_t> all(among);
@@ -323,6 +330,67 @@ TEST(RobustDetector, FrameInsideAFailedCandidateIsFoundWholeOrSplit) {
       const Record split_run = detect(4, stream, {split});
       ASSERT_EQ(std::tie(split_run.syncs, split_run.offers), std::tie(whole.syncs, whole.offers));
       ASSERT_LE(split_run.most_carried, robust_carry_capacity);
+    }
+    const Record byte_run = detect(4, stream, every_byte(stream.size()));
+    ASSERT_EQ(std::tie(byte_run.syncs, byte_run.offers), std::tie(whole.syncs, whole.offers));
+    ASSERT_EQ(totals(byte_run.counts), totals(whole.counts));
+  }
+}
+
+// A length is offered once its own codeword has come, not the longest one
+// offered: a frame whose damaged length field also brings longer lengths is
+// delivered with a few bytes behind it, before more come. A sync word whose
+// next length still waits for its bytes resumes there on the next call.
+TEST(RobustDetector, EachLengthIsOfferedOnceItsOwnCodewordHasCome) {
+  std::mt19937_64 rng(15);
+  const struct {
+    const char* name;
+    size_t payload;
+    uint32_t field_damage;                // bits flipped in the length field
+    size_t first_bytes;                   // fed first, from the sync word's byte
+    std::vector<unsigned> first_offered;  // lengths offered by then
+    std::vector<unsigned> offered;        // and in all
+  } cases[] = {
+      // 40, then 11 lengths 6 bits away, from 73 up.
+      {"2 wrong length bits", 0, 0x008020, 7 + 40 + 10, {40}, {40}},
+      // 40, then 3 lengths 5 bits away, from 88 up.
+      {"3 wrong length bits", 0, 0x009020, 7 + 40 + 10, {40}, {40}},
+      // 3 bits from the codeword of 35, 5 from 60's, and no other length
+      // below 60 is 5 bits away: 35 is offered first, then 60.
+      {"first length refused, the next waits for its bytes", 20, 0xA20003, 7 + 35 + 10, {35},
+       {35, 60}},
+  };
+  constexpr size_t lead = 5;  // zero bits, so the codeword is off the byte boundary
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TestFrame frame = make_frame(rng, c.payload);
+    Bits bits(lead);
+    put_bytes(bits, lead, frame.bytes);
+    for (size_t k = 0; k < 24; ++k) bits[lead + 32 + k] ^= (c.field_damage >> (23 - k)) & 1;
+    bits.resize(bits.size() + robust_frame_bits);
+    const Bytes stream = pack_bits(bits);
+    const size_t cut = (lead + 8 * c.first_bytes + 7) / 8;
+    const auto lengths = [](const Record& r) {
+      std::vector<unsigned> out;
+      for (const Offer& o : r.offers) out.push_back(o.length);
+      return out;
+    };
+
+    const Record first = detect(4, std::span(stream).first(cut));
+    EXPECT_EQ(lengths(first), c.first_offered);
+    EXPECT_EQ(first.deliveries(),
+              (c.first_offered == c.offered ? Deliveries{{lead, frame.packet}} : Deliveries{}));
+    const Record whole = detect(4, stream);
+    ASSERT_EQ(whole.syncs.size(), 1u);
+    EXPECT_GT(whole.syncs[0].attempts, static_cast<int>(c.offered.size()));  // longer ones wait
+    EXPECT_EQ(lengths(whole), c.offered);
+    EXPECT_EQ(whole.deliveries(), (Deliveries{{lead, frame.packet}}));
+    EXPECT_EQ(whole.counts.codewords_offered, c.offered.size());
+    for (const auto& ends : {std::vector<size_t>{cut}, every_byte(stream.size())}) {
+      SCOPED_TRACE(testing::Message() << ends.size() + 1 << " pieces");
+      const Record pieces = detect(4, stream, ends);
+      EXPECT_EQ(std::tie(pieces.syncs, pieces.offers), std::tie(whole.syncs, whole.offers));
+      EXPECT_EQ(totals(pieces.counts), totals(whole.counts));
     }
   }
 }
