@@ -87,15 +87,18 @@ void write_corrected(Station& s, const DecodedCodeword& word) {
 }
 
 // A packet whose CRC was accepted, with the CRC line when it was only
-// tolerated; logged before anything of it goes to the GUI.
-void deliver(Station& s, const DecodedCodeword& word, const PacketCheck& check) {
+// tolerated; logged before anything of it goes to the GUI, with the arrival
+// time of the datagram that completed it: the thread may have waited on the
+// GUI since then.
+void deliver(Station& s, const DecodedCodeword& word, const PacketCheck& check,
+             int64_t received_us) {
   const bool tolerated = check.verdict == PacketVerdict::crc_tolerated;
   if (tolerated) {
     console_log(s.console, "CRC32: ERROR %x:%x\r\n", check.payload_crc, check.received_crc);
   }
   const Dispatch d = dispatch_csp_packet(check.payload, check.destination_port, check.source);
   count_packet(s.statistics, d.action);
-  log_packet(s.archive, {.received_ms = now_unix_ms(),
+  log_packet(s.archive, {.received_ms = received_us / 1000,
                          .packet = word.packet(),
                          .rs_corrected = word.corrected,
                          .crc_tolerated = tolerated,
@@ -107,7 +110,7 @@ void deliver(Station& s, const DecodedCodeword& word, const PacketCheck& check) 
 
 // Described acquisition: one codeword of N bytes, from the Reed-Solomon
 // decoder to the GUI, whatever becomes of it.
-void receive_codeword(Station& s, std::span<const uint8_t> codeword) {
+void receive_codeword(Station& s, std::span<const uint8_t> codeword, int64_t received_us) {
   const Console& console = s.console;
   const DecodedCodeword word = decode_codeword(codeword);
   count_codeword(s.statistics, word.corrected);
@@ -131,7 +134,7 @@ void receive_codeword(Station& s, std::span<const uint8_t> codeword) {
     case PacketVerdict::accepted:
       break;
   }
-  deliver(s, word, check);
+  deliver(s, word, check, received_us);
 }
 
 // Robust acquisition: noise gives false candidates all the time, so a
@@ -145,7 +148,8 @@ bool reject(Station& s, const RobustCandidate& c, const char* why) {
 
 // Robust acquisition: one candidate codeword, delivered with the described
 // acquisition's lines only when it passes Reed-Solomon and the CRC.
-bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCandidate& c) {
+bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCandidate& c,
+                  int64_t received_us) {
   const DecodedCodeword word = decode_codeword(codeword);
   count_codeword(s.statistics, word.corrected);
   if (word.corrected < 0) return reject(s, c, "Reed-Solomon");
@@ -157,31 +161,35 @@ bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCan
   add_count(s.statistics.length_bits_corrected, static_cast<uint64_t>(c.length_distance));
   console_log(s.console, "-----FRAME DETECTED-----\r\n");
   write_corrected(s, word);
-  deliver(s, word, check);
+  deliver(s, word, check, received_us);
   return true;
 }
 
 }  // namespace
 
-void receive_datagram(Station& station, FrameDetector& detector, std::span<const uint8_t> bytes) {
+void receive_datagram(Station& station, FrameDetector& detector, std::span<const uint8_t> bytes,
+                      int64_t received_us) {
   add_count(station.statistics.bits_received, 8 * uint64_t{bytes.size()});
   const FrameHandler handler{
       [&](StreamPoint) {
         add_count(station.statistics.sync_words);
         console_log(station.console, "-----FRAME DETECTED-----\r\n");
       },
-      [&](std::span<const uint8_t> codeword, StreamPoint) { receive_codeword(station, codeword); }};
+      [&](std::span<const uint8_t> codeword, StreamPoint) {
+        receive_codeword(station, codeword, received_us);
+      }};
   detect_frames(detector, bytes, handler);
 }
 
-void receive_datagram(Station& station, RobustDetector& detector, std::span<const uint8_t> bytes) {
+void receive_datagram(Station& station, RobustDetector& detector, std::span<const uint8_t> bytes,
+                      int64_t received_us) {
   add_count(station.statistics.bits_received, 8 * uint64_t{bytes.size()});
   const auto sync_found = [&](const RobustCandidate& c) {
     add_count(station.statistics.sync_words);
     if (c.attempts == 0) (void)reject(station, c, "length");
   };
   const auto offered = [&](std::span<const uint8_t> codeword, const RobustCandidate& c) {
-    return try_codeword(station, codeword, c);
+    return try_codeword(station, codeword, c, received_us);
   };
   robust_detect(detector, bytes, RobustHandler{sync_found, offered});
 }
@@ -245,9 +253,9 @@ void receive_thread(Station& station) {
     const auto bytes = std::span(datagram).first(size);
     record_datagram(station.archive, received_us, bytes);
     if (robust) {
-      receive_datagram(station, robust_detector, bytes);
+      receive_datagram(station, robust_detector, bytes, received_us);
     } else {
-      receive_datagram(station, described, bytes);
+      receive_datagram(station, described, bytes, received_us);
     }
   }
 }

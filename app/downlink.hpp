@@ -12,20 +12,24 @@ namespace kestrelis {
 
 // Runs one datagram of the modem's bit stream through `detector` and acts on
 // every frame it completes: de-randomises and corrects the codeword, checks
-// the packet, dispatches it and writes the console lines and GUI frames.
-// Counts all of it in the station's statistics.
-void receive_datagram(Station& station, FrameDetector& detector, std::span<const uint8_t> bytes);
+// the packet, logs it, dispatches it and writes the console lines and GUI
+// frames. Counts all of it in the station's statistics. `received_us` (UTC,
+// µs since 1970) is when the datagram arrived: the packet log's time of every
+// packet it completes.
+void receive_datagram(Station& station, FrameDetector& detector, std::span<const uint8_t> bytes,
+                      int64_t received_us);
 
 // The same through the robust search (Acquisition = robust): each candidate
 // is corrected and checked, and only one that passes Reed-Solomon and the CRC
 // is delivered, with the lines of a delivered frame above. A rejected one
 // prints one line at VerboseLevel 3 and nothing below it.
-void receive_datagram(Station& station, RobustDetector& detector, std::span<const uint8_t> bytes);
+void receive_datagram(Station& station, RobustDetector& detector, std::span<const uint8_t> bytes,
+                      int64_t received_us);
 
 // The receive thread: binds UDP GR_ReceivePort (on GR_ReceiveAddress, or on
-// all local addresses when it is empty) and feeds every datagram to
-// receive_datagram, through the search Acquisition names. Never returns; ends
-// the process with status 1 when the port cannot be bound.
+// all local addresses when it is empty) and feeds every datagram, with the
+// time it arrived, to receive_datagram, through the search Acquisition names.
+// Never returns; ends the process with status 1 when the port cannot be bound.
 [[noreturn]] void receive_thread(Station& station);
 
 }  // namespace kestrelis

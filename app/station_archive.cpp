@@ -107,6 +107,10 @@ void start_archive(StationArchive& archive, const TncConfig& config,
           return write_log_line(folder, item);
         },
         not_logged, console, "Packet log");
+    // Two TNCs on one profile would log every packet twice: said where, so it shows.
+    if (archive.packet_log) {
+      console_log(console, "Logging packets to %s\n", archive.packets_folder.c_str());
+    }
   }
   if (config.StreamRecording != 0)
     start_recording(archive, kestrelis_folder + "/recordings", console);

@@ -34,10 +34,10 @@ struct StationArchive {
 
 // Starts what `config` asks for (PacketLog, StreamRecording) under
 // `profile`/Kestrelis; the recording file is created here with its header.
-// Packets not logged are counted in `not_logged`. Prints a line when
-// recording, and one for anything that cannot start; write failures later are
-// reported once each (and their end once) through `console`, which must
-// outlive `archive`.
+// Packets not logged are counted in `not_logged`. Prints a line naming the
+// packet log's folder when logging, one naming the file when recording, and
+// one for anything that cannot start; write failures later are reported once
+// each (and their end once) through `console`, which must outlive `archive`.
 void start_archive(StationArchive& archive, const TncConfig& config,
                    const std::optional<std::string>& profile, const Console& console,
                    std::atomic<uint64_t>& not_logged);

@@ -123,7 +123,8 @@ void chain_telemetry_frames(benchmark::State& state) {
     for (size_t offset = 0; offset < stream.size(); offset += 2048) {
       receive_datagram(
           station, detector,
-          std::span(stream).subspan(offset).first(std::min<size_t>(2048, stream.size() - offset)));
+          std::span(stream).subspan(offset).first(std::min<size_t>(2048, stream.size() - offset)),
+          0);
     }
   }
   if (telemetry_objects != static_cast<size_t>(state.iterations()) * frames) {

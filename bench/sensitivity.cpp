@@ -167,9 +167,9 @@ struct Receiver {
 
 void receive(Receiver& r, std::span<const uint8_t> bytes) {
   if (r.robust) {
-    receive_datagram(r.station, r.detector.robust, bytes);
+    receive_datagram(r.station, r.detector.robust, bytes, 0);
   } else {
-    receive_datagram(r.station, r.detector.described, bytes);
+    receive_datagram(r.station, r.detector.described, bytes, 0);
   }
 }
 

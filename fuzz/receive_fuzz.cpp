@@ -36,7 +36,7 @@ void receive_stream(std::span<const uint8_t> data) {
   FrameDetector detector;
   while (!stream.empty()) {
     const size_t n = std::min(stream.size(), piece);
-    receive_datagram(station, detector, stream.first(n));
+    receive_datagram(station, detector, stream.first(n), 0);
     stream = stream.subspan(n);
   }
 }

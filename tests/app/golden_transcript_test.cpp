@@ -385,7 +385,9 @@ std::string run_session() {
              modem,
              rig,
              {{R"(127\.0\.0\.1:)" + std::to_string(receive_port), "127.0.0.1:<GR_ReceivePort>"},
-              {R"(127\.0\.0\.1:)" + std::to_string(kiss_port), "127.0.0.1:<KISS_Port>"}}};
+              {R"(127\.0\.0\.1:)" + std::to_string(kiss_port), "127.0.0.1:<KISS_Port>"},
+              // The profile is a fresh temporary folder each run.
+              {R"(/\S*/Kestrelis/)", "<HOME>/Kestrelis/"}}};
   r.out << "# kestrelis-tnc golden transcript; KESTRELIS_UPDATE_GOLDEN=1 rewrites it\n";
 
   const bool started = tnc.wait_for_output("Listening for GNURadio", 5000) &&

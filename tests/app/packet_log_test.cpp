@@ -1,25 +1,29 @@
-// What the real kestrelis-tnc reports. Its packet log: a log that cannot be
-// written costs the GUI nothing - one message, frames keep coming - and
-// logging resumes behind a line cut short. Its decoder statistics: on
-// SIGUSR1 and every StatsInterval seconds (how they are counted:
-// robust_downlink_test.cpp).
+// The time the downlink logs a packet with, and what the real kestrelis-tnc
+// reports. Its packet log: a log that cannot be written costs the GUI nothing
+// - one message, frames keep coming - and logging resumes behind a line cut
+// short. Its decoder statistics: on SIGUSR1 and every StatsInterval seconds
+// (how they are counted: robust_downlink_test.cpp).
 
 #include "archive/packet_log.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/downlink.hpp"
+#include "app/station_archive.hpp"
 #include "common/kiss_frames.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "radio/test_bit_stream.hpp"
 #include "support/downlink_packets.hpp"
 #include "support/loopback_peers.hpp"
+#include "support/station_capture.hpp"
 #include "support/tnc_process.hpp"
 #include "wire/csp.hpp"
 
@@ -63,6 +67,60 @@ std::vector<std::string> gui_frames_until(KissClient& gui, KissDeframer& deframe
                      });
   }
   return frames;
+}
+
+// A packet is logged with the arrival of the datagram that completed its
+// frame, not with the time it is handled: the receive thread may have waited
+// seconds on a GUI that stopped reading. Three datagrams, each with its own
+// arrival time: every packet but the last, then the last one's frame in two
+// halves. The start-up line says where the log goes.
+TEST(PacketLogDownlink, EachPacketCarriesTheArrivalOfTheDatagramThatCompletedIt) {
+  const int64_t first_us = 1796594241123456;  // 2026-12-06T21:57:21.123456Z
+  const int64_t cut_us = first_us + 2250000;
+  const int64_t last_us = cut_us + 999;  // the next millisecond: the halves stay apart
+  const std::vector<PacketBytes> packets = sample_packets(first_us / 1000, "late");
+  const std::vector<uint8_t> head =
+      stream_of_packets(std::vector(packets.begin(), packets.end() - 1));
+  const std::vector<uint8_t> tail = stream_of_packets({packets.back()});
+  for (const char* acquisition : {"described", "robust"}) {
+    SCOPED_TRACE(acquisition);
+    TempDir home;
+    TncConfig config;
+    config.Acquisition = acquisition;
+    StationCapture out(config);
+    Station& station = out.station;
+    start_archive(station.archive, station.config, home.path(), station.console,
+                  station.statistics.packets_not_logged);
+    FrameDetector described;
+    RobustDetector robust;
+    const auto feed = [&](std::span<const uint8_t> bytes, int64_t received_us) {
+      if (config.Acquisition == "robust") {
+        receive_datagram(station, robust, bytes, received_us);
+      } else {
+        receive_datagram(station, described, bytes, received_us);
+      }
+    };
+    feed(head, first_us);
+    feed(std::span(tail).first(tail.size() / 2), cut_us);
+    feed(std::span(tail).subspan(tail.size() / 2), last_us);
+    finish_archive(station.archive, station.console);
+
+    const std::vector<std::string> console = out.console();
+    EXPECT_NE(std::find(console.begin(), console.end(),
+                        "Logging packets to " + home.path() + "/Kestrelis/packets\n"),
+              console.end());
+    const std::vector<std::string> lines =
+        wait_for_log_lines(home.path(), first_us / 1000, packets.size(), 0);
+    ASSERT_EQ(lines.size(), packets.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << "packet " << i);
+      const std::optional<LoggedPacket> logged = parse_packet_log_line(lines[i]);
+      ASSERT_TRUE(logged) << lines[i];
+      EXPECT_EQ(logged->frame, packets[i]);
+      EXPECT_EQ(logged->received, i + 1 < lines.size() ? "2026-12-06T21:57:21.123Z"
+                                                       : "2026-12-06T21:57:23.374Z");
+    }
+  }
 }
 
 // Packets logged with no GUI connected: SimReplay in station_loopback_test.cpp.

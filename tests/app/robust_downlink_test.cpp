@@ -65,9 +65,9 @@ void feed(StationCapture& out, const Bytes& stream, size_t piece) {
     const size_t n = std::min(piece != 0 ? piece : 1 + rng() % 60, stream.size() - at);
     const auto bytes = std::span(stream).subspan(at, n);
     if (config.Acquisition == "robust") {
-      receive_datagram(out.station, robust, bytes);
+      receive_datagram(out.station, robust, bytes, 0);
     } else {
-      receive_datagram(out.station, described, bytes);
+      receive_datagram(out.station, described, bytes, 0);
     }
     at += n;
   }
