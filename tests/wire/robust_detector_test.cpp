@@ -366,7 +366,9 @@ TEST(RobustDetector, EachLengthIsOfferedOnceItsOwnCodewordHasCome) {
     const TestFrame frame = make_frame(rng, c.payload);
     Bits bits(lead);
     put_bytes(bits, lead, frame.bytes);
-    for (size_t k = 0; k < 24; ++k) bits[lead + 32 + k] ^= (c.field_damage >> (23 - k)) & 1;
+    for (size_t k = 0; k < 24; ++k) {
+      bits[lead + 32 + k] ^= static_cast<uint8_t>((c.field_damage >> (23 - k)) & 1);
+    }
     bits.resize(bits.size() + robust_frame_bits);
     const Bytes stream = pack_bits(bits);
     const size_t cut = (lead + 8 * c.first_bytes + 7) / 8;
