@@ -40,7 +40,7 @@ void print_statistics(const Station& station) {
 [[noreturn]] void run_tnc(const std::optional<std::string>& config_file) {
   const Console startup_console;
   const std::optional<std::string> profile = profile_directory();
-  Station station(config_file ? load_configuration_file(startup_console, *config_file)
+  Station station(config_file ? load_configuration_file(startup_console, *config_file, *config_file)
                               : load_configuration(startup_console, profile),
                   startup_console);
   check_rigctld(station.config, station.console);

@@ -66,13 +66,16 @@ TncConfig load_configuration(const Console& console, const std::optional<std::st
       console_log(console, "Cannot write %s: %s\n", file.c_str(), error_text(error).c_str());
     }
   }
-  return load_configuration_file(console, file);
+  return load_configuration_file(console, file, "config.ini");
 }
 
-TncConfig load_configuration_file(const Console& console, const std::string& file) {
+TncConfig load_configuration_file(const Console& console, const std::string& file,
+                                  const std::string& shown_as) {
   TncConfig config;
   std::vector<std::string> notes;
-  if (load_config(file, config, &notes) < 0) console_text(console, "Can't load 'config.ini'\n");
+  if (load_config(file, config, &notes) < 0) {
+    console_text(console, "Can't load '" + shown_as + "'\n");
+  }
   for (const std::string& note : notes) log_message(console, note);
   for (const std::string& refusal : check_config_ranges(config)) log_message(console, refusal);
   return config;

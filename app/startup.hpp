@@ -22,8 +22,10 @@ namespace kestrelis {
                                            const std::optional<std::string>& profile);
 
 // Loads the configuration from `file` as it is, creating nothing (the
-// command line's --config), and checks its ranges.
-[[nodiscard]] TncConfig load_configuration_file(const Console& console, const std::string& file);
+// command line's --config), and checks its ranges. A file that cannot be
+// read leaves the in-code defaults, with "Can't load '`shown_as`'\n".
+[[nodiscard]] TncConfig load_configuration_file(const Console& console, const std::string& file,
+                                                const std::string& shown_as);
 
 // Connects once to rigctld at Address:Port and reports whether it answered,
 // and where it was looked for when it did not. With Address empty, says that

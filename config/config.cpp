@@ -90,9 +90,9 @@ std::pair<std::string_view, std::string_view> as_pair(
 }
 
 // atoi's reading: blanks, an optional sign, then digits up to the first other
-// character. Unlike atoi it saturates instead of overflowing. `rest` is what
-// follows the digits.
-int32_t leading_integer(const char* text, const char** rest) {
+// character. Unlike atoi it saturates instead of overflowing, and says so in
+// `saturated`. `rest` is what follows the digits.
+int32_t leading_integer(const char* text, const char** rest, bool* saturated) {
   while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
   bool negative = *text == '-';
   if (*text == '-' || *text == '+') ++text;
@@ -100,15 +100,15 @@ int32_t leading_integer(const char* text, const char** rest) {
   int64_t value = 0;
   for (; *text >= '0' && *text <= '9'; ++text) {
     value = value * 10 + (*text - '0');
-    if (value > INT32_MAX) {
-      value = int64_t{INT32_MAX} + 1;
+    if (value > int64_t{INT32_MAX} + 1) {  // beyond either end: no need to read on
       while (*text >= '0' && *text <= '9') ++text;
       break;
     }
   }
   *rest = text == digits ? nullptr : text;
   if (negative) value = -value;
-  if (value > INT32_MAX) value = INT32_MAX;
+  *saturated = value > INT32_MAX || value < INT32_MIN;
+  value = std::clamp<int64_t>(value, INT32_MIN, INT32_MAX);
   return static_cast<int32_t>(value);
 }
 
@@ -206,9 +206,13 @@ int config_handler(void* user, const char* section, const char* name, const char
   for (const IntKey& key : int_keys) {
     if (std::strcmp(section, key.section) == 0 && std::strcmp(name, key.name) == 0) {
       const char* rest = nullptr;
-      config.*key.field = leading_integer(value, &rest);
+      bool saturated = false;
+      config.*key.field = leading_integer(value, &rest, &saturated);
       const std::string read_as = std::to_string(config.*key.field);
-      if (rest == nullptr) {
+      if (saturated) {
+        note(reader, "Config: " + std::string(name) + " = " + value +
+                         " is beyond what a number here can hold; read as " + read_as + "\n");
+      } else if (rest == nullptr) {
         note(reader, "Config: " + std::string(name) + " = " + value + " is not a number; read as " +
                          read_as + "\n");
       } else if (*rest != '\0') {
@@ -331,6 +335,12 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
   }
   check_command(out, "PTT_ON_Command", config.PTT_ON_Command, defaults.PTT_ON_Command);
   check_command(out, "PPT_OFF_Command", config.PPT_OFF_Command, defaults.PPT_OFF_Command);
+  // Sending nothing can never unkey what the on command keyed.
+  if (config.PPT_OFF_Command.empty() && !config.PTT_ON_Command.empty()) {
+    out.push_back("Config: PPT_OFF_Command is empty and could never unkey the transmitter; using \"" +
+                  defaults.PPT_OFF_Command + "\"\n");
+    config.PPT_OFF_Command = defaults.PPT_OFF_Command;
+  }
   check_address(out, "KISS_Address", config.KISS_Address);
   check_address(out, "GR_ReceiveAddress", config.GR_ReceiveAddress);
   check_service_port(out, config.Port);

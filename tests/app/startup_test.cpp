@@ -152,6 +152,16 @@ TEST(StartupBinary, CommandLine) {
   EXPECT_EQ(tnc.output().find("Created"), std::string::npos);
 }
 
+// The operator named the file: a failure to read it names it too.
+TEST(Startup, AConfigFileGivenThatCannotBeReadIsNamed) {
+  std::string printed;
+  const Console console{1, [&printed](std::string_view text) { printed += text; }};
+  const std::string file = "/nonexistent/kestrelis/station.ini";
+  const TncConfig config = load_configuration_file(console, file, file);
+  EXPECT_EQ(printed, "Can't load '" + file + "'\n");
+  EXPECT_EQ(config.KISS_Port, TncConfig{}.KISS_Port);
+}
+
 // A rigctld that is not there holds the start-up at most a few seconds and is
 // named; a signal meanwhile ends the process at once: nothing is keyed yet.
 TEST(StartupBinary, RigctldCheckIsBoundedNamesWhereItLookedAndIsInterruptible) {

@@ -99,6 +99,14 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "Config: KeyDownDelay = 500ms has text after the number; read as 500\n"},
       {"non-numeric integer is zero", "[modem]\nVerboseLevel = high\n", "VerboseLevel=[0]", 0,
        "Config: VerboseLevel = high is not a number; read as 0\n"},
+      {"integer beyond the top", "[rigctld]\nKeyUpDelay = 99999999999\n",
+       "KeyUpDelay=[2147483647]", 0,
+       "Config: KeyUpDelay = 99999999999 is beyond what a number here can hold; read as "
+       "2147483647\n"},
+      {"integer beyond the bottom", "[rigctld]\nKeyUpDelay = -2147483649\n",
+       "KeyUpDelay=[-2147483648]", 0,
+       "Config: KeyUpDelay = -2147483649 is beyond what a number here can hold; read as "
+       "-2147483648\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -159,6 +167,10 @@ TEST(Config, ValuesOutsideWhatCanBeHonouredFallBackWithOneLine) {
       outside("modem", "ModemSilence", "-1", any, "10"),
       {"long keying command", "[rigctld]\nPTT_ON_Command = " + std::string(100, 'T') + "\n",
        "Config: PTT_ON_Command is 100 characters long, more than 99; using \"T 1\"\n"},
+      {"empty off command", "[rigctld]\nPPT_OFF_Command =\n",
+       "Config: PPT_OFF_Command is empty and could never unkey the transmitter; using \"T 0\"\n"},
+      {"no keying commands at all", "[rigctld]\nPTT_ON_Command =\nPPT_OFF_Command =\n", "",
+       "PTT_ON_Command=[] PPT_OFF_Command=[]"},
       {"unknown acquisition", "[modem]\nAcquisition = fast\n",
        "Config: Acquisition = fast is neither described nor robust; using described\n"},
       // A bind address that does not parse must never open the port to the network.
