@@ -217,6 +217,12 @@ void receive_thread(Station& station) {
   }
   console_log(console, "Listening for GNURadio on UDP %s:%d\r\n",
               address.empty() ? "127.0.0.1" : address.c_str(), port);
+  if (address.empty()) {
+    console_log(console,
+                "Modem port %d is open on all interfaces: anyone who can reach it can feed in "
+                "frames (GR_ReceiveAddress = 127.0.0.1 closes it)\n",
+                port);
+  }
 
   const int64_t silence_ms = int64_t{station.config.ModemSilence} * 1000;
   if (silence_ms > 0 && set_receive_timeout(fd, silence_check_ms) != 0) {

@@ -263,6 +263,11 @@ TEST(StartupBinary, BoundPortsAreNamedAndRefuseOtherAddresses) {
                                 "transmit") != std::string::npos,
               c.bound.empty())
         << tnc.output();
+    EXPECT_EQ(tnc.output().find("Modem port " + std::to_string(ports.modem) +
+                                " is open on all interfaces: anyone who can reach it can feed in "
+                                "frames") != std::string::npos,
+              c.bound.empty())
+        << tnc.output();
   }
 }
 
