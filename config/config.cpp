@@ -300,10 +300,17 @@ void check_address(Refusals& out, const char* name, std::string& field) {
 }
 
 // rigctld's port: a number of 1 ... 65535, not a service name, so that the
-// resolver can never wrap a large number to another port.
-void check_service_port(Refusals& out, std::string& field) {
+// resolver can never wrap a large number to another port. Without one, a set
+// Address would fail every keying: rigctld's own default port is taken.
+void check_service_port(Refusals& out, std::string& field, const std::string& address) {
   constexpr const char* fallback = "4532";
-  if (field.empty()) return;
+  if (field.empty()) {
+    if (address.empty()) return;
+    out.push_back(std::string("Config: Address is set but Port is empty; using ") + fallback +
+                  "\n");
+    field = fallback;
+    return;
+  }
   const bool digits = field.size() <= 5 && std::all_of(field.begin(), field.end(),
                                                        [](char c) { return c >= '0' && c <= '9'; });
   if (digits && std::stoi(field) >= 1 && std::stoi(field) <= 65535) return;
@@ -343,7 +350,7 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
   }
   check_address(out, "KISS_Address", config.KISS_Address);
   check_address(out, "GR_ReceiveAddress", config.GR_ReceiveAddress);
-  check_service_port(out, config.Port);
+  check_service_port(out, config.Port, config.Address);
   if (config.Acquisition != "described" && config.Acquisition != "robust") {
     out.push_back("Config: Acquisition = " + config.Acquisition +
                   " is neither described nor robust; using described\n");
