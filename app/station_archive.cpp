@@ -16,16 +16,12 @@ namespace {
 // A second start within the same second gets "-1", "-2" ...: never an old file.
 constexpr int recording_name_attempts = 100;
 
-std::string write_error_text(int error) {
-  return error == EINVAL ? "not a regular file" : error_text(error);
-}
-
 // Reports the first failure of a run of them, and the write that ends it.
 ArchiveReport reporter(const Console& console, const char* what) {
   return [&console, what](const ArchiveItem& item, int error) {
     if (error != 0) {
       console_log(console, "%s: cannot write %s (%s); retrying with the next one\n", what,
-                  item.path.c_str(), write_error_text(error).c_str());
+                  item.path.c_str(), append_error_text(error).c_str());
     } else {
       console_log(console, "%s: writing %s again\n", what, item.path.c_str());
     }
@@ -74,7 +70,7 @@ void start_recording(StationArchive& archive, const std::string& folder, const C
   }
   if (error != 0) {
     console_log(console, "Recording: cannot create %s (%s); not recording\n", path.c_str(),
-                write_error_text(error).c_str());
+                append_error_text(error).c_str());
     return;
   }
   archive.recording_path = path;

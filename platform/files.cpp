@@ -80,8 +80,14 @@ namespace {
 // Reads `path` until its end, or until `stop_at_newline` finds a line end or
 // `limit` bytes are read.
 std::optional<std::string> read_file(const std::string& path, bool stop_at_newline, size_t limit) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a pipe would wait for a writer.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
   std::string text;
   std::array<char, 65536> chunk{};
   for (;;) {
@@ -171,6 +177,10 @@ int append_whole(const std::string& path, std::string_view bytes, AppendKind kin
   }
   if (::close(fd) != 0 && error == 0) error = errno;
   return error;
+}
+
+std::string append_error_text(int error_number) {
+  return error_number == EINVAL ? "not a regular file" : error_text(error_number);
 }
 
 int create_new_file(const std::string& path, std::string_view bytes) {

@@ -36,11 +36,12 @@ namespace kestrelis {
 // Returns 0 or the error number.
 [[nodiscard]] int append_to_file(const std::string& path, std::string_view text);
 
-// The whole content of `path`, or none when it cannot be read.
+// The whole content of `path`, or none when it cannot be read or is not a
+// regular file (a pipe would wait for a writer).
 [[nodiscard]] std::optional<std::string> read_whole_file(const std::string& path);
 
 // The first line of `path` without its line end (at most 64 KiB of it), ""
-// for an empty file, none when the file cannot be read.
+// for an empty file, none when the file cannot be read or is not a regular one.
 [[nodiscard]] std::optional<std::string> read_first_line(const std::string& path);
 
 // Opens `path` for reading as text when it is a regular file. A folder or a
@@ -76,6 +77,9 @@ enum class AppendKind {
 // EISDIR for a folder, EINVAL for any other file that is not a regular one.
 // Returns 0 or the error number.
 [[nodiscard]] int append_whole(const std::string& path, std::string_view bytes, AppendKind kind);
+
+// error_text of what append_whole returned, EINVAL read as "not a regular file".
+[[nodiscard]] std::string append_error_text(int error_number);
 
 // Creates the file `path`, which must not exist yet (mode 0644), with
 // `bytes` as its content. Returns 0, EEXIST when it exists, or the error

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -286,6 +288,32 @@ TEST(KissRecordFiles, CsvPerLayoutHeaderOnceAndOtherColumnsApart) {
   EXPECT_NE(write_record(missing, object(v5), received), "");
   EXPECT_EQ(write_record(missing, object(v5), received), "");
   EXPECT_TRUE(missing.write_failed);
+}
+
+// A line cut by a crash or a full disk keeps to itself: the next record is
+// never glued to it. A pipe in the file's place is refused, not waited on.
+TEST(KissRecordFiles, ACutLastLineKeepsToItselfAndAPipeIsRefused) {
+  TempDir dir;
+  const std::string cut_json = R"({"_received":"2026-12-05T14:03:08.200Z","_ver)";
+  const std::string header = "_received,_received_unix,_sat,_version,_kind,tlm_id,a\r\n";
+  const std::string cut_row = "2023-11-14T22:13:20.250Z,17000";
+  RecordFiles files{dir.path() + "/records.jsonl", dir.path(), {}};
+  ASSERT_EQ(write_text_file(files.jsonl_path, cut_json), 0);
+  ASSERT_EQ(write_text_file(dir.path() + "/sat1_v5.csv", header + cut_row), 0);
+  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"4138","a":"1"})"), received), "");
+  EXPECT_EQ(read_file(dir.path() + "/sat1_v5.csv"),
+            header + cut_row + "\n2023-11-14T22:13:20.250Z,1700000000.250,1,5,beacon,4138,1\r\n");
+  const std::string jsonl = read_file(files.jsonl_path);
+  EXPECT_EQ(jsonl.rfind(cut_json + "\n{", 0), 0u) << jsonl;
+  EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 2);
+
+  const std::string pipe = dir.path() + "/pipe.jsonl";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  RecordFiles to_pipe{pipe, "", {}};
+  EXPECT_NE(write_record(to_pipe, object(R"({"tlm_id":"4138","a":"1"})"), received)
+                .find("not a regular file"),
+            std::string::npos);
+  EXPECT_FALSE(read_whole_file(pipe).has_value());  // refused at once, never waited on
 }
 
 const std::string jsonl =

@@ -60,10 +60,12 @@ std::string write_csv(RecordFiles& files, const JsonObject& object, const Teleme
         n == 0 ? first_path : files.csv_dir + "/" + layout + "_alt" + std::to_string(n) + ".csv";
     bool is_new = !file_has_content(path);
     if (!is_new && read_first_line(path) != header_text) continue;
-    int error = append_to_file(path, (is_new ? header_line : "") + csv_line(row));
+    // Whole lines only: a row cut by a crash stays a row of its own.
+    int error =
+        append_whole(path, (is_new ? header_line : "") + csv_line(row), AppendKind::log_line);
     if (error != 0) {
       files.write_failed = true;
-      return once(files, "CSV cannot append to " + path + ": " + error_text(error));
+      return once(files, "CSV cannot append to " + path + ": " + append_error_text(error));
     }
     if (n == 0) return {};
     return once(files, "CSV " + first_path + " has other columns; records of " + layout +
@@ -164,10 +166,11 @@ std::string csv_layout_name(const TelemetryWord& word) {
 std::string write_record(RecordFiles& files, const JsonObject& object, int64_t received_ms) {
   std::string notes;
   if (!files.jsonl_path.empty()) {
-    int error = append_to_file(files.jsonl_path, jsonl_line(object, received_ms));
+    int error = append_whole(files.jsonl_path, jsonl_line(object, received_ms), AppendKind::log_line);
     if (error != 0) {
       files.write_failed = true;
-      notes += once(files, "JSONL cannot append to " + files.jsonl_path + ": " + error_text(error));
+      notes += once(files, "JSONL cannot append to " + files.jsonl_path + ": " +
+                               append_error_text(error));
     }
   }
   if (!files.csv_dir.empty()) {
