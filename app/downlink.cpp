@@ -170,14 +170,13 @@ bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCan
 void receive_datagram(Station& station, FrameDetector& detector, std::span<const uint8_t> bytes,
                       int64_t received_us) {
   add_count(station.statistics.bits_received, 8 * uint64_t{bytes.size()});
-  const FrameHandler handler{
-      [&](StreamPoint) {
-        add_count(station.statistics.sync_words);
-        console_log(station.console, "-----FRAME DETECTED-----\r\n");
-      },
-      [&](std::span<const uint8_t> codeword, StreamPoint) {
-        receive_codeword(station, codeword, received_us);
-      }};
+  const FrameHandler handler{[&](StreamPoint) {
+                               add_count(station.statistics.sync_words);
+                               console_log(station.console, "-----FRAME DETECTED-----\r\n");
+                             },
+                             [&](std::span<const uint8_t> codeword, StreamPoint) {
+                               receive_codeword(station, codeword, received_us);
+                             }};
   detect_frames(detector, bytes, handler);
 }
 

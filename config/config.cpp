@@ -344,8 +344,9 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
   check_command(out, "PPT_OFF_Command", config.PPT_OFF_Command, defaults.PPT_OFF_Command);
   // Sending nothing can never unkey what the on command keyed.
   if (config.PPT_OFF_Command.empty() && !config.PTT_ON_Command.empty()) {
-    out.push_back("Config: PPT_OFF_Command is empty and could never unkey the transmitter; using \"" +
-                  defaults.PPT_OFF_Command + "\"\n");
+    out.push_back(
+        "Config: PPT_OFF_Command is empty and could never unkey the transmitter; using \"" +
+        defaults.PPT_OFF_Command + "\"\n");
     config.PPT_OFF_Command = defaults.PPT_OFF_Command;
   }
   check_address(out, "KISS_Address", config.KISS_Address);

@@ -117,8 +117,8 @@ TEST(PacketLogDownlink, EachPacketCarriesTheArrivalOfTheDatagramThatCompletedIt)
       const std::optional<LoggedPacket> logged = parse_packet_log_line(lines[i]);
       ASSERT_TRUE(logged) << lines[i];
       EXPECT_EQ(logged->frame, packets[i]);
-      EXPECT_EQ(logged->received, i + 1 < lines.size() ? "2026-12-06T21:57:21.123Z"
-                                                       : "2026-12-06T21:57:23.374Z");
+      EXPECT_EQ(logged->received,
+                i + 1 < lines.size() ? "2026-12-06T21:57:21.123Z" : "2026-12-06T21:57:23.374Z");
     }
   }
 }

@@ -177,7 +177,8 @@ TEST(RigctldLoopback, AnUnkeyingAtExitThatIsNotTakenIsReported) {
   const std::string exit_line =
       "Unkeying failed at exit, the transmitter may still be keyed: rigctld did not take \"T 0\"\n";
   for (const auto& [name, answer, reported] :
-       {std::tuple{"taken", Answer::taken, false}, std::tuple{"left without an answer", Answer::mute, true},
+       {std::tuple{"taken", Answer::taken, false},
+        std::tuple{"left without an answer", Answer::mute, true},
         std::tuple{"daemon gone", Answer::absent, true}}) {
     SCOPED_TRACE(name);
     KeyerUnderTest k;

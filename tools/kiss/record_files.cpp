@@ -166,11 +166,12 @@ std::string csv_layout_name(const TelemetryWord& word) {
 std::string write_record(RecordFiles& files, const JsonObject& object, int64_t received_ms) {
   std::string notes;
   if (!files.jsonl_path.empty()) {
-    int error = append_whole(files.jsonl_path, jsonl_line(object, received_ms), AppendKind::log_line);
+    int error =
+        append_whole(files.jsonl_path, jsonl_line(object, received_ms), AppendKind::log_line);
     if (error != 0) {
       files.write_failed = true;
-      notes += once(files, "JSONL cannot append to " + files.jsonl_path + ": " +
-                               append_error_text(error));
+      notes += once(files,
+                    "JSONL cannot append to " + files.jsonl_path + ": " + append_error_text(error));
     }
   }
   if (!files.csv_dir.empty()) {
