@@ -101,7 +101,7 @@ def main():
         if args.bursts is not None:
             sent, on_air, placed = bursts(stream, args.bursts)
         print('| noise dB | bit error rate | frames | bound | described | N=2 | N=3 | N=4 | N=5 '
-              '| N=6 | N=8 | N=4 / described | bound / described | N=4 / bound | wrong |')
+              '| N=6 | N=8 | N=6 / described | bound / described | N=6 / bound | wrong |')
         print('|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|', flush=True)
         for noise_db in args.noise_db:
             seed = round(noise_db * 100)  # the same noise for a level, whatever else is asked

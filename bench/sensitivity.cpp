@@ -46,7 +46,7 @@ constexpr size_t noise_bytes = size_t{1} << 25;  // 268 Mbit
 constexpr size_t speed_frames = 20000;
 constexpr size_t speed_passes = 5;
 constexpr std::array<int, 6> tolerances = {2, 3, 4, 5, 6, 8};
-constexpr int default_tolerance = 4;
+constexpr int default_tolerance = robust_default_sync_bit_errors;
 constexpr size_t receiver_count = tolerances.size() + 1;  // described, then each N
 // Where the default N's figures are among a point's receivers.
 constexpr size_t default_receiver =
@@ -369,7 +369,7 @@ std::array<int64_t, count> best_times(std::span<const uint8_t> stream,
 }
 
 // The acquisitions timed side by side: described, then robust at these N.
-constexpr std::array<int, 3> timed_tolerances = {default_tolerance, 6, 8};
+constexpr std::array<int, 3> timed_tolerances = {4, 6, 8};
 constexpr size_t timed_count = timed_tolerances.size() + 1;
 
 std::array<Receiver, timed_count> timed_receivers() {

@@ -357,7 +357,7 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
                   " is neither described nor robust; using described\n");
     config.Acquisition = defaults.Acquisition;
   }
-  if (config.SyncBitErrors < 0 || config.SyncBitErrors > 8) {
+  if (config.SyncBitErrors < 0 || config.SyncBitErrors > robust_max_sync_bit_errors) {
     refuse_int(out, "SyncBitErrors", config.SyncBitErrors, defaults.SyncBitErrors, "0 ... 8");
   }
   if (config.StatsInterval < 0) {

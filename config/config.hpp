@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/robust_detector.hpp"
+
 namespace kestrelis {
 
 // Every setting of the TNC. Default member values are the in-code defaults,
@@ -28,7 +30,7 @@ struct TncConfig {
   std::string KISS_Address;               // [KISS] address the GUI port binds to; empty: all
   std::string GR_ReceiveAddress;          // [modem] address the modem port binds to; empty: all
   std::string Acquisition = "described";  // [modem] frame search: "described" or "robust"
-  int32_t SyncBitErrors = 4;              // [modem] robust search: wrong sync bits taken (0 ... 8)
+  int32_t SyncBitErrors = robust_default_sync_bit_errors;  // [modem] robust search: wrong sync bits
   int32_t StatsInterval = 0;              // [modem] seconds between statistics lines; 0: never
   int32_t ModemSilence = 10;              // [modem] seconds without data before a warning; 0: off
   int32_t PacketLog = 1;        // [modem] 1: every accepted packet to Kestrelis/packets; 0: off

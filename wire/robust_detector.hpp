@@ -43,6 +43,10 @@
 namespace kestrelis {
 
 constexpr int robust_max_sync_bit_errors = 8;
+// Bursts of a GMSK receiver put 5 or 6 wrong bits in a sync word often
+// enough that 4 loses frames Reed-Solomon would mend; the length-field
+// budget below keeps 6 about as cheap on noise as 4.
+constexpr int robust_default_sync_bit_errors = 6;
 constexpr unsigned robust_min_length = 33;
 constexpr unsigned robust_max_length = 255;
 constexpr int robust_max_lengths = robust_max_length - robust_min_length + 1;
@@ -98,7 +102,7 @@ struct RobustResume {
 // The whole state, kept across calls: the setting, the totals, and the bits
 // not yet decided (at most robust_carry_capacity bytes).
 struct RobustDetector {
-  int sync_bit_errors = 4;  // taken as 0 ... 8
+  int sync_bit_errors = robust_default_sync_bit_errors;  // taken as 0 ... 8
   RobustCounts counts;
   std::array<uint8_t, robust_carry_capacity> carry{};
   size_t carry_size = 0;

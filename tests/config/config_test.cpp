@@ -41,7 +41,7 @@ TEST(Config, InCodeDefaultsAndTheDefaultFile) {
             "GR_ReceivePort=[53010] GR_TransmitPort=[53011] KISS_Port=[53013] PreambleLength=[50] "
             "PostambleLength=[0] VerboseLevel=[1] CallFrom=[] PTT_ON_Command=[T 1] "
             "PPT_OFF_Command=[T 0] Address=[] Port=[] KeyUpDelay=[0] KeyDownDelay=[0] "
-            "KISS_Address=[] GR_ReceiveAddress=[] Acquisition=[described] SyncBitErrors=[4] "
+            "KISS_Address=[] GR_ReceiveAddress=[] Acquisition=[described] SyncBitErrors=[6] "
             "StatsInterval=[0] ModemSilence=[10]");
   std::string_view text = default_config_text();
   EXPECT_EQ(text.size(), 1023u);
@@ -58,7 +58,7 @@ TEST(Config, InCodeDefaultsAndTheDefaultFile) {
             "PostambleLength=[0] VerboseLevel=[1] CallFrom=[NOCALL] PTT_ON_Command=[T 1] "
             "PPT_OFF_Command=[T 0] Address=[127.0.0.1] Port=[4532] KeyUpDelay=[200] "
             "KeyDownDelay=[500] KISS_Address=[] GR_ReceiveAddress=[] Acquisition=[described] "
-            "SyncBitErrors=[4] StatsInterval=[0] ModemSilence=[10]");
+            "SyncBitErrors=[6] StatsInterval=[0] ModemSilence=[10]");
   EXPECT_TRUE(notes.empty()) << notes.front();  // the modem's own keys are known
 }
 
@@ -162,7 +162,7 @@ TEST(Config, ValuesOutsideWhatCanBeHonouredFallBackWithOneLine) {
       outside("modem", "GR_TransmitPort", "-5", port, "53011"),
       outside("rigctld", "Port", "70000", port, "4532", "Port=[4532]"),  // the resolver would wrap
       outside("rigctld", "Port", "rigctl", port, "4532", "Port=[4532]"),
-      outside("modem", "SyncBitErrors", "9", "0 ... 8", "4"),
+      outside("modem", "SyncBitErrors", "9", "0 ... 8", "6"),
       outside("modem", "StatsInterval", "-1", any, "0"),
       outside("modem", "ModemSilence", "-1", any, "10"),
       {"long keying command", "[rigctld]\nPTT_ON_Command = " + std::string(100, 'T') + "\n",
