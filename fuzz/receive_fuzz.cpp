@@ -1,7 +1,8 @@
-// The receive chain meets whatever the radio delivers: any bytes through the
-// frame detector, Reed-Solomon, the packet check, the dispatch and the
+// The receive chain meets whatever the radio delivers: any bytes through
+// both frame searches, Reed-Solomon, the packet check, the dispatch and the
 // telemetry renderer, as the receive thread feeds a station. The first input
-// byte picks how the rest is cut into datagrams, since frames straddle them.
+// byte picks how the rest is cut into datagrams, since frames straddle them,
+// and the robust search's tolerance, since each keeps its own carry.
 
 #include <algorithm>
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include "app/downlink.hpp"
 #include "app/station.hpp"
 #include "wire/frame_detector.hpp"
+#include "wire/robust_detector.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {
@@ -31,13 +33,21 @@ void receive_stream(std::span<const uint8_t> data) {
   if (data.empty()) return;
   const size_t piece = data[0] == 0 ? data.size() : data[0];
   std::span<const uint8_t> stream = data.subspan(1);
-  Station station(TncConfig{}, Console{.verbose_level = 1, .sink = [](std::string_view) {}});
-  station.gui.sink = check_gui_frame;
-  FrameDetector detector;
+  const Console quiet{.verbose_level = 3, .sink = [](std::string_view) {}};
+  Station described_station(TncConfig{}, quiet);
+  described_station.gui.sink = check_gui_frame;
+  FrameDetector described;
+  TncConfig robust_config;
+  robust_config.Acquisition = "robust";
+  Station robust_station(robust_config, quiet);
+  robust_station.gui.sink = check_gui_frame;
+  RobustDetector robust;
+  robust.sync_bit_errors = data[0] % (robust_max_sync_bit_errors + 1);
   while (!stream.empty()) {
-    const size_t n = std::min(stream.size(), piece);
-    receive_datagram(station, detector, stream.first(n), 0);
-    stream = stream.subspan(n);
+    const std::span<const uint8_t> datagram = stream.first(std::min(stream.size(), piece));
+    receive_datagram(described_station, described, datagram, 0);
+    receive_datagram(robust_station, robust, datagram, 0);
+    stream = stream.subspan(datagram.size());
   }
 }
 
