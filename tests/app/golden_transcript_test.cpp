@@ -23,6 +23,7 @@
 #include "radio/test_bit_stream.hpp"
 #include "support/loopback_peers.hpp"
 #include "support/tnc_process.hpp"
+#include "wire/bytes.hpp"
 #include "wire/csp.hpp"
 #include "wire/kiss.hpp"
 
@@ -37,6 +38,13 @@ const std::string golden_path = KESTRELIS_SOURCE_DIR "/tests/golden/transcript.t
 const std::string actual_path = KESTRELIS_BINARY_DIR "/golden_transcript.actual.txt";
 
 Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// `parts` one behind the other; a braced list is evaluated in order, so noise stays in sequence.
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
 
 // Printable ASCII as it is, a backslash doubled, everything else \r, \n or \xHH.
 std::string escaped(std::string_view text) {
@@ -87,29 +95,23 @@ Bytes prefix(unsigned length) {
 // A port-29 frame from the satellite whose CRC field holds `crc`.
 Bytes frame_with_crc(const Bytes& payload, uint32_t crc) {
   const auto h = csp_header_bytes(header(1, 29));
-  Bytes packet(h.begin(), h.end());
-  packet.insert(packet.end(), payload.begin(), payload.end());
-  for (int shift = 24; shift >= 0; shift -= 8) packet.push_back(static_cast<uint8_t>(crc >> shift));
+  Bytes packet = joined({Bytes(h.begin(), h.end()), payload, Bytes(4)});
+  store_be32(std::span(packet).last<4>(), crc);
   return frame_of_packet(packet);
 }
 
 Bytes text_message(std::string_view text, uint8_t kind = 3) {
-  Bytes p(2 + text.size(), kind);
-  p[0] = 0x11;
-  std::copy(text.begin(), text.end(), p.begin() + 2);
-  return p;
+  return joined({{0x11, kind}, bytes_of(text)});
 }
 
 // A record of `size` noisy bytes behind its telemetry word and record time.
 Bytes record(Noise& noise, unsigned sat, unsigned version, unsigned type, size_t size,
              uint32_t seconds) {
   Bytes r = noise.bytes(size);
-  const unsigned word = (sat << 12) | (1u << 8) | (version << 3) | type;
-  const unsigned millis = seconds % 1000;
-  const unsigned head[] = {word >> 8,     word,          millis >> 8,  millis,
-                           seconds >> 24, seconds >> 16, seconds >> 8, seconds};
-  std::transform(std::begin(head), std::end(head), r.begin(),
-                 [](unsigned v) { return static_cast<uint8_t>(v); });
+  store_be16(std::span(r).first<2>(),
+             static_cast<uint16_t>((sat << 12) | (1u << 8) | (version << 3) | type));
+  store_be16(std::span(r).subspan<2, 2>(), static_cast<uint16_t>(seconds % 1000));
+  store_be32(std::span(r).subspan<4, 4>(), seconds);
   return r;
 }
 
@@ -161,9 +163,8 @@ std::vector<Bytes> phase_b_items(Noise& noise) {
   packet[3] = 0xC0;  // bytes the KISS link must escape
   packet[9] = 0xDB;
   items.push_back(frame(1, 14, packet));
-  Bytes with_zero = text_message("73 from orbit, 100% fine");
-  with_zero.insert(with_zero.end(), {0x00, 'x', 'y'});
-  items.push_back(frame(1, 29, with_zero));
+  items.push_back(
+      frame(1, 29, joined({text_message("73 from orbit, 100% fine"), {0x00, 'x', 'y'}})));
   items.push_back(frame(1, 29, text_message("kind one", 1)));
   items.push_back(frame(1, 29, {0x11}));
   items.push_back(frame(1, 10, bytes_of("quiet port")));
@@ -181,16 +182,11 @@ std::vector<Bytes> phase_b_items(Noise& noise) {
   }
   items.push_back(frame_of_packet(noise.bytes(1)));  // N = 33
   items.push_back(frame_of_packet(noise.bytes(7)));  // N = 39
-  items.push_back(prefix(32));
-  const Bytes rest = noise.bytes(33);
-  items.back().insert(items.back().end(), rest.begin(), rest.end());
-  items.push_back(prefix(0));
-  items.back().push_back(noise.byte());
-  Bytes false_sync = noise.bytes(40);
-  false_sync.insert(false_sync.end(), {0x93, 0x0B, 0x51, 0xDE, 0x35, 0x27, 100});
-  const Bytes behind = noise.bytes(140);
-  false_sync.insert(false_sync.end(), behind.begin(), behind.end());
-  items.push_back(false_sync);
+  items.push_back(joined({prefix(32), noise.bytes(33)}));
+  items.push_back(joined({prefix(0), noise.bytes(1)}));
+  // A sync word and a length field with noise where the codeword should be.
+  items.push_back(
+      joined({noise.bytes(40), {0x93, 0x0B, 0x51, 0xDE, 0x35, 0x27, 100}, noise.bytes(140)}));
   // Sync words with bits flipped (byte, mask): byte 0; bytes 0 and 1; byte 2, which is refused.
   const std::pair<size_t, uint8_t> flips[][2] = {
       {{0, 0x04}, {0, 0x00}}, {{0, 0x80}, {1, 0x01}}, {{2, 0x10}, {0, 0x00}}};

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <random>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/downlink.hpp"
@@ -57,19 +57,15 @@ Bytes with_flips(Bytes frame, const std::vector<std::pair<size_t, uint8_t>>& fli
 // Feeds `stream` to the station's acquisition in pieces of `piece` bytes (0: random sizes, seed 7).
 void feed(StationCapture& out, const Bytes& stream, size_t piece) {
   const TncConfig& config = out.station.config;
-  FrameDetector described;
-  RobustDetector robust;
-  robust.sync_bit_errors = config.SyncBitErrors;
+  std::variant<FrameDetector, RobustDetector> detector;
+  if (config.Acquisition == "robust") {
+    detector.emplace<RobustDetector>().sync_bit_errors = config.SyncBitErrors;
+  }
   std::mt19937 rng(7);
-  for (size_t at = 0; at < stream.size();) {
-    const size_t n = std::min(piece != 0 ? piece : 1 + rng() % 60, stream.size() - at);
+  for (size_t at = 0, n; at < stream.size(); at += n) {
+    n = std::min(piece != 0 ? piece : 1 + rng() % 60, stream.size() - at);
     const auto bytes = std::span(stream).subspan(at, n);
-    if (config.Acquisition == "robust") {
-      receive_datagram(out.station, robust, bytes, 0);
-    } else {
-      receive_datagram(out.station, described, bytes, 0);
-    }
-    at += n;
+    std::visit([&](auto& d) { receive_datagram(out.station, d, bytes, 0); }, detector);
   }
 }
 

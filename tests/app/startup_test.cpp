@@ -66,6 +66,13 @@ struct StalledListener {
   uint16_t port = 0;
 };
 
+// Success once the TNC has printed `text`; else its output so far. A time-out of 0 looks once.
+testing::AssertionResult printed(ChildProcess& tnc, const std::string& text,
+                                 int timeout_ms = 5000) {
+  if (tnc.wait_for_output(text, timeout_ms)) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "no \"" << text << "\" in:\n" << tnc.output();
+}
+
 size_t count_of(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -95,7 +102,7 @@ TEST(StartupBinary, FirstStartWritesFolderAndDefaultFile) {
     if (folder_there) ::mkdir(profile.folder().c_str(), 0700);
     ChildProcess tnc = start_tnc(profile.home());
     // The default file names a rigctld; its check comes after the file is written.
-    ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000)) << tnc.output();
+    ASSERT_TRUE(printed(tnc, "Communication check with rigctld"));
     // The folder message has no line end: the time-stamped line follows on the same line.
     const std::regex first_lines(
         std::string(folder_there ? "" : "Created Kestrelis folder in Home directory\\.") +
@@ -115,10 +122,10 @@ TEST(StartupBinary, SecondStartWithEmptyAddressIsQuietKeepsTheFileAndIdles) {
   TncProfile profile(own);
   ChildProcess tnc = start_tnc(profile.home());
   // Both threads start after the rigctld check.
-  ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client", 5000)) << tnc.output();
-  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
-  EXPECT_NE(tnc.output().find("] No rigctld Address in config.ini: the transmitter is not keyed\n"),
-            std::string::npos);
+  ASSERT_TRUE(printed(tnc, "Waiting for GUI client"));
+  ASSERT_TRUE(printed(tnc, "Listening for GNURadio"));
+  EXPECT_TRUE(
+      printed(tnc, "] No rigctld Address in config.ini: the transmitter is not keyed\n", 0));
   for (const char* absent : {"Created", "Can't load", "Communication check", "HamLib"}) {
     EXPECT_EQ(tnc.output().find(absent), std::string::npos) << absent << " in " << tnc.output();
   }
@@ -135,9 +142,8 @@ TEST(StartupBinary, CommandLine) {
   TncProfile profile;
   ChildProcess bogus = start_tnc(profile.home(), {"--bogus"});
   const int status = bogus.wait_exit(5000);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 2);
-  EXPECT_NE(bogus.output().find("Usage: kestrelis-tnc [--config FILE]"), std::string::npos);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+  EXPECT_TRUE(printed(bogus, "Usage: kestrelis-tnc [--config FILE]", 0));
 
   // --config reads the given file as it is and creates nothing in the profile.
   const Ports ports;
@@ -145,9 +151,8 @@ TEST(StartupBinary, CommandLine) {
   const std::string file = elsewhere.path() + "/station.ini";
   ASSERT_EQ(write_text_file(file, ports.ini()), 0);
   ChildProcess tnc = start_tnc(profile.home(), {"--config", file});
-  EXPECT_TRUE(tnc.wait_for_output(
-      "Waiting for GUI client on TCP 127.0.0.1:" + std::to_string(ports.kiss), 5000))
-      << tnc.output();
+  EXPECT_TRUE(
+      printed(tnc, "Waiting for GUI client on TCP 127.0.0.1:" + std::to_string(ports.kiss)));
   EXPECT_NE(::access(profile.folder().c_str(), F_OK), 0);
   EXPECT_EQ(tnc.output().find("Created"), std::string::npos);
 }
@@ -178,13 +183,13 @@ TEST(StartupBinary, RigctldCheckIsBoundedNamesWhereItLookedAndIsInterruptible) {
     TncProfile profile(free_ports_config() + "[rigctld]\nAddress = " + address + "\n");
     const auto started = std::chrono::steady_clock::now();
     ChildProcess tnc = start_tnc(profile.home());
-    ASSERT_TRUE(tnc.wait_for_output(text, 8000)) << tnc.output();
+    ASSERT_TRUE(printed(tnc, text, 8000));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
     EXPECT_EQ(tnc.wait_exit(300), -1);  // still running
   }
   TncProfile profile(free_ports_config() + "[rigctld]\nAddress = " + cases[0].first + "\n");
   ChildProcess tnc = start_tnc(profile.home());
-  ASSERT_TRUE(tnc.wait_for_output("Communication check with rigctld", 5000)) << tnc.output();
+  ASSERT_TRUE(printed(tnc, "Communication check with rigctld"));
   // Statistics asked for during start-up wait for the main loop: the TNC runs on.
   ASSERT_EQ(::kill(tnc.pid(), SIGUSR1), 0);
   EXPECT_EQ(tnc.wait_exit(200), -1);
@@ -205,14 +210,11 @@ TEST(StartupBinary, InCodeDefaultPortsWhenNoneAreSet) {
   for (const std::string& home : {missing, no_ports.home()}) {
     SCOPED_TRACE(home);
     ChildProcess tnc = start_tnc(home);
-    ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio on UDP 127.0.0.1:53010\r\n", 5000))
-        << tnc.output();
-    ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client on TCP 127.0.0.1:53013\n", 5000))
-        << tnc.output();
+    ASSERT_TRUE(printed(tnc, "Listening for GNURadio on UDP 127.0.0.1:53010\r\n"));
+    ASSERT_TRUE(printed(tnc, "Waiting for GUI client on TCP 127.0.0.1:53013\n"));
     if (home == missing) {
-      EXPECT_NE(tnc.output().find("Cannot create folder " + missing + "/Kestrelis"),
-                std::string::npos);
-      EXPECT_NE(tnc.output().find("Can't load 'config.ini'\n"), std::string::npos);
+      EXPECT_TRUE(printed(tnc, "Cannot create folder " + missing + "/Kestrelis", 0));
+      EXPECT_TRUE(printed(tnc, "Can't load 'config.ini'\n", 0));
     }
     // An uplink command reaches the modem at 127.0.0.1:53011.
     KissClient gui(53013, 5000);
@@ -240,15 +242,13 @@ TEST(StartupBinary, BoundPortsAreNamedAndRefuseOtherAddresses) {
     SCOPED_TRACE(c.address.empty() ? "all interfaces by default" : c.address);
     const Ports ports;
     const std::string kiss = std::to_string(ports.kiss);
+    const std::string modem = std::to_string(ports.modem);
     const std::string address = "Address = " + c.address + "\n";
     const std::string shown = c.bound.empty() ? "127.0.0.1" : c.bound;
     TncProfile profile(ports.ini("GR_Receive" + address, "KISS_" + address));
     ChildProcess tnc = start_tnc(profile.home());
-    ASSERT_TRUE(tnc.wait_for_output("Waiting for GUI client on TCP " + shown + ":" + kiss, 5000))
-        << tnc.output();
-    ASSERT_TRUE(tnc.wait_for_output(
-        "Listening for GNURadio on UDP " + shown + ":" + std::to_string(ports.modem), 5000))
-        << tnc.output();
+    ASSERT_TRUE(printed(tnc, "Waiting for GUI client on TCP " + shown + ":" + kiss));
+    ASSERT_TRUE(printed(tnc, "Listening for GNURadio on UDP " + shown + ":" + modem));
     for (const char* host : {"127.0.0.1", "127.0.0.2"}) {
       SCOPED_TRACE(host);
       const bool reachable = c.bound.empty() || c.bound == host;
@@ -258,16 +258,12 @@ TEST(StartupBinary, BoundPortsAreNamedAndRefuseOtherAddresses) {
     // The warning follows the waiting line from another thread: read the
     // output only once the TNC has ended.
     tnc.stop(SIGTERM, 5000);
-    EXPECT_EQ(tnc.output().find("GUI port " + kiss +
-                                " is open on all interfaces: anyone who can reach it can "
-                                "transmit") != std::string::npos,
-              c.bound.empty())
-        << tnc.output();
-    EXPECT_EQ(tnc.output().find("Modem port " + std::to_string(ports.modem) +
-                                " is open on all interfaces: anyone who can reach it can feed in "
-                                "frames") != std::string::npos,
-              c.bound.empty())
-        << tnc.output();
+    const std::string open = " is open on all interfaces: anyone who can reach it can ";
+    for (const std::string& warning : {"GUI port " + kiss + open + "transmit",
+                                       "Modem port " + modem + open + "feed in frames"}) {
+      EXPECT_EQ(tnc.output().find(warning) != std::string::npos, c.bound.empty())
+          << warning << " in " << tnc.output();
+    }
   }
 }
 
@@ -280,25 +276,18 @@ TEST(StartupBinary, TakenPortsAreNamed) {
   ASSERT_EQ(gui_holder.failed_at, NetStep::none);
   ASSERT_EQ(modem_holder.failed_at, NetStep::none);
   TncProfile profile(ports.ini());
+  const std::string unavailable = " unavailable (Address already in use)";
   ChildProcess tnc = start_tnc(profile.home());
   const int status = tnc.wait_exit(5000);
-  ASSERT_TRUE(WIFEXITED(status)) << tnc.output();
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(tnc.output().find("Bind failed with error code : 98\n["), std::string::npos)
-      << tnc.output();
-  EXPECT_NE(tnc.output().find("] Modem port " + std::to_string(ports.modem) +
-                              " unavailable (Address already in use)"),
-            std::string::npos)
-      << tnc.output();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << tnc.output();
+  EXPECT_TRUE(printed(tnc, "Bind failed with error code : 98\n[", 0));
+  EXPECT_TRUE(printed(tnc, "] Modem port " + std::to_string(ports.modem) + unavailable, 0));
 
   modem_holder.socket.close();
   ChildProcess running = start_tnc(profile.home());
-  EXPECT_TRUE(running.wait_for_output("] GUI port " + std::to_string(ports.kiss) +
-                                          " unavailable (Address already in use): no GUI can "
-                                          "connect\n",
-                                      5000))
-      << running.output();
-  EXPECT_TRUE(running.wait_for_output("Listening for GNURadio", 5000));
+  const std::string gui_line = "] GUI port " + std::to_string(ports.kiss) + unavailable;
+  EXPECT_TRUE(printed(running, gui_line + ": no GUI can connect\n"));
+  EXPECT_TRUE(printed(running, "Listening for GNURadio"));
   EXPECT_EQ(running.wait_exit(200), -1);  // runs on without a GUI port
 }
 
@@ -307,13 +296,11 @@ TEST(StartupBinary, SilentModemIsNoticed) {
   TncProfile profile(ports.ini("ModemSilence = 1\nGR_ReceiveAddress = 127.0.0.1\n"));
   ChildProcess tnc = start_tnc(profile.home());
   const std::string port = std::to_string(ports.modem);
-  ASSERT_TRUE(tnc.wait_for_output(
-      "] No data from the modem on UDP port " + port + " for 1 s: check the modem\n", 5000))
-      << tnc.output();
+  ASSERT_TRUE(
+      printed(tnc, "] No data from the modem on UDP port " + port + " for 1 s: check the modem\n"));
   const uint8_t noise[] = {0x00, 0x11};
   EXPECT_EQ(datagram_send(udp_open().fd(), {0x7F000001, ports.modem}, noise), 0);
-  EXPECT_TRUE(tnc.wait_for_output("] Data from the modem again on UDP port " + port + "\n", 5000))
-      << tnc.output();
+  EXPECT_TRUE(printed(tnc, "] Data from the modem again on UDP port " + port + "\n"));
 }
 
 TEST(Startup, ProfileDirectoryIsUserProfileThenHomeAndNeverEmpty) {

@@ -91,9 +91,8 @@ TEST(ArchiveWriter, AFailureIsReportedOnceAndSoIsTheRecovery) {
   ArchiveWriter writer = disk.writer(1000);
   for (int i = 0; i < 8; ++i) ASSERT_TRUE(archive_offer(writer, {"f", std::to_string(i)}));
   EXPECT_EQ(archive_drain(writer, 5000), 0u);
-  const std::vector<std::pair<std::string, int>> expected = {
-      {"1", 28}, {"4", 0}, {"6", 5}, {"7", 0}};
-  EXPECT_EQ(disk.reports, expected);
+  EXPECT_EQ(disk.reports,
+            (std::vector<std::pair<std::string, int>>{{"1", 28}, {"4", 0}, {"6", 5}, {"7", 0}}));
   EXPECT_EQ(disk.lost.load(), 4u);
   EXPECT_EQ(writer.items_written.load(), 4u);
 }
@@ -113,20 +112,15 @@ TEST(ArchiveWriter, DrainGivesUpOnAStuckWriteAndCountsWhatIsLeft) {
 
 using Bytes = std::vector<uint8_t>;
 
-Dispatch digipeater_text(std::string text) {
-  Dispatch d;
-  d.action = PacketAction::digipeater_message;
-  d.text = std::move(text);
-  return d;
-}
-
 TEST(PacketLog, LinesReadBackAsWritten) {
   const std::vector<uint8_t> packet = {0x8a, 0x00, 0x07, 0x40, 0xff, 0x01, 0x02, 0x03, 0x04};
   Dispatch telemetry;
   telemetry.action = PacketAction::telemetry;
   telemetry.telemetry.status = TelemetryStatus::decoded;
-  telemetry.telemetry.members = "\"tlm_id\":\"4138\",\"UNIX\":\"1796479387.412\"";
-  const Dispatch text = digipeater_text("say \"hi\"\\\n\xe9\x01");
+  telemetry.telemetry.members = R"("tlm_id":"4138","UNIX":"1796479387.412")";
+  Dispatch text;
+  text.action = PacketAction::digipeater_message;
+  text.text = "say \"hi\"\\\n\xe9\x01";
   const std::pair<const Dispatch*, const char*> cases[] = {
       {&telemetry, "telemetry"}, {&text, "digipeater_text"}, {nullptr, "none"}};
   for (const auto& [dispatch, decoded] : cases) {
@@ -228,20 +222,19 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
 // so a recording moved away is reported, not started again headless.
 TEST(AppendWhole, LogLinesAndRecords) {
   const TempDir dir;
-  struct Case {
+  const struct {
     const char* name;
     const char* before;  // nullptr: no file
     AppendKind kind;
     int error;
     const char* after;  // nullptr: no file
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"line, no file", nullptr, AppendKind::log_line, 0, "b\n"},
       {"line after a cut line", "a", AppendKind::log_line, 0, "a\nb\n"},
       {"record, no file", nullptr, AppendKind::record, ENOENT, nullptr},
       {"record after a cut record", "a", AppendKind::record, 0, "ab\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.path() + "/" + c.name;
     if (c.before) {

@@ -14,13 +14,6 @@ namespace kestrelis {
 
 namespace {
 
-// The record after `text` has been read into the in-code defaults.
-TncConfig loaded(const std::string& text) {
-  TncConfig config;
-  (void)load_config_text(text, config);
-  return config;
-}
-
 // Every field of the record as "name=[value]", in declaration order.
 std::string summary(const TncConfig& c) {
   std::ostringstream s;
@@ -80,8 +73,6 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "PPT_OFF_Command=[T 9]"},
       {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n", "Address=[]"},
       {"verbose level in modem", "[modem]\nVerboseLevel = 5\n", "VerboseLevel=[5]"},
-      {"huge integer saturates", "[rigctld]\nKeyUpDelay = 99999999999999\n",
-       "KeyUpDelay=[2147483647]"},
       // A line is read in pieces of 199 characters, each parsed as a line of its own.
       {"second piece an error line", "[radio]\nCallFrom = " + a188 + "KeyUpDelay = 5\n",
        "CallFrom=[" + a188 + "]", 3},
@@ -184,23 +175,23 @@ TEST(Config, ValuesOutsideWhatCanBeHonouredFallBackWithOneLine) {
        "only\n",
        "GR_ReceiveAddress=[127.0.0.1]"},
       {"localhost", "[KISS]\nKISS_Address = localhost\n", "", "KISS_Address=[127.0.0.1]"},
+      {"values at the edges",
+       "[radio]\nPreambleLength = 10000\n[modem]\nGR_ReceivePort = 65535\nSyncBitErrors = 8\n"
+       "GR_ReceiveAddress = 127.0.0.1\nAcquisition = robust\n[rigctld]\nPort = 65535\n"
+       "PPT_OFF_Command = " +
+           std::string(99, 'x') + "\n",
+       "", "GR_ReceiveAddress=[127.0.0.1] Acquisition=[robust] SyncBitErrors=[8]"},
   };
   for (const RangeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TncConfig config = loaded(c.text);
+    TncConfig config;
+    (void)load_config_text(c.text, config);
     EXPECT_EQ(check_config_ranges(config),
               c.message.empty() ? std::vector<std::string>{} : std::vector{c.message});
     EXPECT_NE(summary(config).find(c.fields.empty() ? summary(TncConfig{}) : c.fields),
               std::string::npos)
         << summary(config);
   }
-  TncConfig edge = loaded(
-      "[radio]\nPreambleLength = 10000\n[modem]\nGR_ReceivePort = 65535\nSyncBitErrors = 8\n"
-      "GR_ReceiveAddress = 127.0.0.1\nAcquisition = robust\n[rigctld]\nPort = 65535\n"
-      "PPT_OFF_Command = " +
-      std::string(99, 'x') + "\n");
-  EXPECT_TRUE(check_config_ranges(edge).empty());
-  EXPECT_EQ(edge.GR_ReceiveAddress, "127.0.0.1");
 }
 
 }  // namespace

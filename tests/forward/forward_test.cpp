@@ -23,32 +23,32 @@ namespace kestrelis {
 
 namespace {
 
+// A config.ini for station `call` forwarding to `url` as satellite `norad`.
+std::string forward_ini(const std::string& url, const char* call = "QQ0ABC",
+                        const char* norad = "99999") {
+  return std::string("[radio]\nCallFrom = ") + call + "\n[forward]\nURL = " + url +
+         "\nNoradID = " + norad + "\n";
+}
+
+std::string local_url(uint16_t port) { return "http://127.0.0.1:" + std::to_string(port) + "/up"; }
+
 TEST(ForwardConfig, ReadsItsKeysAndNamesWhatIsMissing) {
-  struct Case {
+  const std::vector<std::string> none_of_three = {"Config: no URL", "Config: no NoradID",
+                                                  "Config: no CallFrom"};
+  const struct {
     const char* name;
-    const char* ini;
+    std::string ini;
     std::vector<std::string> problem_starts;
+  } cases[] = {
+      {"complete", forward_ini("https://team.example/up"), {}},
+      {"empty", "", none_of_three},
+      {"default call sign", forward_ini("http://h/", "NOCALL"), {"Config: no CallFrom"}},
+      {"other scheme", forward_ini("ftp://h/"), {"Config: URL = ftp://h/ is neither"}},
+      {"name for a number", forward_ini("http://h/", "A", "SAT"), {"Config: NoradID = SAT is not"}},
+      {"keys in the wrong section", "[forward]\nCallFrom = A\n[radio]\nURL = http://h/\n",
+       none_of_three},
   };
-  const char* good =
-      "[radio]\nCallFrom = QQ0ABC\n[forward]\nURL = https://team.example/up\n"
-      "NoradID = 99999\n";
-  const Case cases[] = {
-      {"complete", good, {}},
-      {"empty", "", {"Config: no URL", "Config: no NoradID", "Config: no CallFrom"}},
-      {"default call sign",
-       "[radio]\nCallFrom = NOCALL\n[forward]\nURL = http://h/\nNoradID = 1\n",
-       {"Config: no CallFrom"}},
-      {"other scheme",
-       "[radio]\nCallFrom = A\n[forward]\nURL = ftp://h/\nNoradID = 1\n",
-       {"Config: URL = ftp://h/ is neither"}},
-      {"name for a number",
-       "[radio]\nCallFrom = A\n[forward]\nURL = http://h/\nNoradID = SAT\n",
-       {"Config: NoradID = SAT is not"}},
-      {"keys in the wrong section",
-       "[forward]\nCallFrom = A\n[radio]\nURL = http://h/\n",
-       {"Config: no URL", "Config: no NoradID", "Config: no CallFrom"}},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<std::string> problems = forward_config_problems(read_forward_config(c.ini));
     ASSERT_EQ(problems.size(), c.problem_starts.size());
@@ -120,13 +120,12 @@ TEST(LogPosition, StateFileTextNextDayFileAndWholeLines) {
 }
 
 TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
-  struct Case {
+  const struct {
     const char* name;
     std::optional<StandInMode> mode;  // none: the port is closed
     HttpFailure failure;
     long status;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"healthy", StandInMode::healthy, HttpFailure::none, 200},
       {"server error", StandInMode::server_error, HttpFailure::none, 500},
       {"body past the limit", StandInMode::oversized, HttpFailure::none, 200},
@@ -135,11 +134,11 @@ TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
       {"refuses", std::nullopt, HttpFailure::connect, 0},
   };
   const HttpLimits limits{1000, 300, 4096};
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     HttpStandIn server(0, c.mode.value_or(StandInMode::healthy));
     ASSERT_TRUE(server.listening());
-    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/up";
+    const std::string url = local_url(server.port());
     if (!c.mode) server.stop();
 
     const HttpAnswer answer = http_post_form(url, "a=1&b=x+y", limits);
@@ -158,12 +157,12 @@ TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
   EXPECT_EQ(http_post_form("file:///etc/passwd", "a=1", limits).failure, HttpFailure::other);
 }
 
-constexpr int64_t day_ms = 86'400'000;
-constexpr int64_t first_day_ms = 1'796'515'200'000;  // 2026-12-06 00:00 UTC
-
-// A packet whose last byte tells it apart from the others.
-std::string log_line(int number, int64_t received_ms) {
+// Packet `number` of the log, received `number` seconds into UTC day `day`
+// after 2026-12-06; its last byte tells it apart from the others.
+std::string log_line(int number, int day = 0) {
+  constexpr int64_t first_day_ms = 1'796'515'200'000;  // 2026-12-06 00:00 UTC
   const uint8_t packet[] = {0x8a, 0x00, 0x20, 0x00, 0x11, 0x22, 0x33, static_cast<uint8_t>(number)};
+  const int64_t received_ms = first_day_ms + day * 86'400'000 + number * 1000;
   return packet_log_line({received_ms, packet, 0, false, 1, 8, nullptr});
 }
 
@@ -194,22 +193,16 @@ bool wait_for_delivered(const std::atomic<int>& delivered, int count, int timeou
 
 TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   const uint16_t port = free_tcp_port();  // refuses until the server below starts
-  const TncProfile profile("[radio]\nCallFrom = QQ0ABC\n[forward]\nURL = http://127.0.0.1:" +
-                           std::to_string(port) + "/up\nNoradID = 99999\nLocator = JO62qm\n");
+  const TncProfile profile(forward_ini(local_url(port)) + "Locator = JO62qm\n");
   const std::string packets = profile.folder() + "/packets";
   ASSERT_EQ(make_directory(packets), 0);
   // Day one: two packets, a malformed line, two more, and a line cut short by
   // a power cut; day two: three packets, the second written right after a
   // line cut short.
-  std::string day_one = log_line(1, first_day_ms + 1000) + log_line(2, first_day_ms + 2000) +
-                        "{\"received\":12,\"frame\":\"zz\"}\n" + log_line(3, first_day_ms + 3000) +
-                        log_line(4, first_day_ms + 4000);
-  day_one += log_line(5, first_day_ms + 5000).substr(0, 30);
-  std::string day_two;
-  for (int n = 6; n <= 8; ++n) {
-    if (n == 7) day_two += log_line(n, first_day_ms + day_ms).substr(0, 50);
-    day_two += log_line(n, first_day_ms + day_ms + n * 1000);
-  }
+  const std::string day_one = log_line(1) + log_line(2) + "{\"received\":12,\"frame\":\"zz\"}\n" +
+                              log_line(3) + log_line(4) + log_line(5).substr(0, 30);
+  const std::string day_two =
+      log_line(6, 1) + log_line(7, 1).substr(0, 50) + log_line(7, 1) + log_line(8, 1);
   ASSERT_EQ(write_text_file(packets + "/2026-12-06.jsonl", day_one), 0);
   ASSERT_EQ(write_text_file(packets + "/2026-12-07.jsonl", day_two), 0);
 
@@ -226,16 +219,14 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
     }
   });
   ASSERT_TRUE(server.listening());
-  const int status = forwarder.wait_exit(5000);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describe_wait_status(status);
+  EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 0");
   output += forwarder.output();
   EXPECT_EQ(delivered, 2);
 
   server.set_mode(StandInMode::healthy);
   ChildProcess restarted = start_forwarder(profile, {});
   ASSERT_TRUE(wait_for_delivered(delivered, 7, 5000)) << restarted.output();
-  ASSERT_EQ(
-      append_to_file(packets + "/2026-12-07.jsonl", log_line(9, first_day_ms + day_ms + 9000)), 0);
+  ASSERT_EQ(append_to_file(packets + "/2026-12-07.jsonl", log_line(9, 1)), 0);
   ASSERT_TRUE(wait_for_delivered(delivered, 8, 5000)) << restarted.output();
   EXPECT_EQ(restarted.stop(SIGTERM, 5000), 0);
   output += restarted.output();
@@ -256,28 +247,21 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   EXPECT_EQ(count_of(output, "damaged line"), 2u) << output;
 }
 
-std::string forward_ini(uint16_t port) {
-  return "[radio]\nCallFrom = QQ0ABC\n[forward]\nURL = http://127.0.0.1:" + std::to_string(port) +
-         "/up\nNoradID = 99999\n";
-}
-
 // After a power cut the day file may hold less than the saved position,
 // which reached the disk first; the TNC's next lines follow what it holds,
 // and are sent whether the forwarder looks before they come or after.
 TEST(ForwardBinary, ALogThatLostItsEndGoesOnWithTheLinesWrittenAfter) {
-  const std::string l1 = log_line(1, first_day_ms + 1000), l2 = log_line(2, first_day_ms + 2000),
-                    l3 = log_line(3, first_day_ms + 3000), l4 = log_line(4, first_day_ms + 4000),
-                    l5 = log_line(5, first_day_ms + 5000);
-  const std::string kept = l1 + l2 + l3.substr(0, 20);  // what the disk held of l1 ... l3
+  const std::string l1_to_l3 = log_line(1) + log_line(2) + log_line(3);
+  const std::string kept = log_line(1) + log_line(2) + log_line(3).substr(0, 20);  // on the disk
   for (const bool looks_first : {true, false}) {
     SCOPED_TRACE(looks_first ? "forwarder looks before the new lines" : "after them");
     HttpStandIn server;
-    const TncProfile profile(forward_ini(server.port()));
+    const TncProfile profile(forward_ini(local_url(server.port())));
     const std::string day_file = profile.folder() + "/packets/2026-12-06.jsonl";
     ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
     ASSERT_EQ(write_text_file(day_file, kept), 0);
     ASSERT_EQ(write_text_file(profile.folder() + "/forward.state",
-                              "2026-12-06.jsonl " + std::to_string((l1 + l2 + l3).size()) + "\n"),
+                              "2026-12-06.jsonl " + std::to_string(l1_to_l3.size()) + "\n"),
               0);
     std::string output;
     if (looks_first) {
@@ -285,9 +269,7 @@ TEST(ForwardBinary, ALogThatLostItsEndGoesOnWithTheLinesWrittenAfter) {
       EXPECT_EQ(forwarder.wait_exit(5000), 0);
       output += forwarder.output();
     }
-    for (const std::string& line : {l4, l5}) {
-      ASSERT_EQ(append_whole(day_file, line, AppendKind::log_line), 0);
-    }
+    for (int n : {4, 5}) ASSERT_EQ(append_whole(day_file, log_line(n), AppendKind::log_line), 0);
     ChildProcess forwarder = start_forwarder(profile, {"--once"});
     EXPECT_EQ(forwarder.wait_exit(5000), 0);
     output += forwarder.output();
@@ -303,42 +285,38 @@ TEST(ForwardBinary, ALogThatLostItsEndGoesOnWithTheLinesWrittenAfter) {
 
 // Two forwarders on one log would each send every packet.
 TEST(ForwardBinary, ASecondForwarderOnTheSameLogStops) {
-  const TncProfile profile(forward_ini(free_tcp_port()));  // unreachable: the first keeps trying
+  // Unreachable: the first keeps trying.
+  const TncProfile profile(forward_ini(local_url(free_tcp_port())));
   ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
-  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl",
-                            log_line(1, first_day_ms + 1000)),
-            0);
+  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl", log_line(1)), 0);
   ChildProcess first = start_forwarder(profile, {});
   ASSERT_TRUE(first.wait_for_output("not reached", 5000)) << first.output();
   ChildProcess second = start_forwarder(profile, {"--once"});
-  const int status = second.wait_exit(5000);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << describe_wait_status(status);
+  EXPECT_EQ(describe_wait_status(second.wait_exit(5000)), "exit status 1");
   EXPECT_NE(second.output().find("Another kestrelis-forward"), std::string::npos)
       << second.output();
   EXPECT_EQ(first.stop(SIGTERM, 5000), 0);
 }
 
 TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
-  struct Case {
+  const struct {
     const char* name;
     const char* ini;  // "": no config.ini at all
     const char* says;
     bool state_folder = false;  // the state file cannot be read
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"no file", "", "Can't load"},
       {"no call sign", "[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n", "no CallFrom"},
       {"state file a folder", "", "cannot be read", true},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const TncProfile profile(c.state_folder ? forward_ini(9) : c.ini);
+    const TncProfile profile(c.state_folder ? forward_ini(local_url(9)) : c.ini);
     if (c.state_folder) {
       ASSERT_EQ(make_directory(profile.folder() + "/forward.state"), 0);
     }
     ChildProcess forwarder = start_forwarder(profile, {"--once"});
-    const int status = forwarder.wait_exit(5000);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << describe_wait_status(status);
+    EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 1");
     EXPECT_NE(forwarder.output().find(c.says), std::string::npos) << forwarder.output();
   }
 }

@@ -85,17 +85,14 @@ TEST(RigctldLoopback, TheRealDaemonKeysOrRefuses) {
 // A daemon that takes each command but neither answers nor closes: the waits
 // count from the delivery of each command, the answer's 0.5 s add nothing.
 TEST(RigctldLoopback, ADaemonThatNeverAnswersLengthensNoWait) {
-  struct MuteRig {  // takes each command and holds the connection without an answer
-    MuteRig() { EXPECT_TRUE(start_fake_rig(rig, RigMode::mute)); }
-    ~MuteRig() { stop_fake_rig(rig); }
-    FakeRig rig;
-  } mute;
+  const FakeRigctld mute(RigMode::mute);  // takes each command, holds the connection unanswered
+  ASSERT_NE(mute.port(), 0);
   constexpr int64_t key_up_ms = 200, key_down_ms = 300, ms = 1'000'000;
-  RunningTnc station(mute.rig.port, key_up_ms, key_down_ms);
+  RunningTnc station(mute.port(), key_up_ms, key_down_ms);
   const auto datagram = station.modem.receive(5000);
   ASSERT_TRUE(datagram) << station.tnc.output();
-  ASSERT_TRUE(wait_for_rig_commands(mute.rig, 3, 5000)) << station.tnc.output();
-  const auto commands = rig_commands(mute.rig);  // start-up check, on, off
+  ASSERT_TRUE(mute.wait_for_commands(3, 5000)) << station.tnc.output();
+  const auto commands = mute.commands();  // start-up check, on, off
   const int64_t air_ms = air_time_ms(datagram->bytes.size());
   // The peers' threads may stamp an event late by a few milliseconds.
   const int64_t up = datagram->arrived_ns - commands[1].accepted_ns;
@@ -114,16 +111,17 @@ struct KeyerUnderTest {
     config.Address = "127.0.0.1";
     config.Port = std::to_string(free_tcp_port());
     if (answer == Answer::absent) return nullptr;
-    if (answer == Answer::mute) {
-      auto fake = std::make_unique<FakeRigctld>(RigMode::mute);
-      config.Port = std::to_string(fake->port());
-      return fake;
-    }
-    auto fake = std::make_unique<FakeRigctld>(answer == Answer::taken     ? "RPRT 0\n"
-                                              : answer == Answer::refused ? "RPRT -1\n"
-                                                                          : "");
+    auto fake = answer == Answer::mute      ? std::make_unique<FakeRigctld>(RigMode::mute)
+                : answer == Answer::refused ? std::make_unique<FakeRigctld>("RPRT -1\n")
+                : answer == Answer::silent  ? std::make_unique<FakeRigctld>("")
+                                            : std::make_unique<FakeRigctld>();
     config.Port = std::to_string(fake->port());
     return fake;
+  }
+  // Keys through a daemon that answers so and is gone afterwards.
+  void key_through(Answer answer) {
+    const auto daemon = use_daemon(answer);
+    set_ptt(keyer, true);
   }
   long printed(const std::string& line) const { return std::ranges::count(lines, line); }
   TncConfig config;
@@ -152,10 +150,7 @@ TEST(RigctldLoopback, OffCommandIsOwedOnlyAfterAKeyingTheDaemonTook) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     KeyerUnderTest k;
-    {
-      const auto on = k.use_daemon(c.on);
-      set_ptt(k.keyer, true);
-    }
+    k.key_through(c.on);
     const auto off = k.use_daemon(c.off);
     set_ptt(k.keyer, false);
     EXPECT_EQ(k.printed(owed_line), c.owed ? 1 : 0);
@@ -182,10 +177,7 @@ TEST(RigctldLoopback, AnUnkeyingAtExitThatIsNotTakenIsReported) {
         std::tuple{"daemon gone", Answer::absent, true}}) {
     SCOPED_TRACE(name);
     KeyerUnderTest k;
-    {
-      const auto on = k.use_daemon(Answer::taken);
-      set_ptt(k.keyer, true);
-    }
+    k.key_through(Answer::taken);
     const auto off = k.use_daemon(answer);
     unkey_for_exit(k.keyer);
     EXPECT_EQ(k.printed(exit_line), reported ? 1 : 0);
@@ -196,10 +188,7 @@ TEST(RigctldLoopback, AnUnkeyingAtExitThatIsNotTakenIsReported) {
 // must not cut it short.
 TEST(RigctldLoopback, ANewKeyingEndsTheRetriesAndItsOffCommandSettles) {
   KeyerUnderTest k;
-  {
-    const auto first = k.use_daemon(Answer::taken);
-    set_ptt(k.keyer, true);
-  }
+  k.key_through(Answer::taken);
   (void)k.use_daemon(Answer::absent);
   set_ptt(k.keyer, false);
   ASSERT_EQ(k.printed(owed_line), 1);

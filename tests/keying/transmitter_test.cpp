@@ -85,14 +85,14 @@ TEST(TransmitterLoopback, ALateRefusalIsReadWithoutDelayAndReportedToTheGui) {
   constexpr int64_t key_up_ms = 200, ms = 1'000'000;
   const std::string refused = "rigctld refused \"T 1\" (RPRT -1)\n";
   const struct {
-    int delay_ms;  // key-up wait until 200 ms, air time until 400 ms, the off command then
+    // Key-up wait until 200 ms, air time until 400 ms, the off command then; a
+    // refusal after the frame is read once the off command went out.
+    int delay_ms;
     Lines lines;
-  } cases[] = {
-      {100, {refused, absent}},
-      {300, {refused, absent}},
-      {450, {absent, refused}},
-      {700, {absent, refused}},  // after the frame: read once the off command went out
-  };
+  } cases[] = {{100, {refused, absent}},
+               {300, {refused, absent}},
+               {450, {absent, refused}},
+               {700, {absent, refused}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.delay_ms);
     LateRefusal rig(c.delay_ms);

@@ -34,15 +34,14 @@ TEST(Requests, CommandsAndThePingCallSign) {
 }
 
 TEST(Requests, MessagesTravelAsTypedAndAreConfirmedTidied) {
-  struct Message {
+  const std::string longest = prefix + "0 " + std::string(160 - prefix.size() - 2, 'm');
+  const struct {
     const char* name;
     std::string request;
     std::string shown;        // the confirmation after "Transmitted: "
     std::string on_air = "";  // the payload text before its zero byte; empty: the request
     std::string satellite = "Kestrelis";
-  };
-  const std::string longest = prefix + "0 " + std::string(160 - prefix.size() - 2, 'm');
-  const Message messages[] = {
+  } messages[] = {
       {"spaces travel, confirmation without", "QQ0ABC > QQ0XYZ , Kestrelis, STORE = 10   hi",
        prefix + "10 hi"},
       {"ORVANE", "QQ0ABC>QQ0XYZ,ORVANE,STORE=86399 x", "QQ0ABC>QQ0XYZ, ORVANE, STORE=86399 x", "",
@@ -54,7 +53,7 @@ TEST(Requests, MessagesTravelAsTypedAndAreConfirmedTidied) {
        prefix + "1%%s%%n"},
       {"160 characters", longest, longest},
   };
-  for (const Message& m : messages) {
+  for (const auto& m : messages) {
     SCOPED_TRACE(m.name);
     EXPECT_EQ(outcome(m.request), "to " + m.satellite + ": " +
                                       (m.on_air.empty() ? m.request : m.on_air) +

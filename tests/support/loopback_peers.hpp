@@ -16,15 +16,12 @@
 namespace kestrelis {
 
 // The stand-in rigctld of common/rigctld_peer.hpp on 127.0.0.1:`port` (0:
-// chosen by the kernel), for the life of the object. It answers each command
-// with `answer`: "RPRT 0\n", a refusal such as "RPRT -1\n", or nothing when
-// empty.
+// chosen by the kernel), for the life of the object (non-copyable through its thread). It answers
+// each command with `answer`: "RPRT 0\n", a refusal such as "RPRT -1\n", or nothing when empty.
 class FakeRigctld {
  public:
   explicit FakeRigctld(std::string answer = "RPRT 0\n", uint16_t port = 0);
   explicit FakeRigctld(RigMode mode, uint16_t port = 0);
-  FakeRigctld(const FakeRigctld&) = delete;
-  FakeRigctld& operator=(const FakeRigctld&) = delete;
   ~FakeRigctld() { stop_fake_rig(rig_); }
   // 0 when it could not listen.
   uint16_t port() const { return listening_ ? rig_.port : 0; }

@@ -15,8 +15,6 @@ class StationCapture {
  public:
   // `gui_to_sink` false leaves the GUI link on its socket (the console is still captured).
   explicit StationCapture(TncConfig config = {}, bool gui_to_sink = true);
-  StationCapture(const StationCapture&) = delete;
-  StationCapture& operator=(const StationCapture&) = delete;
 
   // Console texts, a leading "[DD/MM hh:mm:ss.mmm] " removed.
   [[nodiscard]] std::vector<std::string> console() const;

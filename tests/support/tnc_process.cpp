@@ -22,5 +22,4 @@ ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& 
   return ChildProcess(argv, {{"HOME", home}, {"USERPROFILE", std::nullopt}});
 }
 
-
 }  // namespace kestrelis

@@ -28,5 +28,4 @@ std::string free_ports_config();
 // Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
 
-
 }  // namespace kestrelis

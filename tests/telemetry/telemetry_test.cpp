@@ -15,21 +15,20 @@ namespace kestrelis {
 namespace {
 
 TEST(Telemetry, RendererFloatsAndCutArrays) {
-  struct Case {
+  const struct {
     const char* name;
     FieldType type;
     int32_t count;
     std::vector<uint8_t> bytes;
     std::string members;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"float lsb first", FieldType::float_lsb, 1, {0x00, 0x00, 0xC0, 0xBF}, R"("v":"-1.500000")"},
       {"float msb first", FieldType::float_msb, 1, {0xBF, 0xC0, 0x00, 0x00}, R"("v":"-1.500000")"},
       {"double", FieldType::host_double, 1, {0, 0, 0, 0, 0, 0, 4, 0x40}, R"("v":"2.500000")"},
       {"array cut", FieldType::u16, 3, {0x00, 0x01, 0x00, 0x02, 0x00}, R"("v_0":"1","v_1":"2")"},
       {"no room for one element", FieldType::u32, 1, {0x01, 0x02}, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const FieldDescriptor field{0, "v", c.count, c.type};
     EXPECT_EQ(render_json_members(c.bytes, std::span(&field, 1)), c.members);
@@ -37,18 +36,17 @@ TEST(Telemetry, RendererFloatsAndCutArrays) {
 }
 
 TEST(Telemetry, TimeTextAndUnix) {
-  struct Case {
+  const struct {
     const char* name;
     std::vector<uint8_t> time;  // unix_only_ms, unix_s
     const char* text;
     const char* unix_value;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"zero", {0, 0, 0, 0, 0, 0}, "01/01 00:00:00.000", "0.000000"},
       {"1500 ms carry", {0x05, 0xDC, 0, 0, 0, 0}, "01/01 00:00:01.500", "1.500000"},
       {"all 32 bits", {0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, "07/02 06:28:15.000", "4294967295.000000"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> record = {0x30, 0x5A};  // satellite 3, version 11, beacon
     record.insert(record.end(), c.time.begin(), c.time.end());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "packet/digipeater.hpp"
@@ -90,11 +91,9 @@ TEST(SimSatellite, RefusesEmptyCallSignsAndOtherKeywords) {
   }
 }
 
-struct Received {
-  Bytes packet;  // header and payload
-  int corrected = 0;
-  int sync_end_phase = 0;  // bit phase of the sync word's last bit
-};
+// A packet (header and payload), the bytes corrected in it, and the bit phase
+// of its sync word's last bit.
+using Received = std::tuple<Bytes, int, int>;
 
 // Every good packet in `stream`, fed to the frame detector 37 bytes at a time.
 std::vector<Received> receive(const Bytes& stream) {
@@ -109,7 +108,7 @@ std::vector<Received> receive(const Bytes& stream) {
       return;
     }
     const auto body = decoded.packet().first(decoded.packet().size() - crc_size);
-    got.push_back({Bytes(body.begin(), body.end()), decoded.corrected, sync_phase});
+    got.emplace_back(Bytes(body.begin(), body.end()), decoded.corrected, sync_phase);
   };
   FrameDetector detector;
   for (size_t i = 0; i < stream.size(); i += 37) {
@@ -144,16 +143,10 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
         ASSERT_EQ(p.phase, offset);
         ASSERT_LE(p.byte_errors, 16);
         errors_planted += p.byte_errors;
-        planted.push_back({packet, p.byte_errors, (offset + 7) % 8});
+        planted.emplace_back(packet, p.byte_errors, (offset + 7) % 8);
       }
       append_idle(s, 64);
-      const std::vector<Received> got = receive(take_stream_bytes(s, s.packer.bytes.size()));
-      ASSERT_EQ(got.size(), planted.size());
-      for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(got[i].packet, planted[i].packet) << "packet " << i;
-        EXPECT_EQ(got[i].corrected, planted[i].corrected) << "packet " << i;
-        EXPECT_EQ(got[i].sync_end_phase, planted[i].sync_end_phase) << "packet " << i;
-      }
+      EXPECT_EQ(receive(take_stream_bytes(s, s.packer.bytes.size())), planted);
     }
   }
   EXPECT_GT(errors_planted, 0);
@@ -228,11 +221,11 @@ TEST(SimOptions, ErrorModelDamagedSyncWordsAndTheTncsConfigFile) {
 
 TEST(SimUplink, DecodesTheTncsDatagrams) {
   const Bytes built = build_frame(request_header, request_payload);
-  Bytes damaged16 = built, damaged17 = built;
-  for (size_t i = 0; i < 17; ++i) {
-    if (i < 16) damaged16[frame_prefix_size + 3 * i] ^= 0x5A;
-    damaged17[frame_prefix_size + 3 * i] ^= 0x5A;
-  }
+  const auto damaged = [&built](size_t bytes) {
+    Bytes frame = built;
+    for (size_t i = 0; i < bytes; ++i) frame[frame_prefix_size + 3 * i] ^= 0x5A;
+    return frame;
+  };
   Bytes body(request_header.begin(), request_header.end());
   body.insert(body.end(), request_payload.begin(), request_payload.end());
   // A frame like build_frame's, with `crc` in place of the CRC over header and payload.
@@ -250,8 +243,8 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
     int corrected;
   } cases[] = {
       {"clean, preamble 50, postamble 20", built, 50, 20, UplinkCheck::good, 0},
-      {"16 damaged bytes, no postamble", damaged16, 50, 0, UplinkCheck::good, 16},
-      {"17 damaged bytes", damaged17, 50, 0, UplinkCheck::uncorrectable, -1},
+      {"16 damaged bytes, no postamble", damaged(16), 50, 0, UplinkCheck::good, 16},
+      {"17 damaged bytes", damaged(17), 50, 0, UplinkCheck::uncorrectable, -1},
       {"CRC over the payload alone", frame_with_crc(crc32c(request_payload)), 8, 8,
        UplinkCheck::crc_payload, 0},
       {"CRC wrong", frame_with_crc(crc32c(body) ^ 1), 0, 8, UplinkCheck::crc_error, 0},

@@ -48,9 +48,8 @@ TEST(SimReplay, ARecordedPassReplayedIntoASecondTncLogsTheSamePackets) {
   TncProfile first = profile_with(first_rx, "StreamRecording = 1\n");
   ChildProcess recorder = start_tnc(first.home());
   ASSERT_TRUE(recorder.wait_for_output("Listening for GNURadio", 5000)) << recorder.output();
-  ASSERT_NE(recorder.output().find("Recording the modem's datagrams to " + first.folder() +
-                                   "/recordings/"),
-            std::string::npos)
+  const std::string recording_to = "Recording the modem's datagrams to " + first.folder();
+  ASSERT_NE(recorder.output().find(recording_to + "/recordings/"), std::string::npos)
       << recorder.output();
 
   const int64_t start_ms = now_unix_ms();
@@ -81,15 +80,11 @@ TEST(SimReplay, ARecordedPassReplayedIntoASecondTncLogsTheSamePackets) {
   ASSERT_TRUE(replayer.wait_for_output("Listening for GNURadio", 5000)) << replayer.output();
   ChildProcess sim({KESTRELIS_SIM_PATH, "--replay", path, "--rx-port", std::to_string(second_rx)},
                    {{"HOME", second.home()}, {"USERPROFILE", std::nullopt}});
-  const int status = sim.wait_exit(5000);
-  EXPECT_EQ(status, 0) << sim.output();
-  EXPECT_NE(sim.output().find(" is damaged after " + std::to_string(datagrams) + " datagrams"),
-            std::string::npos)
-      << sim.output();
-  EXPECT_NE(sim.output().find("done: " + std::to_string(datagrams) + " of " +
-                              std::to_string(datagrams) + " datagrams"),
-            std::string::npos)
-      << sim.output();
+  EXPECT_EQ(sim.wait_exit(5000), 0) << sim.output();
+  const std::string n = std::to_string(datagrams);
+  const std::string& said = sim.output();
+  EXPECT_NE(said.find(" is damaged after " + n + " datagrams"), std::string::npos) << said;
+  EXPECT_NE(said.find("done: " + n + " of " + n + " datagrams"), std::string::npos) << said;
   const std::vector<std::string> replayed =
       wait_for_log_lines(second.home(), start_ms, packets.size(), 5000);
   EXPECT_EQ(without_times(replayed), without_times(recorded)) << replayer.output();

@@ -99,11 +99,9 @@ TEST(FrameDetector, MatchesBitByBitReference) {
     std::vector<Event> events;
     uint64_t base = 0;
     const auto bit_of = [&](StreamPoint at) { return (base + at.byte) * 8 + uint64_t(at.bit); };
+    const auto synced = [&](StreamPoint at) { events.push_back({false, bit_of(at), {}}); };
     const FrameHandler handler{
-        [&](StreamPoint at) {
-          events.push_back({false, bit_of(at), {}});
-        },
-        [&](std::span<const uint8_t> codeword, StreamPoint at) {
+        synced, [&](std::span<const uint8_t> codeword, StreamPoint at) {
           events.push_back({true, bit_of(at), {codeword.begin(), codeword.end()}});
         }};
 

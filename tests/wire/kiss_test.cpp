@@ -24,14 +24,13 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 TEST(WireKiss, DeframerCutsFramesAsTheGuiSendsThem) {
   Bytes escaped_fends;  // 199 FENDs, escaped
   for (int i = 0; i < 199; ++i) escaped_fends.insert(escaped_fends.end(), {0xDB, 0xDC});
-  struct Case {
+  const Bytes head = {0xC0, 0x00};
+  const struct {
     const char* name;
     Bytes bytes;
     std::vector<Bytes> frames;
     std::string events;  // o: frame opened, c: closed, x: overflowed
-  };
-  const Bytes head = {0xC0, 0x00};
-  const Case cases[] = {
+  } cases[] = {
       {"command byte ignored", {0xC0, 0x05, 0x61, 0xC0}, {{0x61}}, "oc"},
       {"FEND after FESC", {0xC0, 0x00, 0x41, 0xDB, 0xC0, 0x42, 0xC0}, {{0x41, 0xDB, 0x42}}, "oc"},
       {"shared FEND", {0xC0, 0x00, 0x41, 0xC0, 0x00, 0x42, 0xC0}, {{0x41}}, "oco"},
@@ -42,7 +41,7 @@ TEST(WireKiss, DeframerCutsFramesAsTheGuiSendsThem) {
        {{'B'}},
        "oxcoc"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     KissDeframer d;
     std::vector<Bytes> frames;
