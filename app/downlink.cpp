@@ -207,6 +207,7 @@ void receive_thread(Station& station) {
     console_print(console, "Bind failed with error code : %d\n", bound.error);
     console_log(console, "Modem port %d unavailable (%s): the TNC cannot receive and ends\n", port,
                 error_text(bound.error).c_str());
+    discard_recording(station.archive);
     exit_process(1);
   }
   const int fd = bound.socket.fd();

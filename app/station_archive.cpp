@@ -127,6 +127,13 @@ void record_datagram(StationArchive& archive, int64_t received_us,
                       {archive.recording_path, std::string(record.begin(), record.end())});
 }
 
+void discard_recording(StationArchive& archive) {
+  // Nothing can have been offered yet: no datagram came before the port.
+  if (archive.recording && archive.recording->items_written.load() == 0) {
+    (void)remove_file(archive.recording_path);
+  }
+}
+
 void finish_archive(StationArchive& archive, const Console& console) {
   const int64_t deadline_ms = monotonic_ms() + archive_drain_ms;
   const auto left_ms = [&] {

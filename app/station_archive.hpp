@@ -49,6 +49,11 @@ void log_packet(StationArchive& archive, const PacketLogEntry& entry);
 void record_datagram(StationArchive& archive, int64_t received_us,
                      std::span<const uint8_t> datagram);
 
+// When the TNC ends before the modem port is open: removes the recording,
+// which holds its header only, so that a service restarting a TNC whose port
+// is taken does not leave an empty file at each start.
+void discard_recording(StationArchive& archive);
+
 // At exit: waits up to archive_drain_ms for both queues, then prints what
 // could not be written and the recording's path and size.
 void finish_archive(StationArchive& archive, const Console& console);

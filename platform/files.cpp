@@ -183,6 +183,8 @@ std::string append_error_text(int error_number) {
   return error_number == EINVAL ? "not a regular file" : error_text(error_number);
 }
 
+int remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
 int create_new_file(const std::string& path, std::string_view bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return errno;

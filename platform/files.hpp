@@ -86,6 +86,9 @@ enum class AppendKind {
 // number; a partly written file is removed.
 [[nodiscard]] int create_new_file(const std::string& path, std::string_view bytes);
 
+// Removes the file `path`. Returns 0 or the error number.
+[[nodiscard]] int remove_file(const std::string& path);
+
 // The size of the file `path` in bytes, none when it cannot be examined.
 [[nodiscard]] std::optional<uint64_t> file_size(const std::string& path);
 
