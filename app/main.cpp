@@ -21,13 +21,16 @@ constexpr int unkey_retry_interval_ms = 1000;
 constexpr int usage_status = 2;
 
 constexpr char usage[] =
-    "Usage: kestrelis-tnc [--config FILE]\n"
+    "Usage: kestrelis-tnc [--config FILE] [--unkey]\n"
     "Terminal node controller of the Kestrelis ground station. Every setting is\n"
     "read from Kestrelis/config.ini under $USERPROFILE or $HOME, written with\n"
     "defaults on first start, or from FILE as it is (nothing is created). Runs\n"
     "until ended with Ctrl-C, SIGTERM or a closed terminal, unkeying the\n"
     "transmitter first. SIGUSR1 prints the decoder's statistics.\n"
     "  --config FILE  read FILE instead of the profile's config.ini\n"
+    "  --unkey        only send rigctld the unkeying command once and end: for a\n"
+    "                 service manager, after a TNC that may have left the\n"
+    "                 transmitter keyed ended (status 1 when it was not taken)\n"
     "  --help         print this text\n"
     "  --version      print the version\n";
 
@@ -54,7 +57,7 @@ void print_statistics(const Station& station) {
         wait_for_signal(static_cast<int>(std::clamp<int64_t>(wait_ms, 0, unkey_retry_interval_ms)));
     if (caught && !caught->statistics) {
       // Never leave the transmitter keyed.
-      unkey_for_exit(station.transmitter.keyer);
+      (void)unkey_for_exit(station.transmitter.keyer);
       finish_archive(station.archive, station.console);
       print_statistics(station);
       exit_by_signal(caught->number);
@@ -73,10 +76,27 @@ void print_statistics(const Station& station) {
   }
 }
 
+// A TNC that crashed or was killed never unkeyed, and the next one does not
+// know it was keyed: this sends the off command whatever the state.
+int unkey_only(const std::optional<std::string>& config_file) {
+  const Console console;
+  const TncConfig config = config_file
+                               ? load_configuration_file(console, *config_file, *config_file)
+                               : load_configuration(console, profile_directory());
+  if (config.Address.empty()) return 0;
+  Keyer keyer(config, console);
+  keyer.keyed = true;
+  if (!unkey_for_exit(keyer)) return 1;
+  console_log(console, "Transmitter unkeyed: rigctld took \"%s\"\n",
+              config.PPT_OFF_Command.c_str());
+  return 0;
+}
+
 int run(int argc, char** argv) {
   hold_statistics_requests();
   const Console console;
   std::optional<std::string> config_file;
+  bool unkey = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help") {
@@ -87,6 +107,10 @@ int run(int argc, char** argv) {
       console_text(console, "kestrelis-tnc " KESTRELIS_VERSION "\n");
       return 0;
     }
+    if (arg == "--unkey" && !unkey) {
+      unkey = true;
+      continue;
+    }
     if (arg == "--config" && i + 1 < argc && !config_file) {
       config_file = argv[++i];
       continue;
@@ -95,6 +119,7 @@ int run(int argc, char** argv) {
                  "kestrelis-tnc: unknown or incomplete option " + std::string(arg) + "\n" + usage);
     return usage_status;
   }
+  if (unkey) return unkey_only(config_file);
   run_tnc(config_file);
 }
 

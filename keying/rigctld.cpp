@@ -217,15 +217,17 @@ void retry_unkey(Keyer& k) {
   report_keying(k);
 }
 
-void unkey_for_exit(Keyer& k) {
-  if (k.config.Address.empty()) return;
+bool unkey_for_exit(Keyer& k) {
+  if (k.config.Address.empty()) return true;
   PttCommand c;
+  bool taken = true;
   {
     std::lock_guard lock(k.mutex);
     if (k.keyed) {
       send_command(k, c, false);
       (void)read_answer(c, std::numeric_limits<int64_t>::max());
-      if (outcome(k, c, false) != Delivery::taken) {
+      taken = outcome(k, c, false) == Delivery::taken;
+      if (!taken) {
         note(k, format_text("Unkeying failed at exit, the transmitter may still be keyed: "
                             "rigctld did not take \"%s\"\n",
                             k.config.PPT_OFF_Command.c_str()));
@@ -236,6 +238,7 @@ void unkey_for_exit(Keyer& k) {
     k.exiting = true;
   }
   report_keying(k);
+  return taken;
 }
 
 }  // namespace kestrelis

@@ -91,7 +91,8 @@ void retry_unkey(Keyer& keyer);
 // that no off command has settled, printing "Unkeying failed at exit, the
 // transmitter may still be keyed: rigctld did not take \"%s\"\n" when that
 // off command is not taken, and makes every later set_ptt and retry_unkey do
-// nothing. Waits for an exchange that another thread has under way.
-void unkey_for_exit(Keyer& keyer);
+// nothing. Waits for an exchange that another thread has under way. False
+// when that off command was not taken.
+[[nodiscard]] bool unkey_for_exit(Keyer& keyer);
 
 }  // namespace kestrelis

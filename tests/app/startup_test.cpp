@@ -157,6 +157,27 @@ TEST(StartupBinary, CommandLine) {
   EXPECT_EQ(tnc.output().find("Created"), std::string::npos);
 }
 
+// A service manager's stop command after a TNC that crashed while keyed:
+// the off command goes out once, whatever the TNC left behind.
+TEST(StartupBinary, UnkeyOnlySendsTheOffCommandOnce) {
+  for (const auto& [name, answer, status, line] :
+       {std::tuple{"taken", "RPRT 0\n", 0, "Transmitter unkeyed: rigctld took \"T 0\""},
+        std::tuple{"refused", "RPRT -1\n", 1, "Unkeying failed at exit"}}) {
+    SCOPED_TRACE(name);
+    const FakeRigctld rig(answer);
+    TncProfile profile(tnc_config_text(free_tcp_port(), free_udp_port(), rig.port(), 0, 0));
+    ChildProcess unkey = start_tnc(profile.home(), {"--unkey"});
+    EXPECT_EQ(describe_wait_status(unkey.wait_exit(10000)),
+              "exit status " + std::to_string(status));
+    EXPECT_TRUE(printed(unkey, line, 0));
+    ASSERT_EQ(rig.commands().size(), 1u);
+    EXPECT_EQ(rig.commands()[0].bytes, "T 0");
+  }
+  TncProfile no_rig(Ports().ini());
+  ChildProcess unkey = start_tnc(no_rig.home(), {"--unkey"});
+  EXPECT_EQ(describe_wait_status(unkey.wait_exit(5000)), "exit status 0");
+}
+
 // The operator named the file: a failure to read it names it too.
 TEST(Startup, AConfigFileGivenThatCannotBeReadIsNamed) {
   std::string printed;
@@ -275,13 +296,16 @@ TEST(StartupBinary, TakenPortsAreNamed) {
   NetResult modem_holder = udp_bind("", ports.modem, 0);
   ASSERT_EQ(gui_holder.failed_at, NetStep::none);
   ASSERT_EQ(modem_holder.failed_at, NetStep::none);
-  TncProfile profile(ports.ini());
+  TncProfile profile(ports.ini("StreamRecording = 1\n"));
   const std::string unavailable = " unavailable (Address already in use)";
   ChildProcess tnc = start_tnc(profile.home());
   const int status = tnc.wait_exit(5000);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << tnc.output();
   EXPECT_TRUE(printed(tnc, "Bind failed with error code : 98\n[", 0));
   EXPECT_TRUE(printed(tnc, "] Modem port " + std::to_string(ports.modem) + unavailable, 0));
+  // A service restarting it every few seconds must not leave a file per start.
+  EXPECT_TRUE(printed(tnc, "Recording the modem's datagrams to", 0));
+  EXPECT_EQ(regular_file_names(profile.folder() + "/recordings"), std::vector<std::string>{});
 
   modem_holder.socket.close();
   ChildProcess running = start_tnc(profile.home());

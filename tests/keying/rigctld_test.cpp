@@ -179,7 +179,7 @@ TEST(RigctldLoopback, AnUnkeyingAtExitThatIsNotTakenIsReported) {
     KeyerUnderTest k;
     k.key_through(Answer::taken);
     const auto off = k.use_daemon(answer);
-    unkey_for_exit(k.keyer);
+    EXPECT_EQ(unkey_for_exit(k.keyer), !reported);
     EXPECT_EQ(k.printed(exit_line), reported ? 1 : 0);
   }
 }
