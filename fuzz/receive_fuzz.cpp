@@ -13,8 +13,8 @@
 #include "app/downlink.hpp"
 #include "app/station.hpp"
 #include "wire/frame_detector.hpp"
-#include "wire/robust_detector.hpp"
 #include "wire/kiss.hpp"
+#include "wire/robust_detector.hpp"
 
 namespace kestrelis {
 
