@@ -20,7 +20,7 @@ run: deps
 	cmake --build build -j $(JOBS) --target kestrelis-tnc
 	build/kestrelis-tnc
 
-test: deps test-plain test-asan test-tsan fuzz-smoke
+test: deps test-plain test-asan test-tsan test-thread-safety fuzz-smoke
 
 test-plain:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
@@ -42,6 +42,14 @@ test-tsan:
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 	  build-tsan/kestrelis_tests --gtest_filter='$(TSAN_TESTS)'
 
+# The product built with clang, which checks every access to a field that a
+# lock guards against the locks held there.
+.PHONY: test-thread-safety
+test-thread-safety:
+	CXX=clang++ CC=clang cmake -S . -B build-tsa -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKESTRELIS_THREAD_SAFETY=ON -DKESTRELIS_TESTS=OFF -DKESTRELIS_TOOLS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-tsa -j $(JOBS)
+
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKESTRELIS_BENCH=ON \
 	  -DKESTRELIS_TESTS=OFF -DKESTRELIS_TOOLS=OFF $(CMAKE_FLAGS) >/dev/null
@@ -58,7 +66,7 @@ sensitivity: deps
 	build-bench/kestrelis_sensitivity
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-tsa build-bench build-fuzz
 
 # libFuzzer targets, built with clang. `make test` runs each for a bounded
 # number of inputs; `make fuzz` runs each for FUZZ_SECONDS.
