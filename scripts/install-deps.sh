@@ -15,6 +15,12 @@ packages=(
   gnuplot-nox
   libcurl4-openssl-dev   # the forwarder's HTTP(S) client
   nlohmann-json3-dev     # reads packet log lines (untrusted input)
+  # The Windows cross-build (`make windows`) and its tests under wine
+  g++-mingw-w64-x86-64-posix   # the -posix thread model: std::thread, std::mutex
+  googletest                   # GoogleTest's sources, built with mingw
+  wine wine64                  # runs the Windows tests and the TNC on this machine
+  nsis                         # the Windows installer
+  zip
 )
 
 missing=()
