@@ -129,7 +129,7 @@ void record_datagram(StationArchive& archive, int64_t received_us,
 
 void discard_recording(StationArchive& archive) {
   // Nothing can have been offered yet: no datagram came before the port.
-  if (archive.recording && archive.recording->items_written.load() == 0) {
+  if (archive.recording && archive.recording->items_written() == 0) {
     (void)remove_file(archive.recording_path);
   }
 }
@@ -149,7 +149,7 @@ void finish_archive(StationArchive& archive, const Console& console) {
   const unsigned long long lost = archive.datagrams_not_recorded.load();
   console_log(console, "Recording: %s, %llu datagrams, %llu bytes%s\n",
               archive.recording_path.c_str(),
-              static_cast<unsigned long long>(archive.recording->items_written.load()),
+              static_cast<unsigned long long>(archive.recording->items_written()),
               static_cast<unsigned long long>(file_size(archive.recording_path).value_or(0)),
               lost > 0 ? format_text(", %llu datagrams not recorded", lost).c_str() : "");
 }

@@ -5,81 +5,88 @@
 
 namespace kestrelis {
 
-namespace {
-
-void write_queue(ArchiveWriter& w) {
-  int last_error = 0;
-  std::unique_lock lock(w.mutex);
-  for (;;) {
-    w.changed.wait(lock, [&] { return w.stopping || !w.queue.empty(); });
-    if (w.stopping) return;
-    ArchiveItem item = std::move(w.queue.front());
-    w.queue.pop_front();
-    w.queued_bytes -= item.bytes.size();
-    w.busy = true;
-    lock.unlock();
-
-    const int error = w.write(item);
-    if (error == 0) {
-      w.items_written.fetch_add(1, std::memory_order_relaxed);
-      w.bytes_written.fetch_add(item.bytes.size(), std::memory_order_relaxed);
-    } else {
-      w.lost.fetch_add(1, std::memory_order_relaxed);
-    }
-    if ((error != 0) != (last_error != 0)) w.report(item, error);
-    last_error = error;
-
-    lock.lock();
-    w.busy = false;
-    w.changed.notify_all();
-  }
-}
-
-}  // namespace
-
 ArchiveWriter::ArchiveWriter(size_t capacity, ArchiveWrite write_item, ArchiveReport report_change,
                              std::atomic<uint64_t>& lost_items)
-    : capacity_bytes(capacity),
-      write(std::move(write_item)),
-      report(std::move(report_change)),
-      lost(lost_items),
-      thread(write_queue, std::ref(*this)) {}
+    : capacity_bytes_(capacity),
+      write_(std::move(write_item)),
+      report_(std::move(report_change)),
+      lost_(lost_items),
+      thread_(&ArchiveWriter::write_queue, this) {}
 
 ArchiveWriter::~ArchiveWriter() {
   {
-    const std::lock_guard lock(mutex);
-    stopping = true;
+    const MutexLock lock(mutex_);
+    stopping_ = true;
   }
-  changed.notify_all();
-  thread.join();
+  changed_.notify_all();
+  thread_.join();
+}
+
+uint64_t ArchiveWriter::items_written() const {
+  return items_written_.load(std::memory_order_relaxed);
+}
+
+uint64_t ArchiveWriter::bytes_written() const {
+  return bytes_written_.load(std::memory_order_relaxed);
+}
+
+void ArchiveWriter::write_queue() {
+  int last_error = 0;
+  mutex_.lock();
+  for (;;) {
+    while (!stopping_ && queue_.empty()) changed_.wait(mutex_);
+    if (stopping_) break;
+    ArchiveItem item = std::move(queue_.front());
+    queue_.pop_front();
+    queued_bytes_ -= item.bytes.size();
+    busy_ = true;
+    mutex_.unlock();
+
+    const int error = write_(item);
+    if (error == 0) {
+      items_written_.fetch_add(1, std::memory_order_relaxed);
+      bytes_written_.fetch_add(item.bytes.size(), std::memory_order_relaxed);
+    } else {
+      lost_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if ((error != 0) != (last_error != 0)) report_(item, error);
+    last_error = error;
+
+    mutex_.lock();
+    busy_ = false;
+    changed_.notify_all();
+  }
+  mutex_.unlock();
 }
 
 bool archive_offer(ArchiveWriter& writer, ArchiveItem item) {
   {
-    const std::lock_guard lock(writer.mutex);
+    const MutexLock lock(writer.mutex_);
     const size_t size = item.bytes.size();
-    if (!writer.drained && size <= writer.capacity_bytes - writer.queued_bytes) {
-      writer.queued_bytes += size;
-      writer.queue.push_back(std::move(item));
-      writer.changed.notify_all();
+    if (!writer.drained_ && size <= writer.capacity_bytes_ - writer.queued_bytes_) {
+      writer.queued_bytes_ += size;
+      writer.queue_.push_back(std::move(item));
+      writer.changed_.notify_all();
       return true;
     }
   }
-  writer.lost.fetch_add(1, std::memory_order_relaxed);
+  writer.lost_.fetch_add(1, std::memory_order_relaxed);
   return false;
 }
 
 size_t archive_drain(ArchiveWriter& writer, int timeout_ms) {
-  std::unique_lock lock(writer.mutex);
-  writer.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                          [&] { return writer.queue.empty() && !writer.busy; });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const MutexLock lock(writer.mutex_);
+  while (!writer.queue_.empty() || writer.busy_) {
+    if (!writer.changed_.wait_until(writer.mutex_, deadline)) break;
+  }
   // The process ends after the drain, so a write still in progress (a stuck
   // disk or network mount) counts as not made.
-  const size_t left = writer.queue.size() + (writer.busy ? 1 : 0);
-  writer.drained = true;
-  writer.queue.clear();
-  writer.queued_bytes = 0;
-  writer.lost.fetch_add(left, std::memory_order_relaxed);
+  const size_t left = writer.queue_.size() + (writer.busy_ ? 1 : 0);
+  writer.drained_ = true;
+  writer.queue_.clear();
+  writer.queued_bytes_ = 0;
+  writer.lost_.fetch_add(left, std::memory_order_relaxed);
   return left;
 }
 

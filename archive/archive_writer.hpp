@@ -4,14 +4,14 @@
 // disk: it only queues, and what does not fit is counted as lost, never held.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "platform/thread_safety.hpp"
 
 namespace kestrelis {
 
@@ -30,34 +30,47 @@ using ArchiveWrite = std::function<int(const ArchiveItem& item)>;
 using ArchiveReport = std::function<void(const ArchiveItem& item, int error)>;
 
 // The queue and its writer thread, started by the constructor. `lost` counts
-// every item not written: refused because the queue held `capacity_bytes`,
-// failed to write, left unwritten by archive_drain or offered after it
-// (the receive thread runs on while the process ends). Other threads read
-// the counters at any time.
-struct ArchiveWriter {
+// every item not written: refused because the queue held `capacity` bytes,
+// failed to write, left unwritten by archive_drain or offered after it (the
+// receive thread runs on while the process ends). Any thread may offer and
+// read the counters at any time.
+class ArchiveWriter {
+ public:
   ArchiveWriter(size_t capacity, ArchiveWrite write_item, ArchiveReport report_change,
                 std::atomic<uint64_t>& lost_items);
   ArchiveWriter(const ArchiveWriter&) = delete;
   ArchiveWriter& operator=(const ArchiveWriter&) = delete;
   // Stops the thread after the item in hand (which the write function must
   // return from); what is still queued is dropped.
-  ~ArchiveWriter();
+  ~ArchiveWriter() EXCLUDES(mutex_);
 
-  const size_t capacity_bytes;
-  const ArchiveWrite write;
-  const ArchiveReport report;
-  std::atomic<uint64_t>& lost;
-  std::atomic<uint64_t> items_written{0};
-  std::atomic<uint64_t> bytes_written{0};
+  // Items and bytes written so far.
+  [[nodiscard]] uint64_t items_written() const;
+  [[nodiscard]] uint64_t bytes_written() const;
 
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::deque<ArchiveItem> queue;  // under mutex, as are the four below
-  size_t queued_bytes = 0;
-  bool busy = false;     // the thread is writing an item it took off the queue
-  bool drained = false;  // archive_drain has run: the process is ending
-  bool stopping = false;
-  std::thread thread;  // last, so that it starts once everything else is built
+  friend bool archive_offer(ArchiveWriter& writer, ArchiveItem item) EXCLUDES(writer.mutex_);
+  friend size_t archive_drain(ArchiveWriter& writer, int timeout_ms) EXCLUDES(writer.mutex_);
+
+ private:
+  // The writer thread: takes items off the queue and writes them with the
+  // lock released, so that offers never wait on the disk.
+  void write_queue() EXCLUDES(mutex_);
+
+  const size_t capacity_bytes_;
+  const ArchiveWrite write_;
+  const ArchiveReport report_;
+  std::atomic<uint64_t>& lost_;
+  std::atomic<uint64_t> items_written_{0};
+  std::atomic<uint64_t> bytes_written_{0};
+
+  Mutex mutex_;
+  CondVar changed_;
+  std::deque<ArchiveItem> queue_ GUARDED_BY(mutex_);
+  size_t queued_bytes_ GUARDED_BY(mutex_) = 0;
+  bool busy_ GUARDED_BY(mutex_) = false;     // writing an item it took off the queue
+  bool drained_ GUARDED_BY(mutex_) = false;  // archive_drain has run: the process is ending
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::thread thread_;  // last, so that it starts once everything else is built
 };
 
 // Queues `item` without waiting for anything but the queue's lock. Returns

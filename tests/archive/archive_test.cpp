@@ -76,8 +76,8 @@ TEST(ArchiveWriter, StuckWriteNeverHoldsTheQueueSideAndDropsAreCounted) {
     EXPECT_EQ(disk.lost.load(), 10u);
     disk.release();
     EXPECT_EQ(archive_drain(writer, 5000), 0u);
-    EXPECT_EQ(writer.items_written.load(), 11u);
-    EXPECT_EQ(writer.bytes_written.load(), 9u + 10 * 10u);
+    EXPECT_EQ(writer.items_written(), 11u);
+    EXPECT_EQ(writer.bytes_written(), 9u + 10 * 10u);
   }
   ASSERT_EQ(disk.written.size(), 11u);
   EXPECT_EQ(disk.written[10], "kkkkkkkkk\n");
@@ -94,7 +94,7 @@ TEST(ArchiveWriter, AFailureIsReportedOnceAndSoIsTheRecovery) {
   EXPECT_EQ(disk.reports,
             (std::vector<std::pair<std::string, int>>{{"1", 28}, {"4", 0}, {"6", 5}, {"7", 0}}));
   EXPECT_EQ(disk.lost.load(), 4u);
-  EXPECT_EQ(writer.items_written.load(), 4u);
+  EXPECT_EQ(writer.items_written(), 4u);
 }
 
 TEST(ArchiveWriter, DrainGivesUpOnAStuckWriteAndCountsWhatIsLeft) {
