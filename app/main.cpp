@@ -57,7 +57,7 @@ void print_statistics(const Station& station) {
         wait_for_signal(static_cast<int>(std::clamp<int64_t>(wait_ms, 0, unkey_retry_interval_ms)));
     if (caught && !caught->statistics) {
       // Never leave the transmitter keyed.
-      (void)unkey_for_exit(station.transmitter.keyer);
+      (void)station.transmitter.keyer.unkey_for_exit();
       finish_archive(station.archive, station.console);
       print_statistics(station);
       exit_by_signal(caught->number);
@@ -70,7 +70,7 @@ void print_statistics(const Station& station) {
       if (next_statistics_ms <= now_ms) next_statistics_ms = now_ms + interval_ms;
     }
     if (now_ms >= next_retry_ms) {
-      retry_unkey(station.transmitter.keyer);
+      station.transmitter.keyer.retry_unkey();
       next_retry_ms = monotonic_ms() + unkey_retry_interval_ms;
     }
   }
@@ -85,8 +85,8 @@ int unkey_only(const std::optional<std::string>& config_file) {
                                : load_configuration(console, profile_directory());
   if (config.Address.empty()) return 0;
   Keyer keyer(config, console);
-  keyer.keyed = true;
-  if (!unkey_for_exit(keyer)) return 1;
+  keyer.count_as_keyed();
+  if (!keyer.unkey_for_exit()) return 1;
   console_log(console, "Transmitter unkeyed: rigctld took \"%s\"\n",
               config.PPT_OFF_Command.c_str());
   return 0;

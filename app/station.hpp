@@ -20,7 +20,7 @@ struct Station {
   Station(TncConfig c, Console out)
       : config(std::move(c)), console(std::move(out)), gui(console), transmitter(config, console) {
     console.verbose_level = config.VerboseLevel;
-    transmitter.keyer.report = [this](std::string_view line) { gui_text(gui, line); };
+    transmitter.keyer.set_report([this](std::string_view line) { gui_text(gui, line); });
   }
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
-#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +13,7 @@
 
 #include "config/config.hpp"
 #include "console/console_log.hpp"
+#include "keying/keying_account.hpp"
 #include "platform/clock.hpp"
 #include "platform/net.hpp"
 
@@ -20,63 +21,12 @@ namespace kestrelis {
 
 namespace {
 
+using Kind = KeyingEventKind;
+
 constexpr int connect_timeout_ms = 2000;
 constexpr int64_t ns_per_ms = 1'000'000;
 constexpr size_t answer_limit = 128;
 constexpr std::string_view answer_tag = "RPRT ";
-
-// unconfirmed: delivered, but neither answered nor closed in time, or the
-// connection broke: the daemon may be stuck with the rig.
-enum class Delivery { taken, refused, unconfirmed, failed };
-
-const std::string& command_text(const Keyer& k, bool on) {
-  return on ? k.config.PTT_ON_Command : k.config.PPT_OFF_Command;
-}
-
-// Called with the keyer's mutex held: prints a keying failure at once and
-// keeps it, without its line end, for the report.
-void note(Keyer& k, std::string line) {
-  log_message(k.console, line);
-  if (line.ends_with('\n')) line.pop_back();
-  k.unreported.push_back(std::move(line));
-}
-
-// Connects and sends. `quiet`: no console line (retries).
-void send_command(Keyer& k, PttCommand& c, bool quiet) {
-  c.settled = false;
-  const TncConfig& config = k.config;
-  NetResult connection =
-      tcp_connect(config.Address.c_str(), config.Port.c_str(), connect_timeout_ms);
-  if (connection.failed_at != NetStep::none) {
-    if (quiet) return;
-    switch (connection.failed_at) {
-      case NetStep::resolve:
-        console_print(k.console, "getaddrinfo failed with error: %d\n", connection.error);
-        break;
-      case NetStep::socket:
-        console_print(k.console, "socket failed with error: %ld\n",
-                      static_cast<long>(connection.error));
-        break;
-      default:
-        note(k, "Could not connect to HamLib RIG Control Daemon!\n");
-        break;
-    }
-    return;
-  }
-  const int fd = connection.socket.fd();
-  const std::string& command = command_text(k, c.on);
-  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(command.data()),
-                                       command.size());
-  if (int error = send_all(fd, bytes); error != 0) {
-    if (!quiet) console_print(k.console, "send failed with error: %d\n", error);
-    return;
-  }
-  // The daemon reads the command's argument up to the end of the stream.
-  (void)shutdown_send(fd);
-  c.delivered = true;
-  c.connection = std::move(connection.socket);
-  c.answer_deadline_ns = monotonic_ns() + k.answer_timeout_ns;
-}
 
 // True once the answer holds a whole "RPRT n" line (an extended answer
 // puts other lines before it).
@@ -85,8 +35,20 @@ bool has_report(const std::string& answer) {
   return at != std::string::npos && answer.find('\n', at) != std::string::npos;
 }
 
+// The n of the answer's "RPRT n"; none without a report. The daemon answers
+// "RPRT 0" on success; a report that cannot be read counts as one.
+std::optional<int> report_code(const std::string& answer) {
+  const size_t at = answer.find(answer_tag);
+  if (at == std::string::npos) return std::nullopt;
+  const std::string_view rest = std::string_view(answer).substr(at + answer_tag.size());
+  int code = 0;
+  if (std::from_chars(rest.data(), rest.data() + rest.size(), code).ec != std::errc{}) return 0;
+  return code;
+}
+
 // Reads the answer until it holds its report, the daemon closes, or the
 // earlier of its deadline and `until_ns` passes. True while it may still come.
+// Leaves the connection open: an on command's may be kept.
 bool read_answer(PttCommand& c, int64_t until_ns) {
   if (!c.connection.valid()) return false;
   const int fd = c.connection.fd();
@@ -102,143 +64,265 @@ bool read_answer(PttCommand& c, int64_t until_ns) {
     }
     if (!wait_readable(fd, static_cast<int>(left_ms))) continue;
     const long n = stream_receive(fd, std::span(buffer).first(answer_limit - c.answer.size()));
-    if (n < 0) c.unanswered = true;
+    if (n < 0) c.broken = true;
     if (n <= 0) break;
     c.answer.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
   }
-  c.connection.close();
   return false;
-}
-
-// What became of the command; prints a refusal unless `quiet`. The daemon
-// answers "RPRT 0" on success; a peer that closes without a report counts as
-// having taken it, as keying peers need not answer at all.
-Delivery outcome(Keyer& k, PttCommand& c, bool quiet) {
-  if (!c.delivered) return Delivery::failed;
-  const size_t at = c.answer.find(answer_tag);
-  if (at == std::string::npos) return c.unanswered ? Delivery::unconfirmed : Delivery::taken;
-  const std::string_view rest = std::string_view(c.answer).substr(at + answer_tag.size());
-  int code = 0;
-  if (std::from_chars(rest.data(), rest.data() + rest.size(), code).ec != std::errc{}) {
-    return Delivery::taken;
-  }
-  if (code == 0) return Delivery::taken;
-  if (!quiet) {
-    note(k, format_text("rigctld refused \"%s\" (RPRT %d)\n", command_text(k, c.on).c_str(), code));
-  }
-  return Delivery::refused;
-}
-
-// Called with the keyer's mutex held after an off command.
-void settle_unkey(Keyer& k, Delivery delivery) {
-  const std::string& command = k.config.PPT_OFF_Command;
-  if (delivery == Delivery::taken) {
-    if (k.unkey_reported) {
-      note(k, format_text("Transmitter unkeyed: rigctld took \"%s\"\n", command.c_str()));
-    }
-    k.keyed = false;
-    k.unkey_owed = false;
-    k.unkey_reported = false;
-    return;
-  }
-  if (!k.keyed) return;
-  k.unkey_owed = true;
-  if (!k.unkey_reported) {
-    note(k, format_text("Unkeying failed, the transmitter may still be keyed: sending \"%s\" again "
-                        "every second\n",
-                        command.c_str()));
-    k.unkey_reported = true;
-  }
 }
 
 }  // namespace
 
-PttCommand deliver_ptt(Keyer& k, bool on) {
+Keyer::Keyer(const TncConfig& config, const Console& console, int64_t answer_timeout_ns)
+    : config_(config), console_(console), answer_timeout_ns_(answer_timeout_ns) {}
+
+void Keyer::set_report(std::function<void(std::string_view line)> report) {
+  report_ = std::move(report);
+}
+
+// Prints a keying line at once and keeps it, without its line end, for the report.
+void Keyer::note(std::string line) {
+  log_message(console_, line);
+  if (line.ends_with('\n')) line.pop_back();
+  unreported_.push_back(std::move(line));
+}
+
+KeyingStep Keyer::apply(KeyingEvent event, int refusal_code) {
+  KeyingStep step = keying_next(account_, event);
+  account_ = step.account;
+  const char* on = config_.PTT_ON_Command.c_str();
+  const char* off = config_.PPT_OFF_Command.c_str();
+  for (const KeyingLine line : step.lines) {
+    switch (line) {
+      case KeyingLine::refused:
+        note(format_text("rigctld refused \"%s\" (RPRT %d)\n",
+                         event.kind == Kind::off_refused ? off : on, refusal_code));
+        break;
+      case KeyingLine::unkey_owed:
+        note(format_text("Unkeying failed, the transmitter may still be keyed: sending \"%s\" "
+                         "again every second\n",
+                         off));
+        break;
+      case KeyingLine::unkeyed:
+        note(format_text("Transmitter unkeyed: rigctld took \"%s\"\n", off));
+        break;
+      case KeyingLine::exit_not_taken:
+        note(format_text("Unkeying failed at exit, the transmitter may still be keyed: rigctld "
+                         "did not take \"%s\"\n",
+                         off));
+        break;
+      case KeyingLine::exit_on_pending:
+        note(format_text("Unkeying at exit not confirmed, the transmitter may still be keyed: "
+                         "rigctld has not answered \"%s\"\n",
+                         on));
+        break;
+      case KeyingLine::pending_given_up:
+        note(format_text("rigctld left more than %d \"%s\" unanswered: the oldest is given up, "
+                         "and the transmitter may stay keyed until --unkey or the exit sends "
+                         "\"%s\"\n",
+                         max_pending_on, on, off));
+        break;
+    }
+  }
+  if (step.close_oldest_pending && !pending_.empty()) pending_.pop_front();
+  return step;
+}
+
+// Connects and sends. `quiet`: no console line (retries).
+void Keyer::send_command(PttCommand& c, bool quiet) {
+  c.settled = false;
+  NetResult connection =
+      tcp_connect(config_.Address.c_str(), config_.Port.c_str(), connect_timeout_ms);
+  if (connection.failed_at != NetStep::none) {
+    if (quiet) return;
+    switch (connection.failed_at) {
+      case NetStep::resolve:
+        console_print(console_, "getaddrinfo failed with error: %d\n", connection.error);
+        break;
+      case NetStep::socket:
+        console_print(console_, "socket failed with error: %ld\n",
+                      static_cast<long>(connection.error));
+        break;
+      default:
+        note("Could not connect to HamLib RIG Control Daemon!\n");
+        break;
+    }
+    return;
+  }
+  const int fd = connection.socket.fd();
+  const std::string& command = c.on ? config_.PTT_ON_Command : config_.PPT_OFF_Command;
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(command.data()),
+                                       command.size());
+  if (int error = send_all(fd, bytes); error != 0) {
+    if (!quiet) console_print(console_, "send failed with error: %d\n", error);
+    return;
+  }
+  // The daemon reads the command's argument up to the end of the stream.
+  (void)shutdown_send(fd);
+  c.delivered = true;
+  c.connection = std::move(connection.socket);
+  c.answer_deadline_ns = monotonic_ns() + answer_timeout_ns_;
+  if (c.on) {
+    (void)apply({.kind = Kind::on_delivered});
+  } else {
+    c.settles = apply({.kind = Kind::off_delivered, .purpose = c.purpose}).settles;
+  }
+}
+
+// An on command's answer, read to its end. One left unanswered keeps its
+// connection: its answer or close later tells that rigctld ran it.
+void Keyer::account_on(PttCommand& c) {
+  if (!c.delivered) return;
+  const std::optional<int> code = report_code(c.answer);
+  if (!code && c.unanswered && !c.broken) {
+    (void)apply({.kind = Kind::on_unanswered});
+    pending_.push_back({std::move(c.connection), std::move(c.answer)});
+    return;
+  }
+  c.connection.close();
+  if (code && *code != 0) {
+    (void)apply({.kind = Kind::on_refused}, *code);
+  } else {
+    (void)apply({.kind = Kind::on_taken});
+  }
+}
+
+// An off command's answer, read to its end; a peer that closes without a
+// report counts as having taken it, as keying peers need not answer at all.
+KeyingStep Keyer::account_off(const PttCommand& c) {
+  const std::optional<int> code = report_code(c.answer);
+  const KeyingEvent base{.purpose = c.purpose, .settles = c.settles};
+  KeyingEvent event = base;
+  event.kind = Kind::off_taken;
+  if (!c.delivered || (!code && (c.unanswered || c.broken))) event.kind = Kind::off_not_taken;
+  if (code && *code != 0) event.kind = Kind::off_refused;
+  return apply(event, code.value_or(0));
+}
+
+// Reads, without waiting, what the kept on commands' connections hold.
+void Keyer::poll_pending() {
+  std::array<uint8_t, answer_limit> buffer{};
+  for (size_t i = 0; i < pending_.size();) {
+    PendingOn& p = pending_[i];
+    bool ended = false;
+    while (!ended && wait_readable(p.connection.fd(), 0)) {
+      const long n = stream_receive(p.connection.fd(), buffer);
+      if (n > 0) p.answer.append(reinterpret_cast<const char*>(buffer.data()),
+                                 static_cast<size_t>(n));
+      ended = n <= 0 || has_report(p.answer) || p.answer.size() >= answer_limit;
+    }
+    if (!ended) {
+      ++i;
+      continue;
+    }
+    const std::optional<int> code = report_code(p.answer);
+    pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+    if (code && *code != 0) {
+      (void)apply({.kind = Kind::late_refused}, *code);
+    } else {
+      (void)apply({.kind = Kind::late_taken});
+    }
+  }
+}
+
+// One off command sent and its answer read, all with the lock held: an
+// exchange in between would make a late answer ambiguous.
+KeyingStep Keyer::exchange_off(OffPurpose purpose) {
+  PttCommand c;
+  c.purpose = purpose;
+  send_command(c, purpose == OffPurpose::retry);
+  (void)read_answer(c, std::numeric_limits<int64_t>::max());
+  c.connection.close();
+  return account_off(c);
+}
+
+PttCommand Keyer::deliver_ptt(bool on) {
   PttCommand c;
   c.on = on;
-  if (k.config.Address.empty()) return c;
-  std::lock_guard lock(k.mutex);
-  if (k.exiting) return c;
-  send_command(k, c, false);
-  if (on && c.delivered) {
-    // Keyed on purpose now: resending an older off command would cut this
-    // transmission, and the exit path must unkey it.
-    c.keyed_before = std::exchange(k.keyed, true);
-    c.owed_before = std::exchange(k.unkey_owed, false);
+  if (config_.Address.empty()) return c;
+  MutexLock lock(mutex_);
+  if (apply({.kind = on ? Kind::on_requested : Kind::off_requested}).send == KeyingSend::nothing) {
+    return c;
   }
+  // An answer that came counts before an off command goes.
+  if (!on) poll_pending();
+  send_command(c, false);
   return c;
 }
 
-bool collect_ptt(Keyer& k, PttCommand& c, int64_t until_ns) {
+bool Keyer::collect_ptt(PttCommand& c, int64_t until_ns) {
   if (c.settled) return false;
   if (read_answer(c, until_ns)) return true;
   c.settled = true;
-  std::lock_guard lock(k.mutex);
-  const Delivery delivery = outcome(k, c, false);
-  if (k.exiting) return false;
-  if (!c.on) {
-    settle_unkey(k, delivery);
-  } else if (delivery == Delivery::refused) {
-    k.keyed = c.keyed_before;
-    k.unkey_owed = c.owed_before;
+  MutexLock lock(mutex_);
+  if (c.on) {
+    account_on(c);
+  } else {
+    c.connection.close();
+    (void)account_off(c);
   }
   return false;
 }
 
-void report_keying(Keyer& k) {
+void Keyer::report_keying() {
   std::vector<std::string> lines;
   {
-    std::lock_guard lock(k.mutex);
-    lines.swap(k.unreported);
+    MutexLock lock(mutex_);
+    lines.swap(unreported_);
   }
-  if (k.report) {
-    for (const std::string& line : lines) k.report(line);
+  if (report_) {
+    for (const std::string& line : lines) report_(line);
   }
 }
 
-void set_ptt(Keyer& k, bool on) {
-  PttCommand c = deliver_ptt(k, on);
-  (void)collect_ptt(k, c, std::numeric_limits<int64_t>::max());
-  report_keying(k);
+void Keyer::set_ptt(bool on) {
+  PttCommand c = deliver_ptt(on);
+  (void)collect_ptt(c, std::numeric_limits<int64_t>::max());
+  report_keying();
 }
 
-void retry_unkey(Keyer& k) {
-  if (k.config.Address.empty()) return;
-  PttCommand c;
+void Keyer::retry_unkey() {
+  if (config_.Address.empty()) return;
   {
-    // Held throughout: a keying in between would make a late "taken" unkey it.
-    std::lock_guard lock(k.mutex);
-    if (k.exiting || !k.unkey_owed) return;
-    send_command(k, c, true);
-    (void)read_answer(c, std::numeric_limits<int64_t>::max());
-    const Delivery delivery = outcome(k, c, true);
-    if (delivery == Delivery::taken) settle_unkey(k, delivery);
-  }
-  report_keying(k);
-}
-
-bool unkey_for_exit(Keyer& k) {
-  if (k.config.Address.empty()) return true;
-  PttCommand c;
-  bool taken = true;
-  {
-    std::lock_guard lock(k.mutex);
-    if (k.keyed) {
-      send_command(k, c, false);
-      (void)read_answer(c, std::numeric_limits<int64_t>::max());
-      taken = outcome(k, c, false) == Delivery::taken;
-      if (!taken) {
-        note(k, format_text("Unkeying failed at exit, the transmitter may still be keyed: "
-                            "rigctld did not take \"%s\"\n",
-                            k.config.PPT_OFF_Command.c_str()));
-      }
+    MutexLock lock(mutex_);
+    poll_pending();
+    if (apply({.kind = Kind::retry_tick}).send == KeyingSend::off) {
+      (void)exchange_off(OffPurpose::retry);
     }
-    k.keyed = false;
-    k.unkey_owed = false;
-    k.exiting = true;
   }
-  report_keying(k);
-  return taken;
+  report_keying();
+}
+
+void Keyer::count_as_keyed() {
+  MutexLock lock(mutex_);
+  (void)apply({.kind = Kind::unkey_requested});
+}
+
+bool Keyer::unkey_for_exit() {
+  if (config_.Address.empty()) return true;
+  bool unkeyed = true;
+  {
+    MutexLock lock(mutex_);
+    poll_pending();
+    if (apply({.kind = Kind::exit_requested}).send == KeyingSend::off) {
+      const KeyingStep step = exchange_off(OffPurpose::exit);
+      unkeyed = std::ranges::none_of(step.lines, [](KeyingLine line) {
+        return line == KeyingLine::exit_not_taken || line == KeyingLine::exit_on_pending;
+      });
+    }
+  }
+  report_keying();
+  return unkeyed;
+}
+
+KeyingAccount Keyer::account() const {
+  MutexLock lock(mutex_);
+  return account_;
+}
+
+size_t Keyer::kept_connections() const {
+  MutexLock lock(mutex_);
+  return pending_.size();
 }
 
 }  // namespace kestrelis

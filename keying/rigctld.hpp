@@ -1,43 +1,22 @@
 #pragma once
-// Keying the transmitter through the rig control daemon rigctld.
+// Keying the transmitter through the rig control daemon rigctld: the shell
+// around the keying account (keying_account.hpp), which talks to rigctld and
+// the console and feeds the account what happened.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/config.hpp"
 #include "console/console_log.hpp"
+#include "keying/keying_account.hpp"
 #include "platform/net.hpp"
+#include "platform/thread_safety.hpp"
 
 namespace kestrelis {
-
-// The keying state, shared by the GUI thread (which keys) and the main thread
-// (which retries a failed unkey and unkeys on the way out).
-struct Keyer {
-  Keyer(const TncConfig& c, const Console& out, int64_t answer_timeout = 5'000'000'000)
-      : config(c), console(out), answer_timeout_ns(answer_timeout) {}
-  const TncConfig& config;  // Address, Port and the two commands
-  const Console& console;
-  // How long an answer is waited for after the command went out: the daemon
-  // answers once the rig has, and a rig that does not answer makes it try
-  // again for some seconds before it reports the failure.
-  int64_t answer_timeout_ns;
-  // Receives each keying failure's console line, without its line end, for
-  // the operator's GUI; set before any thread starts. Called from the GUI
-  // thread and the main thread, never with `mutex` held.
-  std::function<void(std::string_view line)> report;
-  // Serialises connections and the account below, so that the exit path and
-  // the retries know the state; a transmission reads its answers without it.
-  std::mutex mutex;
-  bool keyed = false;           // the daemon took an on command, and no off command since
-  bool unkey_owed = false;      // an off command failed while keyed: retry_unkey resends it
-  bool unkey_reported = false;  // the operator was told the transmitter may be keyed
-  bool exiting = false;
-  std::vector<std::string> unreported;  // lines for `report`, in the order printed
-};
 
 // One command sent to rigctld, its answer still to be read.
 struct PttCommand {
@@ -47,52 +26,104 @@ struct PttCommand {
   Socket connection;
   int64_t answer_deadline_ns = 0;
   std::string answer;
-  bool unanswered = false;  // no report and no close by the deadline, or the connection broke
-  // The account before an on command, which a refusal restores.
-  bool keyed_before = false;
-  bool owed_before = false;
+  bool unanswered = false;  // no report and no close by the deadline
+  bool broken = false;      // the connection broke before a report
+  OffPurpose purpose = OffPurpose::transmission;  // off commands: what for
+  bool settles = false;  // off commands: delivered when no on command was unanswered
 };
 
-// The first half of an exchange with rigctld at Address:Port: connects (at
-// most about 2 s), sends PTT_ON_Command (on) or PPT_OFF_Command (off) as its
-// text alone and ends the sending direction. Does nothing when Address is
-// empty. No connection: "Could not connect to HamLib RIG Control Daemon!\n".
-// A delivered on command counts as taken at once, so that no retried off
-// command cuts the transmission it starts.
-[[nodiscard]] PttCommand deliver_ptt(Keyer& keyer, bool on);
+// The keying shared by the GUI thread (which keys and unkeys) and the main
+// thread (which retries an owed off command and unkeys on the way out). Each
+// command is one connection that carries its text alone and ends its sending
+// direction; an on command left unanswered keeps its connection here, read
+// side open, until rigctld answers or closes it.
+class Keyer {
+ public:
+  // `answer_timeout_ns`: how long an answer is waited for after the command
+  // went out: rigctld answers once the rig has, and a rig that does not answer
+  // makes it try again for some seconds before it reports the failure.
+  Keyer(const TncConfig& config, const Console& console,
+        int64_t answer_timeout_ns = 5'000'000'000);
+  Keyer(const Keyer&) = delete;
+  Keyer& operator=(const Keyer&) = delete;
 
-// The second half: reads the answer until it holds its "RPRT n" line, the
-// daemon closes, answer_timeout_ns after the delivery (5 s: a daemon waiting
-// on its rig answers late), or `until_ns` on the monotonic clock, whichever comes first. True
-// while the answer is still pending (`until_ns` came first); otherwise the
-// command is settled: an answer "RPRT n" with n other than 0 is printed with
-// the command, a refused on command leaves the account as it was before it,
-// and an off command after an on command the daemon took is taken only when
-// it answers "RPRT 0" or closes without a report (peers that never answer).
-// One that does not reach the daemon, that it refuses, that it leaves without
-// a report for that long, or whose connection breaks prints "Unkeying failed, the
-// transmitter may still be keyed: sending \"%s\" again every second\n" and
-// leaves the off command to retry_unkey. Failures never stop the caller.
-[[nodiscard]] bool collect_ptt(Keyer& keyer, PttCommand& command, int64_t until_ns);
+  // Receives each keying failure's console line, without its line end, for
+  // the operator's GUI. Set before any thread starts; called from the GUI
+  // thread and the main thread, never with the keyer's lock held.
+  void set_report(std::function<void(std::string_view line)> report);
 
-// Passes the keying failures printed so far, by any thread, to Keyer::report.
-void report_keying(Keyer& keyer);
+  // The first half of an exchange with rigctld at Address:Port: connects (at
+  // most about 2 s), sends PTT_ON_Command (on) or PPT_OFF_Command (off) as its
+  // text alone and ends the sending direction. Does nothing when Address is
+  // empty or after unkey_for_exit. No connection: "Could not connect to HamLib
+  // RIG Control Daemon!\n". A delivered on command counts as keying at once,
+  // so that no retried off command cuts the transmission it starts.
+  [[nodiscard]] PttCommand deliver_ptt(bool on) EXCLUDES(mutex_);
 
-// deliver_ptt, collect_ptt without a limit of its own, report_keying.
-void set_ptt(Keyer& keyer, bool on);
+  // The second half: reads the answer until it holds its "RPRT n" line, the
+  // daemon closes, answer_timeout_ns after the delivery, or `until_ns` on the
+  // monotonic clock, whichever comes first. True while the answer is still
+  // pending (`until_ns` came first); otherwise the command is settled and the
+  // account told: "rigctld refused \"%s\" (RPRT %d)\n" for a refusal; an on
+  // command left unanswered keeps its connection here; an off command that is
+  // not taken while the transmitter may be keyed prints "Unkeying failed, the
+  // transmitter may still be keyed: sending \"%s\" again every second\n" and
+  // leaves the off command to retry_unkey.
+  [[nodiscard]] bool collect_ptt(PttCommand& command, int64_t until_ns) EXCLUDES(mutex_);
 
-// The main thread, about once a second: while an off command is owed, sends it
-// once more, printing nothing on failure and "Transmitter unkeyed: rigctld
-// took \"%s\"\n" once it succeeds. A later on command the daemon takes ends
-// the retries; its own off command then settles the account.
-void retry_unkey(Keyer& keyer);
+  // Passes the keying failures printed so far, by any thread, to the report.
+  void report_keying() EXCLUDES(mutex_);
 
-// On the way out of the process: unkeys when the daemon took an on command
-// that no off command has settled, printing "Unkeying failed at exit, the
-// transmitter may still be keyed: rigctld did not take \"%s\"\n" when that
-// off command is not taken, and makes every later set_ptt and retry_unkey do
-// nothing. Waits for an exchange that another thread has under way. False
-// when that off command was not taken.
-[[nodiscard]] bool unkey_for_exit(Keyer& keyer);
+  // deliver_ptt, collect_ptt without a limit of its own, report_keying.
+  void set_ptt(bool on) EXCLUDES(mutex_);
+
+  // The main thread, about once a second: reads what the kept on commands'
+  // connections hold without waiting, then, while an off command is owed,
+  // sends it once more, printing nothing on failure and "Transmitter unkeyed:
+  // rigctld took \"%s\"\n" once one is taken that was delivered when no on
+  // command was unanswered.
+  void retry_unkey() EXCLUDES(mutex_);
+
+  // For --unkey: the state is unknown, so the transmitter counts as keyed.
+  void count_as_keyed() EXCLUDES(mutex_);
+
+  // On the way out of the process: sends the off command when the transmitter
+  // may be keyed. Prints "Unkeying failed at exit, the transmitter may still be
+  // keyed: rigctld did not take \"%s\"\n" when it is not taken, and "Unkeying
+  // at exit not confirmed, the transmitter may still be keyed: rigctld has not
+  // answered \"%s\"\n" when an on command is still unanswered. Every later
+  // set_ptt and retry_unkey does nothing. False in both cases.
+  [[nodiscard]] bool unkey_for_exit() EXCLUDES(mutex_);
+
+  // A copy of the account and the number of kept connections, for tests.
+  [[nodiscard]] KeyingAccount account() const EXCLUDES(mutex_);
+  [[nodiscard]] size_t kept_connections() const EXCLUDES(mutex_);
+
+ private:
+  // An on command left unanswered: its connection and what it held so far.
+  struct PendingOn {
+    Socket connection;
+    std::string answer;
+  };
+
+  KeyingStep apply(KeyingEvent event, int refusal_code = 0) REQUIRES(mutex_);
+  void note(std::string line) REQUIRES(mutex_);
+  void send_command(PttCommand& command, bool quiet) REQUIRES(mutex_);
+  void account_on(PttCommand& command) REQUIRES(mutex_);
+  KeyingStep account_off(const PttCommand& command) REQUIRES(mutex_);
+  void poll_pending() REQUIRES(mutex_);
+  KeyingStep exchange_off(OffPurpose purpose) REQUIRES(mutex_);
+
+  const TncConfig& config_;  // Address, Port and the two commands
+  const Console& console_;
+  const int64_t answer_timeout_ns_;
+  std::function<void(std::string_view line)> report_;
+  // Serialises connections and the account, so that the exit path and the
+  // retries know the state; a transmission reads its answers without it.
+  mutable Mutex mutex_;
+  KeyingAccount account_ GUARDED_BY(mutex_);
+  std::deque<PendingOn> pending_ GUARDED_BY(mutex_);
+  std::vector<std::string> unreported_ GUARDED_BY(mutex_);  // for the report, in order
+};
 
 }  // namespace kestrelis

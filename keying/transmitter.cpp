@@ -18,7 +18,7 @@ constexpr uint32_t loopback_address = 0x7F000001;  // 127.0.0.1
 // never past the wait's end; returns how long the wait lasted.
 int64_t keying_wait(Keyer& keyer, PttCommand& on, int64_t begin_ns, int64_t ms) {
   const int64_t end_ns = begin_ns + ms * ns_per_ms;
-  (void)collect_ptt(keyer, on, end_ns);
+  (void)keyer.collect_ptt(on, end_ns);
   sleep_until_ns(end_ns);
   return monotonic_ns() - begin_ns;
 }
@@ -50,21 +50,21 @@ KeyingWaits transmit_frame(Transmitter& t, std::span<const uint8_t> frame) {
   KeyingWaits waits;
   waits.target_ms = {config.KeyUpDelay, air_time_ms(block.size()), config.KeyDownDelay};
   // The waits count from the delivery of each command, not from its answer.
-  PttCommand on = deliver_ptt(t.keyer, true);
+  PttCommand on = t.keyer.deliver_ptt(true);
   const int64_t keyed_ns = monotonic_ns();
-  report_keying(t.keyer);  // a failed connection: nothing keyed, no wait to keep
+  t.keyer.report_keying();  // a failed connection: nothing keyed, no wait to keep
   waits.lasted_ns[0] = keying_wait(t.keyer, on, keyed_ns, waits.target_ms[0]);
   if (int error = datagram_send(t.tx_socket.fd(), t.tx_destination, block); error != 0) {
     verbose_log(t.console, 5, "sendto failed with error: %d\n", error);
   }
   waits.lasted_ns[1] = keying_wait(t.keyer, on, monotonic_ns(), waits.target_ms[1]);
   waits.lasted_ns[2] = keying_wait(t.keyer, on, monotonic_ns(), waits.target_ms[2]);
-  PttCommand off = deliver_ptt(t.keyer, false);
+  PttCommand off = t.keyer.deliver_ptt(false);
   // Read after the off command went out, each within its own bound; the GUI
   // hears of failures only now, as a GUI slow to read would hold this thread.
-  (void)collect_ptt(t.keyer, on, std::numeric_limits<int64_t>::max());
-  (void)collect_ptt(t.keyer, off, std::numeric_limits<int64_t>::max());
-  report_keying(t.keyer);
+  (void)t.keyer.collect_ptt(on, std::numeric_limits<int64_t>::max());
+  (void)t.keyer.collect_ptt(off, std::numeric_limits<int64_t>::max());
+  t.keyer.report_keying();
   return waits;
 }
 

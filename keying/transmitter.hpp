@@ -17,7 +17,9 @@ namespace kestrelis {
 // (127.0.0.1 at GR_TransmitPort), and the keying. Prepared by start-up before
 // the worker threads start; transmissions run on the GUI thread.
 struct Transmitter {
-  Transmitter(const TncConfig& c, const Console& out) : config(c), console(out), keyer(c, out) {}
+  // `answer_timeout_ns`: how long each of rigctld's answers is waited for (Keyer).
+  Transmitter(const TncConfig& c, const Console& out, int64_t answer_timeout_ns = 5'000'000'000)
+      : config(c), console(out), keyer(c, out, answer_timeout_ns) {}
   const TncConfig& config;
   const Console& console;
   Socket tx_socket;
