@@ -113,3 +113,12 @@ package: build
 .PHONY: load
 load: build
 	build/tools/kestrelis-load $(LOAD_ARGS)
+
+# The real rigctld stopped at each moment of a transmission and resumed,
+# SOAK_RUNS times per moment (`make test` runs 3); the transmitter must end unkeyed.
+SOAK_RUNS ?= 25
+.PHONY: soak-keying
+soak-keying: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j $(JOBS) --target kestrelis_tests
+	KESTRELIS_STALL_RUNS=$(SOAK_RUNS) build/kestrelis_tests --gtest_filter='RigctldStall.*'
