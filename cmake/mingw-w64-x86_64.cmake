@@ -13,8 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The tests run on this machine under wine (64-bit prefix).
+# The tests run on this machine under wine (64-bit prefix); CMakeLists.txt
+# makes it the emulator, with a prefix inside the build folder.
 find_program(KESTRELIS_WINE NAMES wine wine64)
-if(KESTRELIS_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRELIS_WINE})
-endif()
