@@ -20,7 +20,7 @@ run: deps
 	cmake --build build -j $(JOBS) --target kestrelis-tnc
 	build/kestrelis-tnc
 
-test: deps test-plain test-asan test-tsan test-thread-safety fuzz-smoke
+test: deps test-plain test-asan test-tsan test-thread-safety fuzz-smoke test-windows
 
 test-plain:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
@@ -66,7 +66,7 @@ sensitivity: deps
 	build-bench/kestrelis_sensitivity
 
 clean:
-	rm -rf build build-asan build-tsan build-tsa build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-tsa build-bench build-fuzz build-windows
 
 # libFuzzer targets, built with clang. `make test` runs each for a bounded
 # number of inputs; `make fuzz` runs each for FUZZ_SECONDS.
@@ -113,6 +113,22 @@ package: build
 .PHONY: load
 load: build
 	build/tools/kestrelis-load $(LOAD_ARGS)
+
+# The Windows programs, cross-built with mingw-w64 into build-windows/ (inih's
+# sources from KESTRELIS_INIH_DIR, ../shared/third_party/inih-r55 by default).
+WINDOWS_CMAKE = cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+
+.PHONY: windows windows-build test-windows
+windows-build: deps
+	$(WINDOWS_CMAKE)
+	cmake --build build-windows -j $(JOBS)
+
+windows: windows-build
+
+# The Windows build's unit tests under wine, then its end-to-end run.
+test-windows: windows-build
+	JOBS=$(JOBS) scripts/windows-test.sh
 
 # The real rigctld stopped at each moment of a transmission and resumed,
 # SOAK_RUNS times per moment (`make test` runs 3); the transmitter must end unkeyed.
