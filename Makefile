@@ -126,8 +126,11 @@ windows-build: deps
 
 windows: windows-build
 
-# The Windows build's unit tests under wine, then its end-to-end run.
+# The Windows build's unit tests under wine, then its end-to-end run against
+# the Linux simulator and KISS client (from build/) and a real rigctld.
 test-windows: windows-build
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j $(JOBS) --target kestrelis-sim kestrelis-kiss
 	JOBS=$(JOBS) scripts/windows-test.sh
 
 # The real rigctld stopped at each moment of a transmission and resumed,
