@@ -125,7 +125,8 @@ bool is_iso_utc_ms(std::string_view text) {
   return has_shape(text, "dddd-dd-ddTdd:dd:dd.dddZ");
 }
 
-std::optional<int> integer_in(const nlohmann::json& object, const char* key, int low, int high) {
+std::optional<int> integer_in(const nlohmann::ordered_json& object, const char* key, int low,
+                              int high) {
   const auto it = object.find(key);
   if (it == object.end() || !it->is_number_integer()) return std::nullopt;
   const auto value = it->get<int64_t>();
@@ -133,7 +134,7 @@ std::optional<int> integer_in(const nlohmann::json& object, const char* key, int
   return static_cast<int>(value);
 }
 
-const std::string* string_of(const nlohmann::json& object, const char* key) {
+const std::string* string_of(const nlohmann::ordered_json& object, const char* key) {
   const auto it = object.find(key);
   return it != object.end() && it->is_string() ? it->get_ptr<const std::string*>() : nullptr;
 }
@@ -178,7 +179,8 @@ std::string packet_log_line(const PacketLogEntry& entry) {
 
 std::optional<LoggedPacket> parse_packet_log_line(std::string_view line) {
   if (line.size() > longest_line || nesting_depth(line) > deepest_nesting) return std::nullopt;
-  const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+  // Ordered, so that the telemetry object keeps the order of its members.
+  const nlohmann::ordered_json object = nlohmann::ordered_json::parse(line, nullptr, false);
   if (!object.is_object()) return std::nullopt;  // also a line that did not parse
 
   LoggedPacket p;
@@ -207,6 +209,10 @@ std::optional<LoggedPacket> parse_packet_log_line(std::string_view line) {
   p.source = *source;
   p.port = *port;
   p.decoded = *decoded;
+  if (const auto telemetry = object.find("telemetry");
+      telemetry != object.end() && telemetry->is_object()) {
+    p.telemetry = telemetry->dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  }
   return p;
 }
 

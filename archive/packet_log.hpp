@@ -42,6 +42,7 @@ struct LoggedPacket {
   int source = 0;
   int port = 0;
   std::string decoded;  // "telemetry", "digipeater_text", "digipeater_packet" or "none"
+  std::string telemetry = {};  // the "telemetry" object as JSON text ("{...}"); empty when none
 };
 
 // Reads one line (without its line end). None for anything that is not a

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/packet_log.hpp"
 #include "common/kiss_frames.hpp"
 #include "kiss/client.hpp"
 #include "kiss/display.hpp"
@@ -194,6 +195,30 @@ TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
   }
 }
 
+TEST(KissRecordInfo, IsoUtcTimes) {
+  const struct {
+    const char* text;
+    std::optional<int64_t> ms;
+  } cases[] = {
+      {"1970-01-01T00:00Z", 0},
+      {"2026-12-05T14:03:07.412Z", 1796479387412},  // the client's _received_unix of it
+      {"2023-11-14T22:13:20Z", 1700000000000},
+      {"2000-02-29T00:00Z", 951782400000},
+      {"2001-02-29T00:00Z", std::nullopt},
+      {"2026-12-05T24:00Z", std::nullopt},
+      {"2026-12-05T14:60Z", std::nullopt},
+      {"2026-13-05T14:00Z", std::nullopt},
+      {"2026-12-05T14:03", std::nullopt},
+      {"2026-12-05 14:03Z", std::nullopt},
+      {"2026-12-05T14:03:07.4Z", std::nullopt},
+      {"1969-12-31T23:59Z", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parse_iso_utc(c.text), c.ms);
+  }
+}
+
 constexpr int64_t received = 1700000000250;  // 2023-11-14 22:13:20.250 UTC
 
 JsonObject object(const char* json) { return parse_json_object(json).value(); }
@@ -365,7 +390,7 @@ TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
       {"sat 1", 1, nullptr, {100500, 101000}, ""},
       {"beacons of sat 1", 1, "beacon", {100500}, ""},
       {"telemetry", -1, "telemetry", {101000, 102000}, ""},
-      {"sat 2", 2, nullptr, {}, "no record with a time is of sat 2"},
+      {"sat 2", 2, nullptr, {}, "no record of sat 2 with a time"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -383,6 +408,181 @@ TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
                                     std::vector<std::string>{"eps_temp_0"});
   EXPECT_FALSE(temps.damaged_last_line);
   EXPECT_EQ(temps.rows.size(), 1u);
+}
+
+// The TNC's packet log as the TNC writes it: telemetry objects are records,
+// other packets none, and every line is whole.
+std::string packet_log(std::span<const std::pair<int64_t, const char*>> telemetry) {
+  const std::vector<uint8_t> packet = {0x8a, 0x00, 0x07, 0x40, 0x01, 0x02, 0x03, 0x04};
+  std::string log;
+  for (const auto& [received_ms, members] : telemetry) {
+    Dispatch d;
+    d.action = PacketAction::telemetry;
+    d.telemetry.status = TelemetryStatus::decoded;
+    d.telemetry.members = members;
+    log += packet_log_line({received_ms, packet, 2, false, 1, 8, &d});
+    Dispatch text;
+    text.action = PacketAction::digipeater_message;
+    text.text = "hello";
+    log += packet_log_line({received_ms + 1, packet, 0, false, 1, 29, &text});
+  }
+  return log;
+}
+
+TEST(KissPlot, ReadsTheTncPacketLog) {
+  const std::pair<int64_t, const char*> lines[] = {
+      {1796479387412, R"("tlm_id":"4138","eps_vbatt":"7300","UNIX":"1796479387.000000")"},
+      {1796479397412, R"("tlm_id":"4137","eps_vbatt":"7310")"},  // no UNIX: the receive time
+  };
+  const std::string log = packet_log(lines);
+  const std::vector<std::string> fields = {"eps_vbatt"};
+  PlotInput in = read_plot_input(log, fields);
+  ASSERT_EQ(in.error, "");
+  EXPECT_FALSE(in.damaged_last_line);
+  EXPECT_EQ(in.skipped, 0u);
+  EXPECT_EQ(times_of(in), (std::vector<int64_t>{1796479387000, 1796479397412}));
+  EXPECT_EQ(in.rows[1].values[0], 7310.0);
+  PlotFilter beacons;
+  beacons.kind = "beacon";
+  EXPECT_EQ(times_of(read_plot_input(log, fields, beacons)), std::vector<int64_t>{1796479387000});
+  const std::string list = list_fields(log, {});
+  for (const char* line :
+       {"_received                       2  text\n", "eps_vbatt                       2  mV\n",
+        "2 records (all), 5 fields\n"}) {
+    EXPECT_NE(list.find(line), std::string::npos) << line << list;
+  }
+  // A line cut short is the damaged last line, as in the client's files.
+  PlotInput cut = read_plot_input(log + log.substr(0, 60), fields);
+  EXPECT_TRUE(cut.damaged_last_line);
+  EXPECT_EQ(cut.rows.size(), 2u);
+}
+
+// Records at these seconds: passes split where two lie more than 600 s apart.
+const std::string passes_jsonl = [] {
+  std::string text;
+  for (int s : {0, 10, 20, 621, 631, 1231, 3000}) {
+    text += R"({"UNIX":)" + std::to_string(1796479380 + s) + R"(,"v":)" + std::to_string(s) + "}\n";
+  }
+  return text;
+}();
+
+TEST(KissPlot, TimeWindowAndPasses) {
+  constexpr int64_t t0 = 1796479380000;  // 2026-12-05T14:03:00Z
+  const struct {
+    const char* name;
+    std::optional<int64_t> from, to;
+    std::optional<int> pass;
+    std::vector<int> seconds;  // the rows kept
+    size_t passes;
+    const char* error;
+  } cases[] = {
+      {"all", {}, {}, {}, {0, 10, 20, 621, 631, 1231, 3000}, 3, ""},
+      {"bounds included", t0 + 10000, t0 + 631000, {}, {10, 20, 621, 631}, 2, ""},
+      {"first pass", {}, {}, 1, {0, 10, 20}, 3, ""},
+      {"a gap of exactly 10 minutes is in one pass", {}, {}, 2, {621, 631, 1231}, 3, ""},
+      {"last pass", {}, {}, 3, {3000}, 3, ""},
+      {"passes counted in the window", t0 + 621000, {}, 1, {621, 631, 1231}, 2, ""},
+      {"no such pass", {}, {}, 4, {}, 3, "no pass 4: the records make 3 passes"},
+      {"empty window",
+       t0 + 21000,
+       t0 + 620000,
+       {},
+       {},
+       0,
+       "no record with a time from 2026-12-05 14:03:21 to 2026-12-05 14:13:20 UTC"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlotFilter filter;
+    filter.from_ms = c.from;
+    filter.to_ms = c.to;
+    filter.pass = c.pass;
+    PlotInput in = read_plot_input(passes_jsonl, std::vector<std::string>{"v"}, filter);
+    EXPECT_EQ(in.error, c.error);
+    EXPECT_EQ(in.passes, c.passes);
+    std::vector<int> seconds;
+    for (const PlotRow& row : in.rows) seconds.push_back(static_cast<int>(*row.values[0]));
+    EXPECT_EQ(seconds, c.seconds);
+  }
+  const std::string list = list_fields(passes_jsonl, {});
+  EXPECT_NE(list.find("7 records (all), 2 fields\n"
+                      "pass 1: 2026-12-05 14:03 to 14:03 UTC, 3 records\n"
+                      "pass 2: 2026-12-05 14:13 to 14:23 UTC, 3 records\n"
+                      "pass 3: 2026-12-05 14:53 to 14:53 UTC, 1 record\n"),
+            std::string::npos)
+      << list;
+}
+
+TEST(KissPlot, TitleNamesTheFileWithoutItsFolder) {
+  PlotFilter second;
+  second.pass = 2;
+  PlotInput in = read_plot_input(passes_jsonl, std::vector<std::string>{"v"}, second);
+  PlotFilter filter = second;
+  filter.sat = 1;
+  EXPECT_EQ(plot_title("/home/op/Kestrelis/packets/2026-12-05.jsonl", filter, in),
+            "2026-12-05.jsonl: sat 1 records, pass 2 of 3, 2026-12-05 14:13 to 14:23 UTC");
+  in.rows.push_back({in.rows.back().time_ms + 86400000, {1.0}});
+  EXPECT_EQ(plot_title("r.jsonl", {}, in),
+            "r.jsonl: all records, 2026-12-05 14:13 to 2026-12-06 14:23 UTC");
+}
+
+TEST(KissPlot, SelectionArguments) {
+  const struct {
+    std::vector<std::string_view> args;
+    const char* error;
+    std::optional<int64_t> from = {}, to = {};
+    std::optional<int> pass = {};
+  } cases[] = {
+      {{"--from", "2026-12-05T14:03Z", "--to", "2026-12-05T14:03:30Z", "--pass", "2"},
+       "",
+       1796479380000,
+       1796479410000,
+       2},
+      {{"--from", "2026-12-05T14:03"},
+       "--from takes a UTC time as 2026-12-05T14:03Z or 2026-12-05T14:03:30Z, not "
+       "\"2026-12-05T14:03\""},
+      {{"--to", "2026-12-05T14:03:30.000Z"},
+       "--to takes a UTC time as 2026-12-05T14:03Z or 2026-12-05T14:03:30Z, not "
+       "\"2026-12-05T14:03:30.000Z\""},
+      {{"--to", "2026-02-30T14:03Z"},
+       "--to takes a UTC time as 2026-12-05T14:03Z or 2026-12-05T14:03:30Z, not "
+       "\"2026-02-30T14:03Z\""},
+      {{"--from", "2026-12-05T14:04Z", "--to", "2026-12-05T14:03Z"}, "--from is later than --to"},
+      {{"--pass", "0"}, "--pass takes a pass number from 1, not \"0\""},
+      {{"--pass", "x"}, "--pass takes a pass number from 1, not \"x\""},
+      {{"--pass"}, "--pass needs a value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    std::vector<std::string_view> args = {"r.jsonl", "eps_vbatt"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const PlotArgs parsed = parse_plot_args(args);
+    EXPECT_EQ(parsed.error, c.error);
+    if (*c.error != '\0') continue;
+    EXPECT_EQ(parsed.filter.from_ms, c.from);
+    EXPECT_EQ(parsed.filter.to_ms, c.to);
+    EXPECT_EQ(parsed.filter.pass, c.pass);
+  }
+}
+
+// No value on the frame, a constant line in the middle; the date once when
+// the axis lies within one day.
+TEST(KissPlot, AxesHaveMarginsAndTheDateOnce) {
+  const std::vector<std::string> fields = {"eps_vbatt", "eps_temp_0"};
+  const int64_t t0 = 1796479387000;  // 2026-12-05 14:03:07 UTC
+  std::vector<PlotRow> rows = {{t0, {7200.0, 7.0}}, {t0 + 600000, {8200.0, 7.0}}};
+  std::string script = gnuplot_script(rows, fields, "t", "o.png");
+  for (const char* line :
+       {"set yrange [7100:8300]\n", "set yrange [6:8]\n", "set format x \"%H:%M\" timedate\n",
+        "set xlabel 'time (UTC), 2026-12-05'\n"}) {
+    EXPECT_NE(script.find(line), std::string::npos) << line << script;
+  }
+  rows.push_back({t0 + 86400000, {8000.0, -7.0}});
+  script = gnuplot_script(rows, fields, "t", "o.png");
+  for (const char* line : {"set yrange [-8.4:8.4]\n", "set format x \"%m-%d %H:%M\" timedate\n",
+                           "set xlabel 'time (UTC), 2026-12-05 to 2026-12-06'\n"}) {
+    EXPECT_NE(script.find(line), std::string::npos) << line << script;
+  }
 }
 
 TEST(KissPlot, FieldsOfOneUnitShareAPanel) {
@@ -457,6 +657,19 @@ TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardO
     EXPECT_EQ(read_file(dir.path() + "/errors"),
               "plot: cannot write " + row.png + ": " + row.reason + "\n");
   }
+}
+
+// The TNC's own packet log, drawn: every telemetry record, none left out.
+TEST(KissPlotLoopback, PlotsTheTncPacketLog) {
+  TempDir dir;
+  const std::pair<int64_t, const char*> lines[] = {
+      {1796479387412, R"("tlm_id":"4138","eps_vbatt":"7300","UNIX":"1796479387.000000")"},
+      {1796479397412, R"("tlm_id":"4138","eps_vbatt":"7310","UNIX":"1796479397.000000")"},
+  };
+  ChildProcess kiss = run_plot(dir, packet_log(lines), {"eps_vbatt", "--pass", "1"});
+  EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 0");
+  EXPECT_EQ(kiss.output(), "PLOT " + dir.path() + "/r.png: 2 records\n");
+  EXPECT_EQ(read_file(dir.path() + "/errors"), "");
 }
 
 // --list of a file cut by a power cut: each field with the records that hold

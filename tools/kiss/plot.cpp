@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "archive/packet_log.hpp"
 #include "console/console_log.hpp"
 #include "kiss/record.hpp"
 #include "kiss/record_files.hpp"
@@ -21,8 +22,16 @@ namespace {
 const Console console;
 
 constexpr const char* plot_usage =
-    "usage: kestrelis-kiss plot FILE FIELD... [-o OUT.png] [--sat N] [--kind beacon|telemetry]\n"
-    "       kestrelis-kiss plot FILE --list [--sat N] [--kind beacon|telemetry]\n";
+    "usage: kestrelis-kiss plot FILE FIELD... [-o OUT.png] [SELECTION]\n"
+    "       kestrelis-kiss plot FILE --list [SELECTION]\n"
+    "FILE: the client's JSON Lines or CSV file, or the TNC's packet log\n"
+    "(Kestrelis/packets/YYYY-MM-DD.jsonl). SELECTION:\n"
+    "  --sat N                  records of satellite N (0 ... 3)\n"
+    "  --kind beacon|telemetry  records of that kind\n"
+    "  --from TIME, --to TIME   records from, or up to, a UTC time such as\n"
+    "                           2026-12-05T14:03Z or 2026-12-05T14:03:30Z\n"
+    "  --pass N                 the Nth pass, from 1 (passes are split at gaps\n"
+    "                           of more than 10 minutes; --list shows them)\n";
 
 // Units by field name. The satellites report voltages in mV, currents in mA
 // and temperatures in whole degrees Celsius.
@@ -87,6 +96,23 @@ std::vector<std::string_view> split_lines(std::string_view text) {
   return lines;
 }
 
+// The telemetry object of a line of the TNC's packet log, with the time the
+// TNC received it first, as the client's own files hold it.
+std::optional<JsonObject> logged_record(const LoggedPacket& packet) {
+  std::optional<JsonObject> record = parse_json_object(packet.telemetry, JsonValues::scalars);
+  if (!record) return std::nullopt;
+  JsonObject own = {{"_received", packet.received}};
+  if (const std::optional<int64_t> ms = parse_iso_utc(packet.received)) {
+    own.push_back({"_received_unix", format_unix_seconds(*ms)});
+  }
+  ptrdiff_t at = 0;
+  for (JsonMember& m : own) {
+    if (find_member(*record, m.key) != nullptr) continue;
+    record->insert(record->begin() + at++, std::move(m));
+  }
+  return record;
+}
+
 struct FileRecords {
   std::vector<std::optional<JsonObject>> records;  // none for a line that is no record
   bool damaged_last_line = false;
@@ -101,7 +127,13 @@ FileRecords read_records(std::string_view file_text) {
   auto& records = file.records;
   if (!file_text.empty() && file_text.front() == '{') {
     for (std::string_view line : lines) {
-      if (!line.empty()) records.push_back(parse_json_object(line, JsonValues::scalars));
+      if (line.empty()) continue;
+      if (std::optional<LoggedPacket> packet = parse_packet_log_line(line)) {
+        // A packet with no telemetry (a digipeater packet) is no record.
+        if (!packet->telemetry.empty()) records.push_back(logged_record(*packet));
+      } else {
+        records.push_back(parse_json_object(line, JsonValues::scalars));
+      }
     }
   } else if (!lines.empty()) {
     auto header = csv_cells(lines[0]);
@@ -151,8 +183,8 @@ std::string default_png_path(std::string_view file) {
 }
 
 // The spacing of the time ticks, in seconds: the first of a few round
-// intervals that gives at most max_time_ticks ticks, so that the two-line
-// date labels never run into each other.
+// intervals that gives at most max_time_ticks ticks, so that the labels
+// never run into each other.
 int64_t time_tick_s(int64_t span_ms) {
   constexpr int64_t steps[] = {1,     2,     5,      10,     15,      30,      60,    120,
                                300,   600,   900,    1800,   3600,    7200,    10800, 21600,
@@ -163,11 +195,131 @@ int64_t time_tick_s(int64_t span_ms) {
   return span_ms / 1000 / max_time_ticks + 1;
 }
 
+// "sat 1 beacon", or "all" for records of any satellite and kind.
 std::string describe_filter(const PlotFilter& filter) {
   std::string text;
   if (filter.sat) text += "sat " + std::to_string(*filter.sat);
   if (filter.kind) text += (text.empty() ? "" : " ") + *filter.kind;
   return text.empty() ? "all" : text;
+}
+
+// " from 2026-12-05 14:03:00 to 2026-12-05 15:00:00 UTC", or "" without a window.
+std::string describe_window(const PlotFilter& filter) {
+  std::string text;
+  if (filter.from_ms) text += " from " + format_utc(*filter.from_ms).substr(0, 19);
+  if (filter.to_ms) text += " to " + format_utc(*filter.to_ms).substr(0, 19);
+  return text.empty() ? text : text + " UTC";
+}
+
+struct TimedRecord {
+  int64_t time_ms = 0;
+  const JsonObject* record = nullptr;
+};
+
+// Where each pass begins in `records` (in time order): the first record, and
+// every record more than pass_gap_ms after the one before it.
+std::vector<size_t> pass_starts(std::span<const TimedRecord> records) {
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (i == 0 || records[i].time_ms - records[i - 1].time_ms > pass_gap_ms) starts.push_back(i);
+  }
+  return starts;
+}
+
+struct Selection {
+  std::vector<TimedRecord> window;    // records of the filter in the time window, in time order
+  std::vector<size_t> pass_starts;    // of `window`
+  std::span<const TimedRecord> kept;  // the window, or the one pass asked for
+  size_t of_filter = 0;               // records of the satellite and kind, with a time
+  size_t skipped = 0;                 // lines that are no record, or records without a time
+};
+
+// The records of `file` that pass `filter`. Holds pointers into `file`.
+Selection select_records(const FileRecords& file, const PlotFilter& filter) {
+  Selection s;
+  for (const auto& record : file.records) {
+    if (record && !passes(*record, filter)) continue;
+    const std::optional<int64_t> time_ms = record ? record_time(*record) : std::nullopt;
+    if (!time_ms) {
+      ++s.skipped;
+      continue;
+    }
+    ++s.of_filter;
+    if ((filter.from_ms && *time_ms < *filter.from_ms) ||
+        (filter.to_ms && *time_ms > *filter.to_ms)) {
+      continue;
+    }
+    s.window.push_back({*time_ms, &*record});
+  }
+  std::stable_sort(
+      s.window.begin(), s.window.end(),
+      [](const TimedRecord& a, const TimedRecord& b) { return a.time_ms < b.time_ms; });
+  s.pass_starts = pass_starts(s.window);
+  s.kept = s.window;
+  if (filter.pass) {
+    const auto n = static_cast<size_t>(*filter.pass);
+    if (n < 1 || n > s.pass_starts.size()) {
+      s.kept = {};
+    } else {
+      const size_t end = n < s.pass_starts.size() ? s.pass_starts[n] : s.window.size();
+      s.kept = std::span(s.window).subspan(s.pass_starts[n - 1], end - s.pass_starts[n - 1]);
+    }
+  }
+  return s;
+}
+
+// Why nothing of the file passes `filter`; "" when something does.
+std::string selection_error(const Selection& s, const PlotFilter& filter) {
+  const std::string of = filter.sat || filter.kind ? " of " + describe_filter(filter) : "";
+  if (s.of_filter == 0 && !of.empty()) return "no record" + of + " with a time";
+  if (s.window.empty() && (filter.from_ms || filter.to_ms)) {
+    return "no record" + of + " with a time" + describe_window(filter);
+  }
+  if (filter.pass && s.kept.empty()) {
+    const size_t n = s.pass_starts.size();
+    return "no pass " + std::to_string(*filter.pass) + ": the records" + of +
+           describe_window(filter) + " make " + std::to_string(n) + (n == 1 ? " pass" : " passes");
+  }
+  return {};
+}
+
+// "2026-12-05 14:03 to 14:12", the day given once when both lie on it.
+std::string describe_span(int64_t first_ms, int64_t last_ms) {
+  const std::string first = format_utc(first_ms).substr(0, 16);
+  const std::string last = format_utc(last_ms).substr(0, 16);
+  return first + " to " + (first.substr(0, 10) == last.substr(0, 10) ? last.substr(11) : last);
+}
+
+// The file's name without its folder.
+std::string_view file_name(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// "2026-12-05T14:03Z" or "2026-12-05T14:03:07Z", as ms since 1970.
+std::optional<int64_t> parse_time_option(std::string_view text) {
+  if (text.size() != 17 && text.size() != 20) return std::nullopt;
+  return parse_iso_utc(text);
+}
+
+// A y range with a margin of a tenth of the values' span on each side (a
+// tenth of the value itself, or 1, for a constant), so that no value lies on
+// the frame; none when the panel has no value.
+std::optional<std::pair<double, double>> y_range(std::span<const PlotRow> rows,
+                                                 std::span<const size_t> fields) {
+  std::optional<std::pair<double, double>> range;
+  for (const PlotRow& row : rows) {
+    for (const size_t f : fields) {
+      if (!row.values[f]) continue;
+      const double v = *row.values[f];
+      range = range ? std::pair(std::min(range->first, v), std::max(range->second, v))
+                    : std::pair(v, v);
+    }
+  }
+  if (!range) return range;
+  const double span = range->second - range->first;
+  const double margin = span > 0 ? span / 10 : std::max(std::abs(range->first) / 10, 1.0);
+  return std::pair(range->first - margin, range->second + margin);
 }
 
 // The one message about a damaged last line, on standard error.
@@ -186,21 +338,16 @@ PlotInput read_plot_input(std::string_view file_text, std::span<const std::strin
   PlotInput input;
   std::vector<bool> present(fields.size(), false);
   std::vector<bool> numeric(fields.size(), false);
-  FileRecords file = read_records(file_text);
+  const FileRecords file = read_records(file_text);
   input.damaged_last_line = file.damaged_last_line;
-  size_t passed = 0;
-  for (const auto& record : file.records) {
-    if (record && !passes(*record, filter)) continue;
-    auto time_ms = record ? record_time(*record) : std::nullopt;
-    if (!time_ms) {
-      ++input.skipped;
-      continue;
-    }
-    ++passed;
-    PlotRow row{*time_ms, {}};
+  const Selection selection = select_records(file, filter);
+  input.skipped = selection.skipped;
+  input.passes = selection.pass_starts.size();
+  for (const TimedRecord& timed : selection.kept) {
+    PlotRow row{timed.time_ms, {}};
     bool any_value = false;
     for (size_t f = 0; f < fields.size(); ++f) {
-      const std::string* value = find_member(*record, fields[f]);
+      const std::string* value = find_member(*timed.record, fields[f]);
       row.values.push_back(value ? parse_number(*value) : std::nullopt);
       present[f] = present[f] || value != nullptr;
       numeric[f] = numeric[f] || row.values.back().has_value();
@@ -209,9 +356,7 @@ PlotInput read_plot_input(std::string_view file_text, std::span<const std::strin
     // A record without any of the fields would only stretch the time axis.
     if (any_value) input.rows.push_back(std::move(row));
   }
-  if (passed == 0 && (filter.sat || filter.kind)) {
-    input.error = "no record with a time is of " + describe_filter(filter);
-  }
+  input.error = selection_error(selection, filter);
   for (size_t f = 0; f < fields.size() && input.error.empty(); ++f) {
     if (!present[f]) {
       input.error = "no record has the field \"" + fields[f] + "\"";
@@ -220,8 +365,6 @@ PlotInput read_plot_input(std::string_view file_text, std::span<const std::strin
     }
   }
   if (input.error.empty() && input.rows.empty()) input.error = "no records with a time";
-  std::stable_sort(input.rows.begin(), input.rows.end(),
-                   [](const PlotRow& a, const PlotRow& b) { return a.time_ms < b.time_ms; });
   return input;
 }
 
@@ -268,11 +411,23 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
                        "set datafile missing 'NaN'\n"
                        "set xdata time\n"
                        "set timefmt '%s'\n";
-  script +=
-      std::string("set format x \"%Y-%m-%d\\n%H:%M") + (tick_s < 60 ? ":%S" : "") + "\" timedate\n";
+  // The date once, in the axis label, when every row lies on one day; on
+  // each tick only when the axis spans days.
+  const std::string first_day = format_utc(first_ms).substr(0, 10);
+  const std::string last_day = format_utc(last_ms).substr(0, 10);
+  const bool one_day = first_day == last_day;
+  const std::string time_of_day = std::string("%H:%M") + (tick_s < 60 ? ":%S" : "");
+  const std::string tick_format = one_day           ? time_of_day
+                                  : tick_s >= 86400 ? std::string("%m-%d")
+                                                    : "%m-%d " + time_of_day;
+  const std::string time_label =
+      "time (UTC), " + (one_day ? first_day : first_day + " to " + last_day);
+  script += "set format x \"" + tick_format + "\" timedate\n";
   if (last_ms > first_ms) {
-    script += "set xrange ['" + format_unix_seconds(first_ms) + "':'" +
-              format_unix_seconds(last_ms) + "']\n";
+    // A fiftieth of the span on each side keeps the first and last records off the frame.
+    const int64_t margin_ms = (last_ms - first_ms) / 50;
+    script += "set xrange ['" + format_unix_seconds(first_ms - margin_ms) + "':'" +
+              format_unix_seconds(last_ms + margin_ms) + "']\n";
   }
   script += "set xtics " + std::to_string(tick_s) +
             "\n"
@@ -296,7 +451,13 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
             gnuplot_quoted(title) + "\n";
   for (size_t p = 0; p < panels.size(); ++p) {
     script += "set ylabel " + gnuplot_quoted(panels[p].label) + "\n";
-    if (p + 1 == panels.size()) script += "set xlabel 'time (UTC)'\n";
+    if (const auto range = y_range(rows, panels[p].fields)) {
+      std::array<char, 80> text{};
+      std::snprintf(text.data(), text.size(), "set yrange [%.10g:%.10g]\n", range->first,
+                    range->second);
+      script += text.data();
+    }
+    if (p + 1 == panels.size()) script += "set xlabel " + gnuplot_quoted(time_label) + "\n";
     script += "plot ";
     for (size_t i = 0; i < panels[p].fields.size(); ++i) {
       const size_t f = panels[p].fields[i];
@@ -309,6 +470,16 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
   return script + "unset multiplot\n";
 }
 
+std::string plot_title(std::string_view file, const PlotFilter& filter, const PlotInput& input) {
+  std::string title = std::string(file_name(file)) + ": " + describe_filter(filter) + " records";
+  if (filter.pass) {
+    title += ", pass " + std::to_string(*filter.pass) + " of " + std::to_string(input.passes);
+  }
+  if (input.rows.empty()) return title;
+  return title + ", " + describe_span(input.rows.front().time_ms, input.rows.back().time_ms) +
+         " UTC";
+}
+
 std::string list_fields(std::string_view file_text, const PlotFilter& filter) {
   struct Count {
     std::string name;
@@ -316,12 +487,10 @@ std::string list_fields(std::string_view file_text, const PlotFilter& filter) {
     bool number = false;
   };
   std::vector<Count> counts;
-  size_t records = 0;
-  FileRecords file = read_records(file_text);
-  for (const auto& record : file.records) {
-    if (!record || !passes(*record, filter)) continue;
-    ++records;
-    for (const JsonMember& m : *record) {
+  const FileRecords file = read_records(file_text);
+  const Selection selection = select_records(file, filter);
+  for (const TimedRecord& timed : selection.kept) {
+    for (const JsonMember& m : *timed.record) {
       auto it = std::find_if(counts.begin(), counts.end(),
                              [&](const Count& c) { return c.name == m.key; });
       if (it == counts.end()) it = counts.insert(counts.end(), {m.key});
@@ -335,8 +504,21 @@ std::string list_fields(std::string_view file_text, const PlotFilter& filter) {
     const std::string shown = !c.number ? "text" : unit ? std::string(unit->unit) : "-";
     text += format_text("%-24s %8zu  %s\n", c.name.c_str(), c.records, shown.c_str());
   }
-  return text + format_text("%zu records (%s), %zu fields\n", records,
-                            describe_filter(filter).c_str(), counts.size());
+  const std::string selected = describe_filter(filter) + describe_window(filter) +
+                               (filter.pass ? ", pass " + std::to_string(*filter.pass) : "");
+  text += format_text("%zu records (%s), %zu fields\n", selection.kept.size(), selected.c_str(),
+                      counts.size());
+  const std::vector<size_t>& starts = selection.pass_starts;
+  for (size_t p = 0; p < starts.size(); ++p) {
+    const size_t end = p + 1 < starts.size() ? starts[p + 1] : selection.window.size();
+    const size_t n = end - starts[p];
+    text += format_text(
+        "pass %zu: %s UTC, %zu record%s\n", p + 1,
+        describe_span(selection.window[starts[p]].time_ms, selection.window[end - 1].time_ms)
+            .c_str(),
+        n, n == 1 ? "" : "s");
+  }
+  return text;
 }
 
 std::string output_path_problem(const std::string& png_path) {
@@ -352,7 +534,8 @@ PlotArgs parse_plot_args(std::span<const std::string_view> args) {
   PlotArgs parsed;
   for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
     const std::string_view a = args[i];
-    const bool takes_value = a == "-o" || a == "--output" || a == "--sat" || a == "--kind";
+    const bool takes_value = a == "-o" || a == "--output" || a == "--sat" || a == "--kind" ||
+                             a == "--from" || a == "--to" || a == "--pass";
     if (takes_value && i + 1 >= args.size()) {
       parsed.error = std::string(a) + " needs a value";
       break;
@@ -370,6 +553,23 @@ PlotArgs parse_plot_args(std::span<const std::string_view> args) {
         parsed.error = "--kind takes beacon or telemetry, not \"" + value + "\"";
       }
       parsed.filter.kind = value;
+    } else if (a == "--from" || a == "--to") {
+      const std::optional<int64_t> ms = parse_time_option(value);
+      if (!ms) {
+        parsed.error = std::string(a) +
+                       " takes a UTC time as 2026-12-05T14:03Z or 2026-12-05T14:03:30Z, not \"" +
+                       value + "\"";
+      }
+      (a == "--from" ? parsed.filter.from_ms : parsed.filter.to_ms) = ms;
+    } else if (a == "--pass") {
+      const bool digits =
+          !value.empty() && value.size() <= 6 &&
+          std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!digits || std::stoi(value) < 1) {
+        parsed.error = "--pass takes a pass number from 1, not \"" + value + "\"";
+      } else {
+        parsed.filter.pass = std::stoi(value);
+      }
     } else if (a == "--list") {
       parsed.list = true;
     } else if (a == "--help" || a == "-h") {
@@ -391,6 +591,9 @@ PlotArgs parse_plot_args(std::span<const std::string_view> args) {
       parsed.error = "no FIELD given (--list shows the fields of FILE)";
     } else if (has_line_end(parsed.png_path)) {
       parsed.error = "the output path cannot hold a line end";
+    } else if (parsed.filter.from_ms && parsed.filter.to_ms &&
+               *parsed.filter.from_ms > *parsed.filter.to_ms) {
+      parsed.error = "--from is later than --to";
     }
   }
   return parsed;
@@ -437,9 +640,7 @@ int plot_command(std::span<const std::string_view> args) {
     error_write("plot: cannot write " + png_path + ": " + error_text(error) + "\n");
     return 1;
   }
-  const std::string title = file + ": " + describe_filter(parsed.filter) + " records, " +
-                            format_utc(input.rows.front().time_ms).substr(0, 16) + " to " +
-                            format_utc(input.rows.back().time_ms).substr(0, 16) + " UTC";
+  const std::string title = plot_title(file, parsed.filter, input);
   ProgramRun run =
       run_program({"gnuplot"}, gnuplot_script(input.rows, parsed.fields, title, png_path));
   if (!png_existed && !file_has_content(png_path)) remove_tree(png_path);

@@ -1,8 +1,9 @@
 #pragma once
-// `kestrelis-kiss plot FILE FIELD... [-o OUT.png] [--sat N] [--kind KIND]`:
-// chosen fields of the records in a JSON Lines or CSV file of the client,
-// over record time, drawn to a PNG by gnuplot, one panel per unit; and
-// `kestrelis-kiss plot FILE --list`: the fields the file holds.
+// `kestrelis-kiss plot FILE FIELD... [-o OUT.png] [--sat N] [--kind KIND]
+// [--from TIME] [--to TIME] [--pass N]`: chosen fields of the records in a
+// JSON Lines or CSV file of the client, or in the TNC's packet log, over
+// record time, drawn to a PNG by gnuplot, one panel per unit; and
+// `kestrelis-kiss plot FILE --list`: the fields the file holds, and its passes.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,10 +16,16 @@
 namespace kestrelis {
 
 // The records that take part: those of satellite `sat` and of kind `kind`
-// ("beacon" or "telemetry"), both read from tlm_id. Unset: any.
+// ("beacon" or "telemetry"), both read from tlm_id, whose time lies from
+// `from_ms` to `to_ms` (ms since 1970 UTC, both included). Of these, `pass`
+// keeps one pass: records in time order are split into passes, numbered from
+// 1, wherever two records lie more than 10 minutes apart. Unset: any.
 struct PlotFilter {
   std::optional<int> sat;
   std::optional<std::string> kind;
+  std::optional<int64_t> from_ms;
+  std::optional<int64_t> to_ms;
+  std::optional<int> pass;
 };
 
 // One record's time and the value of each chosen field (none where the
@@ -33,14 +40,17 @@ struct PlotInput {
   std::string error;               // why nothing can be plotted; empty when rows are usable
   size_t skipped = 0;              // lines that are no record, or records without a time
   bool damaged_last_line = false;  // the last line is no record (cut short): left out
+  size_t passes = 0;               // passes of the records in the time window
 };
 
 // Reads the records of a JSON Lines file (first character '{'; values may be
-// strings, numbers or null, so older files of strings only are read too) or
-// a CSV file with a header row, keeping those that pass `filter`. A record's
-// time is its UNIX member, else unix_s and unix_only_ms, else
-// _received_unix. `error` names a field that no record has, or that never
-// holds a number, or says that no record passes the filter.
+// strings, numbers or null, so older files of strings only are read too), a
+// CSV file with a header row, or the TNC's packet log (read through its own
+// reader; each decoded telemetry object is a record, received as
+// _received_unix), keeping those that pass `filter`. A record's time is its
+// UNIX member, else unix_s and unix_only_ms, else _received_unix. `error`
+// names a field that no record has, or that never holds a number, or says
+// that no record passes the filter, or that the pass asked for is not there.
 [[nodiscard]] PlotInput read_plot_input(std::string_view file_text,
                                         std::span<const std::string> fields,
                                         const PlotFilter& filter = {});
@@ -68,15 +78,24 @@ struct PlotPanel {
 [[nodiscard]] std::vector<PlotPanel> plot_panels(std::span<const std::string> fields);
 
 // The gnuplot script that draws `rows` to `png_path`: terminal, one panel per
-// plot_panels entry over one UTC time axis (with the year), the data inline
-// as a data block ("NaN" for missing values, lines drawn across them).
+// plot_panels entry over one UTC time axis (the date once, in the axis label,
+// when all rows lie on one day), each y axis with a margin around its values,
+// the data inline as a data block ("NaN" for missing values, lines drawn
+// across them, broken between passes).
 [[nodiscard]] std::string gnuplot_script(std::span<const PlotRow> rows,
                                          std::span<const std::string> fields,
                                          const std::string& title, const std::string& png_path);
 
+// The plot's title: the file's name without its folder, the records chosen
+// and the time they span, as "2026-12-05.jsonl: sat 1 records, pass 2 of 3,
+// 2026-12-05 15:38 to 15:48 UTC". `input` holds rows.
+[[nodiscard]] std::string plot_title(std::string_view file, const PlotFilter& filter,
+                                     const PlotInput& input);
+
 // The --list text: one line per field, in the order of first appearance,
 // with the number of records that hold it and its unit ("text" when it never
-// holds a number, "-" when its unit is unknown), then a closing summary.
+// holds a number, "-" when its unit is unknown), a summary, then one line per
+// pass with its time span and records.
 [[nodiscard]] std::string list_fields(std::string_view file_text, const PlotFilter& filter);
 
 // Why a PNG cannot be written to `png_path`, as far as can be told without

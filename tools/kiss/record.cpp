@@ -206,6 +206,50 @@ std::string format_iso_utc(int64_t ms) {
   return format_time(ms, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
 }
 
+std::optional<int64_t> parse_iso_utc(std::string_view text) {
+  // Digits where the shape has 'd', the shape's own character elsewhere.
+  const auto fits = [](std::string_view part, std::string_view shape) {
+    if (part.size() != shape.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+      const bool digit = part[i] >= '0' && part[i] <= '9';
+      if (shape[i] == 'd' ? !digit : part[i] != shape[i]) return false;
+    }
+    return true;
+  };
+  const auto number = [&](size_t at, size_t n) {
+    int64_t value = 0;
+    for (size_t i = at; i < at + n; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  if (!fits(text, "dddd-dd-ddTdd:ddZ") && !fits(text, "dddd-dd-ddTdd:dd:ddZ") &&
+      !fits(text, "dddd-dd-ddTdd:dd:dd.dddZ")) {
+    return std::nullopt;
+  }
+  const int64_t year = number(0, 4);
+  const int64_t month = number(5, 2);
+  const int64_t day = number(8, 2);
+  const int64_t hour = number(11, 2);
+  const int64_t minute = number(14, 2);
+  const int64_t second = text.size() > 17 ? number(17, 2) : 0;
+  const int64_t ms = text.size() > 21 ? number(20, 3) : 0;
+  constexpr int64_t month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (year < 1970 || month < 1 || month > 12 || day < 1 ||
+      day > month_days[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 ||
+      second > 59) {
+    return std::nullopt;
+  }
+  // Days since 1970-01-01, with years begun on 1 March so that the leap day
+  // ends its year, counted in 400-year eras of 146097 days.
+  const int64_t y = year - (month <= 2 ? 1 : 0);
+  const int64_t era = y / 400;
+  const int64_t year_of_era = y - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t days =
+      era * 146097 + year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year - 719468;
+  return ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + ms;
+}
+
 std::string format_unix_seconds(int64_t ms) {
   std::array<char, 32> text{};
   std::snprintf(text.data(), text.size(), "%lld.%03d", static_cast<long long>(ms / 1000),

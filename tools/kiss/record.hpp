@@ -66,6 +66,10 @@ struct RecordInfo {
 // "YYYY-MM-DDThh:mm:ss.mmmZ", the same time in ISO 8601 form.
 [[nodiscard]] std::string format_iso_utc(int64_t ms);
 
+// Milliseconds since 1970-01-01 UTC of "YYYY-MM-DDThh:mm[:ss[.mmm]]Z"; none
+// for any other text or a date or time that does not exist.
+[[nodiscard]] std::optional<int64_t> parse_iso_utc(std::string_view text);
+
 // "seconds.mmm" of `ms` milliseconds since 1970-01-01 UTC.
 [[nodiscard]] std::string format_unix_seconds(int64_t ms);
 
