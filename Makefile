@@ -124,11 +124,13 @@ windows-build: deps
 	$(WINDOWS_CMAKE)
 	cmake --build build-windows -j $(JOBS)
 
+# ... and packed: kestrelis-<version>-windows-x64.zip and -setup.exe there.
 windows: windows-build
+	cmake --build build-windows --target windows-package
 
 # The Windows build's unit tests under wine, then its end-to-end run against
 # the Linux simulator and KISS client (from build/) and a real rigctld.
-test-windows: windows-build
+test-windows: windows
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j $(JOBS) --target kestrelis-sim kestrelis-kiss
 	JOBS=$(JOBS) scripts/windows-test.sh

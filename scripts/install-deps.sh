@@ -19,8 +19,7 @@ packages=(
   g++-mingw-w64-x86-64-posix   # the -posix thread model: std::thread, std::mutex
   googletest                   # GoogleTest's sources, built with mingw
   wine wine64                  # runs the Windows tests and the TNC on this machine
-  nsis                         # the Windows installer
-  zip
+  nsis zip groff-base          # the Windows zip and installer, manuals as text
 )
 
 missing=()

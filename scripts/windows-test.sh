@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows build's tests on this machine under wine: the unit tests
 # through ctest, then (unless --unit) the end-to-end run of kestrelis-tnc.exe
-# against the Linux simulator, KISS client and a real rigctld. One wineserver,
+# against the Linux simulator, KISS client and a real rigctld, and the
+# installer's silent install, start and uninstall. One wineserver,
 # kept alive (-p) and warmed first, serves every wine start; it is stopped at
 # the end whatever happens.
 set -euo pipefail
@@ -24,6 +25,7 @@ wine cmd /c exit >/dev/null 2>&1 </dev/null
 
 jobs=${JOBS:-2}
 ctest --test-dir "$build" --output-on-failure -j "$jobs"
-if [[ "${1:-}" != --unit && -x scripts/windows-e2e.sh ]]; then
+if [[ "${1:-}" != --unit ]]; then
   scripts/windows-e2e.sh "$build"
+  scripts/windows-installer-check.sh "$build"
 fi
