@@ -18,7 +18,10 @@ struct Station {
   // The console's verbose level comes from the configuration; keying failures
   // go to the GUI too.
   Station(TncConfig c, Console out)
-      : config(std::move(c)), console(std::move(out)), gui(console), transmitter(config, console) {
+      : config(std::move(c)),
+        console(std::move(out)),
+        gui(console, config.MaxClients),
+        transmitter(config, console) {
     console.verbose_level = config.VerboseLevel;
     transmitter.keyer.set_report([this](std::string_view line) { gui_text(gui, line); });
   }

@@ -31,8 +31,10 @@ std::vector<std::string> statistics_lines(const DecoderStatistics& s, const GuiL
                   "%llu sent, %llu dropped without a GUI; %llu packets not logged\n",
                   packets(s, telemetry), packets(s, digipeater_packet),
                   packets(s, digipeater_message), packets(s, self_generated), packets(s, ignored),
-                  packets(s, unknown_port), packets(s, too_short), read(gui.frames_sent),
-                  read(gui.frames_dropped), read(s.packets_not_logged)),
+                  packets(s, unknown_port), packets(s, too_short),
+                  static_cast<unsigned long long>(gui.frames_sent()),
+                  static_cast<unsigned long long>(gui.frames_dropped()),
+                  read(s.packets_not_logged)),
   };
 }
 

@@ -1,26 +1,21 @@
 #include "app/uplink.hpp"
 
-#include <array>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
-#include "platform/clock.hpp"
 #include "platform/files.hpp"
+#include "platform/net.hpp"
 #include "request/requests.hpp"
 #include "wire/frame.hpp"
-#include "wire/kiss.hpp"
 
 namespace kestrelis {
 
 namespace {
-
-constexpr size_t receive_size = 200;
-constexpr int pause_after_failed_accept_ms = 1000;
-// A GUI that vanished is noticed after 10 + 3 * 5 s without an answer.
-constexpr int gui_keepalive_idle_s = 10;
-constexpr int gui_keepalive_interval_s = 5;
-constexpr int gui_keepalive_probes = 3;
 
 void transmit(Station& s, const UplinkPacket& packet) {
   const std::vector<uint8_t> frame = uplink_frame(packet);
@@ -33,96 +28,38 @@ void transmit(Station& s, const UplinkPacket& packet) {
 }
 
 // The operator looks at the GUI: a refused request is said there too, in the
-// console line's words.
-void tell_operator(Station& s, std::string_view line) {
+// console line's words, to the client that sent it.
+void tell_operator(Station& s, std::string_view line, GuiClient to) {
   log_message(s.console, line);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  gui_text(s.gui, line);
+  gui_text(s.gui, line, to);
 }
 
 }  // namespace
 
-void handle_gui_frame(Station& station, std::span<const uint8_t> data) {
+void handle_gui_frame(Station& station, std::span<const uint8_t> data, GuiClient from) {
   const GuiRequest request = parse_gui_request(data, station.config.CallFrom);
-  for (const std::string& line : request.refusal) tell_operator(station, line);
+  for (const std::string& line : request.refusal) tell_operator(station, line, from);
   if (request.kind == RequestKind::message) {
     console_log(station.console, "Transmission to %s\n", request.satellite.c_str());
     if (request.destination_nocall) {
-      gui_text(station.gui, "Check the destination call sign in the field below.");
+      gui_text(station.gui, "Check the destination call sign in the field below.", from);
     }
     if (request.source_nocall) {
-      gui_text(station.gui, "Call signs error. Check your call sign in config.ini.");
+      gui_text(station.gui, "Call signs error. Check your call sign in config.ini.", from);
       console_log(station.console, "Call signs error\n");
       return;
     }
-    gui_text(station.gui, request.confirmation);
+    gui_text(station.gui, request.confirmation, from);
   }
   if (request.packet) transmit(station, *request.packet);
 }
 
-void serve_gui_client(Station& station, Socket client) {
-  const Console& console = station.console;
-  const int fd = client.fd();
-  // One client is served at a time: one that vanished without closing must
-  // not hold the GUI port until the next send to it fails.
-  if (const int error = keep_alive(fd, gui_keepalive_idle_s, gui_keepalive_interval_s,
-                                   gui_keepalive_probes);
-      error != 0) {
-    verbose_log(console, 5, "Cannot watch the GUI connection: %s\n", error_text(error).c_str());
+void uplink_thread(Station& station) {
+  while (std::optional<ClientFrame> request = station.gui.next_request()) {
+    handle_gui_frame(station, request->data, request->from);
+    station.gui.request_done();
   }
-  gui_connection_opened(station.gui, fd);
-  verbose_log(console, 1, "GUI connected.\n");
-  KissDeframer deframer;
-  std::array<uint8_t, receive_size> received{};
-  // Once a send has given the connection up, nothing more the client sent is
-  // acted on, not even requests already waiting in the socket.
-  auto given_up = [&] {
-    const int error = gui_connection_failure(station.gui, fd);
-    if (error != 0) verbose_log(console, 5, "recv failed with error: %d\n", error);
-    return error != 0;
-  };
-  for (bool serving = true; serving;) {
-    const long n = stream_receive(fd, received);
-    if (given_up()) break;
-    if (n == 0) {
-      verbose_log(console, 1, "GUI disconnected\n");
-      break;
-    }
-    if (n < 0) {
-      verbose_log(console, 5, "recv failed with error: %d\n", last_socket_error());
-      break;
-    }
-    for (uint8_t b : std::span(received).first(static_cast<size_t>(n))) {
-      const KissStep step = kiss_receive_byte(deframer, b);
-      switch (step.event) {
-        case KissStep::Event::none:
-          continue;
-        case KissStep::Event::frame_opened:
-          verbose_log(console, 4, "New KISS packet detected\n");
-          continue;
-        case KissStep::Event::overflowed:
-          tell_operator(station, format_text("KISS frame from GUI longer than %zu bytes dropped\n",
-                                             kiss_frame_capacity));
-          continue;
-        case KissStep::Event::frame_closed:
-          verbose_log(console, 4, "Finished reading KISS packet\n");
-          break;
-      }
-      if (!step.frame) continue;
-      handle_gui_frame(station, *step.frame);
-      if (given_up()) {
-        serving = false;
-        break;
-      }
-    }
-  }
-  // After a failed send the sender has already shut the connection down.
-  if (gui_connection_closing(station.gui, fd)) {
-    if (int error = shutdown_send(fd); error != 0) {
-      verbose_log(console, 5, "shutdown failed with error: %d\n", error);
-    }
-  }
-  client.close();
 }
 
 void gui_server_thread(Station& station) {
@@ -157,19 +94,15 @@ void gui_server_thread(Station& station) {
                 "(KISS_Address = 127.0.0.1 closes it)\n",
                 config.KISS_Port);
   }
-  for (;;) {
-    Socket client = tcp_accept(server.socket.fd());
-    if (client.valid()) {
-      // The next client is served at once: every connection that came and
-      // went while this one was served waits in the backlog, and a pause for
-      // each would keep a GUI out for as many seconds.
-      serve_gui_client(station, std::move(client));
-      continue;
-    }
-    verbose_log(console, 1, "Could not communicate with GUI (Error %d)\n", last_socket_error());
-    // An accept that fails (out of descriptors, say) fails again at once.
-    sleep_ms(pause_after_failed_accept_ms);
+  // Requests are transmitted on a thread of their own, so that the clients
+  // are served while the transmitter is keyed.
+  try {
+    std::thread(uplink_thread, std::ref(station)).detach();
+  } catch (const std::system_error& error) {
+    console_log(console, "Could not start the %s thread: %s\n", "transmit",
+                error.code().message().c_str());
   }
+  station.gui.serve(server.socket.fd());
 }
 
 }  // namespace kestrelis

@@ -5,24 +5,26 @@
 #include <span>
 
 #include "app/station.hpp"
-#include "platform/net.hpp"
+#include "gui/gui_link_rules.hpp"
 
 namespace kestrelis {
 
-// Acts on the data of one frame from the GUI: parses and checks the request,
-// writes its console lines and GUI confirmations, and transmits its frame.
+// Acts on the data of one frame from GUI client `from`: parses and checks the
+// request, writes its console lines, sends the lines about it (refusals,
+// warnings, the confirmation) to that client alone, and transmits its frame.
 // Returns when the transmitter is unkeyed again.
-void handle_gui_frame(Station& station, std::span<const uint8_t> data);
+void handle_gui_frame(Station& station, std::span<const uint8_t> data,
+                      GuiClient from = all_gui_clients);
 
-// Serves one accepted client: publishes it on the GUI link, feeds every byte
-// it sends to a fresh deframer and each complete frame to handle_gui_frame,
-// until the client leaves or a send fails; then withdraws and closes it.
-void serve_gui_client(Station& station, Socket client);
+// The transmit thread: hands each request of the GUI link to
+// handle_gui_frame, one at a time in the order they arrived, until the link
+// stops.
+void uplink_thread(Station& station);
 
 // The GUI thread. Listens on KISS_Address (all local IPv4 addresses when
-// empty) at KISS_Port and serves one client after the other; pauses one
-// second after a failed accept. Returns only when the listener cannot be set
-// up, after its level-5 line.
+// empty) at KISS_Port, starts the transmit thread and serves the GUI clients
+// (GuiLink::serve). Returns only when the listener cannot be set up, after
+// its level-5 line, or when the link is stopped.
 void gui_server_thread(Station& station);
 
 }  // namespace kestrelis

@@ -37,6 +37,7 @@ constexpr IntKey int_keys[] = {
     {"modem", "GR_ReceivePort", &TncConfig::GR_ReceivePort},
     {"modem", "GR_TransmitPort", &TncConfig::GR_TransmitPort},
     {"KISS", "KISS_Port", &TncConfig::KISS_Port},
+    {"KISS", "MaxClients", &TncConfig::MaxClients},
     {"radio", "PreambleLength", &TncConfig::PreambleLength},
     {"radio", "PostambleLength", &TncConfig::PostambleLength},
     {"modem", "VerboseLevel", &TncConfig::VerboseLevel},
@@ -348,6 +349,9 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
         "Config: PPT_OFF_Command is empty and could never unkey the transmitter; using \"" +
         defaults.PPT_OFF_Command + "\"\n");
     config.PPT_OFF_Command = defaults.PPT_OFF_Command;
+  }
+  if (config.MaxClients < 1 || config.MaxClients > 16) {
+    refuse_int(out, "MaxClients", config.MaxClients, defaults.MaxClients, "1 ... 16");
   }
   check_address(out, "KISS_Address", config.KISS_Address);
   check_address(out, "GR_ReceiveAddress", config.GR_ReceiveAddress);

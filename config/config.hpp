@@ -28,6 +28,7 @@ struct TncConfig {
   int32_t KeyUpDelay = 0;                 // [rigctld] ms between keying and sending
   int32_t KeyDownDelay = 0;               // [rigctld] ms between the end of air time and unkeying
   std::string KISS_Address;               // [KISS] address the GUI port binds to; empty: all
+  int32_t MaxClients = 1;                 // [KISS] GUI clients served at once (1 ... 16)
   std::string GR_ReceiveAddress;          // [modem] address the modem port binds to; empty: all
   std::string Acquisition = "described";  // [modem] frame search: "described" or "robust"
   int32_t SyncBitErrors = robust_default_sync_bit_errors;  // [modem] robust search: wrong sync bits

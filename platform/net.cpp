@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <vector>
 
 #include "platform/clock.hpp"
 
@@ -284,6 +285,67 @@ bool wait_readable(int fd, int timeout_ms) {
     ready = ::poll(&p, 1, timeout_ms);
   } while (ready < 0 && errno == EINTR);
   return ready > 0;
+}
+
+int set_nonblocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL, 0);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return errno;
+  return 0;
+}
+
+bool would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+long send_some(int fd, std::span<const uint8_t> bytes) {
+  ssize_t n;
+  do {
+    n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && would_block(errno)) return 0;
+  return static_cast<long>(n);
+}
+
+int wait_sockets(std::span<SocketWait> sockets, int timeout_ms) {
+  std::vector<pollfd> polled(sockets.size());
+  for (size_t i = 0; i < sockets.size(); ++i) {
+    const SocketWait& s = sockets[i];
+    const short events = static_cast<short>((s.want_read ? POLLIN : 0) | (s.want_write ? POLLOUT : 0));
+    polled[i] = pollfd{s.fd, events, 0};
+  }
+  const int ready = ::poll(polled.data(), polled.size(), timeout_ms);
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  for (size_t i = 0; i < sockets.size(); ++i) {
+    const short r = polled[i].revents;
+    // poll reports an error or hang-up whatever was asked: the call that
+    // follows is the one that learns which.
+    const bool broken = (r & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+    sockets[i].readable = sockets[i].want_read && ((r & POLLIN) != 0 || broken);
+    sockets[i].writable = sockets[i].want_write && ((r & POLLOUT) != 0 || broken);
+  }
+  return ready;
+}
+
+Waker open_waker() {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return {};
+  return Waker{Socket(fds[0]), Socket(fds[1])};
+}
+
+void wake_waker(int wake_fd) {
+  const uint8_t byte = 1;
+  ssize_t n;
+  do {
+    n = ::send(wake_fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+}
+
+void drain_waker(int watch_fd) {
+  uint8_t buffer[64];
+  for (;;) {
+    const ssize_t n = ::recv(watch_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    return;
+  }
 }
 
 }  // namespace kestrelis

@@ -131,4 +131,53 @@ struct NetResult {
 // Waits up to `timeout_ms` until `fd` is readable. True when it is.
 [[nodiscard]] bool wait_readable(int fd, int timeout_ms);
 
+// --- Several connections served by one thread ---
+
+// Makes every later call on `fd` return at once instead of waiting (the
+// listener and the clients of an event loop). Returns 0 or the error number.
+[[nodiscard]] int set_nonblocking(int fd);
+
+// True when `error` (a last_socket_error()) only says that a non-blocking
+// call found nothing to do now: no data, no room, no connection waiting.
+[[nodiscard]] bool would_block(int error);
+
+// Sends what the non-blocking stream socket `fd` takes now, without waiting.
+// Returns the count (0 when its buffer is full), or -1 on error (see
+// last_socket_error). Never raises SIGPIPE.
+[[nodiscard]] long send_some(int fd, std::span<const uint8_t> bytes);
+
+// One socket of a wait_sockets call: what to wait for, and what was found.
+struct SocketWait {
+  int fd = -1;              // ignored when negative
+  bool want_read = false;   // data, a connection to accept, or the peer's close
+  bool want_write = false;  // room to send
+  bool readable = false;    // set by wait_sockets; also on an error or hang-up, so
+                            // that the next receive or accept reports it
+  bool writable = false;    // set by wait_sockets; also on an error
+};
+
+// Waits up to `timeout_ms` (-1: without limit) until one of `sockets` is
+// ready as it asks, and sets each entry's readable and writable. Returns the
+// number of ready entries, 0 when the time ran out or a signal came, -1 on
+// error (see last_socket_error). Sockets only: a Windows build waits with
+// WSAPoll, which takes nothing else.
+[[nodiscard]] int wait_sockets(std::span<SocketWait> sockets, int timeout_ms);
+
+// Two connected sockets by which any thread wakes a thread waiting in
+// wait_sockets: a byte sent with wake_waker on `wake` makes `watch` readable
+// until drain_waker has read it. Both are non-blocking; both invalid when the
+// pair could not be made (see last_socket_error).
+struct Waker {
+  Socket watch;
+  Socket wake;
+};
+[[nodiscard]] Waker open_waker();
+
+// Sends one byte on a waker's `wake` socket. Never waits: when the pair
+// already holds bytes the waiting thread has not read, one more is not needed.
+void wake_waker(int wake_fd);
+
+// Reads and discards every byte waiting on a waker's `watch` socket.
+void drain_waker(int watch_fd);
+
 }  // namespace kestrelis

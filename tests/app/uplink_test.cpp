@@ -1,16 +1,15 @@
-// The uplink where the golden transcript cannot see it: a GUI thread that a
-// stalled client cannot hold, termination while keyed, and clients that come
-// and go. The keying waits are timed in tests/keying.
+// The uplink where the golden transcript cannot see it: requests of several
+// clients taking turns, requests whose client left, termination while keyed,
+// and clients that come and go. The keying waits are timed in tests/keying.
 
 #include "app/uplink.hpp"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -25,64 +24,138 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
-// The GUI thread is held inside its first transmission (at its level-2 line)
-// while another thread sends to a GUI that has stopped reading.
-TEST(UplinkThreads, AGuiThatStopsReadingIsDroppedAfterTheSendTimeOut) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int transmissions = 0;
-  bool released = false;
-  Lines lines;
-  auto count = [&](const std::string& line) {
-    std::lock_guard lock(mutex);
-    return std::ranges::count(lines, line);
-  };
-  ModemListener modem;
-  TncConfig config;
-  config.GR_TransmitPort = modem.port();
-  config.VerboseLevel = 5;
-  Station station(config, Console{.sink = [&](std::string_view text) {
-                    std::unique_lock lock(mutex);
-                    lines.emplace_back(text.starts_with("[") ? text.substr(21) : text);
-                    if (!text.ends_with("GNURadio\r\n")) return;
-                    ++transmissions;
-                    changed.notify_all();
-                    changed.wait(lock, [&] { return released; });
-                  }});
-  open_transmit_socket(station.transmitter);
-  Socket listener = tcp_listen("127.0.0.1", 0).socket;
-  std::thread gui_thread([&] { serve_gui_client(station, tcp_accept(listener.fd())); });
-  KissClient gui(local_port(listener.fd()), 2000);
-  ASSERT_TRUE(gui.connected());
-  // The first request holds the GUI thread while the second waits behind it.
-  gui.send_frame("cmd:list");
-  gui.send_frame("cmd:count");
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return transmissions; }));
+// A station whose GUI link and transmit thread serve a loopback port, its
+// console captured and its modem a listener.
+class LinkedStation {
+ public:
+  LinkedStation(int max_clients, int key_up_ms)
+      : station(config(modem_.port(), max_clients, key_up_ms),
+                Console{.sink =
+                            [this](std::string_view text) {
+                              std::lock_guard lock(mutex_);
+                              lines_.emplace_back(text.starts_with("[") ? text.substr(21) : text);
+                            }}),
+        listener_(tcp_listen("127.0.0.1", 0).socket) {
+    open_transmit_socket(station.transmitter);
+    serve_thread_ = std::thread([this] { station.gui.serve(listener_.fd()); });
+    uplink_thread_ = std::thread([this] { uplink_thread(station); });
   }
-  const Bytes data(300, 0x41);
-  const int64_t deadline = monotonic_ms() + 20000;
-  const std::string failure = "GUI communicatino failed (Error 11)\n";
-  while (count(failure) == 0 && monotonic_ms() < deadline) send_to_gui(station.gui, data);
-  EXPECT_EQ(count(failure), 1);
-  {
-    std::lock_guard lock(mutex);
-    released = true;
+  LinkedStation(const LinkedStation&) = delete;
+  LinkedStation& operator=(const LinkedStation&) = delete;
+  ~LinkedStation() {
+    station.gui.stop();
+    serve_thread_.join();
+    uplink_thread_.join();
   }
-  changed.notify_all();
-  gui_thread.join();  // the connection was given up
-  // The request that waited was never acted on; the end is the failed send's.
-  EXPECT_EQ(transmissions, 1);
-  EXPECT_EQ(count("recv failed with error: 11\n"), 1);
-  EXPECT_EQ(count("GUI disconnected\n"), 0);
-  // Reset, not a FIN queued behind the megabytes the GUI left unread: the GUI
-  // learns at once that it was dropped.
-  pollfd p{gui.fd(), POLLRDHUP, 0};
-  ASSERT_EQ(::poll(&p, 1, 1000), 1);
-  EXPECT_NE(p.revents & (POLLHUP | POLLERR), 0);
-  send_to_gui(station.gui, data);
-  EXPECT_EQ(count("Cannot send data to GUI (GUI not connected)\n"), 1);
+
+  uint16_t port() const { return local_port(listener_.fd()); }
+  ModemListener& modem() { return modem_; }
+  size_t count(std::string_view text) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(std::ranges::count_if(
+        lines_, [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+  }
+  bool wait_for(std::string_view text, size_t n, int timeout_ms) const {
+    const int64_t deadline = monotonic_ms() + timeout_ms;
+    while (count(text) < n) {
+      if (monotonic_ms() > deadline) return false;
+      sleep_ms(2);
+    }
+    return true;
+  }
+
+ private:
+  static TncConfig config(uint16_t modem_port, int max_clients, int key_up_ms) {
+    TncConfig c;
+    c.GR_TransmitPort = modem_port;
+    c.MaxClients = max_clients;
+    c.KeyUpDelay = key_up_ms;
+    c.CallFrom = "QQ0ABC";
+    c.PreambleLength = 4;
+    c.VerboseLevel = 4;
+    return c;
+  }
+
+  mutable std::mutex mutex_;
+  Lines lines_;
+  ModemListener modem_;
+
+ public:
+  Station station;
+
+ private:
+  Socket listener_;
+  std::thread serve_thread_;
+  std::thread uplink_thread_;
+};
+
+const std::string request_head = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 ";
+
+TEST(UplinkLoopback, TwoClientsRequestsTakeTurnsInArrivalOrderEachWithItsOwnReplies) {
+  LinkedStation s(2, 300);
+  KissClient a(s.port(), 2000);
+  ASSERT_TRUE(s.wait_for("GUI connected.", 1, 3000));
+  // A client that connects while another is connected is served at once.
+  const int64_t start = monotonic_ns();
+  KissClient b(s.port(), 2000);
+  b.send_frame("cmd:bogus");
+  KissReader b_replies(b.fd());
+  ASSERT_EQ(b_replies.next(3000), "Unknown command \"bogus\"");
+  std::printf("[ measured ] second client connected and answered after %.2f ms\n",
+              static_cast<double>(monotonic_ns() - start) / 1e6);
+
+  a.send_frame(request_head + "from a");
+  ASSERT_TRUE(s.wait_for("Finished reading KISS packet", 2, 3000));
+  b.send_frame(request_head + "from b, a longer one");
+  b.send_frame("cmd:abcdefghijklmnopqrstu");
+  // The frames of the two requests, in the order they arrived: a's is shorter.
+  const std::optional<Datagram> first = s.modem().receive(5000);
+  const std::optional<Datagram> second = s.modem().receive(5000);
+  ASSERT_TRUE(first && second);
+  EXPECT_LT(first->bytes.size(), second->bytes.size());
+  ASSERT_TRUE(s.wait_for("Command string too long", 1, 3000));
+
+  KissReader a_replies(a.fd());
+  EXPECT_EQ(a_replies.next(3000), "Transmitted: " + request_head + "from a");
+  EXPECT_EQ(b_replies.next(3000), "Transmitted: " + request_head + "from b, a longer one");
+  EXPECT_EQ(b_replies.next(3000), "Command string too long");
+  EXPECT_FALSE(a_replies.next(300));  // nothing of b's
+  EXPECT_EQ(s.count("Transmission to Kestrelis"), 2u);
+}
+
+TEST(UplinkLoopback, ARequestWaitingBehindATransmissionIsDroppedWhenItsClientLeaves) {
+  LinkedStation s(2, 1000);
+  KissClient a(s.port(), 2000);
+  KissClient b(s.port(), 2000);
+  ASSERT_TRUE(s.wait_for("GUI connected.", 2, 3000));
+  a.send_frame("cmd:list");
+  ASSERT_TRUE(s.wait_for("Finished reading KISS packet", 1, 3000));
+  b.send_frame("cmd:count");
+  ASSERT_TRUE(s.wait_for("Finished reading KISS packet", 2, 3000));
+  b.close();
+  ASSERT_TRUE(s.wait_for("Request from GUI client 2 dropped: the client left before its turn", 1,
+                         3000));
+  EXPECT_TRUE(s.modem().receive(5000));  // a's
+  EXPECT_FALSE(s.modem().receive(1500));
+  EXPECT_EQ(s.count("dropped"), 1u);
+}
+
+// A script that sends one line and closes at once, again and again.
+TEST(UplinkLoopback, AClientThatSendsOneRequestAndClosesHasItTransmitted) {
+  LinkedStation s(1, 0);
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    {
+      KissClient script(s.port(), 2000);
+      script.send_frame("cmd:list");
+    }
+    const std::optional<Datagram> frame = s.modem().receive(5000);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(s.wait_for("GUI disconnected", static_cast<size_t>(round), 3000));
+    // The next script comes once the transmitter is free again.
+    sleep_ms(air_time_ms(frame->bytes.size()) + 500);
+  }
+  EXPECT_EQ(s.count("dropped"), 0u);
 }
 
 // A running TNC wired to `modem` and a rigctld at `rig_port`, with a GUI connected.
@@ -132,6 +205,27 @@ TEST(UplinkLoopback, NextClientIsServedAtOnceWithAFreshDeframer) {
       << station.tnc.output();
   EXPECT_LT(monotonic_ms() - sent_at, 1500);
   EXPECT_EQ(station.tnc.output().find("Error parsing"), std::string::npos);
+}
+
+// MaxClients comes from config.ini: two GUIs are served, a third is told why not.
+TEST(UplinkLoopback, MaxClientsFromConfigIni) {
+  ModemListener modem;
+  const uint16_t kiss_port = free_tcp_port();
+  TncProfile profile(tnc_config_text(kiss_port, modem.port(), free_tcp_port(), 0, 0) +
+                     "[KISS]\nMaxClients = 2\n");
+  ChildProcess tnc = start_tnc(profile.home());
+  KissClient first(kiss_port, 5000);
+  KissClient second(kiss_port, 5000);
+  ASSERT_TRUE(tnc.wait_for_output("GUI connected. (client 2, 2 of 2 connected)", 5000))
+      << tnc.output();
+  KissClient third(kiss_port, 5000);
+  KissReader reader(third.fd());
+  const std::optional<std::string> line = reader.next(5000);
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(line->starts_with("TNC busy: MaxClients = 2 GUI client(s) connected already."))
+      << *line;
+  EXPECT_FALSE(reader.next(3000));
+  EXPECT_TRUE(reader.closed());
 }
 
 }  // namespace

@@ -1,21 +1,21 @@
-// The GUI link: text lines, and two threads sending through the shared
-// connection while the GUI thread serves clients that come and go.
+// The GUI link on loopback: several clients receiving the same frames while
+// two threads send, the busy line for a connection beyond MaxClients, and a
+// client that does not read.
 
 #include "gui/gui_link.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 
-#include "app/uplink.hpp"
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"
 #include "support/station_capture.hpp"
-#include "wire/kiss.hpp"
 
 namespace kestrelis {
 
@@ -23,54 +23,190 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-constexpr size_t data_size = 120;
-
 TEST(GuiLink, TextIsStampedAndCutTo299Characters) {
   StationCapture out;
   gui_text(out.station.gui, std::string(400, 'x'));
   EXPECT_EQ(out.gui(), Lines{std::string(299, 'x')});
 }
 
-TEST(GuiLinkThreads, EveryFrameArrivesWholeWhileTheGuiComesAndGoes) {
-  StationCapture out({}, false);
-  Station& station = out.station;
-  constexpr int rounds = 20;
-  constexpr size_t frames_per_round = 200;
-  Socket listener = tcp_listen("127.0.0.1", 0).socket;
-  std::thread gui_thread([&] {
-    for (int i = 0; i < rounds; ++i) serve_gui_client(station, tcp_accept(listener.fd()));
-  });
-  std::atomic<bool> stop{false};
-  auto sender = [&](char tag) {
-    const std::vector<uint8_t> data(data_size, uint8_t(tag));
-    for (int n = 0; !stop; ++n) {
-      send_to_gui(station.gui, data);
-      if (n % 16 == 0) sleep_ms(1);
+// A link serving a loopback port on a thread of its own, its console captured.
+class ServedLink {
+ public:
+  explicit ServedLink(int max_clients)
+      : console{.verbose_level = 5,
+                .sink =
+                    [this](std::string_view text) {
+                      std::lock_guard lock(mutex_);
+                      lines_.emplace_back(text.starts_with("[") ? text.substr(21) : text);
+                    }},
+        link(console, max_clients),
+        listener_(tcp_listen("127.0.0.1", 0).socket),
+        thread_([this] { link.serve(listener_.fd()); }) {}
+  ServedLink(const ServedLink&) = delete;
+  ServedLink& operator=(const ServedLink&) = delete;
+  ~ServedLink() {
+    link.stop();
+    thread_.join();
+  }
+
+  uint16_t port() const { return local_port(listener_.fd()); }
+
+  // Console lines that contain `text`.
+  size_t count(std::string_view text) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<size_t>(std::ranges::count_if(
+        lines_, [&](const std::string& l) { return l.find(text) != std::string::npos; }));
+  }
+  bool wait_for(std::string_view text, size_t n, int timeout_ms) const {
+    const int64_t deadline = monotonic_ms() + timeout_ms;
+    while (count(text) < n) {
+      if (monotonic_ms() > deadline) return false;
+      sleep_ms(2);
     }
+    return true;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Lines lines_;
+
+ public:
+  Console console;
+  GuiLink link;
+
+ private:
+  Socket listener_;
+  std::thread thread_;
+};
+
+std::vector<uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Frame `n` of sender `tag`: FEND and FESC inside, so that escaping is exercised.
+std::string numbered(char tag, int n) {
+  char head[16];
+  std::snprintf(head, sizeof head, "%c%05d", tag, n);
+  return head + std::string("\xC0\xDB") + std::string(100, tag);
+}
+
+TEST(GuiLinkLoopback, EveryClientGetsEveryFrameWholeAndInOrder) {
+  constexpr int clients = 3;
+  constexpr int frames = 300;
+  ServedLink s(clients);
+  std::vector<KissClient> guis;
+  for (int i = 0; i < clients; ++i) {
+    const int64_t start = monotonic_ns();
+    guis.emplace_back(s.port(), 2000);
+    ASSERT_TRUE(guis.back().connected());
+    ASSERT_TRUE(s.wait_for("GUI connected.", static_cast<size_t>(i + 1), 3000));
+    std::printf("[ measured ] client %d of %d connected after %.2f ms\n", i + 1, clients,
+                static_cast<double>(monotonic_ns() - start) / 1e6);
+  }
+  auto sender = [&](char tag) {
+    for (int n = 0; n < frames; ++n) send_to_gui(s.link, bytes_of(numbered(tag, n)));
   };
   std::thread receive_thread(sender, 'r');
   std::thread request_thread(sender, 'g');
-
-  const auto r = kiss_encode(std::vector<uint8_t>(data_size, 'r'));
-  const auto g = kiss_encode(std::vector<uint8_t>(data_size, 'g'));
-  for (int round = 0; round < rounds; ++round) {
-    SCOPED_TRACE(round);
-    KissClient gui(local_port(listener.fd()), 2000);
-    ASSERT_TRUE(gui.connected());
-    // The stream must be whole frames back to back, from its first byte on.
-    std::vector<uint8_t> bytes(frames_per_round * r.size());
-    ASSERT_EQ(set_receive_timeout(gui.fd(), 2000), 0);
-    ASSERT_EQ(::recv(gui.fd(), bytes.data(), bytes.size(), MSG_WAITALL), ssize_t(bytes.size()));
-    for (size_t at = 0; at < bytes.size(); at += r.size()) {
-      const bool whole = std::equal(r.begin(), r.end(), bytes.begin() + long(at)) ||
-                         std::equal(g.begin(), g.end(), bytes.begin() + long(at));
-      ASSERT_TRUE(whole) << "at byte " << at;
+  for (int i = 0; i < clients; ++i) {
+    SCOPED_TRACE("client " + std::to_string(i + 1));
+    KissReader reader(guis[static_cast<size_t>(i)].fd());
+    int next_r = 0;
+    int next_g = 0;
+    for (int k = 0; k < 2 * frames; ++k) {
+      const std::optional<std::string> frame = reader.next(5000);
+      ASSERT_TRUE(frame) << "frame " << k;
+      const char tag = (*frame)[0];
+      int& next = tag == 'r' ? next_r : next_g;
+      ASSERT_EQ(*frame, numbered(tag, next)) << "frame " << k;
+      ++next;
     }
   }
-  stop = true;
   receive_thread.join();
   request_thread.join();
-  gui_thread.join();
+  EXPECT_EQ(s.link.frames_sent(), uint64_t{2 * frames});
+  EXPECT_EQ(s.count("Cannot send data"), 0u);
+}
+
+// With MaxClients connected, the next connection is told why and closed; the
+// others are served on, and a place that comes free is taken again.
+TEST(GuiLinkLoopback, ConnectionBeyondMaxClientsGetsTheBusyLineThenTheClose) {
+  for (int max_clients : {1, 2}) {
+    SCOPED_TRACE(max_clients);
+    ServedLink s(max_clients);
+    std::vector<KissClient> guis;
+    for (int i = 0; i < max_clients; ++i) {
+      guis.emplace_back(s.port(), 2000);
+      ASSERT_TRUE(s.wait_for("GUI connected.", static_cast<size_t>(i + 1), 3000));
+    }
+    const int64_t start = monotonic_ns();
+    KissClient extra(s.port(), 2000);
+    ASSERT_TRUE(extra.connected());
+    extra.send_frame("cmd:list");  // unread by the TNC: the line must still arrive
+    KissReader reader(extra.fd());
+    const std::optional<std::string> line = reader.next(3000);
+    const int64_t line_ns = monotonic_ns() - start;
+    ASSERT_TRUE(line);
+    EXPECT_EQ(*line, "TNC busy: MaxClients = " + std::to_string(max_clients) +
+                         " GUI client(s) connected already. To allow more, raise MaxClients (up "
+                         "to 16) under [KISS] in config.ini and restart the TNC.");
+    EXPECT_FALSE(reader.next(3000));
+    EXPECT_TRUE(reader.closed());
+    std::printf("[ measured ] MaxClients %d: busy line after %.2f ms, close after %.2f ms\n",
+                max_clients, static_cast<double>(line_ns) / 1e6,
+                static_cast<double>(monotonic_ns() - start) / 1e6);
+    EXPECT_EQ(s.count("GUI refused: TNC busy (MaxClients = " + std::to_string(max_clients) + ")"),
+              1u);
+
+    gui_text(s.link, "still served");
+    for (KissClient& gui : guis) EXPECT_EQ(KissReader(gui.fd()).next(3000), "still served");
+    guis.front().close();
+    ASSERT_TRUE(s.wait_for("GUI disconnected", 1, 3000));
+    KissClient next(s.port(), 2000);
+    ASSERT_TRUE(s.wait_for("GUI connected.", static_cast<size_t>(max_clients + 1), 3000));
+    gui_text(s.link, "served");
+    EXPECT_EQ(KissReader(next.fd()).next(3000), "served");
+  }
+}
+
+TEST(GuiLinkLoopback, AClientThatDoesNotReadIsDroppedWhileAnotherKeepsReceiving) {
+  ServedLink s(2);
+  KissClient stalled(s.port(), 2000);
+  ASSERT_TRUE(s.wait_for("GUI connected.", 1, 3000));
+  KissClient reading(s.port(), 2000);
+  ASSERT_TRUE(s.wait_for("GUI connected.", 2, 3000));
+  const std::vector<uint8_t> data(1000, 0x41);
+  std::atomic<size_t> received{0};
+  std::atomic<bool> done{false};
+  std::thread reader_thread([&] {
+    KissReader reader(reading.fd());
+    while (!done && !reader.closed()) {
+      if (reader.next(100)) received.fetch_add(1);
+    }
+  });
+  // Past the bound and whatever the system's buffers absorb before it. The
+  // reading client is never let fall far behind, however slow its thread.
+  size_t sent = 0;
+  const int64_t give_up = monotonic_ms() + 30000;
+  const std::string dropped = "GUI client 1 dropped: more than 1048576 bytes waited for it";
+  while (s.count(dropped) == 0 && monotonic_ms() < give_up) {
+    send_to_gui(s.link, data);
+    ++sent;
+    while (sent > received.load() + 256 && monotonic_ms() < give_up) sleep_ms(1);
+  }
+  ASSERT_TRUE(s.wait_for(dropped, 1, 5000)) << sent << " frames sent";
+  send_to_gui(s.link, data);
+  ++sent;
+  const int64_t deadline = monotonic_ms() + 10000;
+  while (received.load() < sent && monotonic_ms() < deadline) sleep_ms(5);
+  EXPECT_EQ(received.load(), sent);
+  EXPECT_EQ(s.count("GUI disconnected (client 1, 1 of 2 connected)"), 1u);
+  // The stalled client learns at once that it was dropped: a reset, not a
+  // FIN behind megabytes.
+  KissReader stalled_reader(stalled.fd());
+  while (stalled_reader.next(5000)) {
+  }
+  EXPECT_TRUE(stalled_reader.closed());
+  done = true;
+  reader_thread.join();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/loopback_peers.hpp"
 
+#include <array>
+
 #include "common/loopback.hpp"
 #include "load/load_tnc.hpp"
 #include "platform/clock.hpp"
@@ -40,6 +42,46 @@ void KissClient::send_frame(std::string_view data) {
 }
 
 void KissClient::send_raw(std::span<const uint8_t> bytes) { (void)send_all(socket_.fd(), bytes); }
+
+std::optional<std::string> KissReader::next(int timeout_ms) {
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  while (taken_ == ready_.size() && !closed_) {
+    const int64_t left = deadline - monotonic_ms();
+    if (left < 0 || !wait_readable(fd_, static_cast<int>(left))) return std::nullopt;
+    std::array<uint8_t, 4096> buffer{};
+    const long n = stream_receive(fd_, buffer);
+    if (n <= 0) {
+      closed_ = true;
+      break;
+    }
+    // Frames to the GUI are never escaped across FENDs: a FEND opens and closes each.
+    for (const uint8_t b : std::span(buffer).first(static_cast<size_t>(n))) {
+      if (b != FEND) {
+        frame_.push_back(static_cast<char>(b));
+        continue;
+      }
+      if (in_frame_ && !frame_.empty()) {
+        std::vector<uint8_t> escaped = {FEND};
+        escaped.insert(escaped.end(), frame_.begin(), frame_.end());
+        escaped.push_back(FEND);
+        KissDeframer deframer(escaped.size());
+        for (const uint8_t e : escaped) {
+          if (const KissStep step = kiss_receive_byte(deframer, e); step.frame) {
+            std::string data(step.frame->begin(), step.frame->end());
+            if (data.size() >= 22 && data.starts_with("P[") && data[20] == ']') {
+              data = data.substr(22);
+            }
+            ready_.push_back(std::move(data));
+          }
+        }
+      }
+      in_frame_ = true;
+      frame_.clear();
+    }
+  }
+  if (taken_ == ready_.size()) return std::nullopt;
+  return ready_[taken_++];
+}
 
 std::string tnc_config_text(uint16_t kiss_port, uint16_t modem_port, uint16_t rig_port,
                             int key_up_ms, int key_down_ms) {

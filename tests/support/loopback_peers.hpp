@@ -68,6 +68,25 @@ class KissClient {
   Socket socket_;
 };
 
+// Reads the KISS frames a TNC sends on a connected socket.
+class KissReader {
+ public:
+  explicit KissReader(int fd) : fd_(fd) {}
+  // The data of the next frame, a text line's "P[time stamp] " removed; none
+  // when `timeout_ms` passed first or the TNC closed the connection.
+  std::optional<std::string> next(int timeout_ms);
+  // True once the TNC closed the connection (or reset it).
+  bool closed() const { return closed_; }
+
+ private:
+  int fd_;
+  std::vector<std::string> ready_;
+  size_t taken_ = 0;
+  std::string frame_;
+  bool in_frame_ = false;
+  bool closed_ = false;
+};
+
 // The INI text of a TNC with every port given, preamble 50, postamble 20.
 std::string tnc_config_text(uint16_t kiss_port, uint16_t modem_port, uint16_t rig_port,
                             int key_up_ms, int key_down_ms);
