@@ -1,14 +1,15 @@
 #include "forward/forwarder.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "archive/packet_log.hpp"
+#include "forward/forward_step.hpp"
 #include "forward/log_position.hpp"
 #include "forward/share_form.hpp"
+#include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "platform/signals.hpp"
 
@@ -16,20 +17,16 @@ namespace kestrelis {
 
 namespace {
 
-// The most of a log file read at once; a longer "line" is no log line.
-constexpr size_t piece_limit = 1 << 20;
-
 struct Forwarder {
   const ForwardConfig& config;
   const ForwardPaths& paths;
   const ForwardOptions& options;
   const Console& console;
-  LogPosition position;
+  ForwardState state;
   uint64_t sent = 0;
   bool stopping = false;
   bool server_failing = false;
   bool save_failing = false;
-  bool read_failing = false;
 };
 
 // Waits up to `ms` for a termination signal, remembering one that came.
@@ -45,7 +42,7 @@ std::string duration_text(int ms) {
 // Saved after every packet the server took (or that was skipped), so that a
 // restart begins with the next one.
 void save_position(Forwarder& f) {
-  const int error = replace_file(f.paths.state_file, log_position_text(f.position));
+  const int error = replace_file(f.paths.state_file, log_position_text(f.state.position));
   if (error != 0 && !f.save_failing) {
     console_log(f.console, "Cannot save the position in %s: %s; a restart would send again\n",
                 f.paths.state_file.c_str(), error_text(error).c_str());
@@ -53,6 +50,15 @@ void save_position(Forwarder& f) {
     console_log(f.console, "Position saved in %s again\n", f.paths.state_file.c_str());
   }
   f.save_failing = error != 0;
+}
+
+int stopped(const Forwarder& f) {
+  const LogPosition& next = f.state.position;
+  console_log(f.console, "Forwarder stopped: %llu packets sent; next is %s byte %llu\n",
+              static_cast<unsigned long long>(f.sent),
+              next.day_file.empty() ? "the first log file" : next.day_file.c_str(),
+              static_cast<unsigned long long>(next.offset));
+  return 0;
 }
 
 std::string failure_text(const HttpAnswer& answer) {
@@ -93,65 +99,6 @@ bool deliver(Forwarder& f, const LoggedPacket& packet) {
   }
 }
 
-// Handles the whole lines of `piece`, read at the current position.
-void forward_lines(Forwarder& f, std::string_view piece) {
-  const uint64_t base = f.position.offset;
-  for (const LogLine& line : whole_lines(piece)) {
-    if (stop_requested(f, 0)) return;
-    if (line.text.empty()) {  // the line end the TNC writes after a line cut short
-      f.position.offset = base + line.end;
-      continue;
-    }
-    std::optional<LoggedPacket> packet = parse_packet_log_line(line.text);
-    // A line cut short by a power cut is followed, on the same line, by the
-    // first line the TNC wrote after it. Every log line begins with the
-    // received member, and that text cannot occur unescaped inside a JSON
-    // string, so the whole line after the cut is found by it.
-    const size_t resumed = packet ? 0 : line.text.rfind(R"({"received":)");
-    if (resumed != 0 && resumed != std::string_view::npos) {
-      packet = parse_packet_log_line(line.text.substr(resumed));
-    }
-    if (!packet) {
-      console_log(f.console, "Packet log %s: malformed line at byte %llu skipped\n",
-                  f.position.day_file.c_str(), static_cast<unsigned long long>(f.position.offset));
-    } else if (resumed != 0) {
-      console_log(f.console,
-                  "Packet log %s: damaged line at byte %llu; its first %zu bytes "
-                  "skipped\n",
-                  f.position.day_file.c_str(), static_cast<unsigned long long>(f.position.offset),
-                  resumed);
-    }
-    if (packet && !deliver(f, *packet)) {
-      return;
-    }
-    f.position.offset = base + line.end;
-    save_position(f);
-  }
-}
-
-// Moves on to the day file after the current one, if there is one and the
-// current one has not grown since it was read at `size_read` bytes: the TNC
-// may write the day's last line and the next day's first one in between. A
-// current file that ends without a line end was cut short (a power cut):
-// what it holds after the last whole line is skipped with one message.
-bool next_day(Forwarder& f, size_t unfinished_bytes, uint64_t size_read) {
-  const std::vector<std::string> names = regular_file_names(f.paths.packets_dir);
-  const std::optional<std::string> next = next_day_file(names, f.position.day_file);
-  if (!next) return false;
-  if (!f.position.day_file.empty()) {
-    const std::optional<uint64_t> size =
-        file_size(f.paths.packets_dir + "/" + f.position.day_file);
-    if (size && *size > size_read) return false;
-  }
-  if (unfinished_bytes > 0) {
-    console_log(f.console, "Packet log %s ends in a damaged line at byte %llu; skipped\n",
-                f.position.day_file.c_str(), static_cast<unsigned long long>(f.position.offset));
-  }
-  f.position = {*next, 0};
-  save_position(f);
-  return true;
-}
-
 // No position when there is no state file; `damaged` when there is one that
 // cannot be read or parsed.
 std::optional<LogPosition> saved_position(const Forwarder& f, bool& damaged) {
@@ -165,32 +112,119 @@ std::optional<LogPosition> saved_position(const Forwarder& f, bool& damaged) {
   return position;
 }
 
-// A saved position lies just after a line end, or at the end of a line cut
-// short. When it lies inside a line, the day file lost its end in a power
-// cut (the position reaches the disk before the log does) and the TNC has
-// written past the position since: the lines from the one that holds the
-// position on are new.
+// Checks the saved position against the packet folder and today's UTC date;
+// false, with a line saying what to do, when it is refused.
+bool take_saved_position(Forwarder& f, const LogPosition& saved) {
+  constexpr int64_t day_ms = 86'400'000;
+  const int64_t today = now_unix_ms() / day_ms;
+  const std::vector<std::string> names = regular_file_names(f.paths.packets_dir);
+  const ForwardStart start = forward_start(saved, names, today);
+  const char* state_file = f.paths.state_file.c_str();
+  const char* day_file = saved.day_file.c_str();
+  switch (start.decision) {
+    case StartDecision::start:
+      f.state.position = start.position;
+      return true;
+    case StartDecision::skip_missing:
+      console_log(f.console,
+                  "State file %s names %s byte %llu, which is not in %s; skipped it, going on "
+                  "from the start of %s\n",
+                  state_file, day_file, static_cast<unsigned long long>(saved.offset),
+                  f.paths.packets_dir.c_str(), start.position.day_file.c_str());
+      f.state.position = start.position;
+      save_position(f);
+      return true;
+    case StartDecision::refuse_impossible:
+      console_log(f.console,
+                  "State file %s names %s, a day that does not exist; correct it, or remove it "
+                  "to send the whole packet log again\n",
+                  state_file, day_file);
+      return false;
+    case StartDecision::refuse_future:
+      console_log(f.console,
+                  "State file %s names %s, more than a day after today (%s UTC); correct it or "
+                  "the clock, or remove it to send the whole packet log again\n",
+                  state_file, day_file, packet_log_file_name(today * day_ms).substr(0, 10).c_str());
+      return false;
+    case StartDecision::refuse_missing:
+      console_log(f.console,
+                  "State file %s names %s, which is not in %s, nor is any later day file; "
+                  "correct it, or remove it to send the whole packet log again\n",
+                  state_file, day_file, f.paths.packets_dir.c_str());
+      return false;
+  }
+  return false;
+}
+
+// A saved position inside a line means the day file lost its end in a power
+// cut and the TNC has written past the position since: the lines from the
+// one that holds the position on are new.
 void check_line_start(Forwarder& f) {
   constexpr uint64_t window = 1 << 16;
-  const uint64_t offset = f.position.offset;
-  if (f.position.day_file.empty() || offset == 0) return;
+  const LogPosition& position = f.state.position;
+  const uint64_t offset = position.offset;
+  if (position.day_file.empty() || offset == 0) return;
   const uint64_t from = offset > window ? offset - window : 0;
-  const FilePart near = read_file_part(f.paths.packets_dir + "/" + f.position.day_file, from,
+  const FilePart near = read_file_part(f.paths.packets_dir + "/" + position.day_file, from,
                                        static_cast<size_t>(offset - from + 1));
-  const size_t at = static_cast<size_t>(offset - from);
   // A file missing, unreadable or shorter than the position is the loop's.
-  if (near.error != 0 || near.bytes.size() <= at || near.bytes[at - 1] == '\n' ||
-      near.bytes[at] == '\n') {
-    return;
-  }
-  const size_t line_end = near.bytes.rfind('\n', at - 1);
-  f.position.offset = line_end == std::string::npos ? from : from + line_end + 1;
+  if (near.error != 0) return;
+  const std::optional<uint64_t> line_start = line_start_inside(near.bytes, from, offset);
+  if (!line_start) return;
+  f.state.position.offset = *line_start;
   console_log(f.console,
               "Packet log %s changed below byte %llu (a power cut?); going on from the line "
               "at byte %llu\n",
-              f.position.day_file.c_str(), static_cast<unsigned long long>(offset),
-              static_cast<unsigned long long>(f.position.offset));
+              position.day_file.c_str(), static_cast<unsigned long long>(offset),
+              static_cast<unsigned long long>(*line_start));
   save_position(f);
+}
+
+// Says what a step means before the loop carries it out, at the position
+// it was decided at (the state before the step).
+void report_step(const Forwarder& f, const ForwardStep& step, const FilePart& part) {
+  const LogPosition& at = f.state.position;
+  const char* day_file = at.day_file.c_str();
+  const auto offset = static_cast<unsigned long long>(at.offset);
+  if (step.read_again) console_log(f.console, "Packet log %s read again\n", day_file);
+  switch (step.outcome) {
+    case ForwardOutcome::send:
+      if (step.skipped > 0) {
+        console_log(f.console,
+                    "Packet log %s: damaged line at byte %llu; its first %llu bytes skipped\n",
+                    day_file, offset, static_cast<unsigned long long>(step.skipped));
+      }
+      return;
+    case ForwardOutcome::skip_malformed:
+      console_log(f.console, "Packet log %s: malformed line at byte %llu skipped\n", day_file,
+                  offset);
+      return;
+    case ForwardOutcome::skip_long:
+      console_log(f.console, "Packet log %s: line at byte %llu longer than %zu bytes skipped\n",
+                  day_file, offset, forward_piece_limit);
+      return;
+    case ForwardOutcome::shrunk:
+      console_log(f.console,
+                  "Packet log %s holds %llu bytes, fewer than the %llu already handled; going "
+                  "on from its end\n",
+                  day_file, static_cast<unsigned long long>(part.size), offset);
+      return;
+    case ForwardOutcome::next_day:
+      if (step.skipped > 0) {
+        console_log(f.console, "Packet log %s ends in a damaged line at byte %llu; skipped\n",
+                    day_file, offset);
+      }
+      return;
+    case ForwardOutcome::unreadable:
+      if (step.say_unreadable) {
+        console_log(f.console, "Packet log %s cannot be read (%s); trying again\n", day_file,
+                    error_text(part.error).c_str());
+      }
+      return;
+    case ForwardOutcome::pass_line_end:
+    case ForwardOutcome::wait:
+      return;
+  }
 }
 
 }  // namespace
@@ -200,7 +234,7 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
   Forwarder f{config, paths, options, console, {}};
   bool damaged = false;
   if (const std::optional<LogPosition> position = saved_position(f, damaged)) {
-    f.position = *position;
+    if (!take_saved_position(f, *position)) return 1;
   } else if (damaged) {
     // Guessing a position would lose packets or send them twice.
     console_log(console,
@@ -210,72 +244,58 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
     return 1;
   }
   check_line_start(f);
-  console_log(console, "Forwarding %s to %s, from %s byte %llu\n", paths.packets_dir.c_str(),
-              config.URL.c_str(),
-              f.position.day_file.empty() ? "the first log file" : f.position.day_file.c_str(),
-              static_cast<unsigned long long>(f.position.offset));
+  console_log(
+      console, "Forwarding %s to %s, from %s byte %llu\n", paths.packets_dir.c_str(),
+      config.URL.c_str(),
+      f.state.position.day_file.empty() ? "the first log file" : f.state.position.day_file.c_str(),
+      static_cast<unsigned long long>(f.state.position.offset));
   while (!stop_requested(f, 0)) {
+    // Read, list, examine again: in that order, so that the step sees a day
+    // file that grew while the next day's file appeared.
+    const std::string day_path = paths.packets_dir + "/" + f.state.position.day_file;
     FilePart part;
-    if (!f.position.day_file.empty()) {
-      part = read_file_part(paths.packets_dir + "/" + f.position.day_file, f.position.offset,
-                            piece_limit);
+    std::optional<uint64_t> size_after;
+    if (!f.state.position.day_file.empty()) {
+      part = read_file_part(day_path, f.state.position.offset, forward_piece_limit);
     }
-    // A file that cannot be read is waited for, never passed over; one that
-    // was removed is, as there is nothing left to send from it.
-    if (part.error != 0 && part.error != ENOENT) {
-      if (!f.read_failing) {
-        console_log(console, "Packet log %s cannot be read (%s); trying again\n",
-                    f.position.day_file.c_str(), error_text(part.error).c_str());
-      }
-      f.read_failing = true;
-      if (options.once || stop_requested(f, options.poll_ms)) break;
-      continue;
+    const std::vector<std::string> names = regular_file_names(paths.packets_dir);
+    if (!f.state.position.day_file.empty()) size_after = file_size(day_path);
+    const ForwardStep step =
+        forward_step(f.state, {part.error, part.size, part.bytes, names, size_after});
+    report_step(f, step, part);
+    switch (step.outcome) {
+      case ForwardOutcome::send:
+        if (!deliver(f, step.packet)) continue;  // stopping: the packet stays next
+        break;
+      case ForwardOutcome::unreadable:
+        f.state = step.state;
+        if (options.once) return stopped(f);
+        (void)stop_requested(f, options.poll_ms);
+        continue;
+      case ForwardOutcome::wait:
+        f.state = step.state;
+        if (options.once) {
+          if (step.skipped > 0) {
+            console_log(console,
+                        "Packet log %s ends in an unfinished line at byte %llu; not sent\n",
+                        f.state.position.day_file.c_str(),
+                        static_cast<unsigned long long>(f.state.position.offset));
+          }
+          return stopped(f);
+        }
+        (void)stop_requested(f, options.poll_ms);
+        continue;
+      case ForwardOutcome::skip_malformed:
+      case ForwardOutcome::skip_long:
+      case ForwardOutcome::pass_line_end:
+      case ForwardOutcome::shrunk:
+      case ForwardOutcome::next_day:
+        break;
     }
-    if (f.read_failing) console_log(console, "Packet log %s read again\n", f.position.day_file.c_str());
-    f.read_failing = false;
-    // The TNC's writes reach the disk later than the saved position: after a
-    // power cut the file may hold less than was sent. Its next lines follow
-    // what it holds.
-    if (part.error == 0 && part.size < f.position.offset) {
-      console_log(console,
-                  "Packet log %s holds %llu bytes, fewer than the %llu already handled; going "
-                  "on from its end\n",
-                  f.position.day_file.c_str(), static_cast<unsigned long long>(part.size),
-                  static_cast<unsigned long long>(f.position.offset));
-      f.position.offset = part.size;
-      save_position(f);
-      continue;
-    }
-    const std::string& piece = part.bytes;
-    const size_t last_line_end = piece.rfind('\n');
-    if (last_line_end != std::string::npos) {
-      forward_lines(f, std::string_view(piece).substr(0, last_line_end + 1));
-      continue;
-    }
-    if (piece.size() == piece_limit) {
-      console_log(f.console, "Packet log %s: line at byte %llu longer than %zu bytes skipped\n",
-                  f.position.day_file.c_str(), static_cast<unsigned long long>(f.position.offset),
-                  piece_limit);
-      f.position.offset += piece.size();
-      save_position(f);
-      continue;
-    }
-    if (next_day(f, piece.size(), part.size)) continue;
-    if (options.once) {
-      if (!piece.empty()) {
-        console_log(console, "Packet log %s ends in an unfinished line at byte %llu; not sent\n",
-                    f.position.day_file.c_str(),
-                    static_cast<unsigned long long>(f.position.offset));
-      }
-      break;
-    }
-    (void)stop_requested(f, options.poll_ms);
+    f.state = step.state;
+    save_position(f);
   }
-  console_log(console, "Forwarder stopped: %llu packets sent; next is %s byte %llu\n",
-              static_cast<unsigned long long>(f.sent),
-              f.position.day_file.empty() ? "the first log file" : f.position.day_file.c_str(),
-              static_cast<unsigned long long>(f.position.offset));
-  return 0;
+  return stopped(f);
 }
 
 }  // namespace kestrelis

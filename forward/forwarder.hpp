@@ -30,8 +30,12 @@ struct ForwardPaths {
 // is saved when the server took it. Malformed lines are skipped, an
 // unfinished last line of a finished day is skipped, each with one console
 // line; a day file that cannot be read is waited for, one shorter than the
-// saved position is gone on with from its end. Returns the exit status: 0,
-// or 1 when the state file is damaged or cannot be read.
+// saved position is gone on with from its end. A state file is refused at
+// start, with a line saying what to do, when it is damaged or cannot be read,
+// names a date that does not exist or a day more than one day after today
+// (UTC), or names a day file that is gone with no later one; with a later
+// one, the forwarder starts at that one's beginning and says what it skipped.
+// Returns the exit status: 0, or 1 when the state file was refused.
 [[nodiscard]] int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
                                 const ForwardOptions& options, const Console& console);
 

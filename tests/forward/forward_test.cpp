@@ -247,42 +247,6 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   EXPECT_EQ(count_of(output, "damaged line"), 2u) << output;
 }
 
-// After a power cut the day file may hold less than the saved position,
-// which reached the disk first; the TNC's next lines follow what it holds,
-// and are sent whether the forwarder looks before they come or after.
-TEST(ForwardBinary, ALogThatLostItsEndGoesOnWithTheLinesWrittenAfter) {
-  const std::string l1_to_l3 = log_line(1) + log_line(2) + log_line(3);
-  const std::string kept = log_line(1) + log_line(2) + log_line(3).substr(0, 20);  // on the disk
-  for (const bool looks_first : {true, false}) {
-    SCOPED_TRACE(looks_first ? "forwarder looks before the new lines" : "after them");
-    HttpStandIn server;
-    const TncProfile profile(forward_ini(local_url(server.port())));
-    const std::string day_file = profile.folder() + "/packets/2026-12-06.jsonl";
-    ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
-    ASSERT_EQ(write_text_file(day_file, kept), 0);
-    ASSERT_EQ(write_text_file(profile.folder() + "/forward.state",
-                              "2026-12-06.jsonl " + std::to_string(l1_to_l3.size()) + "\n"),
-              0);
-    std::string output;
-    if (looks_first) {
-      ChildProcess forwarder = start_forwarder(profile, {"--once"});
-      EXPECT_EQ(forwarder.wait_exit(5000), 0);
-      output += forwarder.output();
-    }
-    for (int n : {4, 5}) ASSERT_EQ(append_whole(day_file, log_line(n), AppendKind::log_line), 0);
-    ChildProcess forwarder = start_forwarder(profile, {"--once"});
-    EXPECT_EQ(forwarder.wait_exit(5000), 0);
-    output += forwarder.output();
-    server.stop();
-    std::vector<std::string> frames;
-    for (const StandInPost& post : server.posts()) frames.push_back(form_value(post.form, "frame"));
-    EXPECT_EQ(frames, (std::vector<std::string>{frame_hex(4), frame_hex(5)})) << output;
-    EXPECT_NE(output.find(looks_first ? "fewer than the" : "changed below"), std::string::npos)
-        << output;
-    EXPECT_EQ(output.find("malformed"), std::string::npos) << output;
-  }
-}
-
 // Two forwarders on one log would each send every packet.
 TEST(ForwardBinary, ASecondForwarderOnTheSameLogStops) {
   // Unreachable: the first keeps trying.
@@ -298,27 +262,69 @@ TEST(ForwardBinary, ASecondForwarderOnTheSameLogStops) {
   EXPECT_EQ(first.stop(SIGTERM, 5000), 0);
 }
 
+// Settings missing, or a state file that cannot be taken: exit status 1 and
+// a line that says what to do.
 TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
   const struct {
     const char* name;
-    const char* ini;  // "": no config.ini at all
+    const char* ini;  // "": no config.ini at all; null: a complete one
     const char* says;
-    bool state_folder = false;  // the state file cannot be read
+    const char* state = nullptr;  // the state file's text; "": a folder in its place
   } cases[] = {
       {"no file", "", "Can't load"},
       {"no call sign", "[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n", "no CallFrom"},
-      {"state file a folder", "", "cannot be read", true},
+      {"state file a folder", nullptr, "is damaged or cannot be read; correct it", ""},
+      {"state file names no date", nullptr,
+       "names 2026-02-30.jsonl, a day that does not exist; correct it", "2026-02-30.jsonl 0\n"},
+      {"state file names a day far ahead", nullptr,
+       "names 2099-01-01.jsonl, more than a day after today (", "2099-01-01.jsonl 0\n"},
+      {"state file names a gone day file, none later", nullptr,
+       "names 2026-12-06.jsonl, which is not in ", "2026-12-06.jsonl 10\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const TncProfile profile(c.state_folder ? forward_ini(local_url(9)) : c.ini);
-    if (c.state_folder) {
-      ASSERT_EQ(make_directory(profile.folder() + "/forward.state"), 0);
+    const TncProfile profile(c.ini ? c.ini : forward_ini(local_url(9)));
+    const std::string state_file = profile.folder() + "/forward.state";
+    if (c.state && *c.state == '\0') {
+      ASSERT_EQ(make_directory(state_file), 0);
+    }
+    if (c.state && *c.state != '\0') {
+      ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
+      ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-01.jsonl", log_line(1)), 0);
+      ASSERT_EQ(write_text_file(state_file, c.state), 0);
     }
     ChildProcess forwarder = start_forwarder(profile, {"--once"});
     EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 1");
     EXPECT_NE(forwarder.output().find(c.says), std::string::npos) << forwarder.output();
+    if (c.state && *c.state != '\0') {
+      EXPECT_EQ(read_whole_file(state_file), c.state);  // left for the operator to correct
+    }
   }
+}
+
+// A state file naming a day file that is gone, with later ones: the next
+// later one is sent from its start, and the position saved there.
+TEST(ForwardBinary, AStateFileNamingAGoneDayFileGoesOnWithTheNextOne) {
+  HttpStandIn server;
+  const TncProfile profile(forward_ini(local_url(server.port())));
+  const std::string packets = profile.folder() + "/packets";
+  ASSERT_EQ(make_directory(packets), 0);
+  ASSERT_EQ(write_text_file(packets + "/2026-12-05.jsonl", log_line(1, -1)), 0);
+  const std::string day_two = log_line(2, 2) + log_line(3, 2);
+  ASSERT_EQ(write_text_file(packets + "/2026-12-08.jsonl", day_two), 0);
+  ASSERT_EQ(write_text_file(profile.folder() + "/forward.state", "2026-12-06.jsonl 500\n"), 0);
+  ChildProcess forwarder = start_forwarder(profile, {"--once"});
+  EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 0");
+  server.stop();
+  std::vector<std::string> frames;
+  for (const StandInPost& post : server.posts()) frames.push_back(form_value(post.form, "frame"));
+  EXPECT_EQ(frames, (std::vector<std::string>{frame_hex(2), frame_hex(3)}));
+  EXPECT_NE(forwarder.output().find("names 2026-12-06.jsonl byte 500, which is not in " + packets +
+                                    "; skipped it, going on from the start of 2026-12-08.jsonl"),
+            std::string::npos)
+      << forwarder.output();
+  EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
+            "2026-12-08.jsonl " + std::to_string(day_two.size()) + "\n");
 }
 
 }  // namespace

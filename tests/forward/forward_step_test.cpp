@@ -1,0 +1,364 @@
+// The forwarder's decisions over file histories: each row is the state the
+// forwarder is in and what one look at the packet log shows.
+
+#include "forward/forward_step.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace kestrelis {
+
+namespace {
+
+constexpr int64_t first_day_ms = 1'796'515'200'000;  // 2026-12-06 00:00 UTC
+constexpr int64_t first_day = first_day_ms / 86'400'000;
+
+const std::string day_6 = "2026-12-06.jsonl";
+const std::string day_7 = "2026-12-07.jsonl";
+const std::string day_9 = "2026-12-09.jsonl";
+
+// Packet `number` of the log, as the TNC writes it; its last byte is `number`.
+std::string log_line(int number) {
+  const uint8_t packet[] = {0x8a, 0x00, 0x20, 0x00, 0x11, 0x22, 0x33, static_cast<uint8_t>(number)};
+  return packet_log_line({first_day_ms + number * 1000, packet, 0, false, 1, 8, nullptr});
+}
+
+const std::string line_1 = log_line(1);
+const std::string line_2 = log_line(2);
+const std::string cut_1 = line_1.substr(0, 30);  // a line cut short by a power cut
+const std::string malformed = "{\"received\":12,\"frame\":\"zz\"}\n";
+
+TEST(ForwardStep, DecisionsOverFileHistories) {
+  const struct {
+    const char* name = "";
+    ForwardState state = {};
+    std::string bytes = {};  // the day file from the offset on, as read
+    std::vector<std::string> names = {};
+    int error = 0;
+    std::optional<uint64_t> size = {};     // none: the offset plus the bytes read
+    std::optional<uint64_t> grown_by = 0;  // since the read; none: cannot be examined
+    // Expected:
+    ForwardOutcome outcome = ForwardOutcome::wait;
+    LogPosition next = {};
+    uint64_t skipped = 0;
+    int packet = 0;  // the number of the packet sent
+    bool read_failing = false;
+    bool read_again = false;
+    bool say_unreadable = false;
+  } cases[] = {
+      {.name = "a whole line is sent",
+       .state = {{day_6, 100}},
+       .bytes = line_1 + line_2,
+       .names = {day_6},
+       .outcome = ForwardOutcome::send,
+       .next = {day_6, 100 + line_1.size()},
+       .packet = 1},
+      {.name = "a whole line goes before the next day, however the day file grows",
+       .state = {{day_6, 100}},
+       .bytes = line_1,
+       .names = {day_6, day_7},
+       .grown_by = 50,
+       .outcome = ForwardOutcome::send,
+       .next = {day_6, 100 + line_1.size()},
+       .packet = 1},
+      {.name = "malformed line",
+       .state = {{day_6, 100}},
+       .bytes = malformed + line_1,
+       .names = {day_6},
+       .outcome = ForwardOutcome::skip_malformed,
+       .next = {day_6, 100 + malformed.size()}},
+      {.name = "cut line ended by a line end",
+       .state = {{day_6, 0}},
+       .bytes = cut_1 + "\n" + line_2,
+       .names = {day_6},
+       .outcome = ForwardOutcome::skip_malformed,
+       .next = {day_6, cut_1.size() + 1}},
+      {.name = "cut line followed by the TNC's next line",
+       .state = {{day_6, 100}},
+       .bytes = cut_1 + line_2,
+       .names = {day_6},
+       .outcome = ForwardOutcome::send,
+       .next = {day_6, 100 + cut_1.size() + line_2.size()},
+       .skipped = cut_1.size(),
+       .packet = 2},
+      {.name = "the line end written after a cut line",
+       .state = {{day_6, 130}},
+       .bytes = "\n" + line_1,
+       .names = {day_6},
+       .outcome = ForwardOutcome::pass_line_end,
+       .next = {day_6, 131}},
+      {.name = "a line as long as the limit without a line end",
+       .state = {{day_6, 7}},
+       .bytes = std::string(forward_piece_limit, 'x'),
+       .names = {day_6, day_7},
+       .outcome = ForwardOutcome::skip_long,
+       .next = {day_6, 7 + forward_piece_limit},
+       .skipped = forward_piece_limit},
+      {.name = "a line one byte shorter than the limit is waited for",
+       .state = {{day_6, 7}},
+       .bytes = std::string(forward_piece_limit - 1, 'x'),
+       .names = {day_6},
+       .outcome = ForwardOutcome::wait,
+       .next = {day_6, 7},
+       .skipped = forward_piece_limit - 1},
+      {.name = "nothing new, no next day",
+       .state = {{day_6, 100}},
+       .names = {day_6},
+       .outcome = ForwardOutcome::wait,
+       .next = {day_6, 100}},
+      {.name = "unfinished last line, no next day",
+       .state = {{day_6, 100}},
+       .bytes = cut_1,
+       .names = {day_6},
+       .outcome = ForwardOutcome::wait,
+       .next = {day_6, 100},
+       .skipped = cut_1.size()},
+      {.name = "next day, day file the size that was read",
+       .state = {{day_6, 100}},
+       .names = {day_6, day_7},
+       .outcome = ForwardOutcome::next_day,
+       .next = {day_7, 0}},
+      {.name = "next day, day file one byte more than was read",
+       .state = {{day_6, 100}},
+       .names = {day_6, day_7},
+       .grown_by = 1,
+       .outcome = ForwardOutcome::wait,
+       .next = {day_6, 100}},
+      {.name = "cut last line, next day",
+       .state = {{day_6, 100}},
+       .bytes = cut_1,
+       .names = {day_6, day_7},
+       .outcome = ForwardOutcome::next_day,
+       .next = {day_7, 0},
+       .skipped = cut_1.size()},
+      {.name = "cut last line, yesterday still growing",
+       .state = {{day_6, 100}},
+       .bytes = cut_1,
+       .names = {day_6, day_7},
+       .grown_by = line_1.size() - cut_1.size(),
+       .outcome = ForwardOutcome::wait,
+       .next = {day_6, 100},
+       .skipped = cut_1.size()},
+      {.name = "next day after a gap of days",
+       .state = {{day_6, 100}},
+       .names = {day_9, "2026-12-08.jsonl.tmp", day_6, "notes.txt"},
+       .outcome = ForwardOutcome::next_day,
+       .next = {day_9, 0}},
+      {.name = "day file removed, a later one exists",
+       .state = {{day_6, 100}},
+       .names = {day_7},
+       .error = ENOENT,
+       .size = 0,
+       .grown_by = std::nullopt,
+       .outcome = ForwardOutcome::next_day,
+       .next = {day_7, 0}},
+      {.name = "day file removed, none later",
+       .state = {{day_6, 100}},
+       .error = ENOENT,
+       .size = 0,
+       .grown_by = std::nullopt,
+       .outcome = ForwardOutcome::wait,
+       .next = {day_6, 100}},
+      {.name = "day file cannot be read",
+       .state = {{day_6, 100}},
+       .names = {day_6, day_7},
+       .error = EIO,
+       .size = 0,
+       .outcome = ForwardOutcome::unreadable,
+       .next = {day_6, 100},
+       .read_failing = true,
+       .say_unreadable = true},
+      {.name = "day file still cannot be read",
+       .state = {{day_6, 100}, true},
+       .names = {day_6, day_7},
+       .error = EACCES,
+       .size = 0,
+       .outcome = ForwardOutcome::unreadable,
+       .next = {day_6, 100},
+       .read_failing = true},
+      {.name = "day file read again",
+       .state = {{day_6, 100}, true},
+       .bytes = line_1,
+       .names = {day_6},
+       .outcome = ForwardOutcome::send,
+       .next = {day_6, 100 + line_1.size()},
+       .packet = 1,
+       .read_again = true},
+      {.name = "day file shrunk below the position",
+       .state = {{day_6, 500}},
+       .names = {day_6, day_7},
+       .size = 499,
+       .outcome = ForwardOutcome::shrunk,
+       .next = {day_6, 499}},
+      {.name = "day file exactly as long as the position",
+       .state = {{day_6, 500}},
+       .names = {day_6},
+       .size = 500,
+       .outcome = ForwardOutcome::wait,
+       .next = {day_6, 500}},
+      {.name = "no day file yet",
+       .names = {"notes.txt"},
+       .outcome = ForwardOutcome::wait,
+       .next = {"", 0}},
+      {.name = "the first day file appears",
+       .names = {day_7, "notes.txt", day_6},
+       .outcome = ForwardOutcome::next_day,
+       .next = {day_6, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uint64_t size = c.size.value_or(c.state.position.offset + c.bytes.size());
+    std::optional<uint64_t> size_after;
+    if (c.grown_by) size_after = size + *c.grown_by;
+    const ForwardStep step = forward_step(c.state, {c.error, size, c.bytes, c.names, size_after});
+    EXPECT_EQ(step.outcome, c.outcome);
+    EXPECT_EQ(step.state.position.day_file, c.next.day_file);
+    EXPECT_EQ(step.state.position.offset, c.next.offset);
+    EXPECT_EQ(step.state.read_failing, c.read_failing);
+    EXPECT_EQ(step.skipped, c.skipped);
+    EXPECT_EQ(step.read_again, c.read_again);
+    EXPECT_EQ(step.say_unreadable, c.say_unreadable);
+    if (c.packet != 0) {
+      ASSERT_EQ(step.packet.frame.size(), 8u);
+      EXPECT_EQ(step.packet.frame.back(), c.packet);
+    }
+  }
+}
+
+TEST(ForwardStep, DayFileDays) {
+  const struct {
+    const char* name;
+    std::optional<int64_t> day;
+  } cases[] = {
+      {"1970-01-01.jsonl", 0},
+      {"0000-01-01.jsonl", -719528},
+      {"1969-12-31.jsonl", -1},
+      {"2000-03-01.jsonl", 11017},
+      {"2024-02-29.jsonl", 19782},
+      {"2026-12-06.jsonl", first_day},
+      {"2026-12-31.jsonl", first_day + 25},
+      {"2027-01-01.jsonl", first_day + 26},
+      {"2000-02-29.jsonl", 11016},
+      {"2023-02-29.jsonl", std::nullopt},
+      {"1900-02-29.jsonl", std::nullopt},
+      {"2026-04-31.jsonl", std::nullopt},
+      {"2026-13-01.jsonl", std::nullopt},
+      {"2026-00-10.jsonl", std::nullopt},
+      {"2026-12-00.jsonl", std::nullopt},
+      {"2026-12-32.jsonl", std::nullopt},
+      {"2026-12-6.jsonl", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(day_file_day(c.name), c.day);
+  }
+}
+
+TEST(ForwardStep, StartFromASavedPosition) {
+  const struct {
+    const char* name;
+    LogPosition saved;
+    std::vector<std::string> names;
+    int64_t today = first_day;
+    StartDecision decision;
+    LogPosition start;  // for start and skip_missing
+  } cases[] = {
+      {"saved day file exists",
+       {day_6, 500},
+       {day_6, day_7},
+       first_day + 3,
+       StartDecision::start,
+       {day_6, 500}},
+      {"saved day is tomorrow (a clock a little ahead)",
+       {day_7, 0},
+       {day_7},
+       first_day,
+       StartDecision::start,
+       {day_7, 0}},
+      {"saved day two days ahead",
+       {"2026-12-08.jsonl", 0},
+       {day_6, "2026-12-08.jsonl"},
+       first_day,
+       StartDecision::refuse_future,
+       {}},
+      {"saved day far ahead",
+       {"2099-01-01.jsonl", 0},
+       {},
+       first_day,
+       StartDecision::refuse_future,
+       {}},
+      {"impossible day",
+       {"2026-02-30.jsonl", 0},
+       {"2026-02-30.jsonl"},
+       first_day,
+       StartDecision::refuse_impossible,
+       {}},
+      {"impossible month",
+       {"2026-13-01.jsonl", 0},
+       {day_7},
+       first_day,
+       StartDecision::refuse_impossible,
+       {}},
+      {"saved day file gone, later ones exist",
+       {day_6, 500},
+       {"2026-12-04.jsonl", day_9, "notes.txt", day_7},
+       first_day + 3,
+       StartDecision::skip_missing,
+       {day_7, 0}},
+      {"saved day file gone, only earlier ones",
+       {day_7, 500},
+       {day_6, "notes.txt"},
+       first_day + 3,
+       StartDecision::refuse_missing,
+       {}},
+      {"saved day file gone, folder empty",
+       {day_6, 0},
+       {},
+       first_day,
+       StartDecision::refuse_missing,
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ForwardStart start = forward_start(c.saved, c.names, c.today);
+    EXPECT_EQ(start.decision, c.decision);
+    if (c.decision == StartDecision::start || c.decision == StartDecision::skip_missing) {
+      EXPECT_EQ(start.position.day_file, c.start.day_file);
+      EXPECT_EQ(start.position.offset, c.start.offset);
+    }
+  }
+}
+
+// A saved offset inside a line: the file lost its end and the TNC wrote on.
+TEST(ForwardStep, SavedOffsetInsideALine) {
+  const std::string text = "ab\ncdef\n\nxyz";
+  const struct {
+    const char* name;
+    uint64_t from;
+    uint64_t offset;
+    std::optional<uint64_t> line_start;
+  } cases[] = {
+      {"at the start", 0, 0, std::nullopt},
+      {"just after a line end", 0, 3, std::nullopt},
+      {"at the line end after a cut line", 0, 7, std::nullopt},
+      {"inside a line", 0, 5, 3},
+      {"on the last byte of a line", 0, 6, 3},
+      {"inside the first line", 0, 1, 0},
+      {"inside a line begun before the bytes looked at", 4, 6, 4},
+      {"inside the last line", 0, 10, 9},
+      {"the file ends at the offset", 0, 12, std::nullopt},
+      {"the file ends before the offset", 0, 40, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string_view near = std::string_view(text).substr(c.from, c.offset - c.from + 1);
+    EXPECT_EQ(line_start_inside(near, c.from, c.offset), c.line_start);
+  }
+}
+
+}  // namespace
+
+}  // namespace kestrelis
