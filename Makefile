@@ -129,10 +129,11 @@ windows: windows-build
 	cmake --build build-windows --target windows-package
 
 # The Windows build's unit tests under wine, then its end-to-end run against
-# the Linux simulator and KISS client (from build/) and a real rigctld.
+# the Linux simulator, KISS client and team stand-in (from build/) and a real
+# rigctld, and a silent install and uninstall of the installer.
 test-windows: windows
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
-	cmake --build build -j $(JOBS) --target kestrelis-sim kestrelis-kiss
+	cmake --build build -j $(JOBS) --target kestrelis-sim kestrelis-kiss kestrelis-team
 	JOBS=$(JOBS) scripts/windows-test.sh
 
 # The real rigctld stopped at each moment of a transmission and resumed,

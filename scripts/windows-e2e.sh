@@ -4,14 +4,16 @@
 # uplink sink, the Linux KISS client receives the decoded telemetry and sends
 # a digipeater request, a real rigctld (dummy rig) is keyed before the frame
 # and unkeyed after it, and Ctrl+C (SIGINT) while keyed unkeys before the TNC
-# ends. Expects the wineserver of scripts/windows-test.sh; stops, by process
+# ends; kestrelis-forward.exe then posts the logged packets through WinHTTP
+# to the Linux stand-in of the team's server. Expects the wineserver of scripts/windows-test.sh; stops, by process
 # id, everything it starts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 win=${1:-build-windows}
 linux=${LINUX_BUILD:-build}
 : "${WINEPREFIX:?run through scripts/windows-test.sh}"
-for program in "$win/kestrelis-tnc.exe" "$linux/tools/kestrelis-sim" "$linux/tools/kestrelis-kiss"; do
+for program in "$win/kestrelis-tnc.exe" "$win/kestrelis-forward.exe" "$linux/tools/kestrelis-sim" \
+  "$linux/tools/kestrelis-kiss" "$linux/tools/kestrelis-team"; do
   [[ -x $program ]] || { echo "e2e: $program is missing" >&2; exit 1; }
 done
 
@@ -97,6 +99,12 @@ Address = 127.0.0.1
 Port = $rig
 KeyUpDelay = 1500
 KeyDownDelay = 300
+[forward]
+URL = http://127.0.0.1:$((base + 4))/api/telemetry
+NoradID = 99999
+Locator = JO62qm
+Latitude = 52.52
+Longitude = 13.40
 INI
 start=$SECONDS
 
@@ -144,3 +152,12 @@ wait "$tnc_pid" || tnc_status=$?
 grep -q "second" "$work/sim.log" && fail "the frame went out after Ctrl+C"
 echo "e2e: Ctrl+C while keyed unkeyed the transmitter; kestrelis-tnc.exe ended with status $tnc_status" \
   "after $((SECONDS - start)) s in all"
+
+# The forwarder posts the packets the TNC logged, through WinHTTP.
+"$linux/tools/kestrelis-team" --port $((base + 4)) >"$work/team.log" 2>&1 &
+pids+=($!)
+sleep 0.3
+wine "$win/kestrelis-forward.exe" --config "$(winepath -w "$config")" --once --timeout-ms 5000 \
+  >"$work/forward.log" 2>&1 </dev/null || fail "kestrelis-forward.exe --once failed"
+wait_for "$work/team.log" 5 "got a packet" || fail "no packet reached the team server"
+echo "e2e: kestrelis-forward.exe posted $(grep -c "got a packet" "$work/team.log") packets through WinHTTP"
