@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/startup.hpp"
 #include "app/station.hpp"
@@ -48,9 +50,10 @@ void print_statistics(const Station& station) {
 [[noreturn]] void run_tnc(const std::optional<std::string>& config_file) {
   const Console startup_console;
   const std::optional<std::string> profile = profile_directory();
-  Station station(config_file ? load_configuration_file(startup_console, *config_file, *config_file)
-                              : load_configuration(startup_console, profile),
-                  startup_console);
+  std::optional<TncConfig> config =
+      load_startup_configuration(startup_console, config_file, profile);
+  if (!config) std::exit(config_unreadable_status);
+  Station station(std::move(*config), startup_console);
   check_rigctld(station.config, station.console);
   start_station(station, profile);
   const int64_t interval_ms = int64_t{station.config.StatsInterval} * 1000;
@@ -85,9 +88,10 @@ void print_statistics(const Station& station) {
 // know it was keyed: this sends the off command whatever the state.
 int unkey_only(const std::optional<std::string>& config_file) {
   const Console console;
-  const TncConfig config = config_file
-                               ? load_configuration_file(console, *config_file, *config_file)
-                               : load_configuration(console, profile_directory());
+  const std::optional<TncConfig> loaded =
+      load_startup_configuration(console, config_file, profile_directory());
+  if (!loaded) return config_unreadable_status;
+  const TncConfig& config = *loaded;
   if (config.Address.empty()) return 0;
   Keyer keyer(config, console);
   keyer.count_as_keyed();

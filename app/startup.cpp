@@ -1,7 +1,9 @@
 #include "app/startup.hpp"
 
+#include <cerrno>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/downlink.hpp"
@@ -27,6 +29,15 @@ void start_worker(Station& station, void (*routine)(Station&), const char* name)
     console_log(station.console, "Could not start the %s thread: %s\n", name,
                 error.code().message().c_str());
   }
+}
+
+// Prints the notes of a loaded file, then checks its ranges and prints each
+// value replaced.
+TncConfig checked_config(const Console& console, TncConfig config,
+                         const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) log_message(console, note);
+  for (const std::string& refusal : check_config_ranges(config)) log_message(console, refusal);
+  return config;
 }
 
 }  // namespace
@@ -66,19 +77,29 @@ TncConfig load_configuration(const Console& console, const std::optional<std::st
       console_log(console, "Cannot write %s: %s\n", file.c_str(), error_text(error).c_str());
     }
   }
-  return load_configuration_file(console, file, "config.ini");
+  TncConfig loaded;
+  std::vector<std::string> notes;
+  if (load_config(file, loaded, &notes) < 0) console_text(console, "Can't load 'config.ini'\n");
+  return checked_config(console, std::move(loaded), notes);
 }
 
-TncConfig load_configuration_file(const Console& console, const std::string& file,
-                                  const std::string& shown_as) {
+std::optional<TncConfig> load_configuration_file(const Console& console, const std::string& file) {
   TncConfig config;
   std::vector<std::string> notes;
   if (load_config(file, config, &notes) < 0) {
-    console_text(console, "Can't load '" + shown_as + "'\n");
+    const int error = errno;
+    console_text(console, "Can't load '" + file + "': " +
+                              (error != 0 ? error_text(error) : "not a regular file") + "\n");
+    return std::nullopt;
   }
-  for (const std::string& note : notes) log_message(console, note);
-  for (const std::string& refusal : check_config_ranges(config)) log_message(console, refusal);
-  return config;
+  return checked_config(console, std::move(config), notes);
+}
+
+std::optional<TncConfig> load_startup_configuration(const Console& console,
+                                                    const std::optional<std::string>& config_file,
+                                                    const std::optional<std::string>& profile) {
+  if (config_file) return load_configuration_file(console, *config_file);
+  return load_configuration(console, profile);
 }
 
 void check_rigctld(const TncConfig& config, const Console& console) {

@@ -22,10 +22,20 @@ namespace kestrelis {
                                            const std::optional<std::string>& profile);
 
 // Loads the configuration from `file` as it is, creating nothing (the
-// command line's --config), and checks its ranges. A file that cannot be
-// read leaves the in-code defaults, with "Can't load '`shown_as`'\n".
-[[nodiscard]] TncConfig load_configuration_file(const Console& console, const std::string& file,
-                                                const std::string& shown_as);
+// command line's --config), and checks its ranges. None when the file cannot
+// be read, after "Can't load 'FILE': REASON\n": the operator named it, and
+// running on the in-code defaults would hide the mistake.
+[[nodiscard]] std::optional<TncConfig> load_configuration_file(const Console& console,
+                                                               const std::string& file);
+
+// The configuration the TNC starts with: from `config_file` when one is
+// given (none when it cannot be read), else from the profile.
+[[nodiscard]] std::optional<TncConfig> load_startup_configuration(
+    const Console& console, const std::optional<std::string>& config_file,
+    const std::optional<std::string>& profile);
+
+// The exit status when the configuration file given cannot be read.
+constexpr int config_unreadable_status = 2;
 
 // Connects once to rigctld at Address:Port and reports whether it answered,
 // and where it was looked for when it did not. With Address empty, says that

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,27 +114,58 @@ int32_t leading_integer(const char* text, const char** rest, bool* saturated) {
   return static_cast<int32_t>(value);
 }
 
-// inih's reader: one line of at most 199 characters into a 200-byte buffer.
-char* read_file_line(char* line, int size, void* stream) {
-  return std::fgets(line, size < 200 ? size : 200, static_cast<std::FILE*>(stream));
-}
-
-struct TextStream {
-  std::string_view rest;
+// inih's reader over a file or text. It hands inih one line at a time, up
+// to config_line_limit characters; a longer line would reach inih in pieces,
+// each read as a line of its own, so it is swallowed whole and handed over as
+// an empty line, which keeps inih's line count.
+struct LineSource {
+  std::FILE* file = nullptr;  // read from when set
+  std::string_view text;      // else read from here
+  int line = 0;               // lines handed to inih so far
+  int first_long_line = 0;    // 0: none yet
+  std::vector<std::string>* notes = nullptr;
 };
 
-char* read_text_line(char* line, int size, void* stream) {
-  auto* text = static_cast<TextStream*>(stream);
-  if (text->rest.empty() || size < 2) return nullptr;
-  size_t limit = static_cast<size_t>(size < 200 ? size : 200) - 1;
-  size_t n = 0;
-  while (n < limit && n < text->rest.size()) {
-    if (text->rest[n++] == '\n') break;
+int next_char(LineSource& source) {
+  if (source.file != nullptr) return std::fgetc(source.file);
+  if (source.text.empty()) return EOF;
+  const auto c = static_cast<unsigned char>(source.text.front());
+  source.text.remove_prefix(1);
+  return c;
+}
+
+char* read_line(char* buffer, int size, void* stream) {
+  auto& source = *static_cast<LineSource*>(stream);
+  const size_t limit = static_cast<size_t>(std::min(size - 1, config_line_limit));
+  int c = next_char(source);
+  if (c == EOF) return nullptr;
+  size_t kept = 0;
+  size_t length = 0;  // of the whole line, without its line end
+  int last = EOF;
+  for (; c != EOF && c != '\n'; c = next_char(source)) {
+    if (kept < limit) buffer[kept++] = static_cast<char>(c);
+    ++length;
+    last = c;
   }
-  std::memcpy(line, text->rest.data(), n);
-  line[n] = '\0';
-  text->rest.remove_prefix(n);
-  return line;
+  ++source.line;
+  // inih ignores the carriage return of a "\r\n" line end: it does not count.
+  if (last == '\r') --length;
+  if (length > limit) {
+    kept = 0;
+    if (source.first_long_line == 0) source.first_long_line = source.line;
+    if (source.notes != nullptr) {
+      source.notes->push_back("Config: line " + std::to_string(source.line) + " is longer than " +
+                              std::to_string(config_line_limit) + " characters; ignored\n");
+    }
+  }
+  buffer[kept] = '\0';
+  return buffer;
+}
+
+int parse_ini(LineSource& source, IniHandler handler, void* user) {
+  const int first_error = ini_parse_stream(read_line, &source, handler, user);
+  if (source.first_long_line == 0) return first_error;
+  return first_error == 0 ? source.first_long_line : std::min(first_error, source.first_long_line);
 }
 
 struct FileCloser {
@@ -214,8 +246,11 @@ int config_handler(void* user, const char* section, const char* name, const char
         note(reader, "Config: " + std::string(name) + " = " + value +
                          " is beyond what a number here can hold; read as " + read_as + "\n");
       } else if (rest == nullptr) {
-        note(reader, "Config: " + std::string(name) + " = " + value + " is not a number; read as " +
-                         read_as + "\n");
+        // atoi would read 0, which hides every console line for VerboseLevel
+        // and turns ModemSilence off: the key keeps its in-code default.
+        config.*key.field = TncConfig{}.*key.field;
+        note(reader, "Config: " + std::string(name) + " = " + value + " is not a number; using " +
+                         std::to_string(config.*key.field) + "\n");
       } else if (*rest != '\0') {
         note(reader, "Config: " + std::string(name) + " = " + value +
                          " has text after the number; read as " + read_as + "\n");
@@ -247,17 +282,33 @@ int config_handler(void* user, const char* section, const char* name, const char
 
 }  // namespace
 
+int parse_ini_file(std::FILE* file, IniHandler handler, void* user,
+                   std::vector<std::string>* notes) {
+  LineSource source;
+  source.file = file;
+  source.notes = notes;
+  return parse_ini(source, handler, user);
+}
+
+int parse_ini_text(std::string_view text, IniHandler handler, void* user,
+                   std::vector<std::string>* notes) {
+  LineSource source;
+  source.text = text;
+  source.notes = notes;
+  return parse_ini(source, handler, user);
+}
+
 int load_config(const std::string& path, TncConfig& config, std::vector<std::string>* notes) {
+  errno = 0;  // open_regular_file sets it only when the open itself fails
   std::unique_ptr<std::FILE, FileCloser> file(open_regular_file(path));
   if (!file) return -1;
   ConfigReader reader{&config, notes};
-  return ini_parse_stream(read_file_line, file.get(), config_handler, &reader);
+  return parse_ini_file(file.get(), config_handler, &reader, notes);
 }
 
 int load_config_text(std::string_view text, TncConfig& config, std::vector<std::string>* notes) {
-  TextStream stream{text};
   ConfigReader reader{&config, notes};
-  return ini_parse_stream(read_text_line, &stream, config_handler, &reader);
+  return parse_ini_text(text, config_handler, &reader, notes);
 }
 
 namespace {

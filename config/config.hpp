@@ -2,6 +2,7 @@
 // The configuration record, its INI key handler and the default file text.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,13 +45,31 @@ constexpr size_t config_text_limit = 499;
 // Longest keying command the rigctld client sends.
 constexpr size_t keying_command_limit = 99;
 
-// Reads the INI file at `path` into `config` through inih, one line of at
-// most 199 characters at a time. Keys are matched exactly, with case, in
-// their section ("PTT_OFF_Command" is taken for "PPT_OFF_Command"); integers
-// are read like atoi. Returns -1 when the file cannot be opened, else the
-// number of the first line with an error (an unknown key counts), or 0.
-// Each mistake that is read around (an unknown section, an unknown key, a
-// number with text after it) adds one console message to `notes`.
+// Longest line the INI reader takes, in characters without the line end.
+constexpr int config_line_limit = 199;
+
+// inih's handler: section, name and value of one pair; nonzero when taken.
+using IniHandler = int (*)(void* user, const char* section, const char* name, const char* value);
+
+// Runs inih over an open file, or over text in memory, one line at a time. A
+// line longer than config_line_limit is ignored whole and adds
+// "Config: line N is longer than 199 characters; ignored\n" to `notes`.
+// Returns the number of the first line with an error (a long line counts),
+// or 0.
+int parse_ini_file(std::FILE* file, IniHandler handler, void* user,
+                   std::vector<std::string>* notes);
+int parse_ini_text(std::string_view text, IniHandler handler, void* user,
+                   std::vector<std::string>* notes);
+
+// Reads the INI file at `path` into `config` through parse_ini_file. Keys are
+// matched exactly, with case, in their section ("PTT_OFF_Command" is taken
+// for "PPT_OFF_Command"); integers are read like atoi. Returns -1 when the
+// file cannot be opened (errno then says why, or is 0 for anything but a
+// regular file), else the number of the first line with an error (an unknown
+// key counts), or 0. Each mistake that is read around (a line too long, an
+// unknown section, an unknown key, a number with text after it) adds one
+// console message to `notes`; a value that is no number leaves the key's
+// in-code default, with a message too.
 int load_config(const std::string& path, TncConfig& config,
                 std::vector<std::string>* notes = nullptr);
 

@@ -1,12 +1,11 @@
 #include "forward/forward_config.hpp"
 
-#include <ini.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "config/config.hpp"
 #include "platform/files.hpp"
 
 namespace kestrelis {
@@ -46,8 +45,7 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 
 ForwardConfig read_forward_config(std::string_view text) {
   ForwardConfig config;
-  const std::string terminated(text);
-  (void)ini_parse_string(terminated.c_str(), take_key, &config);
+  (void)parse_ini_text(text, take_key, &config, &config.notes);
   return config;
 }
 
@@ -56,7 +54,7 @@ std::optional<ForwardConfig> load_forward_config(const std::string& path) {
   const std::unique_ptr<std::FILE, decltype(close)> file(open_regular_file(path), close);
   if (!file) return std::nullopt;
   ForwardConfig config;
-  (void)ini_parse_file(file.get(), take_key, &config);
+  (void)parse_ini_file(file.get(), take_key, &config, &config.notes);
   return config;
 }
 

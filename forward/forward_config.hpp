@@ -17,10 +17,12 @@ struct ForwardConfig {
   std::string Latitude;   // [forward] the station's latitude, passed on as written
   std::string Longitude;  // [forward] the station's longitude, passed on as written
   std::string CallFrom;   // [radio] the station's call sign
+  std::vector<std::string> notes = {};  // console messages about lines too long, ignored
 };
 
 // Reads the keys above from INI `text`, through the same INI reader as the
-// TNC; every other section and key belongs to the TNC and is passed over.
+// TNC; every other section and key belongs to the TNC and is passed over. A
+// line too long for the reader is ignored whole and named in `notes`.
 [[nodiscard]] ForwardConfig read_forward_config(std::string_view text);
 
 // The same from the file at `path`; none when it is not a regular file that

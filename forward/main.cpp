@@ -57,6 +57,7 @@ int forward(const std::optional<std::string>& config_file, const ForwardOptions&
     console_log(console, "Can't load '%s'\n", file.c_str());
     return 1;
   }
+  for (const std::string& note : config->notes) log_message(console, note);
   const std::vector<std::string> problems = forward_config_problems(*config);
   for (const std::string& problem : problems) log_message(console, problem);
   if (!problems.empty()) return 1;

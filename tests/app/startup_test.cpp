@@ -178,14 +178,26 @@ TEST(StartupBinary, UnkeyOnlySendsTheOffCommandOnce) {
   EXPECT_EQ(describe_wait_status(unkey.wait_exit(5000)), "exit status 0");
 }
 
-// The operator named the file: a failure to read it names it too.
-TEST(Startup, AConfigFileGivenThatCannotBeReadIsNamed) {
-  std::string printed;
-  const Console console{1, [&printed](std::string_view text) { printed += text; }};
-  const std::string file = "/nonexistent/kestrelis/station.ini";
-  const TncConfig config = load_configuration_file(console, file, file);
-  EXPECT_EQ(printed, "Can't load '" + file + "'\n");
-  EXPECT_EQ(config.KISS_Port, TncConfig{}.KISS_Port);
+// The operator named the file: a failure to read it names it and the reason,
+// and ends the TNC, --unkey included, rather than run on the built-in settings.
+TEST(StartupBinary, AConfigFileGivenThatCannotBeReadEndsWithStatus2) {
+  TncProfile profile;
+  TempDir dir;
+  const std::pair<std::string, std::string> files[] = {
+      {dir.path() + "/missing.ini", "No such file or directory"},
+      {dir.path(), "not a regular file"},
+  };
+  for (const auto& [file, reason] : files) {
+    for (const bool unkey : {false, true}) {
+      SCOPED_TRACE(file + (unkey ? " --unkey" : ""));
+      std::vector<std::string> args = {"--config", file};
+      if (unkey) args.emplace_back("--unkey");
+      ChildProcess tnc = start_tnc(profile.home(), args);
+      EXPECT_EQ(describe_wait_status(tnc.wait_exit(5000)), "exit status 2");
+      EXPECT_EQ(tnc.output(), "Can't load '" + file + "': " + reason + "\n");
+    }
+  }
+  EXPECT_NE(::access(profile.folder().c_str(), F_OK), 0);
 }
 
 // A rigctld that is not there holds the start-up at most a few seconds and is

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,11 +74,22 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "PPT_OFF_Command=[T 9]"},
       {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n", "Address=[]"},
       {"verbose level in modem", "[modem]\nVerboseLevel = 5\n", "VerboseLevel=[5]"},
-      // A line is read in pieces of 199 characters, each parsed as a line of its own.
-      {"second piece an error line", "[radio]\nCallFrom = " + a188 + "KeyUpDelay = 5\n",
-       "CallFrom=[" + a188 + "]", 3},
-      {"second piece a key", "[rigctld]\nPort = " + b192 + "Address = h\n",
-       "Address=[h] Port=[" + b192 + "]"},
+      // A line longer than 199 characters is ignored whole: no piece of it is a line.
+      {"long comment ending in a key", "[KISS]\n; " + a188 + " KISS_Port = 56931\n",
+       "KISS_Port=[53013]", 2, "Config: line 2 is longer than 199 characters; ignored\n"},
+      {"long value", "[rigctld]\nPort = " + b192 + "Address = h\nKeyUpDelay = 7\n",
+       "Address=[] Port=[] KeyUpDelay=[7]", 2,
+       "Config: line 2 is longer than 199 characters; ignored\n"},
+      {"long line at the end, no line end", "[radio]\nCallFrom = A\nCallFrom = " + b192,
+       "CallFrom=[A]", 3, "Config: line 3 is longer than 199 characters; ignored\n"},
+      {"line of 199 characters", "[radio]\nCallFrom = " + a188 + "\n", "CallFrom=[" + a188 + "]"},
+      {"line of 199 characters and a carriage return", "[radio]\r\nCallFrom = " + a188 + "\r\n",
+       "CallFrom=[" + a188 + "]"},
+      {"line of 200 characters", "[radio]\nCallFrom = " + a188 + "b\n", "CallFrom=[]", 2,
+       "Config: line 2 is longer than 199 characters; ignored\n"},
+      {"error before a long line", "[radio]\nNope = 1\nCallFrom = " + b192 + "\n", "CallFrom=[]",
+       2},
+      {"error after a long line", "[radio]\nCallFrom = " + b192 + "\nNope = 1\n", "CallFrom=[]", 2},
       {"unknown key", "[radio]\nCallFrom = A\nNope = 1\n", "CallFrom=[A]", 3,
        "Config: unknown key Nope in [radio] ignored\n"},
       {"unknown section", "[kiss]\nKISS_Port = 1\n", "KISS_Port=[53013]", 2,
@@ -88,8 +100,12 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "Config: unknown key KeyUpDelai in [rigctld] ignored; did you mean KeyUpDelay?\n"},
       {"leading digits of an integer", "[rigctld]\nKeyDownDelay = 500ms\n", "KeyDownDelay=[500]", 0,
        "Config: KeyDownDelay = 500ms has text after the number; read as 500\n"},
-      {"non-numeric integer is zero", "[modem]\nVerboseLevel = high\n", "VerboseLevel=[0]", 0,
-       "Config: VerboseLevel = high is not a number; read as 0\n"},
+      // Read as 0 (atoi's reading), a word would hide every levelled console line.
+      {"verbose level that is no number", "[modem]\nVerboseLevel = two\n", "VerboseLevel=[1]", 0,
+       "Config: VerboseLevel = two is not a number; using 1\n"},
+      {"no number keeps the default", "[modem]\nModemSilence = off\n", "ModemSilence=[10]", 0,
+       "Config: ModemSilence = off is not a number; using 10\n"},
+      {"verbose level 0 is a number", "[modem]\nVerboseLevel = 0\n", "VerboseLevel=[0]", 0},
       {"integer beyond the top", "[rigctld]\nKeyUpDelay = 99999999999\n", "KeyUpDelay=[2147483647]",
        0,
        "Config: KeyUpDelay = 99999999999 is beyond what a number here can hold; read as "
@@ -99,6 +115,8 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "Config: KeyUpDelay = -2147483649 is beyond what a number here can hold; read as "
        "-2147483648\n"},
   };
+  TempDir dir;
+  const std::string file = dir.path() + "/config.ini";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TncConfig config;
@@ -108,7 +126,29 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
     if (!c.note.empty()) {
       EXPECT_EQ(notes, std::vector<std::string>{c.note});
     }
+    // The file is read line by line as the text is.
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << c.text;
+    TncConfig from_file;
+    std::vector<std::string> file_notes;
+    EXPECT_EQ(load_config(file, from_file, &file_notes), c.result);
+    EXPECT_EQ(summary(from_file), summary(config));
+    EXPECT_EQ(file_notes, notes);
   }
+}
+
+// Lines are counted on past a long line, and every long line is named.
+TEST(Config, EachLongLineIsNamedByItsNumber) {
+  const std::string comment = "; " + std::string(300, 'c') + "\n";
+  TncConfig config;
+  std::vector<std::string> notes;
+  EXPECT_EQ(load_config_text("[radio]\n" + comment + "CallFrom = A\n" + comment + comment, config,
+                             &notes),
+            2);
+  EXPECT_EQ(config.CallFrom, "A");
+  EXPECT_EQ(notes,
+            (std::vector<std::string>{"Config: line 2 is longer than 199 characters; ignored\n",
+                                      "Config: line 4 is longer than 199 characters; ignored\n",
+                                      "Config: line 5 is longer than 199 characters; ignored\n"}));
 }
 
 // A folder reads as an empty file and a pipe waits for a writer: both are

@@ -59,6 +59,24 @@ TEST(ForwardConfig, ReadsItsKeysAndNamesWhatIsMissing) {
   }
 }
 
+// A URL cut at the reader's line length would send every packet elsewhere:
+// a line too long is named and ignored whole, and the URL counts as missing.
+TEST(ForwardConfig, ALineTooLongIsNamedAndIgnoredWhole) {
+  const std::string fits = "http://h/" + std::string(184, 'p');  // "URL = " and 193: 199
+  ForwardConfig config = read_forward_config(forward_ini(fits));
+  EXPECT_EQ(config.URL, fits);
+  EXPECT_TRUE(config.notes.empty());
+
+  config = read_forward_config(forward_ini(fits + std::string(47, 'q')));
+  EXPECT_EQ(config.URL, "");
+  EXPECT_EQ(config.NoradID, "99999");
+  EXPECT_EQ(config.notes,
+            std::vector<std::string>{"Config: line 4 is longer than 199 characters; ignored\n"});
+  const std::vector<std::string> problems = forward_config_problems(config);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("Config: no URL", 0), 0u) << problems[0];
+}
+
 TEST(ShareForm, FieldsOfAPacket) {
   ForwardConfig config{"http://h/", "99999", "", "52.5", "-13.25", "QQ0ABC"};
   LoggedPacket packet;
