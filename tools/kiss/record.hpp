@@ -67,7 +67,7 @@ struct RecordInfo {
 [[nodiscard]] std::string format_iso_utc(int64_t ms);
 
 // Milliseconds since 1970-01-01 UTC of "YYYY-MM-DDThh:mm[:ss[.mmm]]Z"; none
-// for any other text or a date or time that does not exist.
+// for any other text, a date or time that does not exist, or one before 1970.
 [[nodiscard]] std::optional<int64_t> parse_iso_utc(std::string_view text);
 
 // "seconds.mmm" of `ms` milliseconds since 1970-01-01 UTC.
