@@ -153,7 +153,7 @@ TEST(UplinkLoopback, AClientThatSendsOneRequestAndClosesHasItTransmitted) {
     ASSERT_TRUE(frame);
     ASSERT_TRUE(s.wait_for("GUI disconnected", static_cast<size_t>(round), 3000));
     // The next script comes once the transmitter is free again.
-    sleep_ms(air_time_ms(frame->bytes.size()) + 500);
+    sleep_ms(air_time_ms(frame->bytes.size()) + 1000);
   }
   EXPECT_EQ(s.count("dropped"), 0u);
 }
