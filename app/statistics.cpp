@@ -26,15 +26,14 @@ std::vector<std::string> statistics_lines(const DecoderStatistics& s, const GuiL
                   read(s.codewords_decoded), read(s.codewords_failed), read(s.bytes_corrected),
                   read(s.most_bytes_corrected), read(s.crc_accepted), read(s.crc_tolerated),
                   read(s.crc_dropped), read(s.packets_too_small)),
-      format_text("Statistics: packets %llu telemetry, %llu digipeater, %llu message, %llu "
-                  "self-generated, %llu ignored, %llu unknown port, %llu too short; GUI frames "
-                  "%llu sent, %llu dropped without a GUI; %llu packets not logged\n",
-                  packets(s, telemetry), packets(s, digipeater_packet),
-                  packets(s, digipeater_message), packets(s, self_generated), packets(s, ignored),
-                  packets(s, unknown_port), packets(s, too_short),
-                  static_cast<unsigned long long>(gui.frames_sent()),
-                  static_cast<unsigned long long>(gui.frames_dropped()),
-                  read(s.packets_not_logged)),
+      format_text(
+          "Statistics: packets %llu telemetry, %llu digipeater, %llu message, %llu "
+          "self-generated, %llu ignored, %llu unknown port, %llu too short; GUI frames "
+          "%llu sent, %llu dropped without a GUI; %llu packets not logged\n",
+          packets(s, telemetry), packets(s, digipeater_packet), packets(s, digipeater_message),
+          packets(s, self_generated), packets(s, ignored), packets(s, unknown_port),
+          packets(s, too_short), static_cast<unsigned long long>(gui.frames_sent()),
+          static_cast<unsigned long long>(gui.frames_dropped()), read(s.packets_not_logged)),
   };
 }
 

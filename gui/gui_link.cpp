@@ -44,13 +44,12 @@ std::span<const uint8_t> bytes_of(std::string_view text) {
 
 // Tells a connection beyond MaxClients why it is not served, then ends its
 // sending direction, so that the line arrives ahead of the close.
-void refuse(const Console& console, int max_clients, Socket client,
-            std::vector<Refused>& refused) {
+void refuse(const Console& console, int max_clients, Socket client, std::vector<Refused>& refused) {
   verbose_log(console, 1, "GUI refused: TNC busy (MaxClients = %d)\n", max_clients);
-  const std::string line = gui_text_line(format_text(
-      "TNC busy: MaxClients = %d GUI client(s) connected already. To allow more, raise "
-      "MaxClients (up to %d) under [KISS] in config.ini and restart the TNC.",
-      max_clients, gui_clients_limit));
+  const std::string line = gui_text_line(
+      format_text("TNC busy: MaxClients = %d GUI client(s) connected already. To allow more, raise "
+                  "MaxClients (up to %d) under [KISS] in config.ini and restart the TNC.",
+                  max_clients, gui_clients_limit));
   // A fresh connection's buffer takes the short line whole.
   (void)set_nonblocking(client.fd());
   (void)send_some(client.fd(), kiss_encode(bytes_of(line)));
@@ -379,8 +378,8 @@ void GuiLink::serve(int listener_fd) {
       if (const int error = set_nonblocking(c.socket.fd()); error != 0) {
         verbose_log(console_, 5, "GUI connection: %s\n", error_text(error).c_str());
       }
-      if (const int error = keep_alive(c.socket.fd(), keepalive_idle_s, keepalive_interval_s,
-                                       keepalive_probes);
+      if (const int error =
+              keep_alive(c.socket.fd(), keepalive_idle_s, keepalive_interval_s, keepalive_probes);
           error != 0) {
         verbose_log(console_, 5, "Cannot watch the GUI connection: %s\n",
                     error_text(error).c_str());

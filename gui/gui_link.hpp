@@ -53,7 +53,9 @@ class GuiLink {
 
   // Frames queued for at least one client (or given to the sink), and frames
   // that reached none.
-  [[nodiscard]] uint64_t frames_sent() const { return frames_sent_.load(std::memory_order_relaxed); }
+  [[nodiscard]] uint64_t frames_sent() const {
+    return frames_sent_.load(std::memory_order_relaxed);
+  }
   [[nodiscard]] uint64_t frames_dropped() const {
     return frames_dropped_.load(std::memory_order_relaxed);
   }

@@ -308,7 +308,8 @@ int wait_sockets(std::span<SocketWait> sockets, int timeout_ms) {
   std::vector<pollfd> polled(sockets.size());
   for (size_t i = 0; i < sockets.size(); ++i) {
     const SocketWait& s = sockets[i];
-    const short events = static_cast<short>((s.want_read ? POLLIN : 0) | (s.want_write ? POLLOUT : 0));
+    const short events =
+        static_cast<short>((s.want_read ? POLLIN : 0) | (s.want_write ? POLLOUT : 0));
     polled[i] = pollfd{s.fd, events, 0};
   }
   const int ready = ::poll(polled.data(), polled.size(), timeout_ms);

@@ -133,8 +133,8 @@ TEST(UplinkLoopback, ARequestWaitingBehindATransmissionIsDroppedWhenItsClientLea
   b.send_frame("cmd:count");
   ASSERT_TRUE(s.wait_for("Finished reading KISS packet", 2, 3000));
   b.close();
-  ASSERT_TRUE(s.wait_for("Request from GUI client 2 dropped: the client left before its turn", 1,
-                         3000));
+  ASSERT_TRUE(
+      s.wait_for("Request from GUI client 2 dropped: the client left before its turn", 1, 3000));
   EXPECT_TRUE(s.modem().receive(5000));  // a's
   EXPECT_FALSE(s.modem().receive(1500));
   EXPECT_EQ(s.count("dropped"), 1u);

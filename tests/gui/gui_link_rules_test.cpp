@@ -19,7 +19,7 @@ TEST(GuiLinkRules, AdmitsFewerThanMaxClients) {
     int max_clients;
     bool admitted;
   };
-  const Case cases[] = {{0, 1, true},  {1, 1, false}, {1, 2, true},
+  const Case cases[] = {{0, 1, true},  {1, 1, false},  {1, 2, true},
                         {2, 2, false}, {15, 16, true}, {16, 16, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.connected) + " of " + std::to_string(c.max_clients));
@@ -99,10 +99,22 @@ TEST(GuiLinkRules, RequestsKeepArrivalOrderAndWaitingOnesLeaveWithTheirClient) {
       {"a client's second request waits behind its first",
        {{'a', 1, 1}, {'a', 1, 1}, {'l', 1, 1}, {'t', 0, 1}, {'d'}, {'t', 0, 0}}},
       {"arrival order across clients",
-       {{'a', 1, 1}, {'a', 2, 1}, {'a', 1, 1}, {'t', 0, 1}, {'d'}, {'t', 0, 2}, {'d'},
+       {{'a', 1, 1},
+        {'a', 2, 1},
+        {'a', 1, 1},
+        {'t', 0, 1},
+        {'d'},
+        {'t', 0, 2},
+        {'d'},
         {'t', 0, 1}}},
       {"one client leaving keeps the others' requests",
-       {{'a', 1, 1}, {'t', 0, 1}, {'a', 2, 1}, {'a', 3, 1}, {'a', 2, 1}, {'l', 2, 2}, {'d'},
+       {{'a', 1, 1},
+        {'t', 0, 1},
+        {'a', 2, 1},
+        {'a', 3, 1},
+        {'a', 2, 1},
+        {'l', 2, 2},
+        {'d'},
         {'t', 0, 3}}},
       {"one at a time", {{'a', 1, 1}, {'a', 2, 1}, {'t', 0, 1}, {'t', 0, 0}, {'d'}, {'t', 0, 2}}},
   };
