@@ -22,7 +22,7 @@ void emit(const Console& console, std::string_view text) {
   }
 }
 
-[[gnu::format(gnu_printf, 2, 0)]] std::string format_limited(size_t capacity, const char* format,
+PRINTF_FORMAT(2, 0) std::string format_limited(size_t capacity, const char* format,
                                                              va_list args) {
   std::string text(capacity, '\0');
   const int n = std::vsnprintf(text.data(), text.size(), format, args);

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/printf_format.hpp"
+
 namespace kestrelis {
 
 // Where the console's text goes and how much of it. Set up by start-up before
@@ -24,16 +26,16 @@ struct Console {
 void log_message(const Console& console, std::string_view message);
 
 // Formats the message and prints it as log_message does.
-[[gnu::format(gnu_printf, 2, 3)]] void console_log(const Console& console, const char* format, ...);
+PRINTF_FORMAT(2, 3) void console_log(const Console& console, const char* format, ...);
 
 // As console_log when `level` is at most the console's verbose level;
 // otherwise does nothing, not even format the message. Levels: 1 GUI link,
 // 2 transmissions, 4 KISS framing, 5 socket failures.
-[[gnu::format(gnu_printf, 3, 4)]] void verbose_log(const Console& console, int level,
+PRINTF_FORMAT(3, 4) void verbose_log(const Console& console, int level,
                                                    const char* format, ...);
 
 // Prints the formatted message (cut to 1023 characters) as it is, without time stamp.
-[[gnu::format(gnu_printf, 2, 3)]] void console_print(const Console& console, const char* format,
+PRINTF_FORMAT(2, 3) void console_print(const Console& console, const char* format,
                                                      ...);
 
 // Prints `text` as it is, without time stamp or formatting.
@@ -51,6 +53,6 @@ void console_text(const Console& console, std::string_view text);
 [[nodiscard]] std::string printable_text(std::span<const uint8_t> bytes);
 
 // printf-style into a string of whatever length the text needs.
-[[gnu::format(gnu_printf, 1, 2)]] [[nodiscard]] std::string format_text(const char* format, ...);
+PRINTF_FORMAT(1, 2) [[nodiscard]] std::string format_text(const char* format, ...);
 
 }  // namespace kestrelis

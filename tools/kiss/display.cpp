@@ -20,7 +20,7 @@ std::span<const uint8_t> as_bytes(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-[[gnu::format(gnu_printf, 2, 3)]] void append_format(std::string& out, const char* format, ...) {
+PRINTF_FORMAT(2, 3) void append_format(std::string& out, const char* format, ...) {
   std::array<char, 160> text{};
   va_list args;
   va_start(args, format);
