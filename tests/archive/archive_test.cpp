@@ -4,17 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <random>
+#include <span>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "archive/archive_writer.hpp"
 #include "archive/packet_log.hpp"
 #include "archive/recording.hpp"
+#include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "support/process.hpp"
 
@@ -172,6 +177,24 @@ TEST(PacketLog, AnythingButAWholeLineIsRefused) {
   }
 }
 
+// Writes `bytes` to a new file `path`.
+void write_bytes(const std::string& path, std::span<const uint8_t> bytes) {
+  ASSERT_EQ(write_text_file(path, std::string(bytes.begin(), bytes.end())), 0);
+}
+
+// The records read_recording hands out, and how far it read.
+std::pair<std::vector<RecordedDatagram>, RecordingSummary> stream_read(const std::string& path) {
+  std::vector<RecordedDatagram> got;
+  const RecordingSummary summary =
+      read_recording(path, [&](int64_t received_us, std::span<const uint8_t> datagram) {
+        got.push_back({received_us, {datagram.begin(), datagram.end()}});
+        return true;
+      });
+  return {std::move(got), summary};
+}
+
+// In memory and streamed from a file alike. The streamed reader takes the
+// file in pieces of 1 MiB: records of 64 KiB straddle those boundaries.
 TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
   constexpr unsigned seed = 20261206;
   SCOPED_TRACE(testing::Message() << "seed " << seed);
@@ -179,7 +202,9 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
   std::vector<RecordedDatagram> sent;
   Bytes file(recording_header.begin(), recording_header.end());
   std::vector<size_t> ends;  // file size after each record
-  for (size_t size : {0u, 1u, 64u, 2048u, 65536u, 7u}) {
+  std::vector<size_t> sizes = {1u, 64u, 2048u, 65536u, 7u};
+  for (int i = 0; i < 20; ++i) sizes.push_back(65536 - rng() % 64);
+  for (size_t size : sizes) {
     RecordedDatagram d{1'796'594'241'123'456 + int64_t(rng() % 1'000'000), Bytes(size)};
     for (uint8_t& b : d.bytes) b = static_cast<uint8_t>(rng());
     const Bytes record = pack_recorded_datagram(d.received_us, d.bytes);
@@ -187,33 +212,102 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
     ends.push_back(file.size());
     sent.push_back(std::move(d));
   }
+  ASSERT_GT(file.size(), recording_read_piece);
+  const TempDir dir;
+  const std::string path = dir.path() + "/x.rec";
+  write_bytes(path, file);
   const RecordingRead whole = unpack_recording(file);
-  EXPECT_EQ(whole.state, RecordingState::whole);
-  EXPECT_EQ(recording_problem(whole, "x.rec", file.size()), "");
-  ASSERT_EQ(whole.datagrams.size(), sent.size());
-  for (size_t i = 0; i < sent.size(); ++i) {
-    EXPECT_EQ(whole.datagrams[i].received_us, sent[i].received_us) << i;
-    EXPECT_EQ(whole.datagrams[i].bytes, sent[i].bytes) << i;
+  const auto [streamed, summary] = stream_read(path);
+  for (const auto& [name, datagrams, read] :
+       {std::tuple("in memory", whole.datagrams, whole.summary),
+        std::tuple("streamed", streamed, summary)}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(read.state, RecordingState::whole);
+    EXPECT_EQ(recording_problem(read, "x.rec"), "");
+    ASSERT_EQ(datagrams.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_EQ(datagrams[i].received_us, sent[i].received_us) << i;
+      EXPECT_EQ(datagrams[i].bytes, sent[i].bytes) << i;
+    }
   }
 
-  // Cut inside the time, the length and the bytes of the last record, and
-  // at random points anywhere.
-  std::vector<size_t> cuts = {ends[4] + 3, ends[4] + 10, file.size() - 1};
-  for (int i = 0; i < 20; ++i) cuts.push_back(recording_header.size() + rng() % (file.size() - 8));
+  // Cut inside the time, the length and the bytes of a record, at random
+  // points anywhere, and just after a piece boundary.
+  std::vector<size_t> cuts = {ends[3] + 3, ends[3] + 10, file.size() - 1,
+                              recording_read_piece + 1};
+  for (int i = 0; i < 12; ++i) cuts.push_back(recording_header.size() + rng() % (file.size() - 8));
   for (const size_t cut : cuts) {
     SCOPED_TRACE(testing::Message() << "cut at " << cut);
-    const RecordingRead read = unpack_recording(std::span(file).first(cut));
     const size_t whole_records =
         static_cast<size_t>(std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin());
-    ASSERT_EQ(read.datagrams.size(), whole_records);
     const bool at_end = whole_records > 0 ? ends[whole_records - 1] == cut : cut == 8;
-    EXPECT_EQ(read.state, at_end ? RecordingState::whole : RecordingState::cut);
-    if (!at_end) {
-      EXPECT_EQ(recording_problem(read, "p.rec", cut),
-                "p.rec is damaged after " + std::to_string(whole_records) + " datagrams (byte " +
-                    std::to_string(read.good_bytes) + " of " + std::to_string(cut) +
-                    "): read up to there\n");
+    const size_t good = whole_records > 0 ? ends[whole_records - 1] : 8;
+    write_bytes(path + ".cut", std::span(file).first(cut));
+    const RecordingRead in_memory = unpack_recording(std::span(file).first(cut));
+    const RecordingSummary from_file = stream_read(path + ".cut").second;
+    ASSERT_EQ(in_memory.datagrams.size(), whole_records);
+    for (const RecordingSummary& read : {in_memory.summary, from_file}) {
+      EXPECT_EQ(read.datagrams, whole_records);
+      EXPECT_EQ(read.state, at_end ? RecordingState::whole : RecordingState::cut);
+      EXPECT_EQ(recording_problem(read, "p.rec"),
+                at_end ? "" : "p.rec is damaged after " + std::to_string(whole_records) +
+                                  " datagrams (byte " + std::to_string(good) + " of " +
+                                  std::to_string(cut) + "): read up to there\n");
     }
+  }
+}
+
+// A file of many GiB is refused or cut at once, without being read: one
+// without the header, and one whose records end in a hole of zeros, as a
+// preallocated or sparse file holds (a record of no bytes is damage).
+TEST(Recording, HugeSparseFilesAreRefusedOrCutAtTheirFirstHole) {
+  const TempDir dir;
+  const Bytes first = pack_recorded_datagram(1'796'594'241'123'456, Bytes(100, 0x55));
+  Bytes head(recording_header.begin(), recording_header.end());
+  head.insert(head.end(), first.begin(), first.end());
+  constexpr uint64_t huge = uint64_t{3} << 30;
+  const struct {
+    const char* name;
+    Bytes start;
+    RecordingState state;
+    uint64_t datagrams;
+    std::string problem;
+  } cases[] = {
+      {"no header", {}, RecordingState::not_a_recording, 0, "h.rec is not a Kestrelis stream recording\n"},
+      {"a record, then zeros", head, RecordingState::cut, 1,
+       "h.rec is damaged after 1 datagrams (byte 120 of 3221225472): read up to there\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.path() + "/h.rec";
+    write_bytes(path, c.start);
+    std::filesystem::resize_file(path, huge);  // sparse: nothing is written
+    const int64_t start_ms = monotonic_ms();
+    const auto [datagrams, read] = stream_read(path);
+    EXPECT_LT(monotonic_ms() - start_ms, 1000);
+    EXPECT_EQ(read.state, c.state);
+    EXPECT_EQ(read.datagrams, c.datagrams);
+    EXPECT_EQ(read.file_size, huge);
+    EXPECT_EQ(recording_problem(read, "h.rec"), c.problem);
+  }
+}
+
+TEST(Recording, TooLittleFreeIsUnderOneGibOrUnderATwentieth) {
+  constexpr uint64_t gib = uint64_t{1} << 30;
+  const struct {
+    const char* name;
+    uint64_t free, total;
+    bool too_little;
+  } cases[] = {
+      {"small disk, 1 GiB free", gib, 4 * gib, false},
+      {"small disk, just under 1 GiB", gib - 1, 4 * gib, true},
+      {"large disk, 5 % free", 50 * gib, 1000 * gib, false},
+      {"large disk, just under 5 %", 50 * gib - 1, 1000 * gib, true},
+      {"empty disk", 0, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(too_little_free_to_record(c.free, c.total), c.too_little);
   }
 }
 
@@ -256,11 +350,15 @@ TEST(Recording, LayoutFileNamesAndForeignOrOversizedContent) {
   const Bytes head = {0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1};  // 65537 bytes announced
   oversized.insert(oversized.end(), head.begin(), head.end());
   oversized.resize(oversized.size() + 65537);
-  EXPECT_EQ(unpack_recording(oversized).state, RecordingState::cut);
+  EXPECT_EQ(unpack_recording(oversized).summary.state, RecordingState::cut);
   EXPECT_TRUE(unpack_recording(oversized).datagrams.empty());
+  Bytes empty_record(recording_header.begin(), recording_header.end());
+  empty_record.resize(empty_record.size() + record_head_size + 10);
+  EXPECT_EQ(unpack_recording(empty_record).summary.state, RecordingState::cut);
+  EXPECT_EQ(unpack_recording(empty_record).summary.good_bytes, 8u);
   const Bytes text = {'{', '"', 'r', 'e', 'c', 'e', 'i', 'v', 'e', 'd', '"'};
-  EXPECT_EQ(unpack_recording(text).state, RecordingState::not_a_recording);
-  EXPECT_EQ(unpack_recording(Bytes{}).state, RecordingState::not_a_recording);
+  EXPECT_EQ(unpack_recording(text).summary.state, RecordingState::not_a_recording);
+  EXPECT_EQ(unpack_recording(Bytes{}).summary.state, RecordingState::not_a_recording);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -15,6 +16,7 @@
 #include "radio/test_bit_stream.hpp"
 #include "sim/bit_stream.hpp"
 #include "sim/options.hpp"
+#include "sim/replay.hpp"
 #include "sim/satellite.hpp"
 #include "sim/uplink.hpp"
 #include "support/process.hpp"
@@ -215,6 +217,39 @@ TEST(SimOptions, ErrorModelDamagedSyncWordsAndTheTncsConfigFile) {
     EXPECT_EQ(o->damage_sync, c.damage_sync);
     if (c.ports.first != 0) {
       EXPECT_EQ(std::pair(o->rx_port, o->tx_port), c.ports);
+    }
+  }
+}
+
+// Each recorded time against the one before: gaps kept up to 10 s, longer
+// ones waited as 1 s, backward ones not waited; crafted times at the ends of
+// the 64-bit range neither overflow nor wait for ages.
+TEST(SimReplay, ReplayTimesKeepShortGapsShortenLongOnesAndNeverOverflow) {
+  constexpr int64_t t0 = 1'796'594'241'123'456;
+  constexpr int64_t lowest = std::numeric_limits<int64_t>::min();
+  constexpr int64_t highest = std::numeric_limits<int64_t>::max();
+  const struct {
+    const char* name;
+    std::vector<int64_t> received_us;
+    std::vector<int64_t> due_us;
+    std::vector<uint64_t> shortened_us;
+  } cases[] = {
+      {"as recorded", {t0, t0 + 20'000, t0 + 10'020'000}, {0, 20'000, 10'020'000}, {0, 0, 0}},
+      {"a gap of an hour", {t0, t0 + 3'600'000'000, t0 + 3'600'500'000},
+       {0, 1'000'000, 1'500'000}, {0, 3'600'000'000, 0}},
+      {"clock set back", {t0, t0 - 60'000'000, t0 - 59'000'000}, {0, 0, 1'000'000}, {0, 0, 0}},
+      {"lowest to highest", {lowest, highest, lowest, 0}, {0, 1'000'000, 1'000'000, 2'000'000},
+       {0, std::numeric_limits<uint64_t>::max(), 0, uint64_t{1} << 63}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReplayClock clock;
+    for (size_t i = 0; i < c.received_us.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << "datagram " << i);
+      const ReplayStep step = next_replay_step(clock, c.received_us[i]);
+      EXPECT_EQ(step.due_us, c.due_us[i]);
+      EXPECT_EQ(step.shortened_gap_us, c.shortened_us[i]);
+      clock = step.clock;
     }
   }
 }
