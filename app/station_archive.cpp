@@ -16,9 +16,14 @@ namespace {
 // A second start within the same second gets "-1", "-2" ...: never an old file.
 constexpr int recording_name_attempts = 100;
 
+// What the recording's writer returns for the records still queued when the
+// recording ended: not written, and no failure to report.
+constexpr int recording_over = ECANCELED;
+
 // Reports the first failure of a run of them, and the write that ends it.
 ArchiveReport reporter(const Console& console, const char* what) {
   return [&console, what](const ArchiveItem& item, int error) {
+    if (error == recording_over) return;
     if (error != 0) {
       console_log(console, "%s: cannot write %s (%s); retrying with the next one\n", what,
                   item.path.c_str(), append_error_text(error).c_str());
@@ -53,12 +58,51 @@ std::unique_ptr<ArchiveWriter> start_writer(size_t capacity, ArchiveWrite write,
   }
 }
 
+constexpr uint64_t mib = 1 << 20;
+
+// True, after the line saying so, when the disk of `folder` has too little
+// free for a recording; a disk that cannot be examined counts as having room.
+bool disk_too_full(const StationArchive& archive, const std::string& folder,
+                   const Console& console, const char* outcome) {
+  const std::optional<DiskSpace> space = archive.query_disk_space(folder);
+  if (!space || !too_little_free_to_record(space->free_bytes, space->total_bytes)) return false;
+  console_log(console,
+              "Recording: only %llu MiB of %llu MiB free on the disk of %s, less than %llu MiB "
+              "(1 GiB or 5 %% of the disk); %s; the packet log goes on\n",
+              static_cast<unsigned long long>(space->free_bytes / mib),
+              static_cast<unsigned long long>(space->total_bytes / mib), folder.c_str(),
+              static_cast<unsigned long long>(
+                  std::max(recording_min_free_bytes, space->total_bytes / recording_min_free_share) /
+                  mib),
+              outcome);
+  return true;
+}
+
+// The recording's writer: looks at the free space every
+// recording_space_check_bytes or recording_space_check_ms, and ends the
+// recording when it runs low.
+int write_record(StationArchive& archive, const std::string& folder, const ArchiveItem& item) {
+  if (archive.recording_ended.load(std::memory_order_relaxed)) return recording_over;
+  archive.bytes_since_space_check += item.bytes.size();
+  if (archive.bytes_since_space_check >= recording_space_check_bytes ||
+      monotonic_ms() >= archive.next_space_check_ms) {
+    archive.bytes_since_space_check = 0;
+    archive.next_space_check_ms = monotonic_ms() + recording_space_check_ms;
+    if (disk_too_full(archive, folder, *archive.console, "recording ended for this run")) {
+      archive.recording_ended.store(true, std::memory_order_relaxed);
+      return recording_over;
+    }
+  }
+  return append_whole(item.path, item.bytes, AppendKind::record);
+}
+
 void start_recording(StationArchive& archive, const std::string& folder, const Console& console) {
   if (const int error = make_directories(folder); error != 0) {
     console_log(console, "Recording: cannot create %s (%s); not recording\n", folder.c_str(),
                 error_text(error).c_str());
     return;
   }
+  if (disk_too_full(archive, folder, console, "not recording")) return;
   const int64_t start_ms = now_unix_ms();
   const std::string_view header(reinterpret_cast<const char*>(recording_header.data()),
                                 recording_header.size());
@@ -74,11 +118,11 @@ void start_recording(StationArchive& archive, const std::string& folder, const C
     return;
   }
   archive.recording_path = path;
+  archive.recording_bytes = header.size();
+  archive.next_space_check_ms = monotonic_ms() + recording_space_check_ms;
   archive.recording = start_writer(
       recording_queue_bytes,
-      [](const ArchiveItem& item) {
-        return append_whole(item.path, item.bytes, AppendKind::record);
-      },
+      [&archive, folder](const ArchiveItem& item) { return write_record(archive, folder, item); },
       archive.datagrams_not_recorded, console, "Recording");
   if (!archive.recording) return;
   console_log(console, "Recording the modem's datagrams to %s\n", path.c_str());
@@ -89,6 +133,8 @@ void start_recording(StationArchive& archive, const std::string& folder, const C
 void start_archive(StationArchive& archive, const TncConfig& config,
                    const std::optional<std::string>& profile, const Console& console,
                    std::atomic<uint64_t>& not_logged) {
+  archive.console = &console;
+  archive.recording_limit_bytes = uint64_t(config.RecordingLimitMB) * mib;
   if (config.PacketLog == 0 && config.StreamRecording == 0) return;
   if (!profile) {
     console_log(console, "No profile folder: packets are not logged, the stream not recorded\n");
@@ -121,8 +167,19 @@ void log_packet(StationArchive& archive, const PacketLogEntry& entry) {
 
 void record_datagram(StationArchive& archive, int64_t received_us,
                      std::span<const uint8_t> datagram) {
-  if (!archive.recording) return;
+  if (!archive.recording || archive.recording_ended.load(std::memory_order_relaxed)) return;
   const std::vector<uint8_t> record = pack_recorded_datagram(received_us, datagram);
+  const uint64_t limit = archive.recording_limit_bytes;
+  if (limit > 0 && record.size() > limit - archive.recording_bytes) {
+    archive.recording_ended.store(true, std::memory_order_relaxed);
+    console_log(*archive.console,
+                "Recording: %s reached RecordingLimitMB = %llu (%llu bytes); recording ended for "
+                "this run; the packet log goes on\n",
+                archive.recording_path.c_str(), static_cast<unsigned long long>(limit / mib),
+                static_cast<unsigned long long>(archive.recording_bytes));
+    return;
+  }
+  archive.recording_bytes += record.size();
   (void)archive_offer(*archive.recording,
                       {archive.recording_path, std::string(record.begin(), record.end())});
 }

@@ -17,6 +17,7 @@
 #include "archive/packet_log.hpp"
 #include "config/config.hpp"
 #include "console/console_log.hpp"
+#include "platform/files.hpp"
 
 namespace kestrelis {
 
@@ -24,12 +25,30 @@ constexpr size_t packet_log_queue_bytes = 4 << 20;  // a few thousand lines
 constexpr size_t recording_queue_bytes = 16 << 20;  // some minutes of a fast modem
 constexpr int archive_drain_ms = 2000;              // at exit, for both together
 
+// A recording's free disk space is looked at again after this many bytes or
+// this long, whichever comes first.
+constexpr uint64_t recording_space_check_bytes = 1 << 20;
+constexpr int64_t recording_space_check_ms = 10'000;
+
 struct StationArchive {
   std::string packets_folder;
   std::unique_ptr<ArchiveWriter> packet_log;  // null: not logging
   std::string recording_path;
   std::atomic<uint64_t> datagrams_not_recorded{0};
   std::unique_ptr<ArchiveWriter> recording;  // null: not recording
+  const Console* console = nullptr;          // set by start_archive
+
+  // The recording's bounds. It ends for the rest of the run, with a line,
+  // when its file would pass recording_limit_bytes (RecordingLimitMB; 0: no
+  // limit), or when the disk's free space is too little for the packet log
+  // to be safe (too_little_free_to_record); the packet log goes on.
+  uint64_t recording_limit_bytes = 0;
+  uint64_t recording_bytes = 0;              // receive thread: header and records offered
+  std::atomic<bool> recording_ended{false};  // set by either thread, once
+  // The disk space query; tests put a disk of their own making in its place.
+  std::optional<DiskSpace> (*query_disk_space)(const std::string& folder) = disk_space;
+  uint64_t bytes_since_space_check = 0;  // writer thread
+  int64_t next_space_check_ms = 0;       // writer thread
 };
 
 // Starts what `config` asks for (PacketLog, StreamRecording) under
@@ -45,7 +64,8 @@ void start_archive(StationArchive& archive, const TncConfig& config,
 // Receive thread: queues the log line of `entry`, when logging.
 void log_packet(StationArchive& archive, const PacketLogEntry& entry);
 
-// Receive thread: queues `datagram`, received at `received_us`, when recording.
+// Receive thread: queues `datagram`, received at `received_us`, when
+// recording, until the recording ends at its limit (with a line).
 void record_datagram(StationArchive& archive, int64_t received_us,
                      std::span<const uint8_t> datagram);
 

@@ -49,6 +49,7 @@ constexpr IntKey int_keys[] = {
     {"modem", "ModemSilence", &TncConfig::ModemSilence},
     {"modem", "PacketLog", &TncConfig::PacketLog},
     {"modem", "StreamRecording", &TncConfig::StreamRecording},
+    {"modem", "RecordingLimitMB", &TncConfig::RecordingLimitMB},
 };
 
 constexpr TextKey text_keys[] = {
@@ -427,6 +428,10 @@ std::vector<std::string> check_config_ranges(TncConfig& config) {
   if (config.StreamRecording != 0 && config.StreamRecording != 1) {
     refuse_int(out, "StreamRecording", config.StreamRecording, defaults.StreamRecording,
                "0 ... 1");
+  }
+  if (config.RecordingLimitMB < 0) {
+    refuse_int(out, "RecordingLimitMB", config.RecordingLimitMB, defaults.RecordingLimitMB,
+               "0 ... 2147483647");
   }
   return out;
 }

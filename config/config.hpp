@@ -37,6 +37,7 @@ struct TncConfig {
   int32_t ModemSilence = 10;              // [modem] seconds without data before a warning; 0: off
   int32_t PacketLog = 1;        // [modem] 1: every accepted packet to Kestrelis/packets; 0: off
   int32_t StreamRecording = 0;  // [modem] 1: the modem's datagrams to Kestrelis/recordings
+  int32_t RecordingLimitMB = 1024;  // [modem] MiB a recording may reach; 0: no limit
 };
 
 // Longest text a text field keeps; longer values are cut.

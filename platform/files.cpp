@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -198,6 +199,13 @@ std::optional<uint64_t> file_size(const std::string& path) {
   struct stat s {};
   if (::stat(path.c_str(), &s) != 0) return std::nullopt;
   return static_cast<uint64_t>(s.st_size);
+}
+
+std::optional<DiskSpace> disk_space(const std::string& path) {
+  struct statvfs s {};
+  if (::statvfs(path.c_str(), &s) != 0) return std::nullopt;
+  return DiskSpace{.free_bytes = uint64_t{s.f_bavail} * s.f_frsize,
+                   .total_bytes = uint64_t{s.f_blocks} * s.f_frsize};
 }
 
 FilePart read_file_part(const std::string& path, uint64_t offset, size_t limit) {

@@ -92,6 +92,15 @@ enum class AppendKind {
 // The size of the file `path` in bytes, none when it cannot be examined.
 [[nodiscard]] std::optional<uint64_t> file_size(const std::string& path);
 
+// The file system holding the folder `path`: the bytes a program without
+// special rights may still write to it, and its size. None when it cannot be
+// examined.
+struct DiskSpace {
+  uint64_t free_bytes = 0;
+  uint64_t total_bytes = 0;
+};
+[[nodiscard]] std::optional<DiskSpace> disk_space(const std::string& path);
+
 // Up to `limit` bytes of a file from byte `offset` on, and the file's size
 // when it was read; `error` (an errno value, ENOENT for a missing file) when
 // it could not be read, in which case `bytes` is empty.

@@ -417,6 +417,15 @@ int create_new_file(const std::string& path, std::string_view bytes) {
   return write_new(path, bytes, CREATE_NEW, false);
 }
 
+std::optional<DiskSpace> disk_space(const std::string& path) {
+  ULARGE_INTEGER free_to_caller{};
+  ULARGE_INTEGER total{};
+  if (!::GetDiskFreeSpaceExW(wide(path).c_str(), &free_to_caller, &total, nullptr)) {
+    return std::nullopt;
+  }
+  return DiskSpace{.free_bytes = free_to_caller.QuadPart, .total_bytes = total.QuadPart};
+}
+
 std::optional<uint64_t> file_size(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!attributes(path, data)) return std::nullopt;

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -26,6 +28,7 @@
 #include "support/station_capture.hpp"
 #include "support/tnc_process.hpp"
 #include "wire/csp.hpp"
+#include "wire/frame.hpp"
 
 namespace kestrelis {
 
@@ -183,6 +186,70 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   EXPECT_EQ(count_of(out, "Packet log: cannot write"), 1u) << out;
   EXPECT_EQ(count_of(out, "Packet log: writing"), 1u) << out;
   EXPECT_NE(out.substr(out.rfind("Statistics: packets")).find(all_lost), std::string::npos) << out;
+}
+
+// A disk the test makes up, so that the free-space stop can be met.
+std::atomic<uint64_t> made_up_free{0};
+constexpr uint64_t made_up_total = uint64_t{100} << 30;
+std::optional<DiskSpace> made_up_disk(const std::string&) {
+  return DiskSpace{.free_bytes = made_up_free.load(), .total_bytes = made_up_total};
+}
+
+// The recording ends with one line at RecordingLimitMB, or when the disk runs
+// low (at the start or later); the packet log is written all the same.
+TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
+  constexpr uint64_t plenty = uint64_t{50} << 30;
+  constexpr uint64_t low = uint64_t{4} << 30;  // under 5 % of 100 GiB
+  const struct {
+    const char* name;
+    int32_t limit_mb;
+    uint64_t free_at_start, free_later;
+    std::string said;
+    uint64_t most_bytes;  // the recording's size at the end
+  } cases[] = {
+      {"limit", 1, plenty, plenty, "reached RecordingLimitMB = 1 (", 1 << 20},
+      {"low at start", 0, low, low, "free on the disk of ", 0},
+      {"low later", 0, plenty, low, "MiB (1 GiB or 5 % of the disk); recording ended for this run",
+       3 << 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir home;
+    TncConfig config;
+    config.StreamRecording = 1;
+    config.RecordingLimitMB = c.limit_mb;
+    StationCapture out(config);
+    Station& station = out.station;
+    station.archive.query_disk_space = made_up_disk;
+    made_up_free = c.free_at_start;
+    start_archive(station.archive, station.config, home.path(), station.console,
+                  station.statistics.packets_not_logged);
+    const std::vector<uint8_t> filler(65536, idle_byte);
+    int64_t received_us = now_unix_us();
+    for (int i = 0; i < 40; ++i) {
+      if (i == 20) made_up_free = c.free_later;
+      record_datagram(station.archive, ++received_us, filler);
+    }
+    const std::vector<PacketBytes> packets = sample_packets(received_us / 1000, "logged");
+    const std::vector<uint8_t> stream = stream_of_packets(packets);
+    FrameDetector detector;
+    record_datagram(station.archive, ++received_us, stream);
+    receive_datagram(station, detector, stream, received_us);
+    const std::string recording = station.archive.recording_path;
+    finish_archive(station.archive, station.console);
+
+    EXPECT_EQ(wait_for_log_lines(home.path(), received_us / 1000, packets.size(), 0).size(),
+              packets.size());
+    const std::vector<std::string> said = out.console();
+    EXPECT_EQ(std::count_if(said.begin(), said.end(),
+                            [&](const std::string& l) {
+                              return l.find("Recording: ") == 0 && l.find(c.said) != l.npos &&
+                                     l.find("the packet log goes on") != l.npos;
+                            }),
+              1)
+        << testing::PrintToString(said);
+    EXPECT_LE(file_size(recording).value_or(0), c.most_bytes);
+  }
 }
 
 // Waits until `word` has come `n` times, for at most `timeout_ms`.
