@@ -193,6 +193,22 @@ void receive_datagram(Station& station, RobustDetector& detector, std::span<cons
   robust_detect(detector, bytes, RobustHandler{sync_found, offered});
 }
 
+Acquirer acquirer_for(const TncConfig& config) {
+  Acquirer a;
+  a.robust = config.Acquisition == "robust";
+  a.robust_search.sync_bit_errors = config.SyncBitErrors;
+  return a;
+}
+
+void receive_datagram(Station& station, Acquirer& acquirer, std::span<const uint8_t> bytes,
+                      int64_t received_us) {
+  if (acquirer.robust) {
+    receive_datagram(station, acquirer.robust_search, bytes, received_us);
+  } else {
+    receive_datagram(station, acquirer.described, bytes, received_us);
+  }
+}
+
 void receive_thread(Station& station) {
   const Console& console = station.console;
   const std::string& address = station.config.GR_ReceiveAddress;
@@ -233,10 +249,7 @@ void receive_thread(Station& station) {
   bool silent = false;
 
   std::vector<uint8_t> datagram(datagram_capacity);
-  const bool robust = station.config.Acquisition == "robust";
-  FrameDetector described;
-  RobustDetector robust_detector;
-  robust_detector.sync_bit_errors = station.config.SyncBitErrors;
+  Acquirer acquirer = acquirer_for(station.config);
   for (;;) {
     const long length = datagram_receive(fd, datagram);
     if (length < 0 && silence_ms > 0 && !silent && monotonic_ms() - last_data_ms >= silence_ms) {
@@ -258,11 +271,7 @@ void receive_thread(Station& station) {
     }
     const auto bytes = std::span(datagram).first(size);
     record_datagram(station.archive, received_us, bytes);
-    if (robust) {
-      receive_datagram(station, robust_detector, bytes, received_us);
-    } else {
-      receive_datagram(station, described, bytes, received_us);
-    }
+    receive_datagram(station, acquirer, bytes, received_us);
   }
 }
 

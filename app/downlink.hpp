@@ -26,6 +26,19 @@ void receive_datagram(Station& station, FrameDetector& detector, std::span<const
 void receive_datagram(Station& station, RobustDetector& detector, std::span<const uint8_t> bytes,
                       int64_t received_us);
 
+// The frame search the configuration names (Acquisition, SyncBitErrors),
+// as the receive thread and kestrelis-tnc --decode run it.
+struct Acquirer {
+  bool robust = false;
+  FrameDetector described;
+  RobustDetector robust_search;
+};
+[[nodiscard]] Acquirer acquirer_for(const TncConfig& config);
+
+// receive_datagram through the search `acquirer` holds.
+void receive_datagram(Station& station, Acquirer& acquirer, std::span<const uint8_t> bytes,
+                      int64_t received_us);
+
 // The receive thread: binds UDP GR_ReceivePort (on GR_ReceiveAddress, or on
 // all local addresses when it is empty) and feeds every datagram, with the
 // time it arrived, to receive_datagram, through the search Acquisition names.

@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "app/recording_decode.hpp"
 #include "app/startup.hpp"
 #include "app/station.hpp"
 #include "app/statistics.hpp"
@@ -24,6 +26,8 @@ constexpr int usage_status = 2;
 
 constexpr char usage[] =
     "Usage: kestrelis-tnc [--config FILE] [--unkey]\n"
+    "       kestrelis-tnc [--config FILE] --decode RECORDING [--output FILE]\n"
+    "                     [--acquisition described|robust] [--sync-bit-errors N]\n"
     "Terminal node controller of the Kestrelis ground station. Every setting is\n"
     "read from Kestrelis/config.ini under $USERPROFILE or $HOME, written with\n"
     "defaults on first start, or from FILE as it is (nothing is created). Runs\n"
@@ -38,6 +42,11 @@ constexpr char usage[] =
     "  --unkey        only send rigctld the unkeying command once and end: for a\n"
     "                 service manager, after a TNC that may have left the\n"
     "                 transmitter keyed ended (status 1 when it was not taken)\n"
+    "  --decode RECORDING  run a stream recording through the receive chain as\n"
+    "                 fast as it goes, writing its packets with their recorded times\n"
+    "                 to FILE (default RECORDING.decoded.jsonl, never overwritten);\n"
+    "                 the configuration's Acquisition and SyncBitErrors unless\n"
+    "                 given; no port is opened, nothing keyed\n"
     "  --help         print this text\n"
     "  --version      print the version\n";
 
@@ -108,6 +117,16 @@ int run(int argc, char** argv) {
   bool unkey = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--decode") {
+      const std::vector<std::string_view> args(argv + 1, argv + argc);
+      std::string error;
+      const std::optional<DecodeOptions> options = parse_decode_options(args, error);
+      if (!options) {
+        console_text(console, "kestrelis-tnc: " + error + "\n" + usage);
+        return usage_status;
+      }
+      return decode_recording(*options);
+    }
     if (arg == "--help") {
       console_text(console, usage);
       return 0;

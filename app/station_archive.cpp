@@ -158,7 +158,44 @@ void start_archive(StationArchive& archive, const TncConfig& config,
     start_recording(archive, kestrelis_folder + "/recordings", console);
 }
 
+int start_decoded_log(StationArchive& archive, const std::string& path, const Console& console,
+                      std::atomic<uint64_t>& not_logged) {
+  if (const int error = create_new_file(path, ""); error != 0) {
+    console_log(console, "Cannot create %s (%s)\n", path.c_str(),
+                error == EEXIST ? "it exists already" : append_error_text(error).c_str());
+    return error;
+  }
+  archive.console = &console;
+  archive.decoded_path = path;
+  archive.not_logged = &not_logged;
+  return 0;
+}
+
+namespace {
+
+// --decode: no thread to wait on, so each line is written before the next
+// datagram is read, and none is dropped for want of room in a queue.
+void write_decoded_line(StationArchive& archive, const std::string& line) {
+  const int error = append_whole(archive.decoded_path, line, AppendKind::log_line);
+  if (error != 0) archive.not_logged->fetch_add(1, std::memory_order_relaxed);
+  if ((error != 0) == (archive.decoded_error != 0)) {
+    archive.decoded_error = error;
+    return;
+  }
+  if (error != 0) {
+    console_log(*archive.console, "Decoded packets: cannot write %s (%s)\n",
+                archive.decoded_path.c_str(), append_error_text(error).c_str());
+  } else {
+    console_log(*archive.console, "Decoded packets: writing %s again\n",
+                archive.decoded_path.c_str());
+  }
+  archive.decoded_error = error;
+}
+
+}  // namespace
+
 void log_packet(StationArchive& archive, const PacketLogEntry& entry) {
+  if (!archive.decoded_path.empty()) return write_decoded_line(archive, packet_log_line(entry));
   if (!archive.packet_log) return;
   (void)archive_offer(*archive.packet_log,
                       {archive.packets_folder + "/" + packet_log_file_name(entry.received_ms),

@@ -49,6 +49,12 @@ struct StationArchive {
   std::optional<DiskSpace> (*query_disk_space)(const std::string& folder) = disk_space;
   uint64_t bytes_since_space_check = 0;  // writer thread
   int64_t next_space_check_ms = 0;       // writer thread
+
+  // kestrelis-tnc --decode: every log line goes to this one file at once,
+  // neither queued nor into the day files; failures counted in *not_logged.
+  std::string decoded_path;
+  std::atomic<uint64_t>* not_logged = nullptr;
+  int decoded_error = 0;  // the failure reported last (0: none)
 };
 
 // Starts what `config` asks for (PacketLog, StreamRecording) under
@@ -61,7 +67,15 @@ void start_archive(StationArchive& archive, const TncConfig& config,
                    const std::optional<std::string>& profile, const Console& console,
                    std::atomic<uint64_t>& not_logged);
 
-// Receive thread: queues the log line of `entry`, when logging.
+// For kestrelis-tnc --decode, instead of start_archive: creates the file
+// `path`, which must not exist yet, for the log lines. Returns 0, or the
+// error number (EEXIST when it exists) after a line saying why.
+[[nodiscard]] int start_decoded_log(StationArchive& archive, const std::string& path,
+                                    const Console& console, std::atomic<uint64_t>& not_logged);
+
+// Receive thread: queues the log line of `entry`, when logging; with
+// start_decoded_log, writes it at once instead (a failure is said once, and
+// so is the next write that works).
 void log_packet(StationArchive& archive, const PacketLogEntry& entry);
 
 // Receive thread: queues `datagram`, received at `received_us`, when

@@ -188,6 +188,76 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   EXPECT_NE(out.substr(out.rfind("Statistics: packets")).find(all_lost), std::string::npos) << out;
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+// A pass recorded live with the described search, decoded again from its
+// recording: with the described search into the live log's very lines, times
+// included; with the robust one into those and the frame whose sync word the
+// described search missed, from a recording since cut short. The day files
+// get nothing, and an output file is never overwritten.
+TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
+  const Ports ports;
+  TncProfile profile(config_for(ports, "StreamRecording = 1\n"));
+  ChildProcess tnc = start_tnc(profile.home());
+  ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
+  const int64_t start_ms = now_unix_ms();
+  const std::vector<PacketBytes> packets = sample_packets(start_ms, "decoded again");
+  constexpr size_t missed = 2;  // two wrong bits in the sync word's 0x51
+  const Socket socket = udp_open();
+  for (size_t i = 0; i < packets.size(); ++i) {
+    std::vector<uint8_t> datagram = stream_of_packets({packets[i]});
+    if (i == missed) datagram[8 + 2] ^= 0x81;
+    ASSERT_EQ(datagram_send(socket.fd(), {0x7F000001, ports.modem_rx}, datagram), 0);
+    sleep_ms(3);  // each packet a millisecond of its own
+  }
+  const std::vector<std::string> live =
+      wait_for_log_lines(profile.home(), start_ms, packets.size() - 1, 5000);
+  ASSERT_EQ(live.size(), packets.size() - 1) << tnc.output();
+  ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);
+  const std::string out = tnc.output();
+  const size_t at = out.find("Recording: ");
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string path = out.substr(at + 11, out.find(',', at) - at - 11);
+
+  ChildProcess described = start_tnc(profile.home(), {"--decode", path});
+  EXPECT_EQ(described.wait_exit(10'000), 0) << described.output();
+  EXPECT_EQ(lines_of(read_file(path + ".decoded.jsonl")), live) << described.output();
+  EXPECT_NE(described.output().find("Decoding " + path + " (Acquisition = described) into"),
+            std::string::npos)
+      << described.output();
+  ChildProcess again = start_tnc(profile.home(), {"--decode", path});
+  EXPECT_EQ(again.wait_exit(10'000), 1 << 8) << again.output();
+  EXPECT_NE(again.output().find("it exists already"), std::string::npos) << again.output();
+
+  ASSERT_EQ(append_whole(path, std::string(5, '\0'), AppendKind::record), 0);
+  const std::string robust_path = profile.home() + "/robust.jsonl";
+  ChildProcess robust = start_tnc(
+      profile.home(), {"--decode", path, "--acquisition", "robust", "--output", robust_path});
+  EXPECT_EQ(robust.wait_exit(10'000), 0) << robust.output();
+  EXPECT_NE(robust.output().find(" is damaged after " + std::to_string(packets.size()) +
+                                 " datagrams"),
+            std::string::npos)
+      << robust.output();
+  const std::vector<std::string> found = lines_of(read_file(robust_path));
+  ASSERT_EQ(found.size(), packets.size()) << robust.output();
+  for (size_t i = 0, j = 0; i < found.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "packet " << i);
+    const std::optional<LoggedPacket> logged = parse_packet_log_line(found[i]);
+    ASSERT_TRUE(logged);
+    EXPECT_EQ(logged->frame, packets[i]);
+    if (i != missed) {
+      EXPECT_EQ(found[i], live[j++]);
+    }
+  }
+  EXPECT_EQ(wait_for_log_lines(profile.home(), start_ms, 0, 0), live);
+}
+
 // A disk the test makes up, so that the free-space stop can be met.
 std::atomic<uint64_t> made_up_free{0};
 constexpr uint64_t made_up_total = uint64_t{100} << 30;
