@@ -311,18 +311,20 @@ int send_all(int fd, std::span<const uint8_t> bytes) {
 
 int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
   // A socket shared between threads cannot be made non-blocking for one send
-  // (the other thread's receive would stop waiting too): the wait for room
-  // comes first, then a send bounded by the time that is left.
+  // (another thread's receive would stop waiting too), and a send time-out is
+  // not kept by every implementation (wine's is not). So the wait for room
+  // comes first, bounded, and then a blocking send of a piece small enough to
+  // go into the room there is.
+  constexpr size_t piece = 4096;
   const int64_t deadline = monotonic_ms() + timeout_ms;
   while (!bytes.empty()) {
     const int64_t left = deadline - monotonic_ms();
     if (left <= 0) return EAGAIN;
     WSAPOLLFD p{handle(fd), POLLWRNORM, 0};
-    if (::WSAPoll(&p, 1, static_cast<int>(left)) == 0) return EAGAIN;
-    const DWORD limit = static_cast<DWORD>(std::max<int64_t>(left, 1));
-    ::setsockopt(handle(fd), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit),
-                 sizeof limit);
-    const int n = send_chunk(fd, bytes);
+    const int ready = ::WSAPoll(&p, 1, static_cast<int>(left));
+    if (ready == 0) return EAGAIN;
+    if (ready < 0) return ::WSAGetLastError();
+    const int n = send_chunk(fd, bytes.first(std::min(bytes.size(), piece)));
     if (n < 0) return send_error();
     bytes = bytes.subspan(static_cast<size_t>(n));
   }
