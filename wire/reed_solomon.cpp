@@ -260,4 +260,201 @@ int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad) {
   return count;
 }
 
+
+namespace {
+
+// exp_twice[i] = alpha^(i mod 255) for i = 0 ... 509, so that the product of
+// two non-zero symbols is exp_twice[log a + log b] without a reduction.
+constexpr std::array<uint8_t, 2 * nn> make_exp_twice() {
+  std::array<uint8_t, 2 * nn> e{};
+  for (size_t i = 0; i < e.size(); ++i) e[i] = field.exp[i % nn];
+  return e;
+}
+
+constexpr std::array<uint8_t, 2 * nn> exp_twice = make_exp_twice();
+
+inline uint8_t mul(uint8_t a, uint8_t b) {
+  if (a == 0 || b == 0) return 0;
+  return exp_twice[static_cast<size_t>(field.log[a]) + field.log[b]];
+}
+
+// a * alpha^power, power in 0 ... 254.
+inline uint8_t mul_power(uint8_t a, int power) {
+  if (a == 0) return 0;
+  return exp_twice[static_cast<size_t>(field.log[a] + power)];
+}
+
+// p(alpha^power) for the coefficients p[0] ... p[degree], by Horner's rule.
+inline uint8_t evaluate(std::span<const uint8_t> p, int degree, int power) {
+  uint8_t value = 0;
+  for (int j = degree; j >= 0; --j) value = mul_power(value, power) ^ p[static_cast<size_t>(j)];
+  return value;
+}
+
+using Poly = std::array<uint8_t, rs_parity_size + 1>;
+
+}  // namespace
+
+// Position k = stored index + pad has the locator X_k = alpha^(11 (254 - k)),
+// X_k^-1 = alpha^(11 (k + 1)). With the erasure locator G(x) = prod (1 + X_k x)
+// over the erasures and the syndrome polynomial S(x), the modified syndromes
+// T(x) = G(x) S(x) mod x^32 satisfy, at indices s ... 31, the recursion of the
+// locator of the other errors alone, s(x); Berlekamp-Massey finds it from those
+// 32 - s values. The errata locator is then L(x) = s(x) G(x), the evaluator
+// W(x) = S(x) L(x) mod x^32, and each value X^(1-112) W(X^-1) / L'(X^-1).
+int rs_decode_erasures(const RsCodec& codec, std::span<uint8_t> data, int pad,
+                       std::span<const int> erasures) {
+  if (pad < 0 || pad > rs_max_pad) return -1;
+  const int stored = nn - pad;
+  if (data.size() < static_cast<size_t>(stored)) return -1;
+  if (erasures.size() > rs_parity_size) return -1;
+  std::array<bool, nn> erased{};
+  for (int b : erasures) {
+    if (b < 0 || b >= stored || erased[static_cast<size_t>(b)]) return -1;
+    erased[static_cast<size_t>(b)] = true;
+  }
+  if (erasures.empty()) return rs_decode(codec, data, pad);
+  const auto word = data.first(static_cast<size_t>(stored));
+  const int s_count = static_cast<int>(erasures.size());
+
+  // As in rs_decode: the syndromes are the values of r(x) mod g(x).
+  auto remainder = parity_of(word.first(word.size() - rs_parity_size));
+  for (size_t k = 0; k < rs_parity_size; ++k) remainder[k] ^= word[word.size() - rs_parity_size + k];
+  if (std::ranges::all_of(remainder, [](uint8_t r) { return r == 0; })) return 0;
+  std::array<uint8_t, rs_parity_size> syndromes{};
+  for (int i = 0; i < rs_parity_size; ++i) {
+    const int root = modnn((first_root + i) * root_step);
+    uint8_t value = 0;
+    for (uint8_t r : remainder) value = mul_power(value, root) ^ r;
+    syndromes[static_cast<size_t>(i)] = value;
+  }
+
+  Poly gamma{};
+  gamma[0] = 1;
+  for (int e = 0; e < s_count; ++e) {
+    const int locator = modnn(root_step * (nn - 1 - (erasures[static_cast<size_t>(e)] + pad)));
+    for (int j = e + 1; j >= 1; --j) {
+      gamma[static_cast<size_t>(j)] ^= mul_power(gamma[static_cast<size_t>(j) - 1], locator);
+    }
+  }
+
+  const int n = rs_parity_size - s_count;
+  std::array<uint8_t, rs_parity_size> modified{};  // T_(s + j)
+  for (int j = 0; j < n; ++j) {
+    const int index = s_count + j;
+    uint8_t value = 0;
+    for (int i = 0; i <= s_count; ++i) {
+      value ^= mul(gamma[static_cast<size_t>(i)], syndromes[static_cast<size_t>(index - i)]);
+    }
+    modified[static_cast<size_t>(j)] = value;
+  }
+
+  Poly sigma{};
+  Poly b{};
+  sigma[0] = 1;
+  b[0] = 1;
+  int length = 0;
+  for (int r = 1; r <= n; ++r) {
+    uint8_t discrepancy = 0;
+    for (int i = 0; i < r; ++i) {
+      discrepancy ^= mul(sigma[static_cast<size_t>(i)], modified[static_cast<size_t>(r - 1 - i)]);
+    }
+    if (discrepancy == 0) {
+      std::copy_backward(b.begin(), b.end() - 1, b.end());
+      b[0] = 0;
+      continue;
+    }
+    const int d = field.log[discrepancy];
+    Poly t = sigma;
+    for (int i = 0; i < r; ++i) {
+      t[static_cast<size_t>(i) + 1] ^= mul_power(b[static_cast<size_t>(i)], d);
+    }
+    if (2 * length <= r - 1) {
+      length = r - length;
+      for (size_t i = 0; i < b.size(); ++i) b[i] = mul_power(sigma[i], nn - d);
+    } else {
+      std::copy_backward(b.begin(), b.end() - 1, b.end());
+      b[0] = 0;
+    }
+    sigma = t;
+  }
+  int sigma_degree = 0;
+  for (int i = 0; i <= n; ++i) {
+    if (sigma[static_cast<size_t>(i)] != 0) sigma_degree = i;
+  }
+  // Beyond 2t + s <= 32 the answer is not unique: refuse rather than guess.
+  if (sigma_degree != length || 2 * length + s_count > rs_parity_size) return -1;
+
+  // Chien search of s(x) over the stored positions, as in rs_decode; a root
+  // at an erased position would be a double root of the errata locator.
+  std::array<int, rs_parity_size> positions{};  // stored indices: erasures, then errors
+  std::ranges::copy(erasures, positions.begin());
+  int count = s_count;
+  if (length > 0) {
+    const int start = modnn(root_step * pad);
+    std::array<int, rs_parity_size + 1> reg{};
+    std::array<int, rs_parity_size + 1> step{};
+    for (int j = 1; j <= length; ++j) {
+      const uint8_t c = sigma[static_cast<size_t>(j)];
+      reg[static_cast<size_t>(j)] = c == 0 ? nn : modnn(field.log[c] + j * start);
+      step[static_cast<size_t>(j)] = modnn(root_step * j);
+    }
+    for (int k = pad; k < nn && count < s_count + length; ++k) {
+      uint8_t q = 1;
+      for (int j = 1; j <= length; ++j) {
+        int& r = reg[static_cast<size_t>(j)];
+        if (r == nn) continue;
+        r += step[static_cast<size_t>(j)];
+        if (r >= nn) r -= nn;
+        q ^= field.exp[static_cast<size_t>(r)];
+      }
+      if (q != 0) continue;
+      if (erased[static_cast<size_t>(k - pad)]) return -1;
+      positions[static_cast<size_t>(count++)] = k - pad;
+    }
+    if (count != s_count + length) return -1;
+  }
+
+  Poly errata{};
+  const int errata_degree = length + s_count;
+  for (int i = 0; i <= length; ++i) {
+    if (sigma[static_cast<size_t>(i)] == 0) continue;
+    for (int j = 0; j <= s_count; ++j) {
+      errata[static_cast<size_t>(i + j)] ^=
+          mul(sigma[static_cast<size_t>(i)], gamma[static_cast<size_t>(j)]);
+    }
+  }
+  std::array<uint8_t, rs_parity_size> omega{};
+  for (int i = 0; i < errata_degree; ++i) {
+    uint8_t value = 0;
+    for (int j = 0; j <= i; ++j) {
+      value ^= mul(syndromes[static_cast<size_t>(i - j)], errata[static_cast<size_t>(j)]);
+    }
+    omega[static_cast<size_t>(i)] = value;
+  }
+  // L'(x) keeps the odd terms: L'(x) = sum over odd m of L_m x^(m - 1).
+  Poly derivative{};
+  for (int m = 1; m <= errata_degree; m += 2) {
+    derivative[static_cast<size_t>(m) - 1] = errata[static_cast<size_t>(m)];
+  }
+
+  std::array<uint8_t, rs_parity_size> values{};
+  for (int c = 0; c < count; ++c) {
+    const int root = modnn(root_step * (positions[static_cast<size_t>(c)] + pad + 1));
+    const uint8_t numerator = evaluate(omega, errata_degree - 1, root);
+    const uint8_t denominator = evaluate(derivative, errata_degree - 1, root);
+    if (denominator == 0) return -1;
+    if (numerator == 0) continue;
+    values[static_cast<size_t>(c)] =
+        field.exp[static_cast<size_t>(modnn(field.log[numerator] + root * (first_root - 1) + nn -
+                                            field.log[denominator]))];
+  }
+  int changed = 0;
+  for (int c = 0; c < count; ++c) {
+    word[static_cast<size_t>(positions[static_cast<size_t>(c)])] ^= values[static_cast<size_t>(c)];
+    changed += values[static_cast<size_t>(c)] != 0 ? 1 : 0;
+  }
+  return changed;
+}
+
 }  // namespace kestrelis

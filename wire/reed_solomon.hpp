@@ -49,4 +49,18 @@ struct RsCodec {
 // a codeword of the shortened code.
 [[nodiscard]] int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad);
 
+// Errors-and-erasures decoding: as rs_decode, but the bytes at the stored
+// indices in `erasures` (0 ... 254 - pad, the indices of `data`, in any order)
+// are taken as unknown, so that t errors elsewhere and s erasures are
+// corrected whenever 2t + s <= 32. Returns the number of bytes changed (an
+// erased byte that was right is not counted; 0 also when the word already was
+// a codeword), or -1, with `data` unchanged, when: more than 32 erasures, an
+// index out of range or repeated, pad or `data` as rs_decode refuses, or no
+// codeword lies within 2t + s <= 32 of the word (also one needing a change
+// among the pad zeros). Beyond that bound a word may decode to another
+// codeword: only a check over the data (the CRC) can tell. With no erasures
+// this is rs_decode. Reads nothing from `codec`.
+[[nodiscard]] int rs_decode_erasures(const RsCodec& codec, std::span<uint8_t> data, int pad,
+                                     std::span<const int> erasures);
+
 }  // namespace kestrelis

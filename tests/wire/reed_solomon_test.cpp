@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
+#include <ranges>
 #include <random>
 #include <vector>
 
@@ -70,6 +72,114 @@ TEST(ReedSolomon, NonCodewordsAreNotReportedCorrected) {
   }
 }
 
+// A random codeword at `pad` and the same word with `erasures` bytes given as
+// erased (set to random values, so some stay right) and `errors` other bytes
+// changed; the erasure indices in random order.
+struct Damaged {
+  std::vector<uint8_t> clean;
+  std::vector<uint8_t> received;
+  std::vector<int> erasures;
+};
+
+Damaged damage(std::mt19937& rng, int pad, int erasures, int errors) {
+  Damaged d;
+  d.clean.resize(static_cast<size_t>(255 - pad));
+  std::ranges::generate(d.clean, [&] { return static_cast<uint8_t>(rng()); });
+  EXPECT_TRUE(rs_encode(*rs_init(pad), d.clean, std::span(d.clean).last<rs_parity_size>(), pad));
+  std::vector<int> order(d.clean.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::ranges::shuffle(order, rng);
+  d.received = d.clean;
+  d.erasures.assign(order.begin(), order.begin() + erasures);
+  for (int b : d.erasures) d.received[static_cast<size_t>(b)] = static_cast<uint8_t>(rng());
+  for (int i = erasures; i < erasures + errors; ++i) {
+    d.received[static_cast<size_t>(order[static_cast<size_t>(i)])] ^=
+        static_cast<uint8_t>(1 + rng() % 255);
+  }
+  return d;
+}
+
+int bytes_differing(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  return static_cast<int>(std::ranges::count_if(std::views::iota(size_t{0}, a.size()),
+                                                [&](size_t i) { return a[i] != b[i]; }));
+}
+
+// 2t + s <= 32 restores the word; one symbol beyond is refused, or decodes to
+// another codeword, which the CRC has to catch.
+TEST(ReedSolomon, ErasuresDecodeWithinTheBoundOnly) {
+  const unsigned seed = 2811;
+  std::mt19937 rng(seed);
+  for (int erasures = 0; erasures <= rs_parity_size; ++erasures) {
+    const int budget = (rs_parity_size - erasures) / 2;
+    for (int trial = 0; trial < 40; ++trial) {
+      SCOPED_TRACE(testing::Message() << "seed " << seed << " erasures " << erasures << " trial "
+                                      << trial);
+      const int pad = static_cast<int>(rng() % 223);
+      const RsCodec codec = *rs_init(pad);
+      const bool beyond = trial % 2 == 1;
+      // One error too many, or (without room for one) an erasure too many.
+      const int errors = budget + (beyond && erasures < rs_parity_size ? 1 : 0);
+      const int extra = beyond && erasures == rs_parity_size ? 1 : 0;
+      if (255 - pad < erasures + extra + errors) continue;
+      Damaged d = damage(rng, pad, erasures + extra, errors);
+      std::vector<uint8_t> word = d.received;
+      const int changed = rs_decode_erasures(codec, word, pad, d.erasures);
+      if (!beyond) {
+        ASSERT_EQ(word, d.clean);
+        ASSERT_EQ(changed, bytes_differing(d.received, d.clean));
+      } else if (changed < 0) {
+        ASSERT_EQ(word, d.received);
+      } else {
+        ASSERT_NE(word, d.clean);
+        ASSERT_EQ(changed, bytes_differing(d.received, word));
+        std::vector<uint8_t> again = word;
+        ASSERT_EQ(rs_decode(codec, again, pad), 0) << "not a codeword";
+      }
+    }
+  }
+}
+
+TEST(ReedSolomon, ErasurePositionsAreChecked) {
+  const int pad = 214;
+  const RsCodec codec = *rs_init(pad);
+  std::vector<uint8_t> codeword = packet_word;
+  ASSERT_TRUE(rs_encode(codec, codeword, std::span(codeword).last<rs_parity_size>(), pad));
+  std::vector<uint8_t> damaged = codeword;
+  damaged[3] ^= 0x41;
+  std::vector<int> too_many(33);
+  std::iota(too_many.begin(), too_many.end(), 0);
+  std::vector<int> right_bytes(32);  // the parity
+  std::iota(right_bytes.begin(), right_bytes.end(), 9);
+  std::vector<int> with_the_damaged(right_bytes);
+  with_the_damaged[0] = 3;
+  struct Case {
+    const char* name;
+    std::vector<int> erasures;
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {"negative", {-1}, -1},
+      {"one past the stored bytes", {41}, -1},
+      {"far past", {254}, -1},
+      {"repeated", {3, 7, 3}, -1},
+      {"33 erasures", too_many, -1},
+      {"first and last byte", {0, 40}, 1},
+      {"the damaged byte", {3}, 1},
+      {"31 right bytes and the damaged one", with_the_damaged, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> word = damaged;
+    EXPECT_EQ(rs_decode_erasures(codec, word, pad, c.erasures), c.expected);
+    EXPECT_EQ(word, c.expected < 0 ? damaged : codeword);
+  }
+  std::vector<uint8_t> word = codeword;
+  EXPECT_EQ(rs_decode_erasures(codec, word, pad, too_many), -1) << "a codeword, too many erasures";
+  EXPECT_EQ(rs_decode_erasures(codec, word, pad, right_bytes), 0);
+  EXPECT_EQ(rs_decode_erasures(codec, {}, 223, std::vector<int>{0}), -1);
+  EXPECT_EQ(rs_decode_erasures(codec, std::span(word).first(40), pad, std::vector<int>{0}), -1);
+}
+
 // The differential test against libfec's encode_rs_8 / decode_rs_8, an
 // independent implementation of the same conventional-basis RS(255,223) code.
 #if KESTRELIS_HAVE_LIBFEC
@@ -112,8 +222,47 @@ TEST(ReedSolomon, AgreesWithLibfecOnRandomWords) {
   }
 }
 
+// Every pair of pad (0 ... 222) and erasure count (0 ... 32), once with errors
+// filling the rest of the bound and once with one error (or erasure) more.
+// Within the bound both restore the word; beyond it a word we decode, libfec
+// decodes to the same codeword.
+TEST(ReedSolomon, AgreesWithLibfecOnErasures) {
+  const unsigned seed = 2812;
+  std::mt19937 rng(seed);
+  for (int trial = 0; trial < 2 * 223 * 33; ++trial) {
+    const int pad = trial % 223;
+    const int erasures = trial % 33;
+    const bool beyond = trial >= 223 * 33;
+    SCOPED_TRACE(testing::Message() << "seed " << seed << " trial " << trial << " pad " << pad
+                                    << " erasures " << erasures << (beyond ? " beyond" : ""));
+    const int errors = (rs_parity_size - erasures) / 2 + (beyond && erasures < 32 ? 1 : 0);
+    const int extra = beyond && erasures == 32 ? 1 : 0;
+    if (255 - pad < erasures + extra + errors) continue;
+    const Damaged d = damage(rng, pad, erasures + extra, errors);
+    std::vector<uint8_t> ours = d.received;
+    std::vector<uint8_t> theirs = d.received;
+    std::array<int, rs_parity_size + 1> positions{};  // libfec writes back up to 32
+    std::ranges::copy(d.erasures, positions.begin());
+    const int our_count = rs_decode_erasures(*rs_init(pad), ours, pad, d.erasures);
+    const int their_count =
+        decode_rs_8(theirs.data(), positions.data(), static_cast<int>(d.erasures.size()), pad);
+    if (!beyond) {
+      ASSERT_EQ(ours, d.clean);
+      ASSERT_EQ(theirs, d.clean);
+      ASSERT_GE(their_count, 0);
+      ASSERT_EQ(our_count, bytes_differing(d.received, d.clean));
+    } else if (our_count >= 0) {
+      ASSERT_EQ(ours, theirs);
+    }
+  }
+}
+
 #else
 TEST(ReedSolomon, AgreesWithLibfecOnRandomWords) {
+  GTEST_SKIP() << "libfec (fec.h) was not found: no differential test against it";
+}
+
+TEST(ReedSolomon, AgreesWithLibfecOnErasures) {
   GTEST_SKIP() << "libfec (fec.h) was not found: no differential test against it";
 }
 #endif
