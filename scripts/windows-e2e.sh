@@ -116,6 +116,8 @@ wait_for "$work/tnc.log" 10 "Listening for GNURadio" || fail "the TNC did not bi
 
 watch_ptt &
 pids+=($!)
+# The watcher's first answer before anything can key the transmitter.
+wait_for "$work/ptt.log" 5 "^0$" || fail "rigctld's PTT could not be read"
 "$linux/tools/kestrelis-sim" --rx-port "$rx" --tx-port "$tx" --bitrate 9600 --interval 1 \
   --quiet --duration 60 >"$work/sim.log" 2>&1 &
 pids+=($!)
@@ -126,7 +128,6 @@ client=$!
 pids+=("$client")
 
 wait_for "$work/sim.log" 15 "uplink: .*hello from wine" || fail "no uplink frame reached the modem sink"
-wait_for "$work/ptt.log" 5 "^0$" || fail "no PTT state recorded"
 wait_for "$work/client.log" 20 "Received: WINE1>QQ0XYZ: hello from wine" ||
   fail "the digipeater message did not come back to the KISS client"
 wait "$client" || true
