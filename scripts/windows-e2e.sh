@@ -17,7 +17,8 @@ for program in "$win/kestrelis-tnc.exe" "$win/kestrelis-forward.exe" "$linux/too
   [[ -x $program ]] || { echo "e2e: $program is missing" >&2; exit 1; }
 done
 
-work=$(mktemp -d /tmp/kestrelis-win-e2e-XXXXXX)
+# Inside the build folder, where nothing else tidies up.
+work=$(mktemp -d "$PWD/$win/e2e-XXXXXX")
 pids=()
 finish() {
   local status=$?

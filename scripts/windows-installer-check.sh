@@ -15,7 +15,8 @@ fail() { echo "installer: FAILED: $*" >&2; exit 1; }
 program_files="$WINEPREFIX/drive_c/Program Files/Kestrelis"
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kestrelis"
 profile=$(winepath -u "$(wine cmd /c echo %USERPROFILE% 2>/dev/null </dev/null | tr -d '\r')")
-work=$(mktemp -d /tmp/kestrelis-win-setup-XXXXXX)
+# Inside the build folder, where nothing else tidies up.
+work=$(mktemp -d "$PWD/$win/setup-check-XXXXXX")
 tnc_pid=""
 finish() {
   [[ -n $tnc_pid ]] && kill "$tnc_pid" 2>/dev/null || true
@@ -47,7 +48,8 @@ for _ in $(seq 1 100); do
   grep -q "Waiting for GUI client" "$work/tnc.log" && break
   sleep 0.1
 done
-grep -q "Waiting for GUI client" "$work/tnc.log" || { cat "$work/tnc.log" >&2; fail "the installed TNC did not start"; }
+grep -q "Waiting for GUI client" "$work/tnc.log" ||
+  fail "the installed TNC did not start: $(cat "$work/tnc.log" 2>&1)"
 kill -INT "$tnc_pid"
 wait "$tnc_pid" || true
 tnc_pid=""
