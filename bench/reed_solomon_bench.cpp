@@ -1,10 +1,13 @@
 // The codec beside libfec's encode_rs_8 / decode_rs_8 on the same words:
-// compare each "ours" line with the "libfec" line of the same arguments.
+// compare each "ours" line with the "libfec" line of the same arguments. The
+// erasure decoders also run side by side in one benchmark, which reports the
+// ratio of their times.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <numeric>
 #include <random>
@@ -119,6 +122,90 @@ void decode_16_errors_libfec(benchmark::State& state) {
 }
 #endif
 
+// Errors-and-erasures decoding at pad 0 with the bound filled: `erasures`
+// bytes erased (given random values) and (32 - erasures) / 2 errors elsewhere.
+struct ErasedWords {
+  Words words;
+  std::vector<int> erasures;
+};
+
+ErasedWords make_erased_words(int erasures) {
+  ErasedWords e;
+  e.words = make_words(0, 0);
+  std::mt19937 rng(4343);
+  std::vector<int> positions(e.words.clean.size());
+  std::iota(positions.begin(), positions.end(), 0);
+  std::shuffle(positions.begin(), positions.end(), rng);
+  e.erasures.assign(positions.begin(), positions.begin() + erasures);
+  const int errors = (rs_parity_size - erasures) / 2;
+  for (int i = 0; i < erasures + errors; ++i) {
+    e.words.damaged[static_cast<size_t>(positions[static_cast<size_t>(i)])] ^=
+        static_cast<uint8_t>(1 + rng() % 255);
+  }
+  return e;
+}
+
+void decode_erasures_ours(benchmark::State& state) {
+  const ErasedWords e = make_erased_words(static_cast<int>(state.range(0)));
+  const RsCodec codec = *rs_init(0);
+  std::vector<uint8_t> word = e.words.damaged;
+  for (auto _ : state) {
+    std::ranges::copy(e.words.damaged, word.begin());
+    benchmark::DoNotOptimize(rs_decode_erasures(codec, word, 0, e.erasures));
+  }
+  if (word != e.words.clean) state.SkipWithError("not corrected");
+}
+
+#if KESTRELIS_HAVE_LIBFEC
+void decode_erasures_libfec(benchmark::State& state) {
+  const ErasedWords e = make_erased_words(static_cast<int>(state.range(0)));
+  std::vector<uint8_t> word = e.words.damaged;
+  std::array<int, rs_parity_size> positions{};
+  for (auto _ : state) {
+    std::ranges::copy(e.words.damaged, word.begin());
+    std::ranges::copy(e.erasures, positions.begin());
+    benchmark::DoNotOptimize(
+        decode_rs_8(word.data(), positions.data(), static_cast<int>(e.erasures.size()), 0));
+  }
+  if (word != e.words.clean) state.SkipWithError("not corrected");
+}
+
+// Both decoders in alternating batches of the same words, so that a load
+// that comes and goes weighs on both: ratio = ours / libfec (goal: <= 1).
+void decode_erasures_ratio(benchmark::State& state) {
+  const ErasedWords e = make_erased_words(static_cast<int>(state.range(0)));
+  const RsCodec codec = *rs_init(0);
+  std::vector<uint8_t> word = e.words.damaged;
+  std::array<int, rs_parity_size> positions{};
+  constexpr int batch = 64;
+  std::chrono::steady_clock::duration ours{};
+  std::chrono::steady_clock::duration theirs{};
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < batch; ++i) {
+      std::ranges::copy(e.words.damaged, word.begin());
+      benchmark::DoNotOptimize(rs_decode_erasures(codec, word, 0, e.erasures));
+    }
+    auto middle = std::chrono::steady_clock::now();
+    for (int i = 0; i < batch; ++i) {
+      std::ranges::copy(e.words.damaged, word.begin());
+      std::ranges::copy(e.erasures, positions.begin());
+      benchmark::DoNotOptimize(
+          decode_rs_8(word.data(), positions.data(), static_cast<int>(e.erasures.size()), 0));
+    }
+    auto end = std::chrono::steady_clock::now();
+    ours += middle - start;
+    theirs += end - middle;
+  }
+  const double decodes = static_cast<double>(state.iterations()) * batch;
+  const double ours_ns = std::chrono::duration<double, std::nano>(ours).count() / decodes;
+  const double theirs_ns = std::chrono::duration<double, std::nano>(theirs).count() / decodes;
+  state.counters["ours_ns"] = ours_ns;
+  state.counters["libfec_ns"] = theirs_ns;
+  state.counters["ratio"] = ours_ns / theirs_ns;
+}
+#endif
+
 BENCHMARK(rs_init_only)->Name("rs_init");
 BENCHMARK(encode_ours)->Name("encode/ours")->Arg(0)->Arg(214);
 #if KESTRELIS_HAVE_LIBFEC
@@ -132,6 +219,11 @@ BENCHMARK(decode_clean_libfec)->Name("decode_clean/libfec")->Arg(0)->Arg(214);
 BENCHMARK(decode_16_errors_ours)->Name("decode_16_errors/ours_with_rs_init")->Arg(0);
 #if KESTRELIS_HAVE_LIBFEC
 BENCHMARK(decode_16_errors_libfec)->Name("decode_16_errors/libfec")->Arg(0);
+#endif
+BENCHMARK(decode_erasures_ours)->Name("decode_erasures/ours")->Arg(0)->Arg(16)->Arg(32);
+#if KESTRELIS_HAVE_LIBFEC
+BENCHMARK(decode_erasures_libfec)->Name("decode_erasures/libfec")->Arg(0)->Arg(16)->Arg(32);
+BENCHMARK(decode_erasures_ratio)->Name("decode_erasures/ours_over_libfec")->Arg(0)->Arg(16)->Arg(32);
 #endif
 
 }  // namespace

@@ -263,33 +263,62 @@ int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad) {
 
 namespace {
 
-// exp_twice[i] = alpha^(i mod 255) for i = 0 ... 509, so that the product of
-// two non-zero symbols is exp_twice[log a + log b] without a reduction.
-constexpr std::array<uint8_t, 2 * nn> make_exp_twice() {
-  std::array<uint8_t, 2 * nn> e{};
-  for (size_t i = 0; i < e.size(); ++i) e[i] = field.exp[i % nn];
+// Log form with a marker for zero far above every real sum: zero_log for 0,
+// and exp_or_zero[i] = alpha^(i mod 255) below 510, 0 from 510 on. Then
+// a * b = exp_or_zero[log_or_marker(a) + log_or_marker(b)] and a * alpha^p
+// (p <= 254) likewise, with no test for zero and no reduction mod 255.
+constexpr int zero_log = 512;
+
+constexpr std::array<uint16_t, 256> make_log_or_marker() {
+  std::array<uint16_t, 256> l{};
+  for (size_t x = 0; x < l.size(); ++x) l[x] = x == 0 ? zero_log : field.log[x];
+  return l;
+}
+
+constexpr std::array<uint8_t, 2 * zero_log + 1> make_exp_or_zero() {
+  std::array<uint8_t, 2 * zero_log + 1> e{};
+  for (size_t i = 0; i < 2 * nn; ++i) e[i] = field.exp[i % nn];
   return e;
 }
 
-constexpr std::array<uint8_t, 2 * nn> exp_twice = make_exp_twice();
+constexpr std::array<uint16_t, 256> log_or_marker = make_log_or_marker();
+constexpr std::array<uint8_t, 2 * zero_log + 1> exp_or_zero = make_exp_or_zero();
 
 inline uint8_t mul(uint8_t a, uint8_t b) {
-  if (a == 0 || b == 0) return 0;
-  return exp_twice[static_cast<size_t>(field.log[a]) + field.log[b]];
+  return exp_or_zero[static_cast<size_t>(log_or_marker[a]) + log_or_marker[b]];
 }
 
-// a * alpha^power, power in 0 ... 254.
 inline uint8_t mul_power(uint8_t a, int power) {
-  if (a == 0) return 0;
-  return exp_twice[static_cast<size_t>(field.log[a] + power)];
+  return exp_or_zero[static_cast<size_t>(log_or_marker[a] + power)];
 }
 
-// p(alpha^power) for the coefficients p[0] ... p[degree], by Horner's rule.
-inline uint8_t evaluate(std::span<const uint8_t> p, int degree, int power) {
+// sum of p[j] * alpha^(power * j) over j = first, first + 2, ... <= last: the
+// terms are independent, so they overlap where Horner's rule would wait.
+inline uint8_t evaluate(std::span<const uint8_t> p, int first, int last, int step, int power) {
   uint8_t value = 0;
-  for (int j = degree; j >= 0; --j) value = mul_power(value, power) ^ p[static_cast<size_t>(j)];
+  const int stride = modnn(step * power);
+  for (int j = first, e = modnn(first * power); j <= last; j += step) {
+    value ^= mul_power(p[static_cast<size_t>(j)], e);
+    e += stride;
+    if (e >= nn) e -= nn;
+  }
   return value;
 }
+
+// syndrome_powers[i][k] = (31 - k) * 11 * (112 + i) mod 255: the power of the
+// root beta_i that multiplies remainder byte k (highest power first).
+constexpr std::array<std::array<uint8_t, rs_parity_size>, rs_parity_size> make_syndrome_powers() {
+  std::array<std::array<uint8_t, rs_parity_size>, rs_parity_size> p{};
+  for (int i = 0; i < rs_parity_size; ++i) {
+    for (int k = 0; k < rs_parity_size; ++k) {
+      p[static_cast<size_t>(i)][static_cast<size_t>(k)] =
+          static_cast<uint8_t>((rs_parity_size - 1 - k) * root_step * (first_root + i) % nn);
+    }
+  }
+  return p;
+}
+
+constexpr auto syndrome_powers = make_syndrome_powers();
 
 using Poly = std::array<uint8_t, rs_parity_size + 1>;
 
@@ -301,8 +330,9 @@ using Poly = std::array<uint8_t, rs_parity_size + 1>;
 // T(x) = G(x) S(x) mod x^32 satisfy, at indices s ... 31, the recursion of the
 // locator of the other errors alone, s(x); Berlekamp-Massey finds it from those
 // 32 - s values. The errata locator is then L(x) = s(x) G(x), the evaluator
-// W(x) = S(x) L(x) mod x^32, and each value X^(1-112) W(X^-1) / L'(X^-1).
-int rs_decode_erasures(const RsCodec& codec, std::span<uint8_t> data, int pad,
+// W(x) = S(x) L(x) mod x^32, and each value X^(1-112) W(X^-1) / L'(X^-1)
+// (Forney).
+int rs_decode_erasures(const RsCodec& /*codec*/, std::span<uint8_t> data, int pad,
                        std::span<const int> erasures) {
   if (pad < 0 || pad > rs_max_pad) return -1;
   const int stored = nn - pad;
@@ -313,7 +343,6 @@ int rs_decode_erasures(const RsCodec& codec, std::span<uint8_t> data, int pad,
     if (b < 0 || b >= stored || erased[static_cast<size_t>(b)]) return -1;
     erased[static_cast<size_t>(b)] = true;
   }
-  if (erasures.empty()) return rs_decode(codec, data, pad);
   const auto word = data.first(static_cast<size_t>(stored));
   const int s_count = static_cast<int>(erasures.size());
 
@@ -321,12 +350,15 @@ int rs_decode_erasures(const RsCodec& codec, std::span<uint8_t> data, int pad,
   auto remainder = parity_of(word.first(word.size() - rs_parity_size));
   for (size_t k = 0; k < rs_parity_size; ++k) remainder[k] ^= word[word.size() - rs_parity_size + k];
   if (std::ranges::all_of(remainder, [](uint8_t r) { return r == 0; })) return 0;
+  std::array<uint16_t, rs_parity_size> remainder_log{};
+  for (size_t k = 0; k < rs_parity_size; ++k) remainder_log[k] = log_or_marker[remainder[k]];
   std::array<uint8_t, rs_parity_size> syndromes{};
-  for (int i = 0; i < rs_parity_size; ++i) {
-    const int root = modnn((first_root + i) * root_step);
+  for (size_t i = 0; i < rs_parity_size; ++i) {
     uint8_t value = 0;
-    for (uint8_t r : remainder) value = mul_power(value, root) ^ r;
-    syndromes[static_cast<size_t>(i)] = value;
+    for (size_t k = 0; k < rs_parity_size; ++k) {
+      value ^= exp_or_zero[static_cast<size_t>(remainder_log[k] + syndrome_powers[i][k])];
+    }
+    syndromes[i] = value;
   }
 
   Poly gamma{};
@@ -424,30 +456,31 @@ int rs_decode_erasures(const RsCodec& codec, std::span<uint8_t> data, int pad,
           mul(sigma[static_cast<size_t>(i)], gamma[static_cast<size_t>(j)]);
     }
   }
+  std::array<uint16_t, rs_parity_size> syndrome_log{};
+  std::array<uint16_t, rs_parity_size + 1> errata_log{};
+  for (size_t i = 0; i < rs_parity_size; ++i) syndrome_log[i] = log_or_marker[syndromes[i]];
+  for (size_t i = 0; i < errata_log.size(); ++i) errata_log[i] = log_or_marker[errata[i]];
   std::array<uint8_t, rs_parity_size> omega{};
   for (int i = 0; i < errata_degree; ++i) {
     uint8_t value = 0;
     for (int j = 0; j <= i; ++j) {
-      value ^= mul(syndromes[static_cast<size_t>(i - j)], errata[static_cast<size_t>(j)]);
+      value ^= exp_or_zero[static_cast<size_t>(syndrome_log[static_cast<size_t>(i - j)]) +
+                           errata_log[static_cast<size_t>(j)]];
     }
     omega[static_cast<size_t>(i)] = value;
-  }
-  // L'(x) keeps the odd terms: L'(x) = sum over odd m of L_m x^(m - 1).
-  Poly derivative{};
-  for (int m = 1; m <= errata_degree; m += 2) {
-    derivative[static_cast<size_t>(m) - 1] = errata[static_cast<size_t>(m)];
   }
 
   std::array<uint8_t, rs_parity_size> values{};
   for (int c = 0; c < count; ++c) {
     const int root = modnn(root_step * (positions[static_cast<size_t>(c)] + pad + 1));
-    const uint8_t numerator = evaluate(omega, errata_degree - 1, root);
-    const uint8_t denominator = evaluate(derivative, errata_degree - 1, root);
-    if (denominator == 0) return -1;
+    const uint8_t numerator = evaluate(omega, 0, errata_degree - 1, 1, root);
+    // The odd terms of L at X^-1 sum to X^-1 L'(X^-1) (in characteristic 2
+    // L'(x) = sum over odd m of L_m x^(m - 1)), hence alpha^(112 root) below.
+    const uint8_t odd_terms = evaluate(errata, 1, errata_degree, 2, root);
+    if (odd_terms == 0) return -1;
     if (numerator == 0) continue;
-    values[static_cast<size_t>(c)] =
-        field.exp[static_cast<size_t>(modnn(field.log[numerator] + root * (first_root - 1) + nn -
-                                            field.log[denominator]))];
+    values[static_cast<size_t>(c)] = field.exp[static_cast<size_t>(
+        modnn(field.log[numerator] + root * first_root + nn - field.log[odd_terms]))];
   }
   int changed = 0;
   for (int c = 0; c < count; ++c) {

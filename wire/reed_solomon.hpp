@@ -59,7 +59,8 @@ struct RsCodec {
 // codeword lies within 2t + s <= 32 of the word (also one needing a change
 // among the pad zeros). Beyond that bound a word may decode to another
 // codeword: only a check over the data (the CRC) can tell. With no erasures
-// this is rs_decode. Reads nothing from `codec`.
+// it corrects the words rs_decode corrects within 16 errors; rs_decode stays
+// the hard-decision path. Reads nothing from `codec`.
 [[nodiscard]] int rs_decode_erasures(const RsCodec& codec, std::span<uint8_t> data, int pad,
                                      std::span<const int> erasures);
 
