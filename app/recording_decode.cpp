@@ -17,6 +17,10 @@ namespace kestrelis {
 
 namespace {
 
+// Recorded times from 1970 to the end of 9999 are written as the log's
+// readers read them; others (a damaged or crafted recording) as they are.
+constexpr int64_t latest_readable_us = 253'402'300'799'999'999;
+
 std::string_view file_name_of(std::string_view path) {
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -117,10 +121,12 @@ int decode_recording(const DecodeOptions& options) {
 
   Acquirer acquirer = acquirer_for(c);
   uint64_t bytes = 0;
+  uint64_t unreadable_times = 0;
   const int64_t start_ms = monotonic_ms();
   const RecordingSummary read =
       read_recording(options.recording, [&](int64_t received_us, std::span<const uint8_t> d) {
         bytes += d.size();
+        if (received_us < 0 || received_us > latest_readable_us) ++unreadable_times;
         receive_datagram(station, acquirer, d, received_us);
         return true;
       });
@@ -130,6 +136,12 @@ int decode_recording(const DecodeOptions& options) {
   if (read.state == RecordingState::not_a_recording) {
     (void)remove_file(output);
     return 1;
+  }
+  if (unreadable_times > 0) {
+    console_log(console,
+                "Decode: %llu datagrams were recorded with a time outside 1970 to 9999; lines of "
+                "their packets carry it, and readers of the log skip them\n",
+                static_cast<unsigned long long>(unreadable_times));
   }
   const auto& s = station.statistics;
   const uint64_t packets = s.crc_accepted.load() + s.crc_tolerated.load();
