@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace kestrelis {
 
@@ -52,6 +53,26 @@ HttpFailure failure_of(CURLcode code) {
   }
 }
 
+// Keeps the value of a Retry-After header (blanks and the line end removed).
+size_t keep_retry_after(char* data, size_t size, size_t count, void* user) {
+  const size_t bytes = size * count;
+  constexpr std::string_view name = "retry-after:";
+  std::string_view line(data, bytes);
+  if (line.size() < name.size()) return bytes;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c =
+        line[i] >= 'A' && line[i] <= 'Z' ? static_cast<char>(line[i] - 'A' + 'a') : line[i];
+    if (c != name[i]) return bytes;
+  }
+  line.remove_prefix(name.size());
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) {
+    line.remove_suffix(1);
+  }
+  static_cast<std::string*>(user)->assign(line);
+  return bytes;
+}
+
 }  // namespace
 
 HttpAnswer http_post_form(const std::string& url, std::string_view form, const HttpLimits& limits) {
@@ -82,6 +103,8 @@ HttpAnswer http_post_form(const std::string& url, std::string_view form, const H
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_timeout_ms));
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, keep_body);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, keep_retry_after);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &answer.retry_after);
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error_text);
   curl_easy_setopt(c, CURLOPT_USERAGENT, "kestrelis-forward/" KESTRELIS_VERSION);
 
@@ -95,6 +118,12 @@ HttpAnswer http_post_form(const std::string& url, std::string_view form, const H
   const bool taken = status >= 200 && status < 300;
   if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && sink.cut) || taken) {
     answer.status = status;
+    // libcurl makes the Location of a redirect it does not follow absolute.
+    char* location = nullptr;
+    if (status >= 300 && status < 400 &&
+        curl_easy_getinfo(c, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
+      answer.location = location;
+    }
     return answer;
   }
   answer.failure = failure_of(code);

@@ -27,15 +27,18 @@ enum class HttpFailure {
 
 struct HttpAnswer {
   HttpFailure failure = HttpFailure::none;
-  long status = 0;        // the HTTP status when failure is none
-  std::string body;       // at most HttpLimits::body_limit bytes of the body
-  bool body_cut = false;  // the body was longer than the limit
-  std::string error;      // libcurl's description of the failure
+  long status = 0;          // the HTTP status when failure is none
+  std::string body;         // at most HttpLimits::body_limit bytes of the body
+  bool body_cut = false;    // the body was longer than the limit
+  std::string location;     // a 3xx answer's Location, made absolute; "" when none
+  std::string retry_after;  // the Retry-After header's value as sent; "" when none
+  std::string error;        // the HTTP library's description of the failure
 };
 
 // POSTs `form` (already urlencoded) to `url` (http:// or https:// only) as
-// application/x-www-form-urlencoded. Follows no redirect and raises no
-// signal; safe to call from any thread. Prints nothing.
+// application/x-www-form-urlencoded. Follows no redirect (a 3xx is the
+// answer, with its `location`) and raises no signal; safe to call from any
+// thread. Prints nothing.
 [[nodiscard]] HttpAnswer http_post_form(const std::string& url, std::string_view form,
                                         const HttpLimits& limits);
 

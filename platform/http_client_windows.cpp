@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.hpp"
 #include "platform/http_client.hpp"
@@ -73,6 +74,41 @@ std::string describe(DWORD error) {
   return (described.empty() ? "WinHTTP error" : described) + " (" + std::to_string(error) + ")";
 }
 
+std::string narrow(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
+                        nullptr, nullptr);
+  return out;
+}
+
+// The value of header `info` of the answer to `request`; "" when it has none.
+std::string header_text(HINTERNET request, DWORD info) {
+  DWORD size = 0;
+  ::WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &size, WINHTTP_NO_HEADER_INDEX);
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  if (!::WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+    return {};
+  }
+  value.resize(size / sizeof(wchar_t));
+  return narrow(value);
+}
+
+// `location` made absolute against `url` when it is a path on the same server,
+// as libcurl does on Linux.
+std::string absolute_location(const std::string& url, const std::string& location) {
+  if (location.empty() || location.front() != '/' || location.rfind("//", 0) == 0) return location;
+  const size_t scheme_end = url.find("://");
+  if (scheme_end == std::string::npos) return location;
+  const size_t path = url.find_first_of("/?#", scheme_end + 3);
+  return url.substr(0, path) + location;
+}
+
 HttpAnswer failed(DWORD error) {
   HttpAnswer answer;
   answer.failure = failure_of(error);
@@ -137,6 +173,10 @@ HttpAnswer http_post_form(const std::string& url, std::string_view form, const H
     return failed(::GetLastError());
   }
   answer.status = static_cast<long>(status);
+  answer.retry_after = header_text(request.get(), WINHTTP_QUERY_RETRY_AFTER);
+  if (status >= 300 && status < 400) {
+    answer.location = absolute_location(url, header_text(request.get(), WINHTTP_QUERY_LOCATION));
+  }
   // The body up to its limit. A body cut at the limit still carries the
   // status; so does one the connection lost after a success status: the
   // server has taken the post, and posting it again would hand it over twice.
