@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "config/config.hpp"
+#include "forward/station_position.hpp"
 #include "platform/files.hpp"
 
 namespace kestrelis {
@@ -75,6 +76,38 @@ std::vector<std::string> forward_config_problems(const ForwardConfig& config) {
   }
   if (config.CallFrom.empty() || config.CallFrom == "NOCALL") {
     problems.emplace_back("Config: no CallFrom in [radio]: the team needs your call sign\n");
+  } else if (config.CallFrom.size() > 45) {
+    problems.push_back("Config: CallFrom = " + config.CallFrom +
+                       " is longer than the 45 characters the team server takes\n");
+  }
+  // The team's database refuses a post without the station's position.
+  if (config.Latitude.empty() && config.Longitude.empty()) {
+    if (config.Locator.empty()) {
+      problems.emplace_back(
+          "Config: no Latitude and Longitude in [forward] (decimal degrees such as 52.52 and "
+          "13.40, south and west negative), nor a Locator: the team server needs the station's "
+          "position\n");
+    } else if (!locator_centre(config.Locator)) {
+      problems.push_back("Config: Locator = " + config.Locator +
+                         " is no 4- or 6-character Maidenhead locator (such as JO62 or JO62qm)\n");
+    }
+    return problems;
+  }
+  const struct {
+    const char* key;
+    const std::string* value;
+    int limit;
+  } coordinates[] = {{"Latitude", &config.Latitude, 90}, {"Longitude", &config.Longitude, 180}};
+  for (const auto& c : coordinates) {
+    if (c.value->empty()) {
+      problems.push_back(std::string("Config: no ") + c.key +
+                         " in [forward], though the other coordinate is set\n");
+    } else if (!hemisphere_degrees(*c.value, c.limit, '+', '-')) {
+      problems.push_back(std::string("Config: ") + c.key + " = " + *c.value +
+                         " is not decimal degrees with a point between -" +
+                         std::to_string(c.limit) + " and " + std::to_string(c.limit) +
+                         " (such as " + (c.limit == 90 ? "52.52" : "-13.40") + ")\n");
+    }
   }
   return problems;
 }

@@ -14,8 +14,8 @@ struct ForwardConfig {
   std::string URL;        // [forward] the team server's address, http:// or https://
   std::string NoradID;    // [forward] the satellite's catalogue number
   std::string Locator;    // [forward] the station's Maidenhead locator
-  std::string Latitude;   // [forward] the station's latitude, passed on as written
-  std::string Longitude;  // [forward] the station's longitude, passed on as written
+  std::string Latitude;   // [forward] the station's latitude, decimal degrees, north positive
+  std::string Longitude;  // [forward] the station's longitude, decimal degrees, east positive
   std::string CallFrom;   // [radio] the station's call sign
   std::vector<std::string> notes = {};  // console messages about lines too long, ignored
 };
@@ -31,7 +31,9 @@ struct ForwardConfig {
 
 // What keeps the forwarder from sending, one console message (with its line
 // end) per problem: no URL or one that is not http(s), a NoradID that is not
-// a number, no call sign or NOCALL. Empty when it can start.
+// a number, no call sign, NOCALL or one longer than 45 characters, no
+// position (Latitude and Longitude, or, both empty, a 4- or 6-character
+// Locator) or a malformed one, each naming its key. Empty when it can start.
 [[nodiscard]] std::vector<std::string> forward_config_problems(const ForwardConfig& config);
 
 }  // namespace kestrelis

@@ -61,6 +61,7 @@ ForwardStep line_step(ForwardStep step, std::string_view bytes, size_t line_end)
   }
   step.outcome = ForwardOutcome::send;
   step.packet = std::move(*packet);
+  step.line = line.substr(resumed);
   step.skipped = resumed;
   return step;
 }

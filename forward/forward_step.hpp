@@ -88,6 +88,7 @@ struct ForwardStep {
   ForwardOutcome outcome = ForwardOutcome::wait;
   ForwardState state;   // the state after the step
   LoggedPacket packet;  // send
+  std::string line;     // send: the packet's log line, without its line end
   // send: the bytes of a cut line skipped before the packet; next_day: the
   // bytes of the cut last line skipped; skip_long: the bytes skipped; wait:
   // the bytes of an unfinished last line.

@@ -8,7 +8,9 @@
 #include "archive/packet_log.hpp"
 #include "forward/forward_step.hpp"
 #include "forward/log_position.hpp"
+#include "forward/post_answer.hpp"
 #include "forward/share_form.hpp"
+#include "forward/station_position.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "platform/signals.hpp"
@@ -22,8 +24,10 @@ struct Forwarder {
   const ForwardPaths& paths;
   const ForwardOptions& options;
   const Console& console;
+  StationPosition position;
   ForwardState state;
   uint64_t sent = 0;
+  uint64_t set_aside = 0;
   bool stopping = false;
   bool server_failing = false;
   bool save_failing = false;
@@ -52,19 +56,24 @@ void save_position(Forwarder& f) {
   f.save_failing = error != 0;
 }
 
-int stopped(const Forwarder& f) {
+int stopped(const Forwarder& f, int status = 0) {
   const LogPosition& next = f.state.position;
-  console_log(f.console, "Forwarder stopped: %llu packets sent; next is %s byte %llu\n",
-              static_cast<unsigned long long>(f.sent),
+  const std::string aside =
+      f.set_aside > 0 ? ", " + std::to_string(f.set_aside) + " set aside" : std::string();
+  console_log(f.console, "Forwarder stopped: %llu packets sent%s; next is %s byte %llu\n",
+              static_cast<unsigned long long>(f.sent), aside.c_str(),
               next.day_file.empty() ? "the first log file" : next.day_file.c_str(),
               static_cast<unsigned long long>(next.offset));
-  return 0;
+  return status;
 }
 
 std::string failure_text(const HttpAnswer& answer) {
   switch (answer.failure) {
-    case HttpFailure::none:
-      return "answered HTTP " + std::to_string(answer.status);
+    case HttpFailure::none: {
+      const std::string reason = answer_reason(answer.body);
+      return "answered HTTP " + std::to_string(answer.status) +
+             (reason.empty() ? "" : " (" + reason + ")");
+    }
     case HttpFailure::connect:
       return "not reached (" + answer.error + ")";
     case HttpFailure::timeout:
@@ -75,27 +84,91 @@ std::string failure_text(const HttpAnswer& answer) {
   return "failed (" + answer.error + ")";
 }
 
-// Posts one packet until the server takes it (true) or a signal stops the
-// forwarder (false).
-bool deliver(Forwarder& f, const LoggedPacket& packet) {
-  const std::string form = urlencode_form(share_fields(f.config, packet));
-  int wait_ms = f.options.retry_first_ms;
+enum class Delivery {
+  done,         // delivered or set aside: go on with the next packet
+  interrupted,  // a termination signal came: the packet stays next
+  stop,         // the settings are wrong: the packet stays next, exit status 1
+  give_up,      // with --once, the server failed too long: exit status 3
+};
+
+// Posts one packet until post_decision says it is done with it or a signal
+// stops the forwarder.
+Delivery deliver(Forwarder& f, const LoggedPacket& packet, const std::string& line) {
+  const std::string form = urlencode_form(share_fields(f.config, f.position, packet));
+  const std::string url = share_url(f.config.URL, form);
+  RetryPolicy policy{f.options.retry_first_ms, f.options.retry_max_ms, std::nullopt};
+  if (f.options.once) policy.give_up_ms = int64_t{f.options.give_up_s} * 1000;
+  PostState tries;
   for (;;) {
-    const HttpAnswer answer = http_post_form(f.config.URL, form, f.options.http);
-    if (answer.failure == HttpFailure::none && answer.status >= 200 && answer.status < 300) {
-      if (f.server_failing) console_log(f.console, "Team server takes packets again\n");
+    const HttpAnswer answer = http_post_form(url, form, f.options.http);
+    const PostDecision decision = post_decision(tries, answer, policy, monotonic_ms());
+    tries = decision.state;
+    if (decision.action != PostAction::retry && decision.action != PostAction::give_up &&
+        f.server_failing) {
+      console_log(f.console, "Team server answers again\n");
       f.server_failing = false;
-      ++f.sent;
-      console_log(f.console, "Sent packet of %s, %zu bytes, port %d\n", packet.received.c_str(),
-                  packet.frame.size(), packet.port);
-      return true;
+    }
+    const std::string reason = answer_reason(answer.body);
+    switch (decision.action) {
+      case PostAction::delivered:
+        ++f.sent;
+        console_log(f.console, "Sent packet of %s, %zu bytes, port %d\n", packet.received.c_str(),
+                    packet.frame.size(), packet.port);
+        return Delivery::done;
+      case PostAction::set_aside: {
+        // Written before the position moves past it: a crash in between sets
+        // it aside twice rather than never.
+        const int error =
+            append_to_file(f.paths.rejects_file, rejected_line(line, answer.status, reason));
+        if (error != 0) {
+          console_log(f.console,
+                      "Team server refused packet of %s with HTTP %ld (%s), and it cannot be set "
+                      "aside in %s (%s); stopping, the packet stays next\n",
+                      packet.received.c_str(), answer.status,
+                      reason.empty() ? "no reason given" : reason.c_str(),
+                      f.paths.rejects_file.c_str(), error_text(error).c_str());
+          return Delivery::stop;
+        }
+        ++f.set_aside;
+        console_log(f.console,
+                    "Team server refused packet of %s with HTTP %ld (%s); set aside in %s, going "
+                    "on with the next\n",
+                    packet.received.c_str(), answer.status,
+                    reason.empty() ? "no reason given" : reason.c_str(),
+                    f.paths.rejects_file.c_str());
+        return Delivery::done;
+      }
+      case PostAction::stop:
+        if (answer.status >= 300 && answer.status < 400) {
+          const std::string target = redirect_target(answer.location, form);
+          console_log(f.console,
+                      "Team server answered HTTP %ld, pointing to %s: URL in [forward] is not "
+                      "where to post (a missing trailing slash?); correct it. Stopping, packet "
+                      "of %s stays next\n",
+                      answer.status, target.empty() ? "nowhere" : target.c_str(),
+                      packet.received.c_str());
+        } else {
+          console_log(f.console,
+                      "Team server answered HTTP %ld (%s) for %s: URL in [forward] is wrong or "
+                      "the server does not let this station post; correct it. Stopping, packet "
+                      "of %s stays next\n",
+                      answer.status, reason.empty() ? "no reason given" : reason.c_str(),
+                      f.config.URL.c_str(), packet.received.c_str());
+        }
+        return Delivery::stop;
+      case PostAction::give_up:
+        console_log(f.console,
+                    "Team server %s, and has failed for %d s; giving up, packet of %s stays "
+                    "next\n",
+                    failure_text(answer).c_str(), f.options.give_up_s, packet.received.c_str());
+        return Delivery::give_up;
+      case PostAction::retry:
+        break;
     }
     f.server_failing = true;
     console_log(f.console, "Team server %s; trying again in %s\n", failure_text(answer).c_str(),
-                duration_text(wait_ms).c_str());
-    if (stop_requested(f, wait_ms)) return false;
-    wait_ms = static_cast<int>(std::min<int64_t>(
-        int64_t{wait_ms} * 2, std::max(f.options.retry_max_ms, f.options.retry_first_ms)));
+                duration_text(decision.wait_ms).c_str());
+    if (stop_requested(f, decision.wait_ms)) return Delivery::interrupted;
   }
 }
 
@@ -231,7 +304,13 @@ void report_step(const Forwarder& f, const ForwardStep& step, const FilePart& pa
 
 int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
                   const ForwardOptions& options, const Console& console) {
-  Forwarder f{config, paths, options, console, {}};
+  Forwarder f{config, paths, options, console, {}, {}};
+  if (const std::optional<StationPosition> position = station_position(config)) {
+    f.position = *position;
+  } else {
+    console_log(console, "Config: no usable station position in [forward]\n");
+    return 1;
+  }
   bool damaged = false;
   if (const std::optional<LogPosition> position = saved_position(f, damaged)) {
     if (!take_saved_position(f, *position)) return 1;
@@ -265,7 +344,16 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
     report_step(f, step, part);
     switch (step.outcome) {
       case ForwardOutcome::send:
-        if (!deliver(f, step.packet)) continue;  // stopping: the packet stays next
+        switch (deliver(f, step.packet, step.line)) {
+          case Delivery::done:
+            break;
+          case Delivery::interrupted:
+            continue;  // the loop ends; the packet stays next
+          case Delivery::stop:
+            return stopped(f, 1);
+          case Delivery::give_up:
+            return stopped(f, 3);
+        }
         break;
       case ForwardOutcome::unreadable:
         f.state = step.state;

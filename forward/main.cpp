@@ -24,11 +24,20 @@ constexpr char usage[] =
     "Usage: kestrelis-forward [option]...\n"
     "Follows the TNC's packet log (Kestrelis/packets under $USERPROFILE or $HOME)\n"
     "and posts each packet to the satellite team's server named in the [forward]\n"
-    "section of Kestrelis/config.ini. Its place in the log is kept in\n"
-    "Kestrelis/forward.state, so that a restart neither loses nor repeats a packet.\n"
+    "section of Kestrelis/config.ini, with the station's position (Latitude and\n"
+    "Longitude, or Locator). Its place in the log is kept in Kestrelis/forward.state.\n"
+    "Delivery is at least once: a restart loses no packet, but the one being posted\n"
+    "when the forwarder was killed, or whose answer was lost, is posted again (the\n"
+    "position can only be saved after the server has answered).\n"
+    "A packet the server refuses (HTTP 400, 422, ...) is set aside in\n"
+    "Kestrelis/forward-rejected.jsonl with the server's reason, and the next one sent.\n"
+    "A redirect, 401, 403, 404 or 405 stops it with status 1: the settings are wrong.\n"
+    "No answer, 408, 429 and 5xx are tried again, waiting longer each time.\n"
     "Runs until ended with Ctrl-C or SIGTERM.\n"
     "  --config FILE        read FILE instead of the profile's config.ini\n"
-    "  --once               send what the log holds, then exit\n"
+    "  --once               send what the log holds, then exit (status 3 when the\n"
+    "                       server fails for the --give-up-s time)\n"
+    "  --give-up-s N        with --once, give up after N s of failures (default 300)\n"
     "  --poll-ms N          look for new packets every N ms (default 1000)\n"
     "  --retry-ms N         first wait after a failed post (default 1000, doubling)\n"
     "  --retry-max-ms N     longest wait between posts (default 300000)\n"
@@ -50,12 +59,17 @@ int forward(const std::optional<std::string>& config_file, const ForwardOptions&
     console_log(console, "Neither USERPROFILE nor HOME is set: no packet log to forward\n");
     return 1;
   }
-  const std::string folder = *profile + "/Kestrelis";
-  const std::string file = config_file.value_or(folder + "/config.ini");
+  const std::string folder = path_join(*profile, "Kestrelis");
+  const std::string file = config_file.value_or(path_join(folder, "config.ini"));
+  errno = 0;
   const std::optional<ForwardConfig> config = load_forward_config(file);
   if (!config) {
-    console_log(console, "Can't load '%s'\n", file.c_str());
-    return 1;
+    const int error = errno;
+    console_log(console, "Can't load '%s': %s\n", file.c_str(),
+                error != 0 ? error_text(error).c_str() : "not a regular file");
+    // A --config that cannot be read is a mistake in the command, as in the
+    // tools; the profile's own file missing is one in the settings.
+    return config_file ? usage_status : 1;
   }
   for (const std::string& note : config->notes) log_message(console, note);
   const std::vector<std::string> problems = forward_config_problems(*config);
@@ -63,7 +77,7 @@ int forward(const std::optional<std::string>& config_file, const ForwardOptions&
   if (!problems.empty()) return 1;
   // Two forwarders on one log would each send every packet.
   FileLock lock;
-  const std::string lock_path = folder + "/forward.lock";
+  const std::string lock_path = path_join(folder, "forward.lock");
   if (const int error = lock_file(lock_path, lock); error == EWOULDBLOCK) {
     console_log(console, "Another kestrelis-forward is forwarding this packet log (%s); stopping\n",
                 lock_path.c_str());
@@ -73,7 +87,10 @@ int forward(const std::optional<std::string>& config_file, const ForwardOptions&
                 error_text(error).c_str());
   }
   block_termination_signals();
-  return run_forwarder(*config, {folder + "/packets", folder + "/forward.state"}, options, console);
+  return run_forwarder(*config,
+                       {path_join(folder, "packets"), path_join(folder, "forward.state"),
+                        path_join(folder, "forward-rejected.jsonl")},
+                       options, console);
 }
 
 int run(int argc, char** argv) {
@@ -99,10 +116,9 @@ int run(int argc, char** argv) {
       continue;
     }
     const std::pair<std::string_view, int*> numbers[] = {
-        {"--poll-ms", &options.poll_ms},
-        {"--retry-ms", &options.retry_first_ms},
-        {"--retry-max-ms", &options.retry_max_ms},
-        {"--timeout-ms", &options.http.total_timeout_ms},
+        {"--poll-ms", &options.poll_ms},           {"--retry-ms", &options.retry_first_ms},
+        {"--retry-max-ms", &options.retry_max_ms}, {"--timeout-ms", &options.http.total_timeout_ms},
+        {"--give-up-s", &options.give_up_s},
     };
     bool taken = false;
     for (const auto& [name, field] : numbers) {

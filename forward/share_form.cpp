@@ -23,23 +23,18 @@ void append_escaped(std::string& out, std::string_view text) {
 
 }  // namespace
 
-FormFields share_fields(const ForwardConfig& config, const LoggedPacket& packet) {
+FormFields share_fields(const ForwardConfig& config, const StationPosition& position,
+                        const LoggedPacket& packet) {
   std::string frame;
   frame.reserve(packet.frame.size() * 2);
   for (const uint8_t byte : packet.frame) {
     frame += upper_hex[byte >> 4];
     frame += upper_hex[byte & 0xF];
   }
-  FormFields fields = {{"noradID", config.NoradID},
-                       {"source", config.CallFrom},
-                       {"timestamp", packet.received},
-                       {"frame", std::move(frame)}};
-  for (const auto& [name, value] :
-       {std::pair{"locator", &config.Locator}, std::pair{"longitude", &config.Longitude},
-        std::pair{"latitude", &config.Latitude}}) {
-    if (!value->empty()) fields.emplace_back(name, *value);
-  }
-  return fields;
+  return {{"noradID", config.NoradID},     {"source", config.CallFrom},
+          {"timestamp", packet.received},  {"frame", std::move(frame)},
+          {"locator", "longLat"},          {"longitude", position.longitude},
+          {"latitude", position.latitude}, {"version", KESTRELIS_VERSION}};
 }
 
 std::string urlencode_form(const FormFields& fields) {
@@ -50,6 +45,17 @@ std::string urlencode_form(const FormFields& fields) {
     out += '=';
     append_escaped(out, value);
   }
+  return out;
+}
+
+}  // namespace kestrelis
+
+namespace kestrelis {
+
+std::string share_url(std::string_view url, std::string_view form) {
+  std::string out(url);
+  out += url.find('?') == std::string_view::npos ? '?' : '&';
+  out += form;
   return out;
 }
 

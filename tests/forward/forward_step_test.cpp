@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "forward/post_answer.hpp"
+
 namespace kestrelis {
 
 namespace {
@@ -357,6 +359,162 @@ TEST(ForwardStep, SavedOffsetInsideALine) {
     const std::string_view near = std::string_view(text).substr(c.from, c.offset - c.from + 1);
     EXPECT_EQ(line_start_inside(near, c.from, c.offset), c.line_start);
   }
+}
+
+HttpAnswer answer_of(long status, std::string retry_after = "") {
+  HttpAnswer answer;
+  answer.status = status;
+  answer.retry_after = std::move(retry_after);
+  return answer;
+}
+
+HttpAnswer failure_of(HttpFailure failure) {
+  HttpAnswer answer;
+  answer.failure = failure;
+  answer.error = "no";
+  return answer;
+}
+
+// Every answer class, from the first post of a packet or after earlier
+// failures, live (never giving up) and with --once (giving up after 300 s).
+TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
+  const RetryPolicy live{1000, 8000, std::nullopt};
+  const RetryPolicy once{1000, 8000, 300'000};
+  const PostState first{};
+  const PostState third{2, 4000, 10'000};  // failing since 10 s
+  const struct {
+    const char* name;
+    HttpAnswer answer;
+    PostState state = {};
+    RetryPolicy policy = {};
+    int64_t now_ms = 20'000;
+    // Expected:
+    PostAction action;
+    int wait_ms = 0;
+    int next_wait_ms = 0;  // of the state after a retry
+  } cases[] = {
+      {"201 Created", answer_of(201), first, live, 20'000, PostAction::delivered},
+      {"200 after failures", answer_of(200), third, live, 20'000, PostAction::delivered},
+      {"301 (no trailing slash)", answer_of(301), first, live, 20'000, PostAction::stop},
+      {"308", answer_of(308), third, once, 20'000, PostAction::stop},
+      {"400 bad input", answer_of(400), first, live, 20'000, PostAction::set_aside},
+      {"400 after failures", answer_of(400), third, once, 20'000, PostAction::set_aside},
+      {"401", answer_of(401), first, live, 20'000, PostAction::stop},
+      {"403", answer_of(403), first, live, 20'000, PostAction::stop},
+      {"404", answer_of(404), first, live, 20'000, PostAction::stop},
+      {"405", answer_of(405), first, live, 20'000, PostAction::stop},
+      {"413 this packet too large", answer_of(413), first, live, 20'000, PostAction::set_aside},
+      {"422", answer_of(422), first, live, 20'000, PostAction::set_aside},
+      {"408 first", answer_of(408), first, live, 20'000, PostAction::retry, 1000, 2000},
+      {"429 with Retry-After", answer_of(429, "30"), first, live, 20'000, PostAction::retry, 30'000,
+       2000},
+      {"429 with a date", answer_of(429, "Wed, 21 Oct 2026 07:28:00 GMT"), third, live, 20'000,
+       PostAction::retry, 4000, 8000},
+      {"503 with Retry-After of a day", answer_of(503, "86400"), first, live, 20'000,
+       PostAction::retry, 3'600'000, 2000},
+      {"500 third", answer_of(500), third, live, 20'000, PostAction::retry, 4000, 8000},
+      {"500 at the longest wait",
+       answer_of(500),
+       {5, 8000, 0},
+       live,
+       20'000,
+       PostAction::retry,
+       8000,
+       8000},
+      {"time-out", failure_of(HttpFailure::timeout), first, live, 20'000, PostAction::retry, 1000,
+       2000},
+      {"refused, live, long after the first",
+       failure_of(HttpFailure::connect),
+       {40, 8000, 0},
+       live,
+       10'000'000,
+       PostAction::retry,
+       8000,
+       8000},
+      {"refused, once, first", failure_of(HttpFailure::connect), first, once, 20'000,
+       PostAction::retry, 1000, 2000},
+      {"refused, once, the wait ends at the give-up time", failure_of(HttpFailure::connect), third,
+       once, 308'000, PostAction::retry, 2000, 8000},
+      {"Retry-After beyond the give-up time", answer_of(429, "600"), third, once, 20'000,
+       PostAction::retry, 290'000, 8000},
+      {"refused, once, at the give-up time", failure_of(HttpFailure::connect), third, once, 310'000,
+       PostAction::give_up},
+      {"500, once, after it", answer_of(500), third, once, 400'000, PostAction::give_up},
+      {"a status no server sends", answer_of(700), first, live, 20'000, PostAction::retry, 1000,
+       2000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PostDecision decision = post_decision(c.state, c.answer, c.policy, c.now_ms);
+    EXPECT_EQ(decision.action, c.action);
+    if (c.action == PostAction::retry) {
+      EXPECT_EQ(decision.wait_ms, c.wait_ms);
+      EXPECT_EQ(decision.state.next_wait_ms, c.next_wait_ms);
+      EXPECT_EQ(decision.state.failures, c.state.failures + 1);
+      EXPECT_EQ(decision.state.failing_since_ms,
+                c.state.failures == 0 ? c.now_ms : c.state.failing_since_ms);
+    }
+    if (c.action == PostAction::delivered || c.action == PostAction::set_aside) {
+      EXPECT_EQ(decision.state.failures, 0);  // the next packet starts afresh
+      EXPECT_EQ(decision.state.next_wait_ms, 0);
+    }
+  }
+}
+
+TEST(PostAnswer, RetryAfterValues) {
+  const struct {
+    const char* value;
+    std::optional<int> ms;
+  } cases[] = {{"0", 0},
+               {"120", 120'000},
+               {"3600", 3'600'000},
+               {"3601", 3'600'000},
+               {"99999999999999999999", 3'600'000},
+               {"", std::nullopt},
+               {"-5", std::nullopt},
+               {"1.5", std::nullopt},
+               {"Wed, 21 Oct 2026 07:28:00 GMT", std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(retry_after_ms(c.value), c.ms);
+  }
+}
+
+TEST(PostAnswer, ReasonRedirectAndRejectedLine) {
+  std::string two_byte;
+  for (int i = 0; i < 250; ++i) two_byte += "\xC3\xA4";  // U+00E4, 2 bytes each
+  const struct {
+    const char* name;
+    std::string body;
+    std::string reason;
+  } cases[] = {
+      {"first line of several", "frame: not hexadecimal.\r\nmore\n", "frame: not hexadecimal."},
+      {"blanks around it", "  bad input  \n", "bad input"},
+      {"empty", "", ""},
+      {"200 characters of ASCII", std::string(300, 'a'), std::string(200, 'a')},
+      {"200 characters of two bytes each", two_byte, two_byte.substr(0, 400)},
+      {"a control character and a byte that is no UTF-8",
+       "a\x01"
+       "b\xFF"
+       "c",
+       "a?b?c"},
+      {"a sequence cut at the end", "ab\xC3", "ab?"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(answer_reason(c.body), c.reason);
+  }
+
+  EXPECT_EQ(redirect_target("https://db.example/api/telemetry/?a=1&b=2", "a=1&b=2"),
+            "https://db.example/api/telemetry/");
+  EXPECT_EQ(redirect_target("https://db.example/new?x=1", "a=1"), "https://db.example/new?x=1");
+  EXPECT_EQ(redirect_target("", "a=1"), "");
+
+  EXPECT_EQ(rejected_line(R"({"received":"2026-12-06T00:00:01.000Z","port":8})", 400,
+                          "frame: \"zz\" is not hex\\"),
+            R"({"received":"2026-12-06T00:00:01.000Z","port":8,"http_status":400,)"
+            R"("reason":"frame: \"zz\" is not hex\\"})"
+            "\n");
 }
 
 }  // namespace

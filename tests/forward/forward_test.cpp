@@ -12,6 +12,7 @@
 #include "forward/forward_config.hpp"
 #include "forward/log_position.hpp"
 #include "forward/share_form.hpp"
+#include "forward/station_position.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "platform/http_client.hpp"
@@ -23,11 +24,12 @@ namespace kestrelis {
 
 namespace {
 
-// A config.ini for station `call` forwarding to `url` as satellite `norad`.
+// A config.ini for station `call` at `position` (its lines) forwarding to
+// `url` as satellite `norad`.
 std::string forward_ini(const std::string& url, const char* call = "QQ0ABC",
-                        const char* norad = "99999") {
+                        const char* norad = "99999", const char* position = "Locator = JO62qm\n") {
   return std::string("[radio]\nCallFrom = ") + call + "\n[forward]\nURL = " + url +
-         "\nNoradID = " + norad + "\n";
+         "\nNoradID = " + norad + "\n" + position;
 }
 
 std::string local_url(uint16_t port) { return "http://127.0.0.1:" + std::to_string(port) + "/up"; }
@@ -41,12 +43,33 @@ TEST(ForwardConfig, ReadsItsKeysAndNamesWhatIsMissing) {
     std::vector<std::string> problem_starts;
   } cases[] = {
       {"complete", forward_ini("https://team.example/up"), {}},
-      {"empty", "", none_of_three},
+      {"empty",
+       "",
+       {"Config: no URL", "Config: no NoradID", "Config: no CallFrom",
+        "Config: no Latitude and Longitude"}},
       {"default call sign", forward_ini("http://h/", "NOCALL"), {"Config: no CallFrom"}},
       {"other scheme", forward_ini("ftp://h/"), {"Config: URL = ftp://h/ is neither"}},
       {"name for a number", forward_ini("http://h/", "A", "SAT"), {"Config: NoradID = SAT is not"}},
-      {"keys in the wrong section", "[forward]\nCallFrom = A\n[radio]\nURL = http://h/\n",
-       none_of_three},
+      {"keys in the wrong section",
+       "[forward]\nCallFrom = A\nLocator = JO62\n[radio]\nURL = http://h/\n", none_of_three},
+      {"call sign too long for the database",
+       forward_ini("http://h/", std::string(46, 'Q').c_str()),
+       {"Config: CallFrom = QQQ"}},
+      {"no position",
+       forward_ini("http://h/", "A", "1", ""),
+       {"Config: no Latitude and Longitude"}},
+      {"decimal comma",
+       forward_ini("http://h/", "A", "1", "Latitude = 52,52\nLongitude = 13.4\n"),
+       {"Config: Latitude = 52,52 is not decimal degrees with a point"}},
+      {"longitude out of range",
+       forward_ini("http://h/", "A", "1", "Latitude = 52.5\nLongitude = 181\n"),
+       {"Config: Longitude = 181 is not decimal degrees"}},
+      {"one coordinate only",
+       forward_ini("http://h/", "A", "1", "Latitude = 52.5\nLocator = JO62\n"),
+       {"Config: no Longitude in [forward]"}},
+      {"bad locator",
+       forward_ini("http://h/", "A", "1", "Locator = JO6\n"),
+       {"Config: Locator = JO6 is no 4- or 6-character"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -77,16 +100,114 @@ TEST(ForwardConfig, ALineTooLongIsNamedAndIgnoredWhole) {
   EXPECT_EQ(problems[0].rfind("Config: no URL", 0), 0u) << problems[0];
 }
 
-TEST(ShareForm, FieldsOfAPacket) {
+// The position as the database takes it, from coordinates or a locator's
+// centre (a 4-character square is 2 by 1 degrees, a 6-character subsquare
+// 5 by 2.5 minutes); anything else gives none.
+TEST(StationPosition, FromCoordinatesOrTheLocatorsCentre) {
+  const struct {
+    const char* name;
+    const char* latitude;
+    const char* longitude;
+    const char* locator;
+    std::optional<StationPosition> position;
+  } cases[] = {
+      {"north-east, decimals as written", "52.52", "13.40", "", {{"52.52N", "13.40E"}}},
+      {"south-west", "-33.8688", "-151.2093", "", {{"33.8688S", "151.2093W"}}},
+      {"signed plus and whole numbers", "+5", "7", "", {{"5.0N", "7.0E"}}},
+      {"the limits", "-90", "180.000", "", {{"90.0S", "180.000E"}}},
+      {"coordinates win over the locator", "1.5", "2.5", "JO62qm", {{"1.5N", "2.5E"}}},
+      {"4-character locator", "", "", "JO62", {{"52.5000N", "13.0000E"}}},
+      {"6-character locator", "", "", "JO62qm", {{"52.5208N", "13.3750E"}}},
+      {"locator in other cases", "", "", "jo62QM", {{"52.5208N", "13.3750E"}}},
+      {"the south-west corner square", "", "", "AA00aa", {{"89.9792S", "179.9583W"}}},
+      {"the north-east corner square", "", "", "RR99xx", {{"89.9792N", "179.9583E"}}},
+      {"decimal comma", "52,52", "13.40", "", std::nullopt},
+      {"beyond the pole", "90.01", "13.40", "", std::nullopt},
+      {"beyond the date line", "52.52", "-180.5", "", std::nullopt},
+      {"hemisphere letter in the setting", "52.52N", "13.40E", "", std::nullopt},
+      {"point without decimals", "52.", "13.40", "", std::nullopt},
+      {"one coordinate only", "52.52", "", "JO62", std::nullopt},
+      {"no position at all", "", "", "", std::nullopt},
+      {"locator of 5", "", "", "JO62q", std::nullopt},
+      {"field beyond R", "", "", "JS62", std::nullopt},
+      {"subsquare beyond x", "", "", "JO62qy", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ForwardConfig config;
+    config.Latitude = c.latitude;
+    config.Longitude = c.longitude;
+    config.Locator = c.locator;
+    const std::optional<StationPosition> position = station_position(config);
+    ASSERT_EQ(position.has_value(), c.position.has_value());
+    if (!position) continue;
+    EXPECT_EQ(position->latitude, c.position->latitude);
+    EXPECT_EQ(position->longitude, c.position->longitude);
+  }
+}
+
+TEST(ShareForm, FieldsOfAPacketAsThePeersPostThem) {
   ForwardConfig config{"http://h/", "99999", "", "52.5", "-13.25", "QQ0ABC"};
   LoggedPacket packet;
   packet.received = "2026-12-06T21:57:21.123Z";
   packet.frame = {0x8a, 0x00, 0x1f, 0xc0, 0xff};
-  const FormFields expected = {
-      {"noradID", "99999"},    {"source", "QQ0ABC"},    {"timestamp", "2026-12-06T21:57:21.123Z"},
-      {"frame", "8A001FC0FF"}, {"longitude", "-13.25"}, {"latitude", "52.5"}};
-  EXPECT_EQ(share_fields(config, packet), expected);
+  const FormFields expected = {{"noradID", "99999"},
+                               {"source", "QQ0ABC"},
+                               {"timestamp", "2026-12-06T21:57:21.123Z"},
+                               {"frame", "8A001FC0FF"},
+                               {"locator", "longLat"},
+                               {"longitude", "13.25W"},
+                               {"latitude", "52.5N"},
+                               {"version", KESTRELIS_VERSION}};
+  const FormFields fields = share_fields(config, *station_position(config), packet);
+  EXPECT_EQ(fields, expected);
+  EXPECT_EQ(share_form_problem(fields, {}), "");
   EXPECT_EQ(urlencode_form({{"a b", "x&y=z+%"}}), "a%20b=x%26y%3Dz%2B%25");
+  EXPECT_EQ(share_url("http://h/up/", "a=1"), "http://h/up/?a=1");
+  EXPECT_EQ(share_url("http://h/up/?key=k", "a=1"), "http://h/up/?key=k&a=1");
+}
+
+// The stand-in's checks are what the end-to-end tests hold the forwarder to:
+// they must refuse what the database refuses.
+TEST(ShareForm, TheStandInRefusesWhatTheDatabaseRefuses) {
+  const StandInForm good = {
+      {"noradID", "99999"},    {"source", "QQ0ABC"},   {"timestamp", "2026-12-06T21:57:21.123Z"},
+      {"frame", "8A001FC0FF"}, {"locator", "longLat"}, {"longitude", "13.40E"},
+      {"latitude", "-52.52"}};
+  const auto with = [&good](const char* name, const char* value) {
+    StandInForm form = good;
+    for (auto& [key, v] : form) {
+      if (key == name) v = value;
+    }
+    return form;
+  };
+  const struct {
+    const char* name;
+    StandInForm form;
+    StandInForm query;
+    const char* problem_start;  // "": accepted
+  } cases[] = {
+      {"as the peers post", good, good, ""},
+      {"no query string", good, {}, ""},
+      {"time without zone or fraction", with("timestamp", "2026-12-06T21:57:21"), {}, ""},
+      {"no position", StandInForm(good.begin(), good.begin() + 4), {}, "locator:"},
+      {"the Maidenhead square as locator", with("locator", "JO62qm"), {}, "locator:"},
+      {"decimal comma", with("latitude", "52,52"), {}, "latitude:"},
+      {"no point", with("longitude", "13E"), {}, "longitude:"},
+      {"sign and letter", with("longitude", "-13.4W"), {}, "longitude:"},
+      {"beyond the pole", with("latitude", "90.5N"), {}, "latitude:"},
+      {"odd frame", with("frame", "8A0"), {}, "frame:"},
+      {"frame with blanks", with("frame", "8A 00"), {}, "frame:"},
+      {"catalogue number with letters", with("noradID", "9999a"), {}, "noradID:"},
+      {"no time", with("timestamp", "yesterday"), {}, "timestamp:"},
+      {"query unlike the body", good, with("frame", "00"), "query string:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string problem = share_form_problem(c.form, c.query);
+    EXPECT_EQ(problem.rfind(c.problem_start, 0), 0u) << problem;
+    EXPECT_EQ(problem.empty(), *c.problem_start == '\0') << problem;
+  }
 }
 
 // What the forwarder encodes, a server decodes to the same fields, whatever bytes they hold.
@@ -143,6 +264,9 @@ TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
     std::optional<StandInMode> mode;  // none: the port is closed
     HttpFailure failure;
     long status;
+    const char* location = "";  // after the port
+    const char* retry_after = "";
+    const char* body = nullptr;  // null: not checked
   } cases[] = {
       {"healthy", StandInMode::healthy, HttpFailure::none, 200},
       {"server error", StandInMode::server_error, HttpFailure::none, 500},
@@ -150,13 +274,19 @@ TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
       {"connection lost after 200", StandInMode::cut_short, HttpFailure::none, 200},
       {"never answers", StandInMode::silent, HttpFailure::timeout, 0},
       {"refuses", std::nullopt, HttpFailure::connect, 0},
+      {"checking, a form not the database's", StandInMode::checking, HttpFailure::none, 400, "", "",
+       "noradID: this field is required.\n"},
+      {"bad request", StandInMode::bad_request, HttpFailure::none, 400, "", "",
+       "frame: this frame was already received.\n"},
+      {"moved, not followed", StandInMode::moved, HttpFailure::none, 301, "/up/?a=1", ""},
+      {"busy", StandInMode::busy, HttpFailure::none, 429, "", "1", "slow down\n"},
   };
   const HttpLimits limits{1000, 300, 4096};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     HttpStandIn server(0, c.mode.value_or(StandInMode::healthy));
     ASSERT_TRUE(server.listening());
-    const std::string url = local_url(server.port());
+    const std::string url = local_url(server.port()) + "?a=1";
     if (!c.mode) server.stop();
 
     const HttpAnswer answer = http_post_form(url, "a=1&b=x+y", limits);
@@ -165,10 +295,17 @@ TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
     EXPECT_LE(answer.body.size(), limits.body_limit);
     EXPECT_EQ(answer.body_cut, c.mode == StandInMode::oversized);
     EXPECT_TRUE(c.failure == HttpFailure::none || !answer.error.empty());
+    EXPECT_EQ(answer.location,
+              *c.location ? "http://127.0.0.1:" + std::to_string(server.port()) + c.location : "");
+    EXPECT_EQ(answer.retry_after, c.retry_after);
+    if (c.body) {
+      EXPECT_EQ(answer.body, c.body);
+    }
     server.stop();
     if (c.mode && c.mode != StandInMode::silent) {
       ASSERT_EQ(server.posts().size(), 1u);
-      EXPECT_EQ(server.posts()[0].target, "/up");
+      EXPECT_EQ(server.posts()[0].path, "/up");
+      EXPECT_EQ(server.posts()[0].query, (StandInForm{{"a", "1"}}));
       EXPECT_EQ(form_value(server.posts()[0].form, "b"), "x y");
     }
   }
@@ -211,7 +348,7 @@ bool wait_for_delivered(const std::atomic<int>& delivered, int count, int timeou
 
 TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   const uint16_t port = free_tcp_port();  // refuses until the server below starts
-  const TncProfile profile(forward_ini(local_url(port)) + "Locator = JO62qm\n");
+  const TncProfile profile(forward_ini(local_url(port)));
   const std::string packets = profile.folder() + "/packets";
   ASSERT_EQ(make_directory(packets), 0);
   // Day one: two packets, a malformed line, two more, and a line cut short by
@@ -230,8 +367,8 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   ChildProcess forwarder = start_forwarder(profile, {});
   ASSERT_TRUE(forwarder.wait_for_output("not reached", 5000)) << forwarder.output();
   std::atomic<int> delivered = 0;
-  HttpStandIn server(port, StandInMode::healthy, [&](const StandInPost& post) {
-    if (post.answered == 200 && ++delivered == 2) {
+  HttpStandIn server(port, StandInMode::checking, [&](const StandInPost& post) {
+    if (post.answered == 201 && ++delivered == 2) {
       server.set_mode(StandInMode::server_error);
       (void)terminate_child(forwarder.pid());
     }
@@ -241,7 +378,7 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   output += forwarder.output();
   EXPECT_EQ(delivered, 2);
 
-  server.set_mode(StandInMode::healthy);
+  server.set_mode(StandInMode::checking);
   ChildProcess restarted = start_forwarder(profile, {});
   ASSERT_TRUE(wait_for_delivered(delivered, 7, 5000)) << restarted.output();
   ASSERT_EQ(append_to_file(packets + "/2026-12-07.jsonl", log_line(9, 1)), 0);
@@ -252,11 +389,15 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
 
   std::map<std::string, int> arrivals;
   for (const StandInPost& post : server.posts()) {
-    EXPECT_EQ(post.target, "/up");
+    EXPECT_EQ(post.path, "/up");
+    EXPECT_EQ(post.query, post.form);
     EXPECT_EQ(form_value(post.form, "source"), "QQ0ABC");
     EXPECT_EQ(form_value(post.form, "noradID"), "99999");
-    EXPECT_EQ(form_value(post.form, "locator"), "JO62qm");
-    if (post.answered == 200) ++arrivals[form_value(post.form, "frame")];
+    EXPECT_EQ(form_value(post.form, "locator"), "longLat");
+    EXPECT_EQ(form_value(post.form, "latitude"), "52.5208N");
+    EXPECT_EQ(form_value(post.form, "longitude"), "13.3750E");
+    EXPECT_NE(post.answered, 400) << share_form_problem(post.form, post.query);
+    if (post.answered == 201) ++arrivals[form_value(post.form, "frame")];
   }
   for (int n : {1, 2, 3, 4, 6, 7, 8, 9}) EXPECT_EQ(arrivals[frame_hex(n)], 1) << "packet " << n;
   EXPECT_EQ(arrivals.size(), 8u);
@@ -290,7 +431,14 @@ TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
     const char* state = nullptr;  // the state file's text; "": a folder in its place
   } cases[] = {
       {"no file", "", "Can't load"},
-      {"no call sign", "[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n", "no CallFrom"},
+      {"no call sign", "[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\nLocator = JO62\n",
+       "no CallFrom"},
+      {"no position", "[radio]\nCallFrom = Q\n[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n",
+       "Config: no Latitude and Longitude in [forward]"},
+      {"decimal comma",
+       "[radio]\nCallFrom = Q\n[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n"
+       "Latitude = 52,52\nLongitude = 13,40\n",
+       "Config: Latitude = 52,52 is not decimal degrees with a point"},
       {"state file a folder", nullptr, "is damaged or cannot be read; correct it", ""},
       {"state file names no date", nullptr,
        "names 2026-02-30.jsonl, a day that does not exist; correct it", "2026-02-30.jsonl 0\n"},
@@ -343,6 +491,94 @@ TEST(ForwardBinary, AStateFileNamingAGoneDayFileGoesOnWithTheNextOne) {
       << forwarder.output();
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
             "2026-12-08.jsonl " + std::to_string(day_two.size()) + "\n");
+}
+
+// An unreadable --config is a mistake in the command: status 2, as the tools.
+TEST(ForwardBinary, AnUnreadableConfigFileIsAUsageError) {
+  const TncProfile profile(forward_ini(local_url(9)));
+  ChildProcess forwarder =
+      start_forwarder(profile, {"--once", "--config", profile.folder() + "/no-such.ini"});
+  EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 2");
+  EXPECT_NE(forwarder.output().find("Can't load '" + profile.folder() + "/no-such.ini': "),
+            std::string::npos)
+      << forwarder.output();
+}
+
+// A packet the server refuses for good is set aside with the status and the
+// reason, and the packets behind it go on.
+TEST(ForwardBinary, ARefusedPacketIsSetAsideAndTheNextOnesGoOn) {
+  HttpStandIn server(0, StandInMode::bad_request, [&server](const StandInPost&) {
+    server.set_mode(StandInMode::checking);  // only the first is refused
+  });
+  const TncProfile profile(forward_ini(local_url(server.port())));
+  const std::string packets = profile.folder() + "/packets";
+  ASSERT_EQ(make_directory(packets), 0);
+  const std::string day = log_line(1) + log_line(2) + log_line(3);
+  ASSERT_EQ(write_text_file(packets + "/2026-12-06.jsonl", day), 0);
+  ChildProcess forwarder = start_forwarder(profile, {"--once"});
+  EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 0");
+  server.stop();
+
+  std::vector<std::pair<std::string, int>> answers;
+  for (const StandInPost& post : server.posts()) {
+    answers.emplace_back(form_value(post.form, "frame"), post.answered);
+  }
+  EXPECT_EQ(answers, (std::vector<std::pair<std::string, int>>{
+                         {frame_hex(1), 400}, {frame_hex(2), 201}, {frame_hex(3), 201}}));
+  const std::string first = log_line(1);
+  EXPECT_EQ(read_whole_file(profile.folder() + "/forward-rejected.jsonl"),
+            first.substr(0, first.size() - 2) +
+                R"(,"http_status":400,"reason":"frame: this frame was already received."})"
+                "\n");
+  EXPECT_NE(forwarder.output().find("Team server refused packet of 2026-12-06T00:00:01.000Z with "
+                                    "HTTP 400 (frame: this frame was already received.); set "
+                                    "aside in " +
+                                    profile.folder() +
+                                    "/forward-rejected.jsonl, going on with "
+                                    "the next"),
+            std::string::npos)
+      << forwarder.output();
+  EXPECT_NE(forwarder.output().find("2 packets sent, 1 set aside"), std::string::npos)
+      << forwarder.output();
+  EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
+            "2026-12-06.jsonl " + std::to_string(day.size()) + "\n");
+}
+
+// A redirect means the URL is wrong for every packet: stop, name the URL the
+// server points to, keep the packet next.
+TEST(ForwardBinary, ARedirectStopsWithTheURLToUse) {
+  HttpStandIn server(0, StandInMode::moved);
+  const TncProfile profile(forward_ini(local_url(server.port())));
+  ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
+  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl", log_line(1)), 0);
+  ChildProcess forwarder = start_forwarder(profile, {});
+  EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 1");
+  server.stop();
+  EXPECT_EQ(server.posts().size(), 1u);
+  EXPECT_NE(forwarder.output().find("Team server answered HTTP 301, pointing to " +
+                                    local_url(server.port()) +
+                                    "/: URL in [forward] is not where to post"),
+            std::string::npos)
+      << forwarder.output();
+  EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"), "2026-12-06.jsonl 0\n");
+  EXPECT_FALSE(path_exists(profile.folder() + "/forward-rejected.jsonl"));
+}
+
+// --once in a script must end: a server unreachable for --give-up-s seconds
+// ends it with status 3, the packet kept next.
+TEST(ForwardBinary, OnceGivesUpOnAnUnreachableServer) {
+  const TncProfile profile(forward_ini(local_url(free_tcp_port())));
+  ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
+  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl", log_line(1)), 0);
+  const int64_t start = monotonic_ms();
+  ChildProcess forwarder = start_forwarder(profile, {"--once", "--give-up-s", "1"});
+  EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 3");
+  EXPECT_GE(monotonic_ms() - start, 1000);
+  EXPECT_NE(forwarder.output().find("and has failed for 1 s; giving up, packet of "
+                                    "2026-12-06T00:00:01.000Z stays next"),
+            std::string::npos)
+      << forwarder.output();
+  EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"), "2026-12-06.jsonl 0\n");
 }
 
 }  // namespace

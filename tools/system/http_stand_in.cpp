@@ -83,10 +83,54 @@ std::span<const uint8_t> bytes_of(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-std::string answer_text(int status, const char* reason, std::string_view body) {
+std::string answer_text(int status, const char* reason, std::string_view body,
+                        std::string_view headers = {}) {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-         "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + std::string(body);
+         "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+         std::string(headers) + "Connection: close\r\n\r\n" + std::string(body);
+}
+
+bool all_of_class(std::string_view text, bool (*in_class)(char)) {
+  return std::all_of(text.begin(), text.end(), in_class);
+}
+
+bool digit(char c) { return c >= '0' && c <= '9'; }
+bool hex(char c) { return hex_digit(c) >= 0; }
+
+// A decimal number with a point, optionally signed, or its absolute value
+// followed by `positive` or `negative`; within `limit`.
+bool coordinate(std::string_view text, double limit, char positive, char negative) {
+  if (!text.empty() && (text.back() == positive || text.back() == negative)) {
+    text.remove_suffix(1);
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) return false;
+  } else if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    text.remove_prefix(1);
+  }
+  const size_t point = text.find('.');
+  if (point == std::string_view::npos || point == 0 || point + 1 == text.size() ||
+      !all_of_class(text.substr(0, point), digit) || !all_of_class(text.substr(point + 1), digit)) {
+    return false;
+  }
+  return std::stod(std::string(text)) <= limit;
+}
+
+// YYYY-MM-DDThh:mm:ss, an optional fraction, an optional Z or +hh:mm.
+bool iso_time(std::string_view text) {
+  constexpr std::string_view shape = "dddd-dd-ddTdd:dd:dd";
+  if (text.size() < shape.size()) return false;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    if (shape[i] == 'd' ? !digit(text[i]) : text[i] != shape[i]) return false;
+  }
+  text.remove_prefix(shape.size());
+  if (!text.empty() && text.front() == '.') {
+    text.remove_prefix(1);
+    const size_t digits = text.find_first_not_of("0123456789");
+    if (digits == 0) return false;
+    text.remove_prefix(digits == std::string_view::npos ? text.size() : digits);
+  }
+  if (text == "Z" || text.empty()) return true;
+  return text.size() == 6 && (text[0] == '+' || text[0] == '-') && digit(text[1]) &&
+         digit(text[2]) && text[3] == ':' && digit(text[4]) && digit(text[5]);
 }
 
 }  // namespace
@@ -111,6 +155,34 @@ std::string form_value(const StandInForm& form, std::string_view name) {
   for (const auto& [key, value] : form) {
     if (key == name) return value;
   }
+  return {};
+}
+
+std::string share_form_problem(const StandInForm& form, const StandInForm& query) {
+  const auto has = [&form](std::string_view name) {
+    return std::any_of(form.begin(), form.end(), [name](const auto& f) { return f.first == name; });
+  };
+  for (const char* name :
+       {"noradID", "source", "timestamp", "frame", "locator", "longitude", "latitude"}) {
+    if (!has(name)) return std::string(name) + ": this field is required.";
+  }
+  const std::string norad = form_value(form, "noradID");
+  const std::string source = form_value(form, "source");
+  const std::string frame = form_value(form, "frame");
+  const std::string version = form_value(form, "version");
+  if (norad.empty() || !all_of_class(norad, digit)) return "noradID: a whole number is required.";
+  if (source.empty() || source.size() > 45) return "source: 1 to 45 characters are required.";
+  if (!iso_time(form_value(form, "timestamp"))) return "timestamp: not an ISO 8601 time.";
+  if (frame.empty() || frame.size() % 2 != 0 || !all_of_class(frame, hex)) {
+    return "frame: not hexadecimal bytes.";
+  }
+  if (form_value(form, "locator") != "longLat") return "locator: must be longLat.";
+  if (!coordinate(form_value(form, "longitude"), 180, 'E', 'W')) {
+    return "longitude: not a longitude.";
+  }
+  if (!coordinate(form_value(form, "latitude"), 90, 'N', 'S')) return "latitude: not a latitude.";
+  if (version.size() > 45) return "version: at most 45 characters.";
+  if (!query.empty() && query != form) return "query string: not the fields of the body.";
   return {};
 }
 
@@ -178,9 +250,14 @@ void HttpStandIn::serve_connection(int fd) {
     if (n <= 0) return;
     received.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
   }
-  StandInPost post{head->target,
-                   decode_form(std::string_view(received).substr(body_start, head->content_length))
-                       .value_or(StandInForm{})};
+  const size_t mark = head->target.find('?');
+  StandInPost post{
+      head->target, head->target.substr(0, mark),
+      mark == std::string::npos
+          ? StandInForm{}
+          : decode_form(std::string_view(head->target).substr(mark + 1)).value_or(StandInForm{}),
+      decode_form(std::string_view(received).substr(body_start, head->content_length))
+          .value_or(StandInForm{})};
   StandInMode mode;
   {
     const std::lock_guard lock(mutex_);
@@ -205,6 +282,32 @@ void HttpStandIn::serve_connection(int fd) {
       (void)send_all(fd, bytes_of(std::string_view(whole).substr(0, whole.size() - 10)));
       break;
     }
+    case StandInMode::checking: {
+      const std::string problem = share_form_problem(post.form, post.query);
+      post.answered = problem.empty() ? 201 : 400;
+      (void)send_all(fd,
+                     bytes_of(problem.empty() ? answer_text(201, "Created", "")
+                                              : answer_text(400, "Bad Request", problem + "\n")));
+      break;
+    }
+    case StandInMode::bad_request:
+      post.answered = 400;
+      (void)send_all(fd, bytes_of(answer_text(400, "Bad Request",
+                                              "frame: this frame was already received.\n")));
+      break;
+    case StandInMode::moved: {
+      post.answered = 301;
+      const std::string moved_to = post.path + "/" + head->target.substr(post.path.size());
+      const std::string location =
+          "Location: http://127.0.0.1:" + std::to_string(port_) + moved_to + "\r\n";
+      (void)send_all(fd, bytes_of(answer_text(301, "Moved Permanently", "", location)));
+      break;
+    }
+    case StandInMode::busy:
+      post.answered = 429;
+      (void)send_all(
+          fd, bytes_of(answer_text(429, "Too Many Requests", "slow down\n", "Retry-After: 1\r\n")));
+      break;
     case StandInMode::silent:
       // Holds the connection, answering nothing, until the client closes it.
       while (!stopping_) {

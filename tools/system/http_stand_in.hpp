@@ -25,12 +25,19 @@ enum class StandInMode {
   silent,        // reads the request, then never answers until the client gives up
   oversized,     // 200 with a body of 1 MiB
   cut_short,     // 200, then the connection closed in the middle of the body
+  checking,      // the team database's checks (share_form_problem): 201 with no body,
+                 // or 400 with the first failed check as the body's first line
+  bad_request,   // 400 with a reason in the body
+  moved,         // 301 to the same path with a trailing slash, the query kept
+  busy,          // 429 with Retry-After: 1
 };
 
 using StandInForm = std::vector<std::pair<std::string, std::string>>;
 
 struct StandInPost {
-  std::string target;  // the request target, such as "/api/telemetry"
+  std::string target;  // the request target, such as "/api/telemetry?noradID=..."
+  std::string path;    // the target up to its query: "/api/telemetry"
+  StandInForm query;   // the target's query string decoded; empty when none
   StandInForm form;    // the body decoded; empty when it was no form
   int answered = 0;    // the status sent back; 0 when none was
 };
@@ -41,6 +48,15 @@ struct StandInPost {
 
 // The value of the first field called `name`, or "" when there is none.
 [[nodiscard]] std::string form_value(const StandInForm& form, std::string_view name);
+
+// What the team's database refuses in a posted form and its query string,
+// one line naming the field; "" when it would store it. The fields: noradID
+// digits; source of 1 to 45 characters; timestamp ISO 8601 (date, 'T',
+// time, optional fraction, optional Z or offset); frame hex of even length;
+// locator "longLat"; longitude and latitude a decimal number with a point,
+// signed or followed by E/W resp. N/S, within 180 resp. 90; version, if
+// any, at most 45 characters. A non-empty query must hold the same fields.
+[[nodiscard]] std::string share_form_problem(const StandInForm& form, const StandInForm& query);
 
 class HttpStandIn {
  public:
