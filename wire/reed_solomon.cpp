@@ -410,15 +410,13 @@ int rs_decode_erasures(const RsCodec& /*codec*/, std::span<uint8_t> data, int pa
     }
     sigma = t;
   }
-  int sigma_degree = 0;
-  for (int i = 0; i <= n; ++i) {
-    if (sigma[static_cast<size_t>(i)] != 0) sigma_degree = i;
-  }
   // Beyond 2t + s <= 32 the answer is not unique: refuse rather than guess.
-  if (sigma_degree != length || 2 * length + s_count > rs_parity_size) return -1;
+  if (2 * length + s_count > rs_parity_size) return -1;
 
-  // Chien search of s(x) over the stored positions, as in rs_decode; a root
-  // at an erased position would be a double root of the errata locator.
+  // Chien search of s(x) over the stored positions, as in rs_decode. It must
+  // find `length` roots: a locator of lower degree than its register, or one
+  // with roots among the pad zeros, matches no error pattern. A root at an
+  // erased position would be a double root of the errata locator.
   std::array<int, rs_parity_size> positions{};  // stored indices: erasures, then errors
   std::ranges::copy(erasures, positions.begin());
   int count = s_count;
@@ -477,7 +475,6 @@ int rs_decode_erasures(const RsCodec& /*codec*/, std::span<uint8_t> data, int pa
     // The odd terms of L at X^-1 sum to X^-1 L'(X^-1) (in characteristic 2
     // L'(x) = sum over odd m of L_m x^(m - 1)), hence alpha^(112 root) below.
     const uint8_t odd_terms = evaluate(errata, 1, errata_degree, 2, root);
-    if (odd_terms == 0) return -1;
     if (numerator == 0) continue;
     values[static_cast<size_t>(c)] = field.exp[static_cast<size_t>(
         modnn(field.log[numerator] + root * first_root + nn - field.log[odd_terms]))];

@@ -130,10 +130,14 @@ TEST(ReedSolomon, ErasuresDecodeWithinTheBoundOnly) {
       } else if (changed < 0) {
         ASSERT_EQ(word, d.received);
       } else {
+        // Another codeword, and within the bound of the received word.
         ASSERT_NE(word, d.clean);
         ASSERT_EQ(changed, bytes_differing(d.received, word));
         std::vector<uint8_t> again = word;
         ASSERT_EQ(rs_decode(codec, again, pad), 0) << "not a codeword";
+        for (int b : d.erasures) again[static_cast<size_t>(b)] = d.received[static_cast<size_t>(b)];
+        ASSERT_LE(2 * bytes_differing(d.received, again) + static_cast<int>(d.erasures.size()),
+                  rs_parity_size);
       }
     }
   }
@@ -175,6 +179,7 @@ TEST(ReedSolomon, ErasurePositionsAreChecked) {
   }
   std::vector<uint8_t> word = codeword;
   EXPECT_EQ(rs_decode_erasures(codec, word, pad, too_many), -1) << "a codeword, too many erasures";
+  EXPECT_EQ(rs_decode_erasures(codec, word, pad, std::vector<int>{5, 5}), -1) << "a codeword";
   EXPECT_EQ(rs_decode_erasures(codec, word, pad, right_bytes), 0);
   EXPECT_EQ(rs_decode_erasures(codec, {}, 223, std::vector<int>{0}), -1);
   EXPECT_EQ(rs_decode_erasures(codec, std::span(word).first(40), pad, std::vector<int>{0}), -1);
