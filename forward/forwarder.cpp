@@ -1,6 +1,7 @@
 #include "forward/forwarder.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -46,7 +47,10 @@ std::string duration_text(int ms) {
 // Saved after every packet the server took (or that was skipped), so that a
 // restart begins with the next one.
 void save_position(Forwarder& f) {
-  const int error = replace_file(f.paths.state_file, log_position_text(f.state.position));
+  const int error =
+      replace_file(f.paths.state_file, f.paths.file_name.empty()
+                                           ? log_position_text(f.state.position)
+                                           : std::to_string(f.state.position.offset) + "\n");
   if (error != 0 && !f.save_failing) {
     console_log(f.console, "Cannot save the position in %s: %s; a restart would send again\n",
                 f.paths.state_file.c_str(), error_text(error).c_str());
@@ -180,7 +184,15 @@ std::optional<LogPosition> saved_position(const Forwarder& f, bool& damaged) {
     damaged = path_exists(f.paths.state_file);
     return std::nullopt;
   }
-  std::optional<LogPosition> position = parse_log_position(*text);
+  std::optional<LogPosition> position;
+  if (f.paths.file_name.empty()) {
+    position = parse_log_position(*text);
+  } else if (uint64_t offset = 0; text->size() > 1 && text->back() == '\n') {
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), offset);
+    if (error == std::errc() && end == text->data() + text->size() - 1) {
+      position = LogPosition{f.paths.file_name, offset};
+    }
+  }
   damaged = !position;
   return position;
 }
@@ -312,8 +324,10 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
     return 1;
   }
   bool damaged = false;
+  if (!paths.file_name.empty()) f.state.position = {paths.file_name, 0};
   if (const std::optional<LogPosition> position = saved_position(f, damaged)) {
-    if (!take_saved_position(f, *position)) return 1;
+    if (paths.file_name.empty() && !take_saved_position(f, *position)) return 1;
+    if (!paths.file_name.empty()) f.state.position = *position;
   } else if (damaged) {
     // Guessing a position would lose packets or send them twice.
     console_log(console,
@@ -337,7 +351,9 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
     if (!f.state.position.day_file.empty()) {
       part = read_file_part(day_path, f.state.position.offset, forward_piece_limit);
     }
-    const std::vector<std::string> names = regular_file_names(paths.packets_dir);
+    const std::vector<std::string> names = paths.file_name.empty()
+                                               ? regular_file_names(paths.packets_dir)
+                                               : std::vector<std::string>{paths.file_name};
     if (!f.state.position.day_file.empty()) size_after = file_size(day_path);
     const ForwardStep step =
         forward_step(f.state, {part.error, part.size, part.bytes, names, size_after});

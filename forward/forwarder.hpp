@@ -26,6 +26,9 @@ struct ForwardPaths {
   std::string packets_dir;   // the packet log's folder (Kestrelis/packets)
   std::string state_file;    // the saved position (Kestrelis/forward.state)
   std::string rejects_file;  // packets the server refused (Kestrelis/forward-rejected.jsonl)
+  // "": the day files of packets_dir; else only packets_dir/file_name, with
+  // its byte offset alone ("8858\n") in state_file.
+  std::string file_name = {};
 };
 
 // Runs until a termination signal arrives (the caller has blocked them) or,

@@ -38,6 +38,11 @@ constexpr char usage[] =
     "  --once               send what the log holds, then exit (status 3 when the\n"
     "                       server fails for the --give-up-s time)\n"
     "  --give-up-s N        with --once, give up after N s of failures (default 300)\n"
+    "  --file FILE          post the packet-log lines of FILE instead (such as\n"
+    "                       forward-rejected.jsonl once the cause is mended), its\n"
+    "                       position in FILE.forward-state, refusals in\n"
+    "                       FILE.rejected.jsonl; runs beside the live forwarder and\n"
+    "                       posts every line again, whatever that one sent\n"
     "  --poll-ms N          look for new packets every N ms (default 1000)\n"
     "  --retry-ms N         first wait after a failed post (default 1000, doubling)\n"
     "  --retry-max-ms N     longest wait between posts (default 300000)\n"
@@ -52,15 +57,16 @@ std::optional<int> positive_number(std::string_view text) {
   return value;
 }
 
-int forward(const std::optional<std::string>& config_file, const ForwardOptions& options) {
+int forward(const std::optional<std::string>& config_file,
+            const std::optional<std::string>& log_file, const ForwardOptions& options) {
   const Console console;
   const std::optional<std::string> profile = profile_directory();
   if (!profile) {
     console_log(console, "Neither USERPROFILE nor HOME is set: no packet log to forward\n");
     return 1;
   }
-  const std::string folder = path_join(*profile, "Kestrelis");
-  const std::string file = config_file.value_or(path_join(folder, "config.ini"));
+  const std::string folder = *profile + "/Kestrelis";
+  const std::string file = config_file.value_or(folder + "/config.ini");
   errno = 0;
   const std::optional<ForwardConfig> config = load_forward_config(file);
   if (!config) {
@@ -75,9 +81,23 @@ int forward(const std::optional<std::string>& config_file, const ForwardOptions&
   const std::vector<std::string> problems = forward_config_problems(*config);
   for (const std::string& problem : problems) log_message(console, problem);
   if (!problems.empty()) return 1;
+  ForwardPaths paths{folder + "/packets", folder + "/forward.state",
+                     folder + "/forward-rejected.jsonl"};
+  if (log_file) {
+    // A file of its own: its position, lock and refusals beside it, so that
+    // it runs alongside the live forwarder and never appends to what it reads.
+    const size_t slash = log_file->find_last_of("/\\");
+    paths = {slash == std::string::npos ? "." : log_file->substr(0, slash),
+             *log_file + ".forward-state", *log_file + ".rejected.jsonl",
+             slash == std::string::npos ? *log_file : log_file->substr(slash + 1)};
+    if (paths.file_name.empty()) {
+      console_log(console, "--file %s names a folder, not a file\n", log_file->c_str());
+      return usage_status;
+    }
+  }
   // Two forwarders on one log would each send every packet.
   FileLock lock;
-  const std::string lock_path = path_join(folder, "forward.lock");
+  const std::string lock_path = log_file ? *log_file + ".forward-lock" : folder + "/forward.lock";
   if (const int error = lock_file(lock_path, lock); error == EWOULDBLOCK) {
     console_log(console, "Another kestrelis-forward is forwarding this packet log (%s); stopping\n",
                 lock_path.c_str());
@@ -87,15 +107,13 @@ int forward(const std::optional<std::string>& config_file, const ForwardOptions&
                 error_text(error).c_str());
   }
   block_termination_signals();
-  return run_forwarder(*config,
-                       {path_join(folder, "packets"), path_join(folder, "forward.state"),
-                        path_join(folder, "forward-rejected.jsonl")},
-                       options, console);
+  return run_forwarder(*config, paths, options, console);
 }
 
 int run(int argc, char** argv) {
   const Console console;
   std::optional<std::string> config_file;
+  std::optional<std::string> log_file;
   ForwardOptions options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -113,6 +131,10 @@ int run(int argc, char** argv) {
     }
     if (arg == "--config" && i + 1 < argc && !config_file) {
       config_file = argv[++i];
+      continue;
+    }
+    if (arg == "--file" && i + 1 < argc && !log_file) {
+      log_file = argv[++i];
       continue;
     }
     const std::pair<std::string_view, int*> numbers[] = {
@@ -136,7 +158,7 @@ int run(int argc, char** argv) {
   }
   options.http.connect_timeout_ms =
       std::min(options.http.connect_timeout_ms, options.http.total_timeout_ms);
-  return forward(config_file, options);
+  return forward(config_file, log_file, options);
 }
 
 }  // namespace

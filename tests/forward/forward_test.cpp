@@ -11,6 +11,7 @@
 #include "archive/packet_log.hpp"
 #include "forward/forward_config.hpp"
 #include "forward/log_position.hpp"
+#include "forward/post_answer.hpp"
 #include "forward/share_form.hpp"
 #include "forward/station_position.hpp"
 #include "platform/clock.hpp"
@@ -579,6 +580,43 @@ TEST(ForwardBinary, OnceGivesUpOnAnUnreachableServer) {
             std::string::npos)
       << forwarder.output();
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"), "2026-12-06.jsonl 0\n");
+}
+
+// --file posts the lines of a file of its own (here the rejects, once the
+// cause is mended) beside the live forwarder, with its state and refusals
+// beside that file; the live one's log and state are not touched.
+TEST(ForwardBinary, AFileIsPostedBesideTheLiveForwarder) {
+  HttpStandIn server(0, StandInMode::checking);
+  const TncProfile profile(forward_ini(local_url(server.port())));
+  const std::string packets = profile.folder() + "/packets";
+  ASSERT_EQ(make_directory(packets), 0);
+  ASSERT_EQ(write_text_file(packets + "/2026-12-06.jsonl", log_line(1)), 0);
+  ChildProcess live = start_forwarder(profile, {});
+  ASSERT_TRUE(live.wait_for_output("Sent packet", 5000)) << live.output();
+
+  const std::string rejects = profile.folder() + "/forward-rejected.jsonl";
+  const std::string first = rejected_line(log_line(2), 400, "try again");
+  const std::string file_text = first + "not a log line\n" + log_line(3);
+  ASSERT_EQ(write_text_file(rejects, file_text), 0);
+  ChildProcess again = start_forwarder(profile, {"--once", "--file", rejects});
+  EXPECT_EQ(describe_wait_status(again.wait_exit(5000)), "exit status 0") << again.output();
+  EXPECT_NE(again.output().find("malformed line at byte " + std::to_string(first.size())),
+            std::string::npos)
+      << again.output();
+  EXPECT_EQ(read_whole_file(rejects + ".forward-state"), std::to_string(file_text.size()) + "\n");
+  EXPECT_FALSE(path_exists(rejects + ".rejected.jsonl"));
+  EXPECT_EQ(read_whole_file(rejects), file_text);
+  EXPECT_EQ(live.stop(SIGTERM, 5000), 0);
+  server.stop();
+
+  std::vector<std::pair<std::string, int>> answers;
+  for (const StandInPost& post : server.posts()) {
+    answers.emplace_back(form_value(post.form, "frame"), post.answered);
+  }
+  EXPECT_EQ(answers, (std::vector<std::pair<std::string, int>>{
+                         {frame_hex(1), 201}, {frame_hex(2), 201}, {frame_hex(3), 201}}));
+  EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
+            "2026-12-06.jsonl " + std::to_string(log_line(1).size()) + "\n");
 }
 
 }  // namespace
