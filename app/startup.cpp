@@ -56,8 +56,8 @@ TncConfig load_configuration(const Console& console, const std::optional<std::st
     console_log(console, "Neither USERPROFILE nor HOME is set; using the built-in settings\n");
     return config;
   }
-  const std::string folder = *profile + "/Kestrelis";
-  const std::string file = folder + "/config.ini";
+  const std::string folder = path_join(*profile, "Kestrelis");
+  const std::string file = path_join(folder, "config.ini");
   if (file.size() > path_limit) {
     console_log(console,
                 "Profile path is longer than %zu characters; using the built-in settings\n",

@@ -109,7 +109,7 @@ void start_recording(StationArchive& archive, const std::string& folder, const C
   int error = EEXIST;
   std::string path;
   for (int attempt = 0; attempt < recording_name_attempts && error == EEXIST; ++attempt) {
-    path = folder + "/" + recording_file_name(start_ms, attempt);
+    path = path_join(folder, recording_file_name(start_ms, attempt));
     error = create_new_file(path, header);
   }
   if (error != 0) {
@@ -140,9 +140,9 @@ void start_archive(StationArchive& archive, const TncConfig& config,
     console_log(console, "No profile folder: packets are not logged, the stream not recorded\n");
     return;
   }
-  const std::string kestrelis_folder = *profile + "/Kestrelis";
+  const std::string kestrelis_folder = path_join(*profile, "Kestrelis");
   if (config.PacketLog != 0) {
-    archive.packets_folder = kestrelis_folder + "/packets";
+    archive.packets_folder = path_join(kestrelis_folder, "packets");
     archive.packet_log = start_writer(
         packet_log_queue_bytes,
         [folder = archive.packets_folder](const ArchiveItem& item) {
@@ -155,7 +155,7 @@ void start_archive(StationArchive& archive, const TncConfig& config,
     }
   }
   if (config.StreamRecording != 0)
-    start_recording(archive, kestrelis_folder + "/recordings", console);
+    start_recording(archive, path_join(kestrelis_folder, "recordings"), console);
 }
 
 int start_decoded_log(StationArchive& archive, const std::string& path, const Console& console,
@@ -198,7 +198,7 @@ void log_packet(StationArchive& archive, const PacketLogEntry& entry) {
   if (!archive.decoded_path.empty()) return write_decoded_line(archive, packet_log_line(entry));
   if (!archive.packet_log) return;
   (void)archive_offer(*archive.packet_log,
-                      {archive.packets_folder + "/" + packet_log_file_name(entry.received_ms),
+                      {path_join(archive.packets_folder, packet_log_file_name(entry.received_ms)),
                        packet_log_line(entry)});
 }
 

@@ -21,6 +21,13 @@ std::optional<std::string> env_var(const char* name) {
   return std::string(value);
 }
 
+std::string path_join(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  path += '/';
+  path += name;
+  return path;
+}
+
 bool path_exists(const std::string& path) {
   struct stat status {};
   return ::stat(path.c_str(), &status) == 0;

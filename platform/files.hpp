@@ -13,6 +13,10 @@ namespace kestrelis {
 // The value of the environment variable `name`, or none when it is unset.
 [[nodiscard]] std::optional<std::string> env_var(const char* name);
 
+// `folder` and `name` joined by the system's separator (a slash on POSIX, a
+// backslash on Windows), so that paths in messages look as the system writes them.
+[[nodiscard]] std::string path_join(std::string_view folder, std::string_view name);
+
 // True when a status query of `path` succeeds (file or folder exists).
 [[nodiscard]] bool path_exists(const std::string& path);
 

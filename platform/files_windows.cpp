@@ -212,6 +212,13 @@ std::optional<std::string> env_var(const char* name) {
   return narrow(value);
 }
 
+std::string path_join(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  path += '\\';
+  path += name;
+  return path;
+}
+
 bool path_exists(const std::string& path) {
   return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

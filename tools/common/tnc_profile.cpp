@@ -1,6 +1,7 @@
 #include "common/tnc_profile.hpp"
 
 #include "app/startup.hpp"
+#include "platform/files.hpp"
 
 namespace kestrelis {
 
@@ -17,7 +18,8 @@ TncConfig tnc_profile_config() {
   const std::optional<std::string> profile = profile_directory();
   if (!profile) return {};
   // A file that cannot be read leaves the defaults, as it does for the TNC.
-  return tnc_file_config(*profile + "/Kestrelis/config.ini").value_or(TncConfig{});
+  const std::string file = path_join(path_join(*profile, "Kestrelis"), "config.ini");
+  return tnc_file_config(file).value_or(TncConfig{});
 }
 
 }  // namespace kestrelis

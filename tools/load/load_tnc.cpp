@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/clock.hpp"
+#include "platform/files.hpp"
 
 namespace kestrelis {
 
@@ -36,12 +37,13 @@ std::optional<TncRun> start_tnc_run(const TncSettings& settings) {
   TncRun run;
   run.home = *home;
   run.keep_log = !settings.log_path.empty();
-  run.log_path = run.keep_log ? settings.log_path : run.home + "/tnc.log";
+  run.log_path = run.keep_log ? settings.log_path : path_join(run.home, "tnc.log");
   // A kept log is appended to: earlier runs' lines must not count for this one.
   run.log_start = log_mark(run);
   std::error_code error;
-  std::filesystem::create_directory(run.home + "/Kestrelis", error);
-  std::ofstream(run.home + "/Kestrelis/config.ini", std::ios::binary) << tnc_config_for(settings);
+  const std::string folder = path_join(run.home, "Kestrelis");
+  std::filesystem::create_directory(folder, error);
+  std::ofstream(path_join(folder, "config.ini"), std::ios::binary) << tnc_config_for(settings);
   std::vector<std::string> argv = settings.wrapper;
   argv.push_back(settings.program);
   ChildStreams streams;
