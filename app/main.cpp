@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/exit_budget.hpp"
 #include "app/recording_decode.hpp"
 #include "app/startup.hpp"
 #include "app/station.hpp"
@@ -32,7 +33,10 @@ constexpr char usage[] =
     "read from Kestrelis/config.ini under $USERPROFILE or $HOME, written with\n"
     "defaults on first start, or from FILE as it is (nothing is created). Runs\n"
     "until ended with Ctrl-C, SIGTERM or a closed terminal, unkeying the\n"
-    "transmitter first. SIGUSR1 prints the decoder's statistics.\n"
+    "transmitter first. SIGUSR1 prints the decoder's statistics. On Windows,\n"
+    "Ctrl+C, closing the console window, log-off and shut-down end it alike (the\n"
+    "last three within 4 s: the off command first, then the packet log), and\n"
+    "Ctrl+Break prints the statistics.\n"
     "[KISS] MaxClients (1 to 16, default 1) GUI clients are served at once; a\n"
     "further one is sent \"TNC busy: ...\" and closed. Every client gets every\n"
     "downlink frame; requests from all of them are sent one at a time in the\n"
@@ -73,9 +77,12 @@ void print_statistics(const Station& station) {
     const std::optional<CaughtSignal> caught =
         wait_for_signal(static_cast<int>(std::clamp<int64_t>(wait_ms, 0, unkey_retry_interval_ms)));
     if (caught && !caught->statistics) {
-      // Never leave the transmitter keyed.
-      (void)station.transmitter.keyer.unkey_for_exit();
-      finish_archive(station.archive, station.console);
+      // Never leave the transmitter keyed. An ending the system follows by
+      // ending the process itself shortens the waits to fit its time.
+      (void)station.transmitter.keyer.unkey_for_exit(
+          exit_unkey_deadline_ns(caught->must_end_soon, caught->caught_ms));
+      finish_archive(station.archive, station.console,
+                     exit_drain_ms(caught->must_end_soon, caught->caught_ms, monotonic_ms()));
       print_statistics(station);
       exit_by_signal(caught->number);
     }

@@ -228,8 +228,8 @@ void discard_recording(StationArchive& archive) {
   }
 }
 
-void finish_archive(StationArchive& archive, const Console& console) {
-  const int64_t deadline_ms = monotonic_ms() + archive_drain_ms;
+void finish_archive(StationArchive& archive, const Console& console, int drain_ms) {
+  const int64_t deadline_ms = monotonic_ms() + drain_ms;
   const auto left_ms = [&] {
     return static_cast<int>(std::max<int64_t>(0, deadline_ms - monotonic_ms()));
   };

@@ -88,8 +88,9 @@ void record_datagram(StationArchive& archive, int64_t received_us,
 // is taken does not leave an empty file at each start.
 void discard_recording(StationArchive& archive);
 
-// At exit: waits up to archive_drain_ms for both queues, then prints what
-// could not be written and the recording's path and size.
-void finish_archive(StationArchive& archive, const Console& console);
+// At exit: waits up to `drain_ms` for both queues, then prints what could not
+// be written and the recording's path and size.
+void finish_archive(StationArchive& archive, const Console& console,
+                    int drain_ms = archive_drain_ms);
 
 }  // namespace kestrelis

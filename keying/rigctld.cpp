@@ -129,10 +129,9 @@ KeyingStep Keyer::apply(KeyingEvent event, int refusal_code) {
 }
 
 // Connects and sends. `quiet`: no console line (retries).
-void Keyer::send_command(PttCommand& c, bool quiet) {
+void Keyer::send_command(PttCommand& c, bool quiet, int connect_ms) {
   c.settled = false;
-  NetResult connection =
-      tcp_connect(config_.Address.c_str(), config_.Port.c_str(), connect_timeout_ms);
+  NetResult connection = tcp_connect(config_.Address.c_str(), config_.Port.c_str(), connect_ms);
   if (connection.failed_at != NetStep::none) {
     if (quiet) return;
     switch (connection.failed_at) {
@@ -225,13 +224,20 @@ void Keyer::poll_pending() {
   }
 }
 
-// One off command sent and its answer read, all with the lock held: an
-// exchange in between would make a late answer ambiguous.
-KeyingStep Keyer::exchange_off(OffPurpose purpose) {
+// One off command sent and its answer read by `deadline_ns` at the latest,
+// all with the lock held: an exchange in between would make a late answer
+// ambiguous.
+KeyingStep Keyer::exchange_off(OffPurpose purpose, int64_t deadline_ns) {
   PttCommand c;
   c.purpose = purpose;
-  send_command(c, purpose == OffPurpose::retry);
-  (void)read_answer(c, std::numeric_limits<int64_t>::max());
+  int connect_ms = connect_timeout_ms;
+  if (deadline_ns != std::numeric_limits<int64_t>::max()) {
+    connect_ms = static_cast<int>(std::clamp<int64_t>((deadline_ns - monotonic_ns()) / ns_per_ms,
+                                                      exit_connect_floor_ms, connect_timeout_ms));
+  }
+  send_command(c, purpose == OffPurpose::retry, connect_ms);
+  // The deadline came before the answer: as good as none.
+  if (read_answer(c, deadline_ns)) c.unanswered = true;
   c.connection.close();
   return account_off(c);
 }
@@ -246,7 +252,7 @@ PttCommand Keyer::deliver_ptt(bool on) {
   }
   // An answer that came counts before an off command goes.
   if (!on) poll_pending();
-  send_command(c, false);
+  send_command(c, false, connect_timeout_ms);
   return c;
 }
 
@@ -287,7 +293,7 @@ void Keyer::retry_unkey() {
     MutexLock lock(mutex_);
     poll_pending();
     if (apply({.kind = Kind::retry_tick}).send == KeyingSend::off) {
-      (void)exchange_off(OffPurpose::retry);
+      (void)exchange_off(OffPurpose::retry, std::numeric_limits<int64_t>::max());
     }
   }
   report_keying();
@@ -298,14 +304,14 @@ void Keyer::count_as_keyed() {
   (void)apply({.kind = Kind::unkey_requested});
 }
 
-bool Keyer::unkey_for_exit() {
+bool Keyer::unkey_for_exit(int64_t deadline_ns) {
   if (config_.Address.empty()) return true;
   bool unkeyed = true;
   {
     MutexLock lock(mutex_);
     poll_pending();
     if (apply({.kind = Kind::exit_requested}).send == KeyingSend::off) {
-      const KeyingStep step = exchange_off(OffPurpose::exit);
+      const KeyingStep step = exchange_off(OffPurpose::exit, deadline_ns);
       unkeyed = std::ranges::none_of(step.lines, [](KeyingLine line) {
         return line == KeyingLine::exit_not_taken || line == KeyingLine::exit_on_pending;
       });

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,10 @@ struct PttCommand {
   OffPurpose purpose = OffPurpose::transmission;  // off commands: what for
   bool settles = false;  // off commands: delivered when no on command was unanswered
 };
+
+// The shortest time-out of the exit path's connection to rigctld, however
+// close its deadline: a loopback connection takes well under a millisecond.
+constexpr int exit_connect_floor_ms = 200;
 
 // The keying shared by the GUI thread (which keys and unkeys) and the main
 // thread (which retries an owed off command and unkeys on the way out). Each
@@ -93,7 +98,13 @@ class Keyer {
   // at exit not confirmed, the transmitter may still be keyed: rigctld has not
   // answered \"%s\"\n" when an on command is still unanswered. Every later
   // set_ptt and retry_unkey does nothing. False in both cases.
-  [[nodiscard]] bool unkey_for_exit() EXCLUDES(mutex_);
+  // `deadline_ns` (monotonic clock) shortens the connection's time-out and the
+  // answer's wait to end by then, for a process the system ends soon; an off
+  // command delivered but unanswered by then counts as not taken. The
+  // connection gets at least exit_connect_floor_ms, as the off command matters
+  // more than the deadline.
+  [[nodiscard]] bool unkey_for_exit(int64_t deadline_ns = std::numeric_limits<int64_t>::max())
+      EXCLUDES(mutex_);
 
   // A copy of the account and the number of kept connections, for tests.
   [[nodiscard]] KeyingAccount account() const EXCLUDES(mutex_);
@@ -108,11 +119,11 @@ class Keyer {
 
   KeyingStep apply(KeyingEvent event, int refusal_code = 0) REQUIRES(mutex_);
   void note(std::string line) REQUIRES(mutex_);
-  void send_command(PttCommand& command, bool quiet) REQUIRES(mutex_);
+  void send_command(PttCommand& command, bool quiet, int connect_ms) REQUIRES(mutex_);
   void account_on(PttCommand& command) REQUIRES(mutex_);
   KeyingStep account_off(const PttCommand& command) REQUIRES(mutex_);
   void poll_pending() REQUIRES(mutex_);
-  KeyingStep exchange_off(OffPurpose purpose) REQUIRES(mutex_);
+  KeyingStep exchange_off(OffPurpose purpose, int64_t deadline_ns) REQUIRES(mutex_);
 
   const TncConfig& config_;  // Address, Port and the two commands
   const Console& console_;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/clock.hpp"
+
 namespace kestrelis {
 
 namespace {
@@ -59,7 +61,9 @@ std::optional<CaughtSignal> wait_for_signal(int timeout_ms) {
   sigaddset(&set, SIGUSR1);
   const std::optional<int> number = wait_in(set, timeout_ms);
   if (!number) return std::nullopt;
-  return CaughtSignal{.statistics = *number == SIGUSR1, .number = *number};
+  // sigtimedwait returns as the signal comes, so now is when it came.
+  return CaughtSignal{
+      .statistics = *number == SIGUSR1, .number = *number, .caught_ms = monotonic_ms()};
 }
 
 void exit_by_signal(int signal_number) {

@@ -1,7 +1,10 @@
 #pragma once
 // Process signals: the TNC ends on SIGINT, SIGTERM or SIGHUP (its terminal
-// closed) and prints its statistics on SIGUSR1, handled in one place.
+// closed) and prints its statistics on SIGUSR1, handled in one place. On
+// Windows the console's events play their parts: Ctrl+C is SIGINT, a closed
+// console window SIGHUP, log-off and shut-down SIGTERM, Ctrl+Break SIGUSR1.
 
+#include <cstdint>
 #include <optional>
 
 namespace kestrelis {
@@ -24,6 +27,11 @@ void block_termination_signals();
 struct CaughtSignal {
   bool statistics = false;  // SIGUSR1: statistics asked for; else a termination signal
   int number = 0;
+  // The system ends the process by itself soon after this ending came
+  // (Windows: about 5 s after a closed console window, a log-off or a
+  // shut-down), so the exit path must be short. Never on POSIX.
+  bool must_end_soon = false;
+  int64_t caught_ms = 0;  // monotonic_ms() when the signal or event came
 };
 
 // Waits as wait_for_termination_signal does, for a termination signal or SIGUSR1.

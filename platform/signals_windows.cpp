@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/clock.hpp"
 #include "platform/signals.hpp"
 
 namespace kestrelis {
@@ -18,7 +19,8 @@ namespace kestrelis {
 // are queued for the main loop and the handler returns. For a close, log-off
 // or shut-down, returning would let the system end the process at once, so the
 // handler waits for the main loop's exit path instead, which ends the process
-// (the system allows about 5 s before it does so itself).
+// (the system allows about 5 s before it does so itself): those endings are
+// taken with must_end_soon, so that the exit path fits.
 
 namespace {
 
@@ -30,6 +32,8 @@ constexpr int terminate = 15;
 struct Pending {
   std::mutex mutex;
   int termination = 0;  // the first termination event's number, 0 for none
+  bool must_end_soon = false;  // the first termination event is one the system ends soon after
+  int64_t termination_ms = 0;  // when it came, on monotonic_ms()
   int statistics_asked = 0;
   HANDLE wake = nullptr;  // set while something is pending
 };
@@ -39,7 +43,8 @@ Pending& pending() {
   return p;
 }
 
-void post(int number) {
+void post(int number, bool must_end_soon) {
+  const int64_t now_ms = monotonic_ms();
   Pending& p = pending();
   {
     std::lock_guard lock(p.mutex);
@@ -47,6 +52,8 @@ void post(int number) {
       ++p.statistics_asked;
     } else if (p.termination == 0) {
       p.termination = number;
+      p.must_end_soon = must_end_soon;
+      p.termination_ms = now_ms;
     }
   }
   ::SetEvent(p.wake);
@@ -55,17 +62,17 @@ void post(int number) {
 BOOL WINAPI on_console_event(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
-      post(interrupt);
+      post(interrupt, false);
       return TRUE;
     case CTRL_BREAK_EVENT:
-      post(statistics);
+      post(statistics, false);
       return TRUE;
     case CTRL_CLOSE_EVENT:
-      post(hangup);
+      post(hangup, true);
       break;
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      post(terminate);
+      post(terminate, true);
       break;
     default:
       return FALSE;
@@ -91,10 +98,13 @@ std::optional<CaughtSignal> take(bool with_statistics) {
   std::lock_guard lock(p.mutex);
   std::optional<CaughtSignal> caught;
   if (p.termination != 0) {
-    caught = CaughtSignal{.statistics = false, .number = p.termination};
+    caught = CaughtSignal{.statistics = false,
+                          .number = p.termination,
+                          .must_end_soon = p.must_end_soon,
+                          .caught_ms = p.termination_ms};
   } else if (with_statistics && p.statistics_asked > 0) {
     --p.statistics_asked;
-    caught = CaughtSignal{.statistics = true, .number = statistics};
+    caught = CaughtSignal{.statistics = true, .number = statistics, .caught_ms = monotonic_ms()};
   }
   // A termination stays pending: a second wait sees it again, as a blocked
   // signal would stay pending.

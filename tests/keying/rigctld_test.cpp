@@ -109,6 +109,8 @@ enum class Answer { absent, taken, refused, silent, mute };
 
 // A keyer of its own whose console lines are kept, and the daemon it talks to.
 struct KeyerUnderTest {
+  KeyerUnderTest() = default;
+  explicit KeyerUnderTest(int64_t answer_timeout) : answer_timeout_ns(answer_timeout) {}
   // Points the keyer at a stand-in rigctld that answers so, or at a port where
   // nothing listens for `absent` (then returns null).
   std::unique_ptr<FakeRigctld> use_daemon(Answer answer) {
@@ -133,7 +135,8 @@ struct KeyerUnderTest {
   Console console{1, [this](std::string_view text) {
                     lines.emplace_back(text.starts_with("[") ? text.substr(21) : text);
                   }};
-  Keyer keyer{config, console, 300'000'000};
+  int64_t answer_timeout_ns = 300'000'000;
+  Keyer keyer{config, console, answer_timeout_ns};
 };
 
 // How each answer to an off command is read, after an on command the daemon
@@ -180,6 +183,32 @@ TEST(RigctldLoopback, AnUnkeyingAtExitThatIsNotTakenIsReported) {
     const auto off = k.use_daemon(answer);
     EXPECT_EQ(k.keyer.unkey_for_exit(), !reported);
     EXPECT_EQ(k.printed(exit_line), reported ? 1 : 0);
+  }
+}
+
+// A process the system ends soon: the off command still goes out, and the
+// exit path ends by the deadline, however long the keyer would wait otherwise.
+TEST(RigctldLoopback, AnUnkeyingAtExitEndsByItsDeadline) {
+  const std::string exit_line =
+      "Unkeying failed at exit, the transmitter may still be keyed: rigctld did not take \"T 0\"\n";
+  constexpr int64_t deadline_ms = 400;
+  for (const auto& [name, answer, taken] :
+       {std::tuple{"taken", Answer::taken, true},
+        std::tuple{"left without an answer", Answer::mute, false},
+        std::tuple{"daemon gone", Answer::absent, false}}) {
+    SCOPED_TRACE(name);
+    KeyerUnderTest k(5'000'000'000);
+    k.key_through(Answer::taken);
+    const auto off = k.use_daemon(answer);
+    const int64_t start_ns = monotonic_ns();
+    EXPECT_EQ(k.keyer.unkey_for_exit(start_ns + deadline_ms * 1'000'000), taken);
+    const int64_t lasted_ms = (monotonic_ns() - start_ns) / 1'000'000;
+    EXPECT_LE(lasted_ms, deadline_ms + 100);
+    EXPECT_EQ(k.printed(exit_line), taken ? 0 : 1);
+    if (off) {
+      ASSERT_TRUE(off->wait_for_commands(1, 1000));
+      EXPECT_EQ(off->commands()[0].bytes, "T 0");
+    }
   }
 }
 
