@@ -223,7 +223,11 @@ BENCHMARK(decode_16_errors_libfec)->Name("decode_16_errors/libfec")->Arg(0);
 BENCHMARK(decode_erasures_ours)->Name("decode_erasures/ours")->Arg(0)->Arg(16)->Arg(32);
 #if KESTRELIS_HAVE_LIBFEC
 BENCHMARK(decode_erasures_libfec)->Name("decode_erasures/libfec")->Arg(0)->Arg(16)->Arg(32);
-BENCHMARK(decode_erasures_ratio)->Name("decode_erasures/ours_over_libfec")->Arg(0)->Arg(16)->Arg(32);
+BENCHMARK(decode_erasures_ratio)
+    ->Name("decode_erasures/ours_over_libfec")
+    ->Arg(0)
+    ->Arg(16)
+    ->Arg(32);
 #endif
 
 }  // namespace

@@ -260,7 +260,6 @@ int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad) {
   return count;
 }
 
-
 namespace {
 
 // Log form with a marker for zero far above every real sum: zero_log for 0,
@@ -348,7 +347,8 @@ int rs_decode_erasures(const RsCodec& /*codec*/, std::span<uint8_t> data, int pa
 
   // As in rs_decode: the syndromes are the values of r(x) mod g(x).
   auto remainder = parity_of(word.first(word.size() - rs_parity_size));
-  for (size_t k = 0; k < rs_parity_size; ++k) remainder[k] ^= word[word.size() - rs_parity_size + k];
+  for (size_t k = 0; k < rs_parity_size; ++k)
+    remainder[k] ^= word[word.size() - rs_parity_size + k];
   if (std::ranges::all_of(remainder, [](uint8_t r) { return r == 0; })) return 0;
   std::array<uint16_t, rs_parity_size> remainder_log{};
   for (size_t k = 0; k < rs_parity_size; ++k) remainder_log[k] = log_or_marker[remainder[k]];

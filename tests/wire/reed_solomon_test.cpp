@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <numeric>
-#include <ranges>
 #include <random>
+#include <ranges>
 #include <vector>
 
 #if KESTRELIS_HAVE_LIBFEC
@@ -112,8 +112,8 @@ TEST(ReedSolomon, ErasuresDecodeWithinTheBoundOnly) {
   for (int erasures = 0; erasures <= rs_parity_size; ++erasures) {
     const int budget = (rs_parity_size - erasures) / 2;
     for (int trial = 0; trial < 40; ++trial) {
-      SCOPED_TRACE(testing::Message() << "seed " << seed << " erasures " << erasures << " trial "
-                                      << trial);
+      SCOPED_TRACE(testing::Message()
+                   << "seed " << seed << " erasures " << erasures << " trial " << trial);
       const int pad = static_cast<int>(rng() % 223);
       const RsCodec codec = *rs_init(pad);
       const bool beyond = trial % 2 == 1;
@@ -162,14 +162,10 @@ TEST(ReedSolomon, ErasurePositionsAreChecked) {
     int expected;
   };
   const std::vector<Case> cases = {
-      {"negative", {-1}, -1},
-      {"one past the stored bytes", {41}, -1},
-      {"far past", {254}, -1},
-      {"repeated", {3, 7, 3}, -1},
-      {"33 erasures", too_many, -1},
-      {"first and last byte", {0, 40}, 1},
-      {"the damaged byte", {3}, 1},
-      {"31 right bytes and the damaged one", with_the_damaged, 1},
+      {"negative", {-1}, -1},        {"one past the stored bytes", {41}, -1},
+      {"far past", {254}, -1},       {"repeated", {3, 7, 3}, -1},
+      {"33 erasures", too_many, -1}, {"first and last byte", {0, 40}, 1},
+      {"the damaged byte", {3}, 1},  {"31 right bytes and the damaged one", with_the_damaged, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
