@@ -250,7 +250,7 @@ void check_line_start(Forwarder& f) {
   const uint64_t offset = position.offset;
   if (position.day_file.empty() || offset == 0) return;
   const uint64_t from = offset > window ? offset - window : 0;
-  const FilePart near = read_file_part(f.paths.packets_dir + "/" + position.day_file, from,
+  const FilePart near = read_file_part(path_join(f.paths.packets_dir, position.day_file), from,
                                        static_cast<size_t>(offset - from + 1));
   // A file missing, unreadable or shorter than the position is the loop's.
   if (near.error != 0) return;
@@ -345,7 +345,7 @@ int run_forwarder(const ForwardConfig& config, const ForwardPaths& paths,
   while (!stop_requested(f, 0)) {
     // Read, list, examine again: in that order, so that the step sees a day
     // file that grew while the next day's file appeared.
-    const std::string day_path = paths.packets_dir + "/" + f.state.position.day_file;
+    const std::string day_path = path_join(paths.packets_dir, f.state.position.day_file);
     FilePart part;
     std::optional<uint64_t> size_after;
     if (!f.state.position.day_file.empty()) {
