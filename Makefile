@@ -3,7 +3,7 @@ SHELL := /bin/bash
 # both install what is missing first.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
-TSAN_TESTS ?= *Loopback*:*Threads*:StartupBinary.*:ArchiveWriter.*:PacketLogBinary.*
+TSAN_TESTS ?= *Loopback*:*Threads*:StartupBinary.*:ArchiveWriter.*:PacketLogBinary.*:RecordingBounds.*
 
 .PHONY: deps build run test test-plain test-asan test-tsan bench clean
 
