@@ -90,9 +90,11 @@ GR_ReceivePort = $rx
 GR_TransmitPort = $tx
 GR_ReceiveAddress = 127.0.0.1
 VerboseLevel = 2
+Acquisition = robust
 [KISS]
 KISS_Port = $kiss
 KISS_Address = 127.0.0.1
+MaxClients = 2
 [radio]
 CallFrom = WINE1
 [rigctld]
@@ -127,16 +129,24 @@ pids+=($!)
   --send "WINE1>QQ0XYZ, Kestrelis, STORE=0 hello from wine" >"$work/client.log" 2>&1 &
 client=$!
 pids+=("$client")
+# A second client beside the first: a display that only listens.
+"$linux/tools/kestrelis-kiss" --port "$kiss" --no-stdin --exit-after 10 \
+  --jsonl "$work/telemetry2.jsonl" >"$work/listener.log" 2>&1 &
+listener=$!
+pids+=("$listener")
 
 wait_for "$work/sim.log" 15 "uplink: .*hello from wine" || fail "no uplink frame reached the modem sink"
 wait_for "$work/client.log" 20 "Received: WINE1>QQ0XYZ: hello from wine" ||
   fail "the digipeater message did not come back to the KISS client"
 wait "$client" || true
+wait "$listener" || true
 [[ -s $work/telemetry.jsonl ]] || fail "the KISS client got no telemetry record"
+[[ -s $work/telemetry2.jsonl ]] || fail "the second KISS client got no telemetry record"
 # Keyed before the frame, unkeyed after: 0, then 1, then 0 again.
 [[ $(tr '\n' ' ' <"$work/ptt.log") == "0 1 0 "* ]] ||
   fail "rigctld's PTT went $(tr '\n' ' ' <"$work/ptt.log") instead of 0 1 0"
-echo "e2e: downlink, uplink and keying through kestrelis-tnc.exe: $(wc -l <"$work/telemetry.jsonl") telemetry records"
+echo "e2e: downlink (robust acquisition), uplink and keying through kestrelis-tnc.exe:" \
+  "$(wc -l <"$work/telemetry.jsonl") and $(wc -l <"$work/telemetry2.jsonl") telemetry records on two clients"
 
 # Ctrl+C while keyed: the TNC unkeys before it ends.
 "$linux/tools/kestrelis-kiss" --port "$kiss" --no-stdin --exit-after 10 \

@@ -45,7 +45,7 @@ wine "$program_files/kestrelis-tnc.exe" --config "$(winepath -w "$work/config.in
   >"$work/tnc.log" 2>&1 </dev/null &
 tnc_pid=$!
 for _ in $(seq 1 100); do
-  grep -q "Waiting for GUI client" "$work/tnc.log" && break
+  grep -qs "Waiting for GUI client" "$work/tnc.log" && break
   sleep 0.1
 done
 grep -q "Waiting for GUI client" "$work/tnc.log" ||
