@@ -66,7 +66,7 @@ enum class KeyingSend : uint8_t { nothing, on, off };
 
 // Console lines, formatted by the shell with the commands' texts.
 enum class KeyingLine : uint8_t {
-  refused,           // "rigctld refused \"%s\" (RPRT %d)\n", the event's command
+  refused,           // "rigctld refused \"%s\" (RPRT %d): check the rig's PTT type ..."
   unkey_owed,        // "Unkeying failed, the transmitter may still be keyed: sending \"%s\" ..."
   unkeyed,           // "Transmitter unkeyed: rigctld took \"%s\"\n"
   exit_not_taken,    // "Unkeying failed at exit, the transmitter may still be keyed: ..."

@@ -95,7 +95,8 @@ KeyingStep Keyer::apply(KeyingEvent event, int refusal_code) {
   for (const KeyingLine line : step.lines) {
     switch (line) {
       case KeyingLine::refused:
-        note(format_text("rigctld refused \"%s\" (RPRT %d)\n",
+        note(format_text("rigctld refused \"%s\" (RPRT %d): check the rig's PTT type (rigctld -P; "
+                         "for the dummy rig, -P RIG)\n",
                          event.kind == Kind::off_refused ? off : on, refusal_code));
         break;
       case KeyingLine::unkey_owed:

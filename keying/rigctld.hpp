@@ -69,7 +69,8 @@ class Keyer {
   // daemon closes, answer_timeout_ns after the delivery, or `until_ns` on the
   // monotonic clock, whichever comes first. True while the answer is still
   // pending (`until_ns` came first); otherwise the command is settled and the
-  // account told: "rigctld refused \"%s\" (RPRT %d)\n" for a refusal; an on
+  // account told: "rigctld refused \"%s\" (RPRT %d): check the rig's PTT type (rigctld -P; for
+  // the dummy rig, -P RIG)\n" for a refusal; an on
   // command left unanswered keeps its connection here; an off command that is
   // not taken while the transmitter may be keyed prints "Unkeying failed, the
   // transmitter may still be keyed: sending \"%s\" again every second\n" and

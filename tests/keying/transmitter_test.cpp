@@ -83,7 +83,9 @@ struct LateRefusal {
 // console's words.
 TEST(TransmitterLoopback, ALateRefusalIsReadWithoutDelayAndReportedToTheGui) {
   constexpr int64_t key_up_ms = 200, ms = 1'000'000;
-  const std::string refused = "rigctld refused \"T 1\" (RPRT -1)\n";
+  const std::string refused =
+      "rigctld refused \"T 1\" (RPRT -1): check the rig's PTT type (rigctld -P; for the dummy "
+      "rig, -P RIG)\n";
   const struct {
     // Key-up wait until 200 ms, air time until 400 ms, the off command then; a
     // refusal after the frame is read once the off command went out.
