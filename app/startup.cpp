@@ -42,14 +42,6 @@ TncConfig checked_config(const Console& console, TncConfig config,
 
 }  // namespace
 
-std::optional<std::string> profile_directory() {
-  // An empty value names no folder: it would put the profile at the root.
-  for (const char* name : {"USERPROFILE", "HOME"}) {
-    if (auto profile = env_var(name); profile && !profile->empty()) return profile;
-  }
-  return std::nullopt;
-}
-
 TncConfig load_configuration(const Console& console, const std::optional<std::string>& profile) {
   const TncConfig config;
   if (!profile) {

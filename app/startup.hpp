@@ -7,13 +7,10 @@
 
 #include "app/station.hpp"
 #include "config/config.hpp"
+#include "config/profile_paths.hpp"
 #include "console/console_log.hpp"
 
 namespace kestrelis {
-
-// The folder that holds Kestrelis/config.ini: USERPROFILE when set and not
-// empty, else HOME; none when neither names a folder.
-[[nodiscard]] std::optional<std::string> profile_directory();
 
 // Makes sure the folder and the default config.ini exist under `profile`,
 // then loads the file and checks its ranges. Prints the operator's messages;

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console/console_log.hpp"
-#include "platform/clock.hpp"
+#include "text/calendar.hpp"
 
 namespace kestrelis {
 

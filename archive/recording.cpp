@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "console/console_log.hpp"
-#include "platform/clock.hpp"
+#include "text/calendar.hpp"
 #include "platform/files.hpp"
 #include "wire/bytes.hpp"
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/printf_format.hpp"
+#include "text/format.hpp"
 
 namespace kestrelis {
 
@@ -47,12 +48,5 @@ void console_text(const Console& console, std::string_view text);
 
 // The time stamp of the current moment.
 [[nodiscard]] std::string format_timestamp_now();
-
-// `bytes` as a terminal may show them: 0x20 to 0x7E as they are, every other
-// byte as \xnn, so that text from a peer cannot drive the terminal.
-[[nodiscard]] std::string printable_text(std::span<const uint8_t> bytes);
-
-// printf-style into a string of whatever length the text needs.
-PRINTF_FORMAT(1, 2) [[nodiscard]] std::string format_text(const char* format, ...);
 
 }  // namespace kestrelis

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "text/calendar.hpp"
+
 namespace kestrelis {
 
 namespace {
@@ -10,18 +12,6 @@ int64_t digits_value(std::string_view digits) {
   int64_t value = 0;
   for (const char c : digits) value = value * 10 + (c - '0');
   return value;
-}
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, counted
-// in 400-year eras of 146097 days, each year begun on 1 March so that the
-// leap day is the last of its year.
-int64_t days_from_civil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t year_of_era = year - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + day_of_era - 719468;
 }
 
 int64_t days_in_month(int64_t year, int64_t month) {

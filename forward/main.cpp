@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/startup.hpp"
+#include "config/profile_paths.hpp"
 #include "console/console_log.hpp"
 #include "forward/forward_config.hpp"
 #include "forward/forwarder.hpp"

@@ -35,13 +35,6 @@ CalendarFields local_fields(int64_t seconds) {
   return fields_of(broken);
 }
 
-CalendarFields utc_fields(int64_t seconds) {
-  time_t t = static_cast<time_t>(seconds);
-  struct tm broken {};
-  ::gmtime_r(&t, &broken);
-  return fields_of(broken);
-}
-
 int64_t monotonic_ns() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);

@@ -22,9 +22,9 @@ struct CalendarFields {
 // The same in microseconds.
 [[nodiscard]] int64_t now_unix_us();
 
-// `seconds` since the epoch broken down in the local time zone, or in UTC.
+// `seconds` since the epoch broken down in the local time zone (UTC fields
+// come from text/calendar.hpp, by arithmetic).
 CalendarFields local_fields(int64_t seconds);
-CalendarFields utc_fields(int64_t seconds);
 
 // Time on a clock that never jumps (unaffected by setting the time).
 int64_t monotonic_ns();

@@ -70,13 +70,6 @@ CalendarFields local_fields(int64_t seconds) {
   return fields_of(broken);
 }
 
-CalendarFields utc_fields(int64_t seconds) {
-  const __time64_t t = seconds;
-  std::tm broken{};
-  ::_gmtime64_s(&broken, &t);
-  return fields_of(broken);
-}
-
 int64_t monotonic_ns() {
   LARGE_INTEGER count{};
   ::QueryPerformanceCounter(&count);

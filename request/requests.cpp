@@ -4,7 +4,7 @@
 #include <array>
 #include <iterator>
 
-#include "console/console_log.hpp"
+#include "text/format.hpp"
 #include "wire/csp.hpp"
 #include "wire/frame.hpp"
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "console/console_log.hpp"
-#include "platform/clock.hpp"
 #include "telemetry/layouts.hpp"
+#include "text/calendar.hpp"
+#include "text/format.hpp"
 #include "wire/bytes.hpp"
 #include "wire/kiss.hpp"
 

@@ -1,6 +1,6 @@
 #include "common/tnc_profile.hpp"
 
-#include "app/startup.hpp"
+#include "config/profile_paths.hpp"
 #include "platform/files.hpp"
 
 namespace kestrelis {

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "platform/clock.hpp"
+#include "text/calendar.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {
@@ -239,14 +239,7 @@ std::optional<int64_t> parse_iso_utc(std::string_view text) {
       second > 59) {
     return std::nullopt;
   }
-  // Days since 1970-01-01, with years begun on 1 March so that the leap day
-  // ends its year, counted in 400-year eras of 146097 days.
-  const int64_t y = year - (month <= 2 ? 1 : 0);
-  const int64_t era = y / 400;
-  const int64_t year_of_era = y - era * 400;
-  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t days =
-      era * 146097 + year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year - 719468;
+  const int64_t days = days_from_civil(year, month, day);
   return ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + ms;
 }
 
