@@ -48,8 +48,9 @@ TncConfig load_configuration(const Console& console, const std::optional<std::st
     console_log(console, "Neither USERPROFILE nor HOME is set; using the built-in settings\n");
     return config;
   }
-  const std::string folder = path_join(*profile, "Kestrelis");
-  const std::string file = path_join(folder, "config.ini");
+  const ProfilePaths paths = profile_paths(*profile);
+  const std::string& folder = paths.folder;
+  const std::string& file = paths.config_file;
   if (file.size() > path_limit) {
     console_log(console,
                 "Profile path is longer than %zu characters; using the built-in settings\n",

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "archive/recording.hpp"
+#include "config/profile_paths.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 
@@ -140,9 +141,9 @@ void start_archive(StationArchive& archive, const TncConfig& config,
     console_log(console, "No profile folder: packets are not logged, the stream not recorded\n");
     return;
   }
-  const std::string kestrelis_folder = path_join(*profile, "Kestrelis");
+  const ProfilePaths paths = profile_paths(*profile);
   if (config.PacketLog != 0) {
-    archive.packets_folder = path_join(kestrelis_folder, "packets");
+    archive.packets_folder = paths.packets;
     archive.packet_log = start_writer(
         packet_log_queue_bytes,
         [folder = archive.packets_folder](const ArchiveItem& item) {
@@ -154,8 +155,7 @@ void start_archive(StationArchive& archive, const TncConfig& config,
       console_log(console, "Logging packets to %s\n", archive.packets_folder.c_str());
     }
   }
-  if (config.StreamRecording != 0)
-    start_recording(archive, path_join(kestrelis_folder, "recordings"), console);
+  if (config.StreamRecording != 0) start_recording(archive, paths.recordings, console);
 }
 
 int start_decoded_log(StationArchive& archive, const std::string& path, const Console& console,

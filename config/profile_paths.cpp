@@ -12,4 +12,15 @@ std::optional<std::string> profile_directory() {
   return std::nullopt;
 }
 
+ProfilePaths profile_paths(std::string_view profile) {
+  const std::string folder = path_join(profile, "Kestrelis");
+  return {folder,
+          path_join(folder, "config.ini"),
+          path_join(folder, "packets"),
+          path_join(folder, "recordings"),
+          path_join(folder, "forward.state"),
+          path_join(folder, "forward.lock"),
+          path_join(folder, "forward-rejected.jsonl")};
+}
+
 }  // namespace kestrelis

@@ -65,8 +65,8 @@ int forward(const std::optional<std::string>& config_file,
     console_log(console, "Neither USERPROFILE nor HOME is set: no packet log to forward\n");
     return 1;
   }
-  const std::string folder = path_join(*profile, "Kestrelis");
-  const std::string file = config_file.value_or(path_join(folder, "config.ini"));
+  const ProfilePaths profile_files = profile_paths(*profile);
+  const std::string file = config_file.value_or(profile_files.config_file);
   errno = 0;
   const std::optional<ForwardConfig> config = load_forward_config(file);
   if (!config) {
@@ -81,8 +81,8 @@ int forward(const std::optional<std::string>& config_file,
   const std::vector<std::string> problems = forward_config_problems(*config);
   for (const std::string& problem : problems) log_message(console, problem);
   if (!problems.empty()) return 1;
-  ForwardPaths paths{path_join(folder, "packets"), path_join(folder, "forward.state"),
-                     path_join(folder, "forward-rejected.jsonl")};
+  ForwardPaths paths{profile_files.packets, profile_files.forward_state,
+                     profile_files.forward_rejected};
   if (log_file) {
     // A file of its own: its position, lock and refusals beside it, so that
     // it runs alongside the live forwarder and never appends to what it reads.
@@ -97,8 +97,7 @@ int forward(const std::optional<std::string>& config_file,
   }
   // Two forwarders on one log would each send every packet.
   FileLock lock;
-  const std::string lock_path =
-      log_file ? *log_file + ".forward-lock" : path_join(folder, "forward.lock");
+  const std::string lock_path = log_file ? *log_file + ".forward-lock" : profile_files.forward_lock;
   if (const int error = lock_file(lock_path, lock); error == EWOULDBLOCK) {
     console_log(console, "Another kestrelis-forward is forwarding this packet log (%s); stopping\n",
                 lock_path.c_str());

@@ -18,8 +18,7 @@ TncConfig tnc_profile_config() {
   const std::optional<std::string> profile = profile_directory();
   if (!profile) return {};
   // A file that cannot be read leaves the defaults, as it does for the TNC.
-  const std::string file = path_join(path_join(*profile, "Kestrelis"), "config.ini");
-  return tnc_file_config(file).value_or(TncConfig{});
+  return tnc_file_config(profile_paths(*profile).config_file).value_or(TncConfig{});
 }
 
 }  // namespace kestrelis

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "config/profile_paths.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 
@@ -41,9 +42,9 @@ std::optional<TncRun> start_tnc_run(const TncSettings& settings) {
   // A kept log is appended to: earlier runs' lines must not count for this one.
   run.log_start = log_mark(run);
   std::error_code error;
-  const std::string folder = path_join(run.home, "Kestrelis");
-  std::filesystem::create_directory(folder, error);
-  std::ofstream(path_join(folder, "config.ini"), std::ios::binary) << tnc_config_for(settings);
+  const ProfilePaths paths = profile_paths(run.home);
+  std::filesystem::create_directory(paths.folder, error);
+  std::ofstream(paths.config_file, std::ios::binary) << tnc_config_for(settings);
   std::vector<std::string> argv = settings.wrapper;
   argv.push_back(settings.program);
   ChildStreams streams;
