@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/files.hpp"
+#include "platform/utf8_windows.hpp"
 
 namespace kestrelis {
 
@@ -21,25 +22,6 @@ namespace kestrelis {
 // the TNC appends to it and a replacement can be renamed over an open file.
 
 namespace {
-
-std::wstring wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-  return out;
-}
-
-std::string narrow(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
-                        nullptr, nullptr);
-  return out;
-}
 
 // The errno value the callers decide on for a system error code.
 int errno_of(DWORD error) {

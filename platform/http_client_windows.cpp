@@ -8,6 +8,7 @@
 
 #include "platform/clock.hpp"
 #include "platform/http_client.hpp"
+#include "platform/utf8_windows.hpp"
 
 namespace kestrelis {
 
@@ -32,15 +33,6 @@ class InternetHandle {
  private:
   HINTERNET h_;
 };
-
-std::wstring wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-  return out;
-}
 
 HttpFailure failure_of(DWORD error) {
   switch (error) {
@@ -72,16 +64,6 @@ std::string describe(DWORD error) {
     described.pop_back();
   }
   return (described.empty() ? "WinHTTP error" : described) + " (" + std::to_string(error) + ")";
-}
-
-std::string narrow(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
-                        nullptr, nullptr);
-  return out;
 }
 
 // The value of header `info` of the answer to `request`; "" when it has none.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "system/child_process.hpp"
+#include "platform/utf8_windows.hpp"
 
 namespace kestrelis {
 
@@ -15,15 +16,6 @@ namespace kestrelis {
 // run on Linux.
 
 namespace {
-
-std::wstring wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-  return out;
-}
 
 // One argument quoted as the C runtime's parser reads it back: backslashes
 // are literal except before a double quote, where they are doubled.
