@@ -54,10 +54,11 @@ kill -INT "$tnc_pid"
 wait "$tnc_pid" || true
 tnc_pid=""
 
-# The uninstaller copies itself away and runs from there: wait for its end.
+# The uninstaller copies itself away and runs from there: wait for its end,
+# which removes the programs and the Start-menu entry in either order.
 wine "$program_files/uninstall.exe" /S </dev/null >/dev/null 2>&1
 for _ in $(seq 1 100); do
-  [[ -e $program_files ]] || break
+  [[ -e $program_files || -e $menu ]] || break
   sleep 0.1
 done
 [[ ! -e $program_files ]] || fail "the uninstaller left $(ls "$program_files")"
