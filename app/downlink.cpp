@@ -193,16 +193,37 @@ void receive_datagram(Station& station, RobustDetector& detector, std::span<cons
   robust_detect(detector, bytes, RobustHandler{sync_found, offered});
 }
 
+void receive_datagram(Station& station, SoftDetector& detector, std::span<const int8_t> values,
+                      int64_t received_us) {
+  add_count(station.statistics.bits_received, uint64_t{values.size()});
+  const auto sync_found = [&](const RobustCandidate& c) {
+    add_count(station.statistics.sync_words);
+    if (c.attempts == 0) (void)reject(station, c, "length");
+  };
+  const auto offered = [&](std::span<const uint8_t> codeword, std::span<const int8_t>,
+                           const RobustCandidate& c) {
+    return try_codeword(station, codeword, c, received_us);
+  };
+  soft_detect(detector, values, SoftHandler{sync_found, offered});
+}
+
 Acquirer acquirer_for(const TncConfig& config) {
   Acquirer a;
   a.robust = config.Acquisition == "robust";
+  a.soft = config.Input == ModemInput::soft8;
   a.robust_search.sync_bit_errors = config.SyncBitErrors;
+  a.soft_search.robust.sync_bit_errors = config.SyncBitErrors;
   return a;
 }
 
 void receive_datagram(Station& station, Acquirer& acquirer, std::span<const uint8_t> bytes,
                       int64_t received_us) {
-  if (acquirer.robust) {
+  if (acquirer.soft) {
+    // One signed byte per bit: the same storage read as int8_t.
+    const std::span<const int8_t> values(reinterpret_cast<const int8_t*>(bytes.data()),
+                                         bytes.size());
+    receive_datagram(station, acquirer.soft_search, values, received_us);
+  } else if (acquirer.robust) {
     receive_datagram(station, acquirer.robust_search, bytes, received_us);
   } else {
     receive_datagram(station, acquirer.described, bytes, received_us);
@@ -250,6 +271,12 @@ void receive_thread(Station& station) {
 
   std::vector<uint8_t> datagram(datagram_capacity);
   Acquirer acquirer = acquirer_for(station.config);
+  if (acquirer.soft && !acquirer.robust) {
+    console_log(console,
+                "Input = soft8: frames are found by the robust search (SyncBitErrors = "
+                "%d), not the described one\n",
+                station.config.SyncBitErrors);
+  }
   for (;;) {
     const long length = datagram_receive(fd, datagram);
     if (length < 0 && silence_ms > 0 && !silent && monotonic_ms() - last_data_ms >= silence_ms) {

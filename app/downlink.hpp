@@ -7,6 +7,7 @@
 #include "app/station.hpp"
 #include "wire/frame_detector.hpp"
 #include "wire/robust_detector.hpp"
+#include "wire/soft_decode.hpp"
 
 namespace kestrelis {
 
@@ -26,16 +27,25 @@ void receive_datagram(Station& station, FrameDetector& detector, std::span<const
 void receive_datagram(Station& station, RobustDetector& detector, std::span<const uint8_t> bytes,
                       int64_t received_us);
 
-// The frame search the configuration names (Acquisition, SyncBitErrors),
-// as the receive thread and kestrelis-tnc --decode run it.
+// The same for soft input (Input = soft8): each byte of `values` is one bit,
+// its sign the bit. The signs always go through the robust search, whatever
+// Acquisition says; candidates are delivered as above.
+void receive_datagram(Station& station, SoftDetector& detector, std::span<const int8_t> values,
+                      int64_t received_us);
+
+// The frame search the configuration names (Input, Acquisition,
+// SyncBitErrors), as the receive thread and kestrelis-tnc --decode run it.
 struct Acquirer {
   bool robust = false;
+  bool soft = false;  // Input = soft8: soft_search, whatever `robust` says
   FrameDetector described;
   RobustDetector robust_search;
+  SoftDetector soft_search;
 };
 [[nodiscard]] Acquirer acquirer_for(const TncConfig& config);
 
-// receive_datagram through the search `acquirer` holds.
+// receive_datagram through the search `acquirer` holds; for soft input each
+// byte of `bytes` is one soft value.
 void receive_datagram(Station& station, Acquirer& acquirer, std::span<const uint8_t> bytes,
                       int64_t received_us);
 

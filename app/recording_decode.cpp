@@ -111,7 +111,10 @@ int decode_recording(const DecodeOptions& options) {
     return 1;
   }
   const TncConfig& c = station.config;
-  if (c.Acquisition == "robust") {
+  if (c.Input == ModemInput::soft8) {
+    console_log(console, "Decoding %s (Input = soft8, robust search, SyncBitErrors = %d) into %s\n",
+                options.recording.c_str(), c.SyncBitErrors, output.c_str());
+  } else if (c.Acquisition == "robust") {
     console_log(console, "Decoding %s (Acquisition = robust, SyncBitErrors = %d) into %s\n",
                 options.recording.c_str(), c.SyncBitErrors, output.c_str());
   } else {

@@ -259,6 +259,15 @@ int config_handler(void* user, const char* section, const char* name, const char
       return 1;
     }
   }
+  if (std::strcmp(section, "modem") == 0 && std::strcmp(name, "Input") == 0) {
+    const bool soft = std::strcmp(value, "soft8") == 0;
+    if (!soft && std::strcmp(value, "bits") != 0) {
+      note(reader,
+           "Config: Input = " + std::string(value) + " is neither bits nor soft8; using bits\n");
+    }
+    config.Input = soft ? ModemInput::soft8 : ModemInput::bits;
+    return 1;
+  }
   for (const TextKey& key : text_keys) {
     if (std::strcmp(section, key.section) == 0 && std::strcmp(name, key.name) == 0) {
       config.*key.field = std::string(value, strnlen(value, config_text_limit));

@@ -11,6 +11,10 @@
 
 namespace kestrelis {
 
+// What the modem sends on GR_ReceivePort: packed hard bits, or one signed
+// byte per bit (value >= 0 a 1, its magnitude the confidence).
+enum class ModemInput { bits, soft8 };
+
 // Every setting of the TNC. Default member values are the in-code defaults,
 // in force for keys the file does not set. Text fields hold at most 499
 // characters. Filled by start-up and read-only once the worker threads run.
@@ -38,6 +42,7 @@ struct TncConfig {
   int32_t PacketLog = 1;        // [modem] 1: every accepted packet to Kestrelis/packets; 0: off
   int32_t StreamRecording = 0;  // [modem] 1: the modem's datagrams to Kestrelis/recordings
   int32_t RecordingLimitMB = 1024;  // [modem] MiB a recording may reach; 0: no limit
+  ModemInput Input = ModemInput::bits;  // [modem] "bits" or "soft8"
 };
 
 // Longest text a text field keeps; longer values are cut.

@@ -1,18 +1,18 @@
-// The downlink with Acquisition = robust: a delivered frame prints and sends
-// exactly what the described acquisition does for it; a rejected candidate
-// prints nothing, or one line at VerboseLevel 3. And the decoder statistics
-// of both acquisitions, counted exactly on a known stream.
+// The downlink with Acquisition = robust, and with soft input: a delivered
+// frame prints and sends exactly what the described acquisition does for it;
+// a rejected candidate prints nothing, or one line at VerboseLevel 3. And the
+// decoder statistics of both acquisitions, counted exactly on a known stream.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "app/downlink.hpp"
 #include "app/statistics.hpp"
+#include "radio/soft_stream.hpp"
 #include "radio/test_bit_stream.hpp"
 #include "support/station_capture.hpp"
 #include "wire/bytes.hpp"
@@ -54,18 +54,15 @@ Bytes with_flips(Bytes frame, const std::vector<std::pair<size_t, uint8_t>>& fli
   return frame;
 }
 
-// Feeds `stream` to the station's acquisition in pieces of `piece` bytes (0: random sizes, seed 7).
+// Feeds `stream` to the station's acquisition in datagrams of `piece` bytes
+// (0: random sizes, seed 7); for soft input, as one soft value per bit.
 void feed(StationCapture& out, const Bytes& stream, size_t piece) {
-  const TncConfig& config = out.station.config;
-  std::variant<FrameDetector, RobustDetector> detector;
-  if (config.Acquisition == "robust") {
-    detector.emplace<RobustDetector>().sync_bit_errors = config.SyncBitErrors;
-  }
+  Acquirer acquirer = acquirer_for(out.station.config);
+  const Bytes input = acquirer.soft ? soft_datagram_of(soft_of(stream)) : stream;
   std::mt19937 rng(7);
-  for (size_t at = 0, n; at < stream.size(); at += n) {
-    n = std::min(piece != 0 ? piece : 1 + rng() % 60, stream.size() - at);
-    const auto bytes = std::span(stream).subspan(at, n);
-    std::visit([&](auto& d) { receive_datagram(out.station, d, bytes, 0); }, detector);
+  for (size_t at = 0, n; at < input.size(); at += n) {
+    n = std::min(piece != 0 ? piece : 1 + rng() % 60, input.size() - at);
+    receive_datagram(out.station, acquirer, std::span(input).subspan(at, n), 0);
   }
 }
 
@@ -80,9 +77,11 @@ Output receive(const TncConfig& config, const Bytes& stream, size_t piece) {
   return {out.console(), out.gui()};
 }
 
-TncConfig robust_config(int verbose_level = 1) {
+// Soft input takes the robust search whatever Acquisition says.
+TncConfig robust_config(int verbose_level = 1, ModemInput input = ModemInput::bits) {
   TncConfig config;
-  config.Acquisition = "robust";
+  config.Input = input;
+  config.Acquisition = input == ModemInput::soft8 ? "described" : "robust";
   config.SyncBitErrors = 3;
   config.VerboseLevel = verbose_level;
   return config;
@@ -103,12 +102,15 @@ TEST(RobustDownlink, DeliveredFramesPrintAndSendWhatTheDescribedAcquisitionDoes)
   };
   const Output described = receive(TncConfig{}, stream_of(frames, 0), 2048);
   ASSERT_EQ(described.gui.size(), 5u);
-  for (size_t phase : {0u, 3u, 7u}) {
-    for (size_t piece : {1u, 0u, 2048u}) {
-      SCOPED_TRACE(testing::Message() << "phase " << phase << ", pieces of " << piece);
-      const Output robust = receive(robust_config(), stream_of(frames, phase), piece);
-      EXPECT_EQ(robust.console, described.console);
-      EXPECT_EQ(robust.gui, described.gui);
+  for (ModemInput input : {ModemInput::bits, ModemInput::soft8}) {
+    for (size_t phase : {0u, 3u, 7u}) {
+      for (size_t piece : {1u, 0u, 2048u}) {
+        SCOPED_TRACE(testing::Message() << "soft " << (input == ModemInput::soft8) << ", phase "
+                                        << phase << ", pieces of " << piece);
+        const Output robust = receive(robust_config(1, input), stream_of(frames, phase), piece);
+        EXPECT_EQ(robust.console, described.console);
+        EXPECT_EQ(robust.gui, described.gui);
+      }
     }
   }
 }

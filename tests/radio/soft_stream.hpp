@@ -1,0 +1,30 @@
+#pragma once
+// Test support: soft values as the modem sends them for Input = soft8, one
+// signed byte per bit, floor(63.5 x) for a bit that came out at x = +-1.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace kestrelis {
+
+constexpr int8_t soft_one = 63;
+constexpr int8_t soft_zero = -64;
+
+// The bits of `bytes`, most significant first, as sure soft values.
+inline std::vector<int8_t> soft_of(std::span<const uint8_t> bytes) {
+  std::vector<int8_t> soft(8 * bytes.size());
+  for (size_t i = 0; i < soft.size(); ++i) {
+    soft[i] = (bytes[i / 8] >> (7 - i % 8)) & 1 ? soft_one : soft_zero;
+  }
+  return soft;
+}
+
+// The same values as the datagram bytes that carry them.
+inline std::vector<uint8_t> soft_datagram_of(std::span<const int8_t> soft) {
+  std::vector<uint8_t> bytes(soft.size());
+  for (size_t i = 0; i < soft.size(); ++i) bytes[i] = static_cast<uint8_t>(soft[i]);
+  return bytes;
+}
+
+}  // namespace kestrelis
