@@ -1,5 +1,6 @@
 #include "app/downlink.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "platform/net.hpp"
 #include "platform/signals.hpp"
 #include "telemetry/telemetry.hpp"
+#include "wire/frame.hpp"
+#include "wire/reed_solomon.hpp"
 
 namespace kestrelis {
 
@@ -78,10 +81,16 @@ void write_dispatch(Station& s, const Dispatch& d) {
   }
 }
 
-// The lines of a codeword that Reed-Solomon corrected, up to the frame's end.
-void write_corrected(Station& s, const DecodedCodeword& word) {
+// The lines of a codeword that Reed-Solomon corrected, up to the frame's end;
+// `erased` bytes were erased to decode it.
+void write_corrected(Station& s, const DecodedCodeword& word, int erased = 0) {
   const Console& console = s.console;
-  console_log(console, "ReedSolomon: OK (Corrected %d bytes)\r\n", word.corrected);
+  if (erased > 0) {
+    console_log(console, "ReedSolomon: OK (Corrected %d bytes, %d erased)\r\n", word.corrected,
+                erased);
+  } else {
+    console_log(console, "ReedSolomon: OK (Corrected %d bytes)\r\n", word.corrected);
+  }
   console_log(console, "Received %d bytes\r\n", static_cast<int>(word.length));
   console_log(console, "-------FRAME END--------\r\n");
 }
@@ -146,8 +155,19 @@ bool reject(Station& s, const RobustCandidate& c, const char* why) {
   return false;
 }
 
-// Robust acquisition: one candidate codeword, delivered with the described
-// acquisition's lines only when it passes Reed-Solomon and the CRC.
+// Robust acquisition: a candidate that passed, with the described
+// acquisition's lines; `erased` bytes were erased to decode it.
+bool deliver_candidate(Station& s, const DecodedCodeword& word, const PacketCheck& check,
+                       const RobustCandidate& c, int64_t received_us, int erased = 0) {
+  add_count(s.statistics.length_bits_corrected, static_cast<uint64_t>(c.length_distance));
+  console_log(s.console, "-----FRAME DETECTED-----\r\n");
+  write_corrected(s, word, erased);
+  deliver(s, word, check, received_us);
+  return true;
+}
+
+// Robust acquisition: one candidate codeword, delivered only when it passes
+// Reed-Solomon and the CRC.
 bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCandidate& c,
                   int64_t received_us) {
   const DecodedCodeword word = decode_codeword(codeword);
@@ -157,12 +177,50 @@ bool try_codeword(Station& s, std::span<const uint8_t> codeword, const RobustCan
   count_verdict(s.statistics, check.verdict);
   if (check.verdict == PacketVerdict::too_small) return reject(s, c, "length");
   if (!packet_accepted(check.verdict)) return reject(s, c, "CRC");
+  return deliver_candidate(s, word, check, c, received_us);
+}
 
-  add_count(s.statistics.length_bits_corrected, static_cast<uint64_t>(c.length_distance));
-  console_log(s.console, "-----FRAME DETECTED-----\r\n");
-  write_corrected(s, word);
-  deliver(s, word, check, received_us);
-  return true;
+// Soft input: a candidate that hard decoding cannot deliver is decoded again
+// with its least reliable bytes erased, and a word that needed erasures is
+// delivered only when its CRC matches exactly. Each candidate is counted as
+// the word finally taken.
+bool try_soft_codeword(Station& s, std::span<const uint8_t> codeword, std::span<const int8_t> soft,
+                       const RobustCandidate& c, int64_t received_us) {
+  DecoderStatistics& st = s.statistics;
+  const DecodedCodeword word = decode_codeword(codeword);
+  add_count(st.decodes);
+  const PacketCheck check = word.corrected >= 0 ? check_packet(word.packet()) : PacketCheck{};
+  if (word.corrected >= 0 && packet_accepted(check.verdict)) {
+    count_codeword(st, word.corrected);
+    count_verdict(st, check.verdict);
+    add_count(st.frame_decodes);
+    return deliver_candidate(s, word, check, c, received_us);
+  }
+
+  DecodedCodeword erased;
+  erased.length = word.length;
+  std::copy_n(codeword.begin(), erased.length, erased.word.begin());
+  const auto stored = std::span(erased.word).first(erased.length);
+  apply_randomizer(stored);
+  const auto exact_crc = [](std::span<const uint8_t> w) {
+    return check_packet(w.first(w.size() - rs_parity_size)).verdict == PacketVerdict::accepted;
+  };
+  const ErasureDecode e = erasure_search(stored, soft, exact_crc);
+  add_count(st.decodes, static_cast<uint64_t>(e.decodes));
+  if (e.corrected < 0) {
+    count_codeword(st, word.corrected);
+    if (word.corrected < 0) return reject(s, c, "Reed-Solomon");
+    count_verdict(st, check.verdict);
+    return reject(s, c, check.verdict == PacketVerdict::too_small ? "length" : "CRC");
+  }
+  erased.corrected = e.corrected;
+  const PacketCheck exact = check_packet(erased.packet());
+  count_codeword(st, erased.corrected);
+  count_verdict(st, exact.verdict);
+  add_count(st.erasure_frames);
+  add_count(st.erasures, static_cast<uint64_t>(e.erasures));
+  add_count(st.frame_decodes, 1 + static_cast<uint64_t>(e.decodes));
+  return deliver_candidate(s, erased, exact, c, received_us, e.erasures);
 }
 
 }  // namespace
@@ -200,9 +258,9 @@ void receive_datagram(Station& station, SoftDetector& detector, std::span<const 
     add_count(station.statistics.sync_words);
     if (c.attempts == 0) (void)reject(station, c, "length");
   };
-  const auto offered = [&](std::span<const uint8_t> codeword, std::span<const int8_t>,
+  const auto offered = [&](std::span<const uint8_t> codeword, std::span<const int8_t> soft,
                            const RobustCandidate& c) {
-    return try_codeword(station, codeword, c, received_us);
+    return try_soft_codeword(station, codeword, soft, c, received_us);
   };
   soft_detect(detector, values, SoftHandler{sync_found, offered});
 }

@@ -23,6 +23,7 @@ struct Station {
         gui(console, config.MaxClients),
         transmitter(config, console) {
     console.verbose_level = config.VerboseLevel;
+    statistics.soft_input = config.Input == ModemInput::soft8;
     transmitter.keyer.set_report([this](std::string_view line) { gui_text(gui, line); });
   }
   Station(const Station&) = delete;

@@ -18,7 +18,7 @@ unsigned long long packets(const DecoderStatistics& s, PacketAction action) {
 
 std::vector<std::string> statistics_lines(const DecoderStatistics& s, const GuiLink& gui) {
   using enum PacketAction;
-  return {
+  std::vector<std::string> lines = {
       format_text("Statistics: %llu bits, %llu sync words, %llu length bits corrected; codewords "
                   "%llu decoded, %llu failed, %llu bytes corrected (at most %llu in one); CRC "
                   "%llu good, %llu tolerated, %llu dropped, %llu too small\n",
@@ -35,6 +35,17 @@ std::vector<std::string> statistics_lines(const DecoderStatistics& s, const GuiL
           packets(s, too_short), static_cast<unsigned long long>(gui.frames_sent()),
           static_cast<unsigned long long>(gui.frames_dropped()), read(s.packets_not_logged)),
   };
+  if (s.soft_input) {
+    const unsigned long long delivered = read(s.crc_accepted) + read(s.crc_tolerated);
+    lines.push_back(format_text(
+        "Statistics: soft input: %llu frames needed erasures, %llu erasures in all; %llu "
+        "decodes, %.2f per delivered frame\n",
+        read(s.erasure_frames), read(s.erasures), read(s.decodes),
+        delivered == 0
+            ? 0.0
+            : static_cast<double>(read(s.frame_decodes)) / static_cast<double>(delivered)));
+  }
+  return lines;
 }
 
 }  // namespace kestrelis

@@ -38,6 +38,14 @@ struct DecoderStatistics {
   // Packets the log did not take (queue full) or could not write; counted by
   // the receive thread and the log's writer thread alike, with fetch_add.
   std::atomic<uint64_t> packets_not_logged{0};
+  // Soft input only. A candidate that hard decoding could not deliver but the
+  // erasure search did is counted above as that word (decoded, its bytes
+  // corrected, its CRC good), not as the hard failure.
+  bool soft_input = false;                  // set before the threads start
+  std::atomic<uint64_t> erasure_frames{0};  // delivered words that needed erasures
+  std::atomic<uint64_t> erasures{0};        // erased bytes of those words, in all
+  std::atomic<uint64_t> decodes{0};         // Reed-Solomon decodes, hard and erasure
+  std::atomic<uint64_t> frame_decodes{0};   // of those: of candidates that were delivered
 };
 
 // One writer per counter, so a plain load and store count without the cost
@@ -79,7 +87,7 @@ inline void count_packet(DecoderStatistics& s, PacketAction action) {
 
 // The two console lines (each with its "\n") of the totals, of the GUI
 // link's frames sent and dropped for want of a GUI, and of the packets the
-// packet log missed.
+// packet log missed; with soft input a third, of the erasure search.
 [[nodiscard]] std::vector<std::string> statistics_lines(const DecoderStatistics& s,
                                                         const GuiLink& gui);
 

@@ -1,6 +1,12 @@
 #include "wire/soft_decode.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <numeric>
+#include <optional>
+
+#include "wire/reed_solomon.hpp"
 
 namespace kestrelis {
 
@@ -34,6 +40,56 @@ void soft_detect(SoftDetector& detector, std::span<const int8_t> values,
   d.history.erase(d.history.begin(),
                   d.history.begin() + static_cast<ptrdiff_t>(keep_from - d.history_bit));
   d.history_bit = keep_from;
+}
+
+std::vector<int> bytes_by_confidence(std::span<const int8_t> soft) {
+  const size_t n = soft.size() / 8;
+  std::vector<int> key(n);
+  for (size_t i = 0; i < n; ++i) {
+    int least = 256;
+    int next = 256;
+    for (size_t j = 8 * i; j < 8 * i + 8; ++j) {
+      const int m = std::abs(int{soft[j]});
+      if (m < least) {
+        next = least;
+        least = m;
+      } else if (m < next) {
+        next = m;
+      }
+    }
+    key[i] = least + next;
+  }
+  std::vector<int> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&key](int a, int b) { return key[static_cast<size_t>(a)] < key[static_cast<size_t>(b)]; });
+  return order;
+}
+
+ErasureDecode erasure_search(std::span<uint8_t> word, std::span<const int8_t> soft,
+                             const std::function<bool(std::span<const uint8_t> word)>& accept) {
+  ErasureDecode result;
+  if (8 * word.size() != soft.size()) return result;
+  const std::vector<int> order = bytes_by_confidence(soft);
+  const int pad = 255 - static_cast<int>(word.size());
+  const std::optional<RsCodec> codec = rs_init(pad);
+  if (!codec) return result;
+  const int limit = std::min(soft_max_erasures, static_cast<int>(order.size()));
+  std::array<uint8_t, 255> trial{};
+  for (int e = soft_erasure_step; e <= limit; e += soft_erasure_step) {
+    const auto t = std::span(trial).first(word.size());
+    std::copy(word.begin(), word.end(), t.begin());
+    ++result.decodes;
+    const int changed =
+        rs_decode_erasures(*codec, t, pad, std::span(order).first(static_cast<size_t>(e)));
+    if (changed >= 0 && accept(t)) {
+      std::copy(t.begin(), t.end(), word.begin());
+      result.corrected = changed;
+      result.erasures = e;
+      return result;
+    }
+  }
+  return result;
 }
 
 }  // namespace kestrelis

@@ -15,6 +15,7 @@
 #include "radio/soft_stream.hpp"
 #include "radio/test_bit_stream.hpp"
 #include "support/station_capture.hpp"
+#include "text/format.hpp"
 #include "wire/bytes.hpp"
 #include "wire/csp.hpp"
 
@@ -205,6 +206,87 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
     feed(out, stream, 100);
     EXPECT_EQ(statistics_lines(out.station.statistics, out.station.gui), c.lines);
   }
+}
+
+// A frame to the digipeater port, N = 100, with `doubtful` wrong bytes that
+// the modem was unsure of (every bit near 0) and `sure` wrong bytes it was
+// sure of, as soft values.
+std::vector<int8_t> damaged_soft_frame(int doubtful, int sure, uint32_t crc_flips) {
+  const Bytes payload(60, 0x5A);
+  const Bytes clean = frame_with_crc(digipeater_port, payload, crc_flips);
+  Bytes frame = clean;
+  for (int i = 0; i < doubtful + sure; ++i)
+    frame[frame_prefix_size + 3 * static_cast<size_t>(i)] ^= 0x6C;
+  std::vector<int8_t> soft = soft_of(stream_of({frame}, 0));
+  for (int i = 0; i < doubtful; ++i) {
+    const size_t at = 8 * (frame_prefix_size + 3 * static_cast<size_t>(i));
+    for (size_t b = at; b < at + 8; ++b) soft[b] = soft[b] >= 0 ? 2 : -3;
+  }
+  return soft;
+}
+
+// Expected from 2t + s <= 32: the wrong bytes ranked first are the doubtful
+// ones, so e erasures (e = 2, 4, ... 20) leave t = doubtful + sure - e wrong
+// bytes while e <= doubtful, and the first e that fits is taken.
+TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
+  const struct {
+    const char* name;
+    int doubtful;
+    int sure;
+    uint32_t crc_flips;
+    int erased;  // -1: not delivered; 0: by hard decoding
+  } cases[] = {
+      {"16 doubtful: hard decoding", 16, 0, 0, 0},
+      {"17 doubtful", 17, 0, 0, 2},
+      {"20 doubtful", 20, 0, 0, 8},
+      {"26 doubtful: the most 20 erasures mend", 26, 0, 0, 20},
+      {"27 doubtful: would need 22, beyond the cap", 27, 0, 0, -1},
+      {"10 doubtful, 8 sure", 10, 8, 0, 4},
+      {"4 doubtful, 14 sure", 4, 14, 0, 4},
+      {"2 doubtful, 16 sure: beyond 2t + s <= 32", 2, 16, 0, -1},
+      {"CRC a bit off, 16 doubtful: tolerated by hard decoding", 16, 0, 0x10, 0},
+      {"CRC a bit off, 20 doubtful: no tolerance after erasures", 20, 0, 0x10, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<int8_t> soft = damaged_soft_frame(c.doubtful, c.sure, c.crc_flips);
+    StationCapture out(robust_config(1, ModemInput::soft8));
+    Acquirer acquirer = acquirer_for(out.station.config);
+    receive_datagram(out.station, acquirer, soft_datagram_of(soft), 0);
+    const std::string rs_line =
+        c.erased > 0 ? format_text("ReedSolomon: OK (Corrected %d bytes, %d erased)\r\n",
+                                   c.doubtful + c.sure, c.erased)
+                     : format_text("ReedSolomon: OK (Corrected %d bytes)\r\n", c.doubtful);
+    const Lines console = out.console();
+    EXPECT_EQ(std::count(console.begin(), console.end(), rs_line), c.erased >= 0 ? 1 : 0);
+    EXPECT_EQ(out.gui().size(), c.erased >= 0 ? 1u : 0u);
+    const int decodes = 1 + (c.erased >= 0 ? c.erased : soft_max_erasures) / 2;
+    EXPECT_EQ(
+        statistics_lines(out.station.statistics, out.station.gui).back(),
+        format_text("Statistics: soft input: %d frames needed erasures, %d erasures in all; "
+                    "%d decodes, %d.00 per delivered frame\n",
+                    c.erased > 0, std::max(c.erased, 0), decodes, c.erased >= 0 ? decodes : 0));
+
+    // The same signs as packed bits: hard decoding alone.
+    StationCapture hard(robust_config());
+    feed(hard, pack_bits(soft_bits_of(soft)), 0);
+    EXPECT_EQ(hard.gui().size(), c.doubtful + c.sure <= 16 ? 1u : 0u);
+  }
+}
+
+TEST(SoftDownlink, SoftNoiseDeliversNothing) {
+  std::mt19937 rng(2811);
+  std::vector<uint8_t> noise(4'000'000);
+  for (uint8_t& v : noise) v = static_cast<uint8_t>(rng());
+  TncConfig config = robust_config(1, ModemInput::soft8);
+  config.SyncBitErrors = robust_default_sync_bit_errors;
+  StationCapture out(config);
+  Acquirer acquirer = acquirer_for(out.station.config);
+  for (size_t at = 0; at < noise.size(); at += 480) {
+    receive_datagram(out.station, acquirer, std::span(noise).subspan(at, 480), 0);
+  }
+  EXPECT_EQ(out.console(), Lines{});
+  EXPECT_GT(out.station.statistics.decodes.load(), 100u) << "the erasure search never ran";
 }
 
 }  // namespace

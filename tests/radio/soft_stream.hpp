@@ -20,6 +20,13 @@ inline std::vector<int8_t> soft_of(std::span<const uint8_t> bytes) {
   return soft;
 }
 
+// The hard decisions of soft values: one 0 or 1 per element.
+inline std::vector<uint8_t> soft_bits_of(std::span<const int8_t> soft) {
+  std::vector<uint8_t> bits(soft.size());
+  for (size_t i = 0; i < soft.size(); ++i) bits[i] = soft[i] >= 0 ? 1 : 0;
+  return bits;
+}
+
 // The same values as the datagram bytes that carry them.
 inline std::vector<uint8_t> soft_datagram_of(std::span<const int8_t> soft) {
   std::vector<uint8_t> bytes(soft.size());

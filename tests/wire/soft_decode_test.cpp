@@ -1,0 +1,88 @@
+// The soft search hands out each codeword with the soft values of its own
+// bits, however the stream is cut, and ranks bytes by their two least sure
+// bits.
+
+#include "wire/soft_decode.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "radio/soft_stream.hpp"
+#include "radio/test_bit_stream.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
+  BitPacker p;
+  pack_zero_bits(p, 5);
+  pack_bytes(p, list_frame);
+  pack_zero_bits(p, 11);
+  pack_bytes(p, list_frame);
+  pack_zero_bits(p, 16);
+  pad_to_byte(p);
+  // Each value's magnitude tells where it stands in the stream.
+  std::vector<int8_t> soft = soft_of(p.bytes);
+  for (size_t i = 0; i < soft.size(); ++i) {
+    const auto m = static_cast<int8_t>(1 + i % 97);
+    soft[i] = soft[i] >= 0 ? m : static_cast<int8_t>(-m);
+  }
+  std::mt19937 rng(28);
+  for (size_t piece : {size_t{1}, size_t{7}, size_t{13}, size_t{480}, soft.size(), size_t{0}}) {
+    SCOPED_TRACE(piece);
+    SoftDetector d;
+    d.robust.sync_bit_errors = 0;
+    std::vector<std::tuple<uint64_t, size_t>> offers;
+    const SoftHandler handler{
+        nullptr, [&](std::span<const uint8_t> codeword, std::span<const int8_t> values,
+                     const RobustCandidate& c) {
+          offers.emplace_back(c.bit, codeword.size());
+          EXPECT_EQ(values.size(), 8 * codeword.size());
+          const auto expected = std::span(soft).subspan(c.bit + 56, 8 * codeword.size());
+          EXPECT_TRUE(std::ranges::equal(values, expected));
+          return true;
+        }};
+    for (size_t at = 0, n; at < soft.size(); at += n) {
+      n = std::min(piece != 0 ? piece : 1 + rng() % 600, soft.size() - at);
+      soft_detect(d, std::span(soft).subspan(at, n), handler);
+    }
+    EXPECT_EQ(offers, (std::vector<std::tuple<uint64_t, size_t>>{{5, 41}, {5 + 8 * 48 + 11, 41}}));
+  }
+}
+
+TEST(SoftRanking, LeastSureFirstByTheSumOfEachBytesTwoSmallestMagnitudes) {
+  const auto byte_of = [](std::vector<int8_t> values) {
+    values.resize(8, 63);
+    return values;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::vector<int8_t>> bytes;
+    std::vector<int> order;
+  } cases[] = {
+      {"sure bytes keep their order", {byte_of({}), byte_of({-64}), byte_of({})}, {0, 1, 2}},
+      {"one bit at 0 against two at 20",
+       {byte_of({}), byte_of({0}), byte_of({20, -20})},
+       {2, 1, 0}},
+      {"sign does not matter; -128 is the surest",
+       {byte_of({-128, -128}), byte_of({-5, 5}), byte_of({5, -6})},
+       {1, 2, 0}},
+      {"the two smallest wherever they are",
+       {byte_of({63, 63, 63, 63, 63, 63, 9, 9}), byte_of({10, 10})},
+       {0, 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<int8_t> soft;
+    for (const auto& b : c.bytes) soft.insert(soft.end(), b.begin(), b.end());
+    EXPECT_EQ(bytes_by_confidence(soft), c.order);
+  }
+}
+
+}  // namespace
+
+}  // namespace kestrelis
