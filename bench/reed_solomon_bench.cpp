@@ -36,7 +36,7 @@ Words make_words(int pad, int errors) {
   Words w;
   w.clean.resize(static_cast<size_t>(255 - pad));
   std::ranges::generate(w.clean, [&] { return static_cast<uint8_t>(rng()); });
-  if (!rs_encode(*rs_init(pad), w.clean, std::span(w.clean).last<rs_parity_size>(), pad)) {
+  if (!rs_encode(rs_codec(), w.clean, std::span(w.clean).last<rs_parity_size>(), pad)) {
     std::abort();
   }
   std::vector<size_t> positions(w.clean.size());
@@ -49,14 +49,10 @@ Words make_words(int pad, int errors) {
   return w;
 }
 
-void rs_init_only(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(rs_init(214));
-}
-
 void encode_ours(benchmark::State& state) {
   const int pad = static_cast<int>(state.range(0));
   Words w = make_words(pad, 0);
-  const RsCodec codec = *rs_init(pad);
+  const RsCodec& codec = rs_codec();
   std::array<uint8_t, rs_parity_size> parity{};
   for (auto _ : state) {
     benchmark::DoNotOptimize(rs_encode(codec, w.clean, parity, pad));
@@ -64,21 +60,10 @@ void encode_ours(benchmark::State& state) {
   }
 }
 
-// rs_init and rs_decode of a clean word, as the receive chain runs per frame.
 void decode_clean_ours(benchmark::State& state) {
   const int pad = static_cast<int>(state.range(0));
   Words w = make_words(pad, 0);
-  for (auto _ : state) {
-    const auto codec = rs_init(pad);
-    benchmark::DoNotOptimize(rs_decode(*codec, w.clean, pad));
-  }
-}
-
-void decode_clean_ours_no_init(benchmark::State& state) {
-  const int pad = static_cast<int>(state.range(0));
-  Words w = make_words(pad, 0);
-  const RsCodec codec = *rs_init(pad);
-  for (auto _ : state) benchmark::DoNotOptimize(rs_decode(codec, w.clean, pad));
+  for (auto _ : state) benchmark::DoNotOptimize(rs_decode(rs_codec(), w.clean));
 }
 
 void decode_16_errors_ours(benchmark::State& state) {
@@ -87,8 +72,7 @@ void decode_16_errors_ours(benchmark::State& state) {
   std::vector<uint8_t> word = w.damaged;
   for (auto _ : state) {
     std::ranges::copy(w.damaged, word.begin());
-    const auto codec = rs_init(pad);
-    benchmark::DoNotOptimize(rs_decode(*codec, word, pad));
+    benchmark::DoNotOptimize(rs_decode(rs_codec(), word));
   }
   if (word != w.clean) state.SkipWithError("not corrected");
 }
@@ -147,11 +131,11 @@ ErasedWords make_erased_words(int erasures) {
 
 void decode_erasures_ours(benchmark::State& state) {
   const ErasedWords e = make_erased_words(static_cast<int>(state.range(0)));
-  const RsCodec codec = *rs_init(0);
+  const RsCodec& codec = rs_codec();
   std::vector<uint8_t> word = e.words.damaged;
   for (auto _ : state) {
     std::ranges::copy(e.words.damaged, word.begin());
-    benchmark::DoNotOptimize(rs_decode_erasures(codec, word, 0, e.erasures));
+    benchmark::DoNotOptimize(rs_decode_erasures(codec, word, e.erasures));
   }
   if (word != e.words.clean) state.SkipWithError("not corrected");
 }
@@ -174,7 +158,7 @@ void decode_erasures_libfec(benchmark::State& state) {
 // that comes and goes weighs on both: ratio = ours / libfec (goal: <= 1).
 void decode_erasures_ratio(benchmark::State& state) {
   const ErasedWords e = make_erased_words(static_cast<int>(state.range(0)));
-  const RsCodec codec = *rs_init(0);
+  const RsCodec& codec = rs_codec();
   std::vector<uint8_t> word = e.words.damaged;
   std::array<int, rs_parity_size> positions{};
   constexpr int batch = 64;
@@ -184,7 +168,7 @@ void decode_erasures_ratio(benchmark::State& state) {
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < batch; ++i) {
       std::ranges::copy(e.words.damaged, word.begin());
-      benchmark::DoNotOptimize(rs_decode_erasures(codec, word, 0, e.erasures));
+      benchmark::DoNotOptimize(rs_decode_erasures(codec, word, e.erasures));
     }
     auto middle = std::chrono::steady_clock::now();
     for (int i = 0; i < batch; ++i) {
@@ -206,17 +190,15 @@ void decode_erasures_ratio(benchmark::State& state) {
 }
 #endif
 
-BENCHMARK(rs_init_only)->Name("rs_init");
 BENCHMARK(encode_ours)->Name("encode/ours")->Arg(0)->Arg(214);
 #if KESTRELIS_HAVE_LIBFEC
 BENCHMARK(encode_libfec)->Name("encode/libfec")->Arg(0)->Arg(214);
 #endif
-BENCHMARK(decode_clean_ours_no_init)->Name("decode_clean/ours")->Arg(0)->Arg(214);
-BENCHMARK(decode_clean_ours)->Name("decode_clean/ours_with_rs_init")->Arg(0)->Arg(214);
+BENCHMARK(decode_clean_ours)->Name("decode_clean/ours")->Arg(0)->Arg(214);
 #if KESTRELIS_HAVE_LIBFEC
 BENCHMARK(decode_clean_libfec)->Name("decode_clean/libfec")->Arg(0)->Arg(214);
 #endif
-BENCHMARK(decode_16_errors_ours)->Name("decode_16_errors/ours_with_rs_init")->Arg(0);
+BENCHMARK(decode_16_errors_ours)->Name("decode_16_errors/ours")->Arg(0);
 #if KESTRELIS_HAVE_LIBFEC
 BENCHMARK(decode_16_errors_libfec)->Name("decode_16_errors/libfec")->Arg(0);
 #endif

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <optional>
 
 #include "wire/bytes.hpp"
 #include "wire/csp.hpp"
@@ -23,9 +22,7 @@ DecodedCodeword decode_codeword(std::span<const uint8_t> codeword) {
   std::copy_n(codeword.begin(), d.length, d.word.begin());
   const std::span<uint8_t> stored = std::span(d.word).first(d.length);
   apply_randomizer(stored);
-  const int pad = 255 - static_cast<int>(d.length);
-  const std::optional<RsCodec> codec = rs_init(pad);
-  d.corrected = codec ? rs_decode(*codec, stored, pad) : -1;
+  d.corrected = rs_decode(rs_codec(), stored);
   return d;
 }
 

@@ -76,9 +76,8 @@ std::vector<uint8_t> build_frame(std::span<const uint8_t, csp_header_size> heade
   std::ranges::copy(payload, codeword.begin() + csp_header_size);
   const auto crc_field = codeword.subspan(packet_size - crc_size).first<crc_size>();
   store_be32(crc_field, crc32c(codeword.first(packet_size - crc_size)));
-  const auto codec = rs_init(pad);
-  if (!codec || !rs_encode(*codec, codeword.first(packet_size),
-                           codeword.subspan(packet_size).first<rs_parity_size>(), pad)) {
+  if (!rs_encode(rs_codec(), codeword.first(packet_size),
+                 codeword.subspan(packet_size).first<rs_parity_size>(), pad)) {
     return {};
   }
   apply_randomizer(codeword);

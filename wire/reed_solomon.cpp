@@ -105,13 +105,9 @@ std::array<uint8_t, rs_parity_size> parity_of(std::span<const uint8_t> data) {
 
 }  // namespace
 
-std::optional<RsCodec> rs_init(int pad) {
-  if (pad < 0 || pad > rs_max_pad) return std::nullopt;
-  RsCodec codec;
-  codec.exp_table = field.exp;
-  codec.log_table = field.log;
-  codec.generator = make_generator_log();
-  codec.pad = pad;
+const RsCodec& rs_codec() {
+  static constexpr RsCodec codec{
+      .exp_table = field.exp, .log_table = field.log, .generator = make_generator_log()};
   return codec;
 }
 
@@ -124,11 +120,10 @@ bool rs_encode(const RsCodec& /*codec*/, std::span<const uint8_t> data,
   return true;
 }
 
-int rs_decode(const RsCodec& codec, std::span<uint8_t> data, int pad) {
-  if (pad < 0 || pad > rs_max_pad) return -1;
-  const size_t stored = static_cast<size_t>(nn - pad);
-  if (data.size() < stored) return -1;
-  const auto word = data.first(stored);
+int rs_decode(const RsCodec& codec, std::span<uint8_t> word) {
+  if (word.size() < static_cast<size_t>(nn - rs_max_pad) || word.size() > size_t{nn}) return -1;
+  const size_t stored = word.size();
+  const int pad = nn - static_cast<int>(stored);
   const auto& exp = codec.exp_table;
   const auto& log = codec.log_table;
   const auto ex = [&exp](int power) { return exp[static_cast<size_t>(modnn(power))]; };
@@ -331,18 +326,17 @@ using Poly = std::array<uint8_t, rs_parity_size + 1>;
 // 32 - s values. The errata locator is then L(x) = s(x) G(x), the evaluator
 // W(x) = S(x) L(x) mod x^32, and each value X^(1-112) W(X^-1) / L'(X^-1)
 // (Forney).
-int rs_decode_erasures(const RsCodec& /*codec*/, std::span<uint8_t> data, int pad,
+int rs_decode_erasures(const RsCodec& /*codec*/, std::span<uint8_t> word,
                        std::span<const int> erasures) {
-  if (pad < 0 || pad > rs_max_pad) return -1;
-  const int stored = nn - pad;
-  if (data.size() < static_cast<size_t>(stored)) return -1;
+  if (word.size() < static_cast<size_t>(nn - rs_max_pad) || word.size() > size_t{nn}) return -1;
+  const int stored = static_cast<int>(word.size());
+  const int pad = nn - stored;
   if (erasures.size() > rs_parity_size) return -1;
   std::array<bool, nn> erased{};
   for (int b : erasures) {
     if (b < 0 || b >= stored || erased[static_cast<size_t>(b)]) return -1;
     erased[static_cast<size_t>(b)] = true;
   }
-  const auto word = data.first(static_cast<size_t>(stored));
   const int s_count = static_cast<int>(erasures.size());
 
   // As in rs_decode: the syndromes are the values of r(x) mod g(x).

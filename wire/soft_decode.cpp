@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdlib>
 #include <numeric>
-#include <optional>
 
 #include "wire/reed_solomon.hpp"
 
@@ -61,8 +60,9 @@ std::vector<int> bytes_by_confidence(std::span<const int8_t> soft) {
   }
   std::vector<int> order(n);
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [&key](int a, int b) { return key[static_cast<size_t>(a)] < key[static_cast<size_t>(b)]; });
+  std::stable_sort(order.begin(), order.end(), [&key](int a, int b) {
+    return key[static_cast<size_t>(a)] < key[static_cast<size_t>(b)];
+  });
   return order;
 }
 
@@ -71,9 +71,6 @@ ErasureDecode erasure_search(std::span<uint8_t> word, std::span<const int8_t> so
   ErasureDecode result;
   if (8 * word.size() != soft.size()) return result;
   const std::vector<int> order = bytes_by_confidence(soft);
-  const int pad = 255 - static_cast<int>(word.size());
-  const std::optional<RsCodec> codec = rs_init(pad);
-  if (!codec) return result;
   const int limit = std::min(soft_max_erasures, static_cast<int>(order.size()));
   std::array<uint8_t, 255> trial{};
   for (int e = soft_erasure_step; e <= limit; e += soft_erasure_step) {
@@ -81,7 +78,7 @@ ErasureDecode erasure_search(std::span<uint8_t> word, std::span<const int8_t> so
     std::copy(word.begin(), word.end(), t.begin());
     ++result.decodes;
     const int changed =
-        rs_decode_erasures(*codec, t, pad, std::span(order).first(static_cast<size_t>(e)));
+        rs_decode_erasures(rs_codec(), t, std::span(order).first(static_cast<size_t>(e)));
     if (changed >= 0 && accept(t)) {
       std::copy(t.begin(), t.end(), word.begin());
       result.corrected = changed;

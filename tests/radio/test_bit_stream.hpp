@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -29,9 +28,7 @@ inline std::vector<uint8_t> frame_of_packet(std::span<const uint8_t> packet) {
   frame.insert(frame.end(), packet.begin(), packet.end());
   frame.resize(frame.size() + rs_parity_size);
   const int pad = 223 - static_cast<int>(packet.size());
-  if (const std::optional<RsCodec> codec = rs_init(pad)) {
-    (void)rs_encode(*codec, packet, std::span(frame).last<rs_parity_size>(), pad);
-  }
+  (void)rs_encode(rs_codec(), packet, std::span(frame).last<rs_parity_size>(), pad);
   apply_randomizer(std::span(frame).subspan(frame_prefix_size));
   return frame;
 }
