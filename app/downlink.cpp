@@ -13,6 +13,7 @@
 #include "platform/signals.hpp"
 #include "telemetry/telemetry.hpp"
 #include "wire/frame.hpp"
+#include "wire/modem_input.hpp"
 #include "wire/reed_solomon.hpp"
 
 namespace kestrelis {
@@ -27,6 +28,10 @@ constexpr int receive_buffer_request = 8 << 20;
 
 // How often a silent modem port is looked at.
 constexpr int silence_check_ms = 1000;
+
+// After a guess at the modem's form, the datagrams of this long are not
+// looked at; after a warning, of ten times as long.
+constexpr int64_t input_guess_pause_ms = 60'000;
 
 void write_telemetry(Station& s, const TelemetryRecord& r) {
   const Console& console = s.console;
@@ -223,6 +228,36 @@ bool try_soft_codeword(Station& s, std::span<const uint8_t> codeword, std::span<
   return deliver_candidate(s, erased, exact, c, received_us, e.erasures);
 }
 
+// Warns, one line, when the datagrams look like the other form than Input
+// names. Only a warning: the datagrams are taken as Input says.
+struct InputWatch {
+  InputGuess guess;
+  int64_t resume_ms = 0;
+};
+
+void watch_input(const Station& s, InputWatch& watch, std::span<const uint8_t> bytes,
+                 int64_t now_ms) {
+  if (now_ms < watch.resume_ms) return;
+  const InputLooks looks = guess_input(watch.guess, bytes);
+  if (looks == InputLooks::undecided) return;
+  watch.resume_ms = now_ms + input_guess_pause_ms;
+  const int port = s.config.GR_ReceivePort;
+  if (looks == InputLooks::soft8 && s.config.Input == ModemInput::bits) {
+    console_log(s.console,
+                "Modem port %d: the datagrams look like soft values (a signed byte per bit), but "
+                "Input = bits; if the modem sends soft values, set [modem] Input = soft8\n",
+                port);
+  } else if (looks == InputLooks::packed_bits && s.config.Input == ModemInput::soft8) {
+    console_log(s.console,
+                "Modem port %d: the datagrams look like packed bits, but Input = soft8; if the "
+                "modem sends packed bits, set [modem] Input = bits\n",
+                port);
+  } else {
+    return;
+  }
+  watch.resume_ms = now_ms + 10 * input_guess_pause_ms;
+}
+
 }  // namespace
 
 void receive_datagram(Station& station, FrameDetector& detector, std::span<const uint8_t> bytes,
@@ -326,6 +361,7 @@ void receive_thread(Station& station) {
   }
   int64_t last_data_ms = monotonic_ms();
   bool silent = false;
+  InputWatch input_watch;
 
   std::vector<uint8_t> datagram(datagram_capacity);
   Acquirer acquirer = acquirer_for(station.config);
@@ -356,6 +392,7 @@ void receive_thread(Station& station) {
     }
     const auto bytes = std::span(datagram).first(size);
     record_datagram(station.archive, received_us, bytes);
+    watch_input(station, input_watch, bytes, last_data_ms);
     receive_datagram(station, acquirer, bytes, received_us);
   }
 }

@@ -52,6 +52,8 @@ void receive_datagram(Station& station, Acquirer& acquirer, std::span<const uint
 // The receive thread: binds UDP GR_ReceivePort (on GR_ReceiveAddress, or on
 // all local addresses when it is empty) and feeds every datagram, with the
 // time it arrived, to receive_datagram, through the search Acquisition names.
+// A line warns when the datagrams look like the other form than Input names
+// (wire/modem_input.hpp), at most once in ten minutes.
 // Never returns; ends the process with status 1 when the port cannot be bound.
 [[noreturn]] void receive_thread(Station& station);
 

@@ -1,0 +1,106 @@
+// The live TNC with soft input: the line at start-up, a frame sent as soft
+// values, and the warning when the datagrams look like the other form than
+// Input names.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/loopback.hpp"
+#include "platform/net.hpp"
+#include "radio/soft_stream.hpp"
+#include "radio/test_bit_stream.hpp"
+#include "support/tnc_process.hpp"
+
+namespace kestrelis {
+
+namespace {
+
+// 4800 soft values of random bits, +-1 with Gaussian noise (sigma 0.2), then the list frame.
+std::vector<uint8_t> soft_stream() {
+  std::mt19937 rng(2814);
+  std::normal_distribution<double> noise(0, 0.2);
+  std::vector<uint8_t> stream(4800);
+  for (uint8_t& v : stream) {
+    const double x = (rng() % 2 == 1 ? 1 : -1) + noise(rng);
+    v = static_cast<uint8_t>(static_cast<int8_t>(std::floor(63.5 * x)));
+  }
+  const std::vector<uint8_t> frame = soft_datagram_of(soft_of(list_frame));
+  stream.insert(stream.end(), frame.begin(), frame.end());
+  return stream;
+}
+
+// 4800 random bytes, then the list frame: packed bits.
+std::vector<uint8_t> packed_stream() {
+  std::mt19937 rng(2815);
+  std::vector<uint8_t> stream(4800);
+  for (uint8_t& v : stream) v = static_cast<uint8_t>(rng());
+  stream.insert(stream.end(), list_frame.begin(), list_frame.end());
+  return stream;
+}
+
+TEST(ModemInputBinary, SoftFramesAndAWarningForTheOtherForm) {
+  const std::string soft_line = "the datagrams look like soft values";
+  const std::string packed_line = "the datagrams look like packed bits";
+  const std::string robust_line = "Input = soft8: frames are found by the robust search";
+  const std::string frame_line = "Received self-generated packet";
+  const struct {
+    const char* name;
+    std::string modem_config;
+    std::vector<uint8_t> stream;
+    std::vector<std::string> awaited;
+    std::vector<std::string> absent;
+  } cases[] = {
+      {"soft values at a soft port",
+       "Input = soft8\n",
+       soft_stream(),
+       {robust_line, frame_line},
+       {soft_line, packed_line}},
+      {"soft values at a soft port, robust search",
+       "Input = soft8\nAcquisition = robust\n",
+       soft_stream(),
+       {frame_line},
+       {soft_line, packed_line, robust_line}},
+      {"packed bits at a bits port",
+       "Acquisition = robust\n",
+       packed_stream(),
+       {frame_line},
+       {soft_line, packed_line}},
+      {"soft values at a bits port", "Input = bits\n", soft_stream(), {soft_line}, {packed_line}},
+      {"packed bits at a soft port",
+       "Input = soft8\n",
+       packed_stream(),
+       {packed_line},
+       {soft_line}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uint16_t modem = free_udp_port();
+    TncProfile profile("[modem]\nGR_ReceivePort = " + std::to_string(modem) +
+                       "\nGR_TransmitPort = " + std::to_string(free_udp_port()) +
+                       "\nModemSilence = 0\n" + c.modem_config + "[KISS]\nKISS_Port = " +
+                       std::to_string(free_tcp_port()) + "\n[rigctld]\nAddress =\n");
+    ChildProcess tnc = start_tnc(profile.home());
+    ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
+    const auto socket = udp_open();
+    for (size_t at = 0; at < c.stream.size(); at += 480) {
+      const size_t n = std::min<size_t>(480, c.stream.size() - at);
+      ASSERT_EQ(datagram_send(socket.fd(), {0x7F000001, modem}, std::span(c.stream).subspan(at, n)),
+                0);
+    }
+    for (const std::string& line : c.awaited) {
+      ASSERT_TRUE(tnc.wait_for_output(line, 5000)) << line << "\n" << tnc.output();
+    }
+    ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);
+    for (const std::string& line : c.absent)
+      EXPECT_EQ(tnc.output().find(line), std::string::npos) << line;
+  }
+}
+
+}  // namespace
+
+}  // namespace kestrelis
