@@ -175,12 +175,27 @@ Bytes known_stream() {
 TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
   const Bytes stream = known_stream();
   const std::string bits = std::to_string(8 * stream.size());
+  const std::vector<std::string> robust_lines = {
+      "Statistics: " + bits +
+          " bits, 12 sync words, 3 length bits corrected; codewords 11 decoded, 1 failed, 5 "
+          "bytes corrected (at most 5 in one); CRC 8 good, 1 tolerated, 1 dropped, 1 too small\n",
+      "Statistics: packets 1 telemetry, 2 digipeater, 1 message, 2 self-generated, 1 ignored, 1 "
+      "unknown port, 1 too short; GUI frames 0 sent, 4 dropped without a GUI; 0 packets not "
+      "logged\n"};
+  // Soft values of the same bits: the robust search's counts, and 9 frames
+  // delivered by hard decoding; 3 candidates fail, each after 10 erasure decodes.
+  std::vector<std::string> soft_lines = robust_lines;
+  soft_lines.push_back(
+      "Statistics: soft input: 0 frames needed erasures, 0 erasures in all; 42 decodes, 1.00 per "
+      "delivered frame\n");
   const struct {
     const char* acquisition;
+    ModemInput input;
     bool gui_to_sink;
     std::vector<std::string> lines;
   } cases[] = {
       {"described",
+       ModemInput::bits,
        true,
        {"Statistics: " + bits +
             " bits, 11 sync words, 0 length bits corrected; codewords 9 decoded, 2 failed, 5 bytes "
@@ -188,19 +203,15 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
         "Statistics: packets 1 telemetry, 1 digipeater, 1 message, 1 self-generated, 1 ignored, 1 "
         "unknown port, 1 too short; GUI frames 3 sent, 0 dropped without a GUI; 0 packets not "
         "logged\n"}},
-      {"robust",
-       false,
-       {"Statistics: " + bits +
-            " bits, 12 sync words, 3 length bits corrected; codewords 11 decoded, 1 failed, 5 "
-            "bytes corrected (at most 5 in one); CRC 8 good, 1 tolerated, 1 dropped, 1 too small\n",
-        "Statistics: packets 1 telemetry, 2 digipeater, 1 message, 2 self-generated, 1 ignored, 1 "
-        "unknown port, 1 too short; GUI frames 0 sent, 4 dropped without a GUI; 0 packets not "
-        "logged\n"}},
+      {"robust", ModemInput::bits, false, robust_lines},
+      {"described", ModemInput::soft8, false, soft_lines},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.acquisition);
+    SCOPED_TRACE(testing::Message()
+                 << c.acquisition << (c.input == ModemInput::soft8 ? ", soft" : ""));
     TncConfig config;
     config.Acquisition = c.acquisition;
+    config.Input = c.input;
     config.SyncBitErrors = 2;
     StationCapture out(config, c.gui_to_sink);
     feed(out, stream, 100);
@@ -274,12 +285,14 @@ TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
   }
 }
 
+// Also: the soft search finds the sync words the robust search finds in the
+// signs, at the configured tolerance.
 TEST(SoftDownlink, SoftNoiseDeliversNothing) {
   std::mt19937 rng(2811);
   std::vector<uint8_t> noise(4'000'000);
   for (uint8_t& v : noise) v = static_cast<uint8_t>(rng());
   TncConfig config = robust_config(1, ModemInput::soft8);
-  config.SyncBitErrors = robust_default_sync_bit_errors;
+  config.SyncBitErrors = 5;
   StationCapture out(config);
   Acquirer acquirer = acquirer_for(out.station.config);
   for (size_t at = 0; at < noise.size(); at += 480) {
@@ -287,6 +300,13 @@ TEST(SoftDownlink, SoftNoiseDeliversNothing) {
   }
   EXPECT_EQ(out.console(), Lines{});
   EXPECT_GT(out.station.statistics.decodes.load(), 100u) << "the erasure search never ran";
+
+  config.Input = ModemInput::bits;
+  config.Acquisition = "robust";
+  StationCapture hard(config);
+  const std::span<const int8_t> values(reinterpret_cast<const int8_t*>(noise.data()), noise.size());
+  feed(hard, pack_bits(soft_bits_of(values)), 60);
+  EXPECT_EQ(out.station.statistics.sync_words.load(), hard.station.statistics.sync_words.load());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #pragma once
 // Test support: soft values as the modem sends them for Input = soft8, one
-// signed byte per bit, floor(63.5 x) for a bit that came out at x = +-1.
+// signed byte per bit; a sure bit is +-63, so that sure bytes tie in rank.
 
 #include <cstdint>
 #include <span>
@@ -9,7 +9,7 @@
 namespace kestrelis {
 
 constexpr int8_t soft_one = 63;
-constexpr int8_t soft_zero = -64;
+constexpr int8_t soft_zero = -63;
 
 // The bits of `bytes`, most significant first, as sure soft values.
 inline std::vector<int8_t> soft_of(std::span<const uint8_t> bytes) {

@@ -40,6 +40,8 @@ TEST(InputGuess, PackedBitsAndSoftValuesAreToldApart) {
       {"packed bits of noise or scrambled data", [&] { return static_cast<uint8_t>(rng()); },
        InputLooks::packed_bits},
       {"idle zero bits", [] { return uint8_t{0}; }, InputLooks::undecided},
+      {"packed bits of unscrambled text", [&] { return static_cast<uint8_t>(0x20 + rng() % 95); },
+       InputLooks::undecided},
       {"a preamble at either bit offset",
        [&] { return ++phase % 2 ? uint8_t{0xAA} : uint8_t{0x55}; }, InputLooks::undecided},
       {"soft values of a clean signal", soft_signal(0.2), InputLooks::soft8},

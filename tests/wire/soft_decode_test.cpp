@@ -17,6 +17,8 @@ namespace kestrelis {
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
 TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
   BitPacker p;
   pack_zero_bits(p, 5);
@@ -25,11 +27,11 @@ TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
   pack_bytes(p, list_frame);
   pack_zero_bits(p, 16);
   pad_to_byte(p);
-  // Each value's magnitude tells where it stands in the stream.
+  // Each value's magnitude tells where it stands in the stream; 0 is a 1.
   std::vector<int8_t> soft = soft_of(p.bytes);
   for (size_t i = 0; i < soft.size(); ++i) {
-    const auto m = static_cast<int8_t>(1 + i % 97);
-    soft[i] = soft[i] >= 0 ? m : static_cast<int8_t>(-m);
+    const auto m = static_cast<int8_t>(i % 97);
+    soft[i] = soft[i] >= 0 ? m : static_cast<int8_t>(-1 - m);
   }
   std::mt19937 rng(28);
   for (size_t piece : {size_t{1}, size_t{7}, size_t{13}, size_t{480}, soft.size(), size_t{0}}) {
@@ -44,6 +46,7 @@ TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
           EXPECT_EQ(values.size(), 8 * codeword.size());
           const auto expected = std::span(soft).subspan(c.bit + 56, 8 * codeword.size());
           EXPECT_TRUE(std::ranges::equal(values, expected));
+          EXPECT_EQ(Bytes(codeword.begin(), codeword.end()), pack_bits(soft_bits_of(expected)));
           return true;
         }};
     for (size_t at = 0, n; at < soft.size(); at += n) {
