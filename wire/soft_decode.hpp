@@ -77,8 +77,8 @@ struct ErasureDecode {
 // with rs_decode_erasures, and leaves in `word` the first decoded word that
 // `accept` takes (the caller's exact CRC check: no tolerance, so a word
 // Reed-Solomon got wrong is refused), returning how it was found. When none
-// is taken `word` is left as it came and `corrected` is -1. Pure: prints
-// nothing.
+// is taken, or `soft` is not 8 values a byte of `word`, `word` is left as it
+// came and `corrected` is -1. Pure: prints nothing.
 [[nodiscard]] ErasureDecode erasure_search(
     std::span<uint8_t> word, std::span<const int8_t> soft,
     const std::function<bool(std::span<const uint8_t> word)>& accept);
