@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include "sim/options.hpp"
 #include "sim/replay.hpp"
 #include "sim/satellite.hpp"
+#include "sim/soft_channel.hpp"
 #include "sim/uplink.hpp"
 #include "support/process.hpp"
 #include "wire/bytes.hpp"
@@ -176,6 +178,42 @@ TEST(SimBitStream, ErrorModelsFlipBitsAtTheRateAsked) {
   }
 }
 
+// The soft channel's values have the wrong sign at the rate asked, with or
+// without the wide tail, and the tail puts more of the wrong ones far out.
+TEST(SimSoftChannel, WrongSignsAtTheRateAskedAndConfidentOnesInTheTail) {
+  SimRandom bits{20240611};
+  Bytes sent(1 << 16);
+  for (uint8_t& b : sent) b = static_cast<uint8_t>(next_random(bits));
+  for (double ber : {0.005, 0.03, 0.1}) {
+    std::array<double, 2> far_share{};  // of the wrong values, |value| >= 32
+    for (double tail : {0.0, 0.05}) {
+      SCOPED_TRACE(testing::Message() << "BER " << ber << ", tail " << tail);
+      const SoftChannel channel = make_soft_channel(ber, tail);
+      SimRandom random{7};
+      Bytes values;
+      append_soft(random, channel, sent, values);
+      ASSERT_EQ(values.size(), 8 * sent.size());
+      uint64_t wrong = 0;
+      uint64_t far = 0;
+      for (size_t i = 0; i < values.size(); ++i) {
+        const auto v = static_cast<int8_t>(values[i]);
+        if ((v >= 0) == bool((sent[i / 8] >> (7 - i % 8)) & 1)) continue;
+        ++wrong;
+        far += v >= 32 || v < -32;
+      }
+      const double rate = static_cast<double>(wrong) / static_cast<double>(values.size());
+      EXPECT_NEAR(rate, ber, 0.04 * ber);
+      far_share[tail > 0] = static_cast<double>(far) / static_cast<double>(wrong);
+    }
+    EXPECT_GT(far_share[1], far_share[0] + 0.05) << "BER " << ber;
+  }
+  const struct {
+    double x;
+    int value;
+  } scaled[] = {{1, 63}, {-1, -64}, {0, 0}, {-0.001, -1}, {2.1, 127}, {-2.1, -128}};
+  for (const auto& c : scaled) EXPECT_EQ(soft_value(c.x), c.value) << c.x;
+}
+
 constexpr std::string_view request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\0";
 const Bytes request_payload(request.begin(), request.end());
 constexpr std::array<uint8_t, 4> request_header = csp_header_bytes({
@@ -186,7 +224,7 @@ constexpr std::array<uint8_t, 4> request_header = csp_header_bytes({
 
 // Ports not given come from the TNC's configuration, that of --config FILE
 // when given; a file that cannot be read is refused rather than guessed round.
-TEST(SimOptions, ErrorModelDamagedSyncWordsAndTheTncsConfigFile) {
+TEST(SimOptions, ErrorModelDamagedSyncWordsSoftValuesAndTheTncsConfigFile) {
   const TempDir dir;
   const std::string file = dir.path() + "/tnc.ini";
   ASSERT_EQ(write_text_file(file, "[modem]\nGR_ReceivePort = 51234\n"), 0);
@@ -198,11 +236,15 @@ TEST(SimOptions, ErrorModelDamagedSyncWordsAndTheTncsConfigFile) {
     BitErrors errors = BitErrors::independent;
     bool damage_sync = false;
     std::pair<uint16_t, uint16_t> ports{};  // rx, tx; none: the profile's, not checked
+    bool soft = false;
+    double soft_tail = 0;
   } cases[] = {
       {{}, true},
       {{"--errors", "gmsk", "--damage-sync"}, true, BitErrors::gmsk, true},
       {{"--errors=pairs"}, true, BitErrors::pairs},
       {{"--errors", "bursts"}, false},
+      {{"--soft", "--soft-tail", "0.05"}, true, BitErrors::independent, false, {}, true, 0.05},
+      {{"--soft-tail", "1.5"}, false},
       {{"--config", file}, true, BitErrors::independent, false, {51234, 53011}},
       {{"--tx-port", "50001", config_option}, true, BitErrors::independent, false, {51234, 50001}},
       {{"--config", missing}, false},
@@ -215,6 +257,8 @@ TEST(SimOptions, ErrorModelDamagedSyncWordsAndTheTncsConfigFile) {
     if (!o) continue;
     EXPECT_EQ(o->errors, c.errors);
     EXPECT_EQ(o->damage_sync, c.damage_sync);
+    EXPECT_EQ(o->soft, c.soft);
+    EXPECT_EQ(o->soft_tail, c.soft_tail);
     if (c.ports.first != 0) {
       EXPECT_EQ(std::pair(o->rx_port, o->tx_port), c.ports);
     }
@@ -235,10 +279,14 @@ TEST(SimReplay, ReplayTimesKeepShortGapsShortenLongOnesAndNeverOverflow) {
     std::vector<uint64_t> shortened_us;
   } cases[] = {
       {"as recorded", {t0, t0 + 20'000, t0 + 10'020'000}, {0, 20'000, 10'020'000}, {0, 0, 0}},
-      {"a gap of an hour", {t0, t0 + 3'600'000'000, t0 + 3'600'500'000},
-       {0, 1'000'000, 1'500'000}, {0, 3'600'000'000, 0}},
+      {"a gap of an hour",
+       {t0, t0 + 3'600'000'000, t0 + 3'600'500'000},
+       {0, 1'000'000, 1'500'000},
+       {0, 3'600'000'000, 0}},
       {"clock set back", {t0, t0 - 60'000'000, t0 - 59'000'000}, {0, 0, 1'000'000}, {0, 0, 0}},
-      {"lowest to highest", {lowest, highest, lowest, 0}, {0, 1'000'000, 1'000'000, 2'000'000},
+      {"lowest to highest",
+       {lowest, highest, lowest, 0},
+       {0, 1'000'000, 1'000'000, 2'000'000},
        {0, std::numeric_limits<uint64_t>::max(), 0, uint64_t{1} << 63}},
   };
   for (const auto& c : cases) {

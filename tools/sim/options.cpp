@@ -67,6 +67,7 @@ bool apply(SimOptions& o, std::string_view name, std::string_view value) {
     if (value == "pairs") return assign(o.errors, std::optional(BitErrors::pairs));
     return false;
   }
+  if (name == "--soft-tail") return assign(o.soft_tail, real_in(value, 0, 1));
   if (name == "--interval") return assign(o.interval_s, real_in(value, 0, 86400));
   if (name == "--layouts") return assign(o.layouts, parse_layout_list(value));
   if (name == "--seed") return assign(o.seed, number<uint64_t>(value));
@@ -107,6 +108,10 @@ std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> ar
     }
     if (name == "--damage-sync") {
       o.damage_sync = true;
+      continue;
+    }
+    if (name == "--soft") {
+      o.soft = true;
       continue;
     }
     std::string_view value;
@@ -164,6 +169,13 @@ std::string sim_usage() {
          "                     GMSK receiver makes them) or pairs (independent)\n"
          "  --damage-sync      errors in the sync word and length field too, as on air\n"
          "                     (try the TNC's [modem] Acquisition = robust)\n"
+         "  --soft             send one signed byte per bit (the TNC's [modem] Input =\n"
+         "                     soft8): Gaussian around +1 and -1, as floor(63.5 x) in\n"
+         "                     -128 to 127, wrong in sign at --ber, every bit of the\n"
+         "                     stream alike; --errors does not apply. Datagrams are\n"
+         "                     8 times --datagram bytes\n"
+         "  --soft-tail SHARE  with --soft, SHARE (0 to 1) of the values from a Gaussian\n"
+         "                     4 times as wide, as a discriminator's clicks (0)\n"
          "  --interval SEC     seconds between telemetry records; 0: none (5)\n"
          "  --layouts LIST     all, or SAT.VERSION list: 1.5,1.6,1.7,1.8,1.9,3.1,3.2,3.3,3.11\n"
          "                     (all); sent in turn, beacons one round, telemetry the next\n"

@@ -22,6 +22,8 @@ struct SimOptions {
   double ber = 0;               // bit error rate in codewords, 0 to 0.5
   BitErrors errors = BitErrors::independent;  // how the errors fall
   bool damage_sync = false;                   // errors in sync words and length fields too
+  bool soft = false;                          // one signed byte per bit, through the soft channel
+  double soft_tail = 0;                       // share of soft values from the wide Gaussian
   double interval_s = 5;        // between telemetry records; 0: none
   std::vector<size_t> layouts;  // indices into telemetry_layouts, sent in turn
   uint64_t seed = 1;

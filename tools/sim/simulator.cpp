@@ -54,9 +54,11 @@ SimState make_sim_state(const SimOptions& options, int64_t unix_ms) {
   s.options = options;
   s.stream.random.state = options.seed;
   s.stream.bit_offset = options.bit_offset;
-  s.stream.bit_error_rate = options.ber;
+  s.stream.bit_error_rate = options.soft ? 0 : options.ber;
   s.stream.errors = options.errors;
   s.stream.damage_prefix = options.damage_sync;
+  if (options.soft) s.soft = make_soft_channel(options.ber, options.soft_tail);
+  s.soft_random.state = ~options.seed;
   s.satellite.time_scale = options.time_scale;
   s.hk.seed = options.seed;
   s.hk.start_unix_ms = unix_ms;
@@ -127,7 +129,11 @@ void fill_stream(SimState& s, size_t bytes) {
     const PlantedFrame planted = append_frame(s.stream, frame);
     ++s.counters.frames;
     if (p.telemetry) ++s.counters.telemetry_frames;
-    if (!p.telemetry || !s.options.quiet) {
+    if (p.telemetry && s.options.quiet) continue;
+    if (s.options.soft) {
+      sim_log(format_text("downlink: %s, %zu-byte frame at bit phase %d", p.what.c_str(),
+                          frame.size(), planted.phase));
+    } else {
       sim_log(format_text("downlink: %s, %zu-byte frame at bit phase %d, %d bit errors in %d bytes",
                           p.what.c_str(), frame.size(), planted.phase, planted.bit_errors,
                           planted.byte_errors));
@@ -137,6 +143,15 @@ void fill_stream(SimState& s, size_t bytes) {
     append_idle(s.stream, (bytes - s.stream.packer.bytes.size()) * 8 -
                               static_cast<size_t>(s.stream.packer.count));
   }
+}
+
+std::vector<uint8_t> next_datagram(SimState& s, size_t bytes) {
+  fill_stream(s, bytes);
+  std::vector<uint8_t> stream = take_stream_bytes(s.stream, bytes);
+  if (!s.options.soft) return stream;
+  std::vector<uint8_t> values;
+  append_soft(s.soft_random, s.soft, stream, values);
+  return values;
 }
 
 int run_sim(const SimOptions& o) {
@@ -160,10 +175,14 @@ int run_sim(const SimOptions& o) {
     layouts += layout_name(telemetry_layouts[i]);
   }
   sim_log(format_text(
-      "sim: downlink to UDP 127.0.0.1:%u at %s, %zu-byte datagrams, bit offset %s, BER %g, "
+      "sim: downlink to UDP 127.0.0.1:%u at %s, %zu-byte datagrams, bit offset %s, BER %g%s, "
       "seed %" PRIu64,
-      o.rx_port, rate_text(o.bitrate).c_str(), o.datagram_size,
-      o.bit_offset < 0 ? "random" : std::to_string(o.bit_offset).c_str(), o.ber, o.seed));
+      o.rx_port, rate_text(o.bitrate).c_str(), o.soft ? 8 * o.datagram_size : o.datagram_size,
+      o.bit_offset < 0 ? "random" : std::to_string(o.bit_offset).c_str(), o.ber,
+      o.soft
+          ? format_text(" in soft values (sigma %.3f, tail %g)", s.soft.sigma, o.soft_tail).c_str()
+          : "",
+      o.seed));
   sim_log(format_text("sim: uplink on UDP 127.0.0.1:%u; telemetry every %g s (%s); time scale %g",
                       o.tx_port, o.interval_s, o.interval_s > 0 ? layouts.c_str() : "none",
                       o.time_scale));
@@ -184,14 +203,13 @@ int run_sim(const SimOptions& o) {
   std::vector<uint8_t> buffer(uplink_buffer_size);
 
   const auto send_datagram = [&](size_t size) {
-    fill_stream(s, size);
-    const std::vector<uint8_t> bytes = take_stream_bytes(s.stream, size);
+    const std::vector<uint8_t> bytes = next_datagram(s, size);
     if (const int error = datagram_send(downlink.fd(), tnc, bytes); error != 0 && send_error == 0) {
       send_error = error;
       sim_log(format_text("sim: sending to UDP 127.0.0.1:%u failed (error %d); going on", o.rx_port,
                           error));
     }
-    bytes_sent += bytes.size();
+    bytes_sent += size;  // of the stream, before any soft values
   };
   const auto due_ns = [&] {
     return pace_base_ns +

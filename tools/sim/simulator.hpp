@@ -14,6 +14,7 @@
 #include "sim/bit_stream.hpp"
 #include "sim/options.hpp"
 #include "sim/satellite.hpp"
+#include "sim/soft_channel.hpp"
 #include "sim/telemetry_model.hpp"
 
 namespace kestrelis {
@@ -29,7 +30,9 @@ struct SimCounters {
 
 struct SimState {
   SimOptions options;
-  DownlinkStream stream;
+  DownlinkStream stream;  // clean with --soft: the soft channel damages it
+  SoftChannel soft;
+  SimRandom soft_random;  // the soft channel's own, so the stream is the same with or without
   Satellite satellite;
   Housekeeping hk;
   std::deque<SimPacket> queue;  // packets waiting for the stream, first first
@@ -57,6 +60,10 @@ void handle_uplink_datagram(SimState& s, std::span<const uint8_t> datagram, int6
 
 // Queues the relays of the stored messages due by `now_ms`.
 void queue_due_relays(SimState& s, int64_t now_ms);
+
+// The next `bytes` bytes of the stream, as they go to the TNC: as they are,
+// or with --soft through the soft channel, 8 values per byte.
+[[nodiscard]] std::vector<uint8_t> next_datagram(SimState& s, size_t bytes);
 
 // Makes the stream hold at least `bytes` finished bytes: queued packets first,
 // each as one whole frame behind some noise, then noise. Logs every frame
