@@ -56,14 +56,27 @@ bench: deps
 	cmake --build build-bench -j $(JOBS) --target kestrelis_bench
 	build-bench/kestrelis_bench $(BENCH_ARGS)
 
-# Frames recovered against bit error rate by each acquisition, false
-# candidates in noise and speed (a few minutes); not part of `make test`.
+# Frames recovered against bit error rate by each acquisition, hard and soft,
+# false candidates in noise and speed (a few minutes); not part of `make test`.
+# Then the real modem's soft captures, when bench/gmsk_soft_capture.py has
+# made them in $(SOFT_CAPTURES).
+SOFT_CAPTURES ?= build-bench/soft-captures
 .PHONY: sensitivity
 sensitivity: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKESTRELIS_BENCH=ON \
 	  -DKESTRELIS_TESTS=OFF -DKESTRELIS_TOOLS=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-bench -j $(JOBS) --target kestrelis_sensitivity
 	build-bench/kestrelis_sensitivity
+	@if [ -f $(SOFT_CAPTURES)/frames ]; then \
+	  echo; echo "Real GMSK modem, soft captures in $(SOFT_CAPTURES):"; echo; \
+	  echo "| Eb/N0 dB | frames | bound | robust N=6 | soft | soft / bound | wrong |"; \
+	  echo "|---|---|---|---|---|---|---|"; \
+	  for f in $$(cd $(SOFT_CAPTURES) && ls *dB | sort -g); do \
+	    printf '| %s ' "$${f%dB}"; \
+	    build-bench/kestrelis_sensitivity --received $(SOFT_CAPTURES)/$$f \
+	      $$(cat $(SOFT_CAPTURES)/frames) || exit 1; \
+	  done; \
+	fi
 
 clean:
 	rm -rf build build-asan build-tsan build-tsa build-bench build-fuzz build-windows

@@ -4,9 +4,11 @@
 // and by the bound: a receiver told where each frame is and how long, so
 // that only Reed-Solomon and the CRC decide. Then the false candidates of
 // pure noise, and the speed of both acquisitions measured side by side in
-// this run. Every receiver is a Station fed datagrams as the receive thread
-// feeds them; every payload it delivers must be one that was planted, or the
-// program fails.
+// this run. Then soft input: frames recovered through the simulator's soft
+// channel by the hard robust receiver on the signs and by the soft receiver
+// on the values, and 10^9 bits of soft noise through the soft receiver.
+// Every receiver is a Station fed datagrams as the receive thread feeds them;
+// every payload it delivers must be one that was planted, or the program fails.
 
 #include <algorithm>
 #include <array>
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -30,6 +33,7 @@
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "sim/bit_stream.hpp"
+#include "sim/soft_channel.hpp"
 #include "wire/bytes.hpp"
 #include "wire/csp.hpp"
 #include "wire/frame.hpp"
@@ -146,31 +150,29 @@ TncConfig receiver_config(std::optional<int> tolerance) {
 }
 
 // A station with sinks whose GUI frames are checked against the planted
-// payloads: each must be one of them, and none may come twice.
+// payloads: each must be one of them, and none may come twice. It receives
+// through the search its configuration names, as the receive thread does.
 struct Receiver {
-  explicit Receiver(std::optional<int> tolerance)
-      : station(receiver_config(tolerance),
-                Console{.verbose_level = 1, .sink = [](std::string_view) {}}) {
-    detector.robust.sync_bit_errors = tolerance.value_or(0);
-    robust = tolerance.has_value();
-  }
-  struct Detectors {
-    FrameDetector described;
-    RobustDetector robust;
-  } detector;
-  bool robust = false;
+  explicit Receiver(const TncConfig& config)
+      : station(config, Console{.verbose_level = 1, .sink = [](std::string_view) {}}),
+        acquirer(acquirer_for(config)) {}
+  explicit Receiver(std::optional<int> tolerance) : Receiver(receiver_config(tolerance)) {}
   Station station;
+  Acquirer acquirer;
   size_t recovered = 0;
   size_t wrong = 0;
   size_t telemetry_objects = 0;
 };
 
+// The soft receiver: soft values in, the robust search at the default N.
+TncConfig soft_config() {
+  TncConfig config = receiver_config(default_tolerance);
+  config.Input = ModemInput::soft8;
+  return config;
+}
+
 void receive(Receiver& r, std::span<const uint8_t> bytes) {
-  if (r.robust) {
-    receive_datagram(r.station, r.detector.robust, bytes, 0);
-  } else {
-    receive_datagram(r.station, r.detector.described, bytes, 0);
-  }
+  receive_datagram(r.station, r.acquirer, bytes, 0);
 }
 
 void check_deliveries(Receiver& r, const Planted* planted) {
@@ -301,11 +303,181 @@ size_t print_points(const std::vector<PointResult>& results) {
   std::printf("\nLowest: %.2f %%. Lowest for each N:", lowest_share);
   for (size_t k = 1; k < receiver_count; ++k) {
     double lowest = 100;
-    for (const PointResult& r : results) lowest = std::min(lowest, percent(r.recovered[k], r.bound));
+    for (const PointResult& r : results)
+      lowest = std::min(lowest, percent(r.recovered[k], r.bound));
     std::printf(" N=%d %.2f %%", tolerances[k - 1], lowest);
   }
   std::printf(". Payloads delivered that were not planted: %zu\n\n", wrong);
   return wrong;
+}
+
+// `bytes` bytes from `first_bit` on; bits beyond the stream are zero.
+std::vector<uint8_t> bits_at(std::span<const uint8_t> stream, int64_t first_bit, size_t bytes) {
+  std::vector<uint8_t> out(bytes);
+  for (size_t i = 0; i < 8 * bytes; ++i) {
+    const int64_t bit = first_bit + static_cast<int64_t>(i);
+    if (bit < 0 || static_cast<uint64_t>(bit) >= 8 * stream.size()) continue;
+    const auto at = static_cast<uint64_t>(bit);
+    if ((stream[at / 8] >> (7 - at % 8)) & 1u) out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+  }
+  return out;
+}
+
+// Soft input: the simulator's soft channel on every bit of the stream, sync
+// word and length field included. The hard bound and the hard robust
+// receiver (N = 6) take the signs, the soft receiver the values.
+struct SoftPoint {
+  double bit_error_rate;
+  double tail_share;  // of the values from the wide Gaussian
+};
+
+constexpr SoftPoint soft_points[] = {
+    {0.01, 0},  {0.02, 0}, {0.03, 0},    {0.035, 0},   {0.04, 0},
+    {0.045, 0}, {0.05, 0}, {0.03, 0.03}, {0.04, 0.03}, {0.05, 0.03},
+};
+size_t soft_frames_per_point = 10000;  // or a quarter of the first argument
+
+// The signs of `values`, packed most significant bit first.
+std::vector<uint8_t> signs(std::span<const uint8_t> values) {
+  std::vector<uint8_t> bits((values.size() + 7) / 8);
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (static_cast<int8_t>(values[i]) >= 0) bits[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+  }
+  return bits;
+}
+
+struct SoftResult {
+  double measured_rate = 0;  // wrong signs in the whole stream
+  size_t planted = 0;
+  size_t bound = 0;
+  size_t hard = 0;  // the hard robust receiver
+  size_t soft = 0;
+  size_t wrong = 0;
+};
+
+// The bound, the hard robust receiver and the soft receiver on soft
+// `values` whose signs `planted` holds as its stream and codewords.
+SoftResult score_soft(const Planted& planted, std::span<const uint8_t> values) {
+  SoftResult r;
+  r.planted = planted.payloads.size();
+  r.bound = bound(planted);
+  Receiver hard(default_tolerance);
+  check_deliveries(hard, &planted);
+  feed(planted.stream, [&](std::span<const uint8_t> bytes) { receive(hard, bytes); });
+  Receiver soft(soft_config());
+  check_deliveries(soft, &planted);
+  feed(values, [&](std::span<const uint8_t> bytes) { receive(soft, bytes); });
+  r.hard = hard.recovered;
+  r.soft = soft.recovered;
+  r.wrong = hard.wrong + soft.wrong;
+  return r;
+}
+
+SoftResult run_soft_point(size_t index) {
+  const SoftPoint& point = soft_points[index];
+  Planted planted = plant(soft_frames_per_point, {0, BitErrors::independent}, seed + 100 + index,
+                          Kind::digipeater);
+  const SoftChannel channel = make_soft_channel(point.bit_error_rate, point.tail_share);
+  SimRandom random{seed + 200 + index};
+  std::vector<uint8_t> values;
+  append_soft(random, channel, planted.stream, values);
+  uint64_t wrong_signs = 0;
+  for (size_t i = 0; i < values.size(); ++i) {
+    const bool one = (planted.stream[i / 8] >> (7 - i % 8)) & 1u;
+    wrong_signs += (static_cast<int8_t>(values[i]) >= 0) != one;
+  }
+  planted.stream = signs(values);
+  for (size_t i = 0; i < planted.codewords.size(); ++i) {
+    planted.codewords[i] = bits_at(planted.stream, static_cast<int64_t>(planted.codeword_bits[i]),
+                                   planted.codewords[i].size());
+  }
+  SoftResult r = score_soft(planted, values);
+  r.measured_rate = static_cast<double>(wrong_signs) / static_cast<double>(values.size());
+  return r;
+}
+
+// Returns the payloads wrongly delivered.
+size_t print_soft_points() {
+  std::vector<SoftResult> results(std::size(soft_points));
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < results.size();) results[i] = run_soft_point(i);
+  };
+  std::thread helper(work);
+  work();
+  helper.join();
+  std::printf(
+      "Soft input: frames recovered (%zu planted per point, the soft channel on every "
+      "bit):\n\n",
+      soft_frames_per_point);
+  std::printf(
+      "| bit error rate | tail | measured | bound | robust N=%d | soft | soft / robust | "
+      "soft / bound |\n|---|---|---|---|---|---|---|---|\n",
+      default_tolerance);
+  size_t wrong = 0;
+  for (size_t i = 0; i < results.size(); ++i) {
+    const SoftResult& r = results[i];
+    std::printf("| %g | %g | %.4f | %.2f %% | %.2f %% | %.2f %% | %.2f | %.2f |\n",
+                soft_points[i].bit_error_rate, soft_points[i].tail_share, r.measured_rate,
+                percent(r.bound, r.planted), percent(r.hard, r.planted), percent(r.soft, r.planted),
+                ratio(r.soft, r.hard), ratio(r.soft, r.bound));
+    wrong += r.wrong;
+  }
+  std::printf("\nPayloads delivered that were not planted: %zu\n\n", wrong);
+  return wrong;
+}
+
+// Soft noise: every value from -128 to 127 alike, soft_noise_bits of them in
+// chunks, half on each core, through the soft receiver. Returns the frames
+// delivered, all of them wrong.
+constexpr uint64_t soft_noise_bits = 1'000'000'000;
+constexpr size_t soft_noise_chunk = size_t{1} << 22;
+
+size_t print_soft_noise() {
+  struct Half {
+    uint64_t sync_words = 0;
+    uint64_t decodes = 0;
+    size_t wrong = 0;
+    int64_t receive_ns = 0;
+  };
+  std::array<Half, 2> halves;
+  const auto work = [&](size_t k) {
+    Receiver r(soft_config());
+    check_deliveries(r, nullptr);
+    SimRandom random{seed + 300 + k};
+    std::vector<uint8_t> values(soft_noise_chunk);
+    for (uint64_t done = 0; done < soft_noise_bits / 2; done += soft_noise_chunk) {
+      for (size_t i = 0; i < values.size(); i += 8) {
+        const uint64_t draw = next_random(random);
+        std::memcpy(values.data() + i, &draw, sizeof draw);
+      }
+      const int64_t start = monotonic_ns();
+      feed(values, [&](std::span<const uint8_t> bytes) { receive(r, bytes); });
+      halves[k].receive_ns += monotonic_ns() - start;
+    }
+    const DecoderStatistics& s = r.station.statistics;
+    halves[k].sync_words = s.sync_words.load();
+    halves[k].decodes = s.codewords_decoded.load() + s.codewords_failed.load();
+    halves[k].wrong = r.wrong;
+  };
+  std::thread helper(work, 1);
+  work(0);
+  helper.join();
+  const uint64_t bits =
+      2 * ((soft_noise_bits / 2 + soft_noise_chunk - 1) / soft_noise_chunk) * soft_noise_chunk;
+  const double megabits = static_cast<double>(bits) * 1e-6;
+  const Half& a = halves[0];
+  const Half& b = halves[1];
+  std::printf("Soft noise, %.0f Mbit (every value alike), through the soft receiver:\n\n",
+              megabits);
+  std::printf(
+      "| sync words per 10^6 bits | decodes per 10^6 bits | delivered | Mbit/s per core |\n"
+      "|---|---|---|---|\n");
+  std::printf("| %.2f | %.2f | %zu | %.1f |\n\n",
+              static_cast<double>(a.sync_words + b.sync_words) / megabits,
+              static_cast<double>(a.decodes + b.decodes) / megabits, a.wrong + b.wrong,
+              static_cast<double>(bits) * 1e3 / static_cast<double>(a.receive_ns + b.receive_ns));
+  return a.wrong + b.wrong;
 }
 
 std::vector<uint8_t> noise(size_t bytes) {
@@ -434,18 +606,6 @@ int write_stream(const std::string& path) {
   return 0;
 }
 
-// `bytes` bytes from `first_bit` on; bits beyond the stream are zero.
-std::vector<uint8_t> bits_at(std::span<const uint8_t> stream, int64_t first_bit, size_t bytes) {
-  std::vector<uint8_t> out(bytes);
-  for (size_t i = 0; i < 8 * bytes; ++i) {
-    const int64_t bit = first_bit + static_cast<int64_t>(i);
-    if (bit < 0 || static_cast<uint64_t>(bit) >= 8 * stream.size()) continue;
-    const auto at = static_cast<uint64_t>(bit);
-    if ((stream[at / 8] >> (7 - at % 8)) & 1u) out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
-  }
-  return out;
-}
-
 constexpr uint64_t delay_block_bits = 64;
 
 int score_received(const std::string& path) {
@@ -470,6 +630,19 @@ int score_received(const std::string& path) {
                                    planted.codewords[i].size());
   }
   planted.stream = received;
+  // With the modem's soft values beside its bits: the bound, the hard
+  // robust receiver and the soft one.
+  if (const std::optional<std::string> soft = read_whole_file(path + ".soft")) {
+    if ((soft->size() + 7) / 8 != received.size()) {
+      std::fprintf(stderr, "%s.soft: not one value per bit of %s\n", path.c_str(), path.c_str());
+      return 2;
+    }
+    const SoftResult r = score_soft(
+        planted, std::span(reinterpret_cast<const uint8_t*>(soft->data()), soft->size()));
+    std::printf("| %zu | %zu | %zu | %zu | %.2f | %zu |\n", r.planted, r.bound, r.hard, r.soft,
+                ratio(r.soft, r.bound), r.wrong);
+    return r.wrong == 0 ? 0 : 1;
+  }
   PointResult r;
   r.planted = planted.payloads.size();
   r.bound = bound(planted);
@@ -487,11 +660,12 @@ int run() {
   const size_t wrong_frames = print_points(run_points());
   const std::vector<uint8_t> bits = noise(noise_bytes);
   const size_t wrong_noise = print_noise(bits);
+  const size_t wrong_soft = print_soft_points() + print_soft_noise();
   print_speed(bits);
   std::printf("\n%.0f s\n", static_cast<double>(monotonic_ms() - start) / 1000);
-  if (wrong_frames + wrong_noise > 0) {
+  if (wrong_frames + wrong_noise + wrong_soft > 0) {
     std::printf("FAILED: %zu payloads delivered that were not planted\n",
-                wrong_frames + wrong_noise);
+                wrong_frames + wrong_noise + wrong_soft);
     return 1;
   }
   return 0;
@@ -505,12 +679,16 @@ int main(int argc, char** argv) {
   const std::string_view mode = argc > 1 ? argv[1] : "";
   const bool with_file = mode == "--write-stream" || mode == "--received";
   if (with_file && argc < 3) {
-    std::fprintf(stderr, "usage: %s [FRAMES] | --write-stream FILE [FRAMES] | --received FILE [FRAMES]\n",
+    std::fprintf(stderr,
+                 "usage: %s [FRAMES] | --write-stream FILE [FRAMES] | --received FILE [FRAMES]\n",
                  argv[0]);
     return 2;
   }
   const int count_at = with_file ? 3 : 1;
-  if (argc > count_at) kestrelis::frames_per_point = std::strtoul(argv[count_at], nullptr, 10);
+  if (argc > count_at) {
+    kestrelis::frames_per_point = std::strtoul(argv[count_at], nullptr, 10);
+    kestrelis::soft_frames_per_point = kestrelis::frames_per_point / 4;
+  }
   if (mode == "--write-stream") return kestrelis::write_stream(argv[2]);
   if (mode == "--received") return kestrelis::score_received(argv[2]);
   return kestrelis::run();
