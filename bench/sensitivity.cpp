@@ -457,7 +457,7 @@ size_t print_soft_noise() {
     }
     const DecoderStatistics& s = r.station.statistics;
     halves[k].sync_words = s.sync_words.load();
-    halves[k].decodes = s.codewords_decoded.load() + s.codewords_failed.load();
+    halves[k].decodes = s.decodes.load();  // hard and with erasures
     halves[k].wrong = r.wrong;
   };
   std::thread helper(work, 1);
@@ -471,7 +471,8 @@ size_t print_soft_noise() {
   std::printf("Soft noise, %.0f Mbit (every value alike), through the soft receiver:\n\n",
               megabits);
   std::printf(
-      "| sync words per 10^6 bits | decodes per 10^6 bits | delivered | Mbit/s per core |\n"
+      "| sync words per 10^6 bits | Reed-Solomon decodes per 10^6 bits | delivered | Mbit/s per "
+              "core |\n"
       "|---|---|---|---|\n");
   std::printf("| %.2f | %.2f | %zu | %.1f |\n\n",
               static_cast<double>(a.sync_words + b.sync_words) / megabits,

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/downlink.hpp"
 #include "packet/digipeater.hpp"
 #include "packet/packet_check.hpp"
 #include "platform/files.hpp"
@@ -19,9 +20,11 @@
 #include "sim/options.hpp"
 #include "sim/replay.hpp"
 #include "sim/satellite.hpp"
+#include "sim/simulator.hpp"
 #include "sim/soft_channel.hpp"
 #include "sim/uplink.hpp"
 #include "support/process.hpp"
+#include "support/station_capture.hpp"
 #include "wire/bytes.hpp"
 #include "wire/csp.hpp"
 #include "wire/frame.hpp"
@@ -212,6 +215,30 @@ TEST(SimSoftChannel, WrongSignsAtTheRateAskedAndConfidentOnesInTheTail) {
     int value;
   } scaled[] = {{1, 63}, {-1, -64}, {0, 0}, {-0.001, -1}, {2.1, 127}, {-2.1, -128}};
   for (const auto& c : scaled) EXPECT_EQ(soft_value(c.x), c.value) << c.x;
+}
+
+// The simulator's soft datagrams through the TNC set for soft input: every
+// telemetry frame comes through, and nothing else.
+TEST(SimSoftChannel, SoftDatagramsDecodeInTheTnc) {
+  const std::vector<std::string_view> args = {"--soft", "--ber=0.01", "--soft-tail=0.02",
+                                              "--quiet", "--seed=20240611"};
+  std::string error;
+  const auto options = parse_sim_options(args, error);
+  ASSERT_TRUE(options) << error;
+  SimState sim = make_sim_state(*options, 1'796'594'241'000);
+  TncConfig config;
+  config.Input = ModemInput::soft8;
+  StationCapture tnc(config);
+  Acquirer acquirer = acquirer_for(config);
+  constexpr size_t frames = 12;
+  for (size_t i = 0; i <= frames; ++i) {
+    if (i < frames) queue_telemetry(sim, 1'796'594'241'000 + 1000 * static_cast<int64_t>(i));
+    const Bytes values = next_datagram(sim, 300);
+    ASSERT_EQ(values.size(), 8 * 300u);
+    receive_datagram(tnc.station, acquirer, values, 0);
+  }
+  EXPECT_EQ(sim.counters.telemetry_frames, frames);
+  EXPECT_EQ(tnc.station.statistics.crc_accepted.load(), frames);
 }
 
 constexpr std::string_view request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\0";
