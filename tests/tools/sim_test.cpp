@@ -220,8 +220,8 @@ TEST(SimSoftChannel, WrongSignsAtTheRateAskedAndConfidentOnesInTheTail) {
 // The simulator's soft datagrams through the TNC set for soft input: every
 // telemetry frame comes through, and nothing else.
 TEST(SimSoftChannel, SoftDatagramsDecodeInTheTnc) {
-  const std::vector<std::string_view> args = {"--soft", "--ber=0.01", "--soft-tail=0.02",
-                                              "--quiet", "--seed=20240611"};
+  const std::vector<std::string_view> args = {"--soft", "--ber=0.01", "--soft-tail=0.02", "--quiet",
+                                              "--seed=20240611"};
   std::string error;
   const auto options = parse_sim_options(args, error);
   ASSERT_TRUE(options) << error;
