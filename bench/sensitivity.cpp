@@ -472,7 +472,7 @@ size_t print_soft_noise() {
               megabits);
   std::printf(
       "| sync words per 10^6 bits | Reed-Solomon decodes per 10^6 bits | delivered | Mbit/s per "
-              "core |\n"
+      "core |\n"
       "|---|---|---|---|\n");
   std::printf("| %.2f | %.2f | %zu | %.1f |\n\n",
               static_cast<double>(a.sync_words + b.sync_words) / megabits,
@@ -622,7 +622,8 @@ int score_received(const std::string& path) {
   const std::vector<uint8_t> received(text->begin(), text->end());
   const auto delay_at = [&](uint64_t bit) {
     const auto* d = reinterpret_cast<const uint8_t*>(delays->data()) + 4 * (bit / delay_block_bits);
-    return static_cast<int32_t>(d[0] | d[1] << 8 | d[2] << 16 | uint32_t{d[3]} << 24);
+    return static_cast<int32_t>(uint32_t{d[0]} | uint32_t{d[1]} << 8 | uint32_t{d[2]} << 16 |
+                                uint32_t{d[3]} << 24);
   };
   for (size_t i = 0; i < planted.codewords.size(); ++i) {
     const uint64_t first = planted.codeword_bits[i];
