@@ -303,8 +303,9 @@ size_t print_points(const std::vector<PointResult>& results) {
   std::printf("\nLowest: %.2f %%. Lowest for each N:", lowest_share);
   for (size_t k = 1; k < receiver_count; ++k) {
     double lowest = 100;
-    for (const PointResult& r : results)
+    for (const PointResult& r : results) {
       lowest = std::min(lowest, percent(r.recovered[k], r.bound));
+    }
     std::printf(" N=%d %.2f %%", tolerances[k - 1], lowest);
   }
   std::printf(". Payloads delivered that were not planted: %zu\n\n", wrong);
