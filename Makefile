@@ -69,8 +69,8 @@ sensitivity: deps
 	build-bench/kestrelis_sensitivity
 	@if [ -f $(SOFT_CAPTURES)/frames ]; then \
 	  echo; echo "Real GMSK modem, soft captures in $(SOFT_CAPTURES):"; echo; \
-	  echo "| Eb/N0 dB | frames | bound | robust N=6 | soft | soft / bound | wrong |"; \
-	  echo "|---|---|---|---|---|---|---|"; \
+	  echo "| Eb/N0 dB | frames | bound | soft bound | robust N=6 | soft | soft / bound | wrong |"; \
+	  echo "|---|---|---|---|---|---|---|---|"; \
 	  for f in $$(cd $(SOFT_CAPTURES) && ls *dB | sort -g); do \
 	    printf '| %s ' "$${f%dB}"; \
 	    build-bench/kestrelis_sensitivity --received $(SOFT_CAPTURES)/$$f \

@@ -19,6 +19,7 @@ slicer's bit. For each Eb/N0 it writes, under --out:
 
 (`make sensitivity` scores them again whenever they are there.)
 and then has `kestrelis_sensitivity --received` score the hard bound, the
+soft bound (the bound, then the erasure search on the frames it misses), the
 hard robust receiver and the soft receiver on them.
 
 Eb/N0 is the energy per bit over the noise density with the noise source's
@@ -84,8 +85,8 @@ def main():
         print(args.frames, file=count)
     stream = np.unpackbits(np.fromfile(clean, dtype=np.uint8))
     placed = [(start, start, length) for start, length in frames(stream)]
-    print('| Eb/N0 dB | frames | bound | robust N=6 | soft | soft / bound | wrong |')
-    print('|---|---|---|---|---|---|---|', flush=True)
+    print('| Eb/N0 dB | frames | bound | soft bound | robust N=6 | soft | soft / bound | wrong |')
+    print('|---|---|---|---|---|---|---|---|', flush=True)
     for ebn0 in args.ebn0_db:
         noise_db = ebn0 + args.offset
         path = os.path.join(args.out, f'{ebn0}dB')
