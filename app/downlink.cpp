@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -302,7 +303,7 @@ void receive_datagram(Station& station, SoftDetector& detector, std::span<const 
 
 Acquirer acquirer_for(const TncConfig& config) {
   Acquirer a;
-  a.robust = config.Acquisition == "robust";
+  a.robust = config.Acquisition == AcquisitionMode::robust;
   a.soft = config.Input == ModemInput::soft8;
   a.robust_search.sync_bit_errors = config.SyncBitErrors;
   a.soft_search.robust.sync_bit_errors = config.SyncBitErrors;
@@ -327,7 +328,8 @@ void receive_thread(Station& station) {
   const Console& console = station.console;
   const std::string& address = station.config.GR_ReceiveAddress;
   const int port = station.config.GR_ReceivePort;
-  NetResult bound = udp_bind(address.c_str(), static_cast<uint16_t>(port), receive_buffer_request);
+  NetResult bound =
+      udp_bind(address.c_str(), station.config.GR_ReceivePort, receive_buffer_request);
   if (bound.failed_at == NetStep::socket) {
     verbose_log(console, 5, "Could not create socket : %d", bound.error);
     bound.error = EBADF;  // what binding the missing socket reports
@@ -354,7 +356,7 @@ void receive_thread(Station& station) {
                 port);
   }
 
-  const int64_t silence_ms = int64_t{station.config.ModemSilence} * 1000;
+  const int64_t silence_ms = std::chrono::milliseconds(station.config.ModemSilence).count();
   if (silence_ms > 0 && set_receive_timeout(fd, silence_check_ms) != 0) {
     verbose_log(console, 5, "Cannot watch the modem for silence: %s\n",
                 error_text(last_socket_error()).c_str());
@@ -376,7 +378,7 @@ void receive_thread(Station& station) {
     if (length < 0 && silence_ms > 0 && !silent && monotonic_ms() - last_data_ms >= silence_ms) {
       silent = true;
       console_log(console, "No data from the modem on UDP port %d for %d s: check the modem\n",
-                  port, station.config.ModemSilence);
+                  port, static_cast<int>(station.config.ModemSilence.count()));
     }
     if (length <= 0) continue;
     const int64_t received_us = now_unix_us();

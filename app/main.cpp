@@ -1,6 +1,7 @@
 // kestrelis-tnc: the terminal node controller of the ground station.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -69,7 +70,7 @@ void print_statistics(const Station& station) {
   Station station(std::move(*config), startup_console);
   check_rigctld(station.config, station.console);
   start_station(station, profile);
-  const int64_t interval_ms = int64_t{station.config.StatsInterval} * 1000;
+  const int64_t interval_ms = std::chrono::milliseconds(station.config.StatsInterval).count();
   int64_t next_retry_ms = monotonic_ms() + unkey_retry_interval_ms;
   int64_t next_statistics_ms = interval_ms > 0 ? monotonic_ms() + interval_ms : INT64_MAX;
   for (;;) {
@@ -109,7 +110,8 @@ int unkey_only(const std::optional<std::string>& config_file) {
   if (!loaded) return config_unreadable_status;
   const TncConfig& config = *loaded;
   if (config.Address.empty()) return 0;
-  Keyer keyer(config, console);
+  const RigctldSettings rigctld = rigctld_settings(config);
+  Keyer keyer(rigctld, console);
   keyer.count_as_keyed();
   if (!keyer.unkey_for_exit()) return 1;
   console_log(console, "Transmitter unkeyed: rigctld took \"%s\"\n",

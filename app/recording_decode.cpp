@@ -1,5 +1,6 @@
 #include "app/recording_decode.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -55,11 +56,12 @@ std::optional<DecodeOptions> parse_decode_options(std::span<const std::string_vi
       o.config_file = std::string(value);
     } else if (name == "--acquisition") {
       if (twice(o.acquisition.has_value())) return std::nullopt;
-      if (value != "described" && value != "robust") {
+      const auto name_at = std::find(acquisition_names.begin(), acquisition_names.end(), value);
+      if (name_at == acquisition_names.end()) {
         error = "--acquisition " + std::string(value) + ": described or robust";
         return std::nullopt;
       }
-      o.acquisition = std::string(value);
+      o.acquisition = static_cast<AcquisitionMode>(name_at - acquisition_names.begin());
     } else if (name == "--sync-bit-errors") {
       if (twice(o.sync_bit_errors.has_value())) return std::nullopt;
       int n = -1;
@@ -114,7 +116,7 @@ int decode_recording(const DecodeOptions& options) {
   if (c.Input == ModemInput::soft8) {
     console_log(console, "Decoding %s (Input = soft8, robust search, SyncBitErrors = %d) into %s\n",
                 options.recording.c_str(), c.SyncBitErrors, output.c_str());
-  } else if (c.Acquisition == "robust") {
+  } else if (c.Acquisition == AcquisitionMode::robust) {
     console_log(console, "Decoding %s (Acquisition = robust, SyncBitErrors = %d) into %s\n",
                 options.recording.c_str(), c.SyncBitErrors, output.c_str());
   } else {

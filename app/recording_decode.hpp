@@ -8,14 +8,16 @@
 #include <string>
 #include <string_view>
 
+#include "config/config.hpp"
+
 namespace kestrelis {
 
 struct DecodeOptions {
-  std::string recording;                   // --decode RECORDING
-  std::string output;                      // --output FILE; "": RECORDING.decoded.jsonl
-  std::optional<std::string> acquisition;  // --acquisition described|robust; none: the config's
-  std::optional<int> sync_bit_errors;      // --sync-bit-errors N (0 ... 8); none: the config's
-  std::optional<std::string> config_file;  // --config FILE; none: the profile's config.ini
+  std::string recording;                       // --decode RECORDING
+  std::string output;                          // --output FILE; "": RECORDING.decoded.jsonl
+  std::optional<AcquisitionMode> acquisition;  // --acquisition described|robust; none: the config's
+  std::optional<int> sync_bit_errors;          // --sync-bit-errors N (0 ... 8); none: the config's
+  std::optional<std::string> config_file;      // --config FILE; none: the profile's config.ini
 };
 
 // The command line after the program name, holding --decode. None on a

@@ -31,12 +31,10 @@ void start_worker(Station& station, void (*routine)(Station&), const char* name)
   }
 }
 
-// Prints the notes of a loaded file, then checks its ranges and prints each
-// value replaced.
-TncConfig checked_config(const Console& console, TncConfig config,
-                         const std::vector<std::string>& notes) {
-  for (const std::string& note : notes) log_message(console, note);
-  for (const std::string& refusal : check_config_ranges(config)) log_message(console, refusal);
+// Prints the notes of a loaded file: what was read around, then each value replaced.
+TncConfig noted_config(const Console& console, TncConfig config,
+                       const std::vector<ConfigNote>& notes) {
+  for (const ConfigNote& note : notes) log_message(console, config_note_text(note));
   return config;
 }
 
@@ -71,21 +69,21 @@ TncConfig load_configuration(const Console& console, const std::optional<std::st
     }
   }
   TncConfig loaded;
-  std::vector<std::string> notes;
+  std::vector<ConfigNote> notes;
   if (load_config(file, loaded, &notes) < 0) console_text(console, "Can't load 'config.ini'\n");
-  return checked_config(console, std::move(loaded), notes);
+  return noted_config(console, std::move(loaded), notes);
 }
 
 std::optional<TncConfig> load_configuration_file(const Console& console, const std::string& file) {
   TncConfig config;
-  std::vector<std::string> notes;
+  std::vector<ConfigNote> notes;
   if (load_config(file, config, &notes) < 0) {
     const int error = errno;
     console_text(console, "Can't load '" + file + "': " +
                               (error != 0 ? error_text(error) : "not a regular file") + "\n");
     return std::nullopt;
   }
-  return checked_config(console, std::move(config), notes);
+  return noted_config(console, std::move(config), notes);
 }
 
 std::optional<TncConfig> load_startup_configuration(const Console& console,

@@ -13,13 +13,13 @@
 namespace kestrelis {
 
 // Makes sure the folder and the default config.ini exist under `profile`,
-// then loads the file and checks its ranges. Prints the operator's messages;
+// then loads the file, whose values it cannot honour are replaced. Prints the operator's messages;
 // a folder that cannot be written leaves the in-code defaults.
 [[nodiscard]] TncConfig load_configuration(const Console& console,
                                            const std::optional<std::string>& profile);
 
 // Loads the configuration from `file` as it is, creating nothing (the
-// command line's --config), and checks its ranges. None when the file cannot
+// command line's --config). None when the file cannot
 // be read, after "Can't load 'FILE': REASON\n": the operator named it, and
 // running on the in-code defaults would hide the mistake.
 [[nodiscard]] std::optional<TncConfig> load_configuration_file(const Console& console,

@@ -14,6 +14,15 @@
 
 namespace kestrelis {
 
+// What the keying and the transmissions read of the configuration.
+inline RigctldSettings rigctld_settings(const TncConfig& c) {
+  return {c.Address, c.Port, c.PTT_ON_Command, c.PPT_OFF_Command};
+}
+inline TransmitSettings transmit_settings(const TncConfig& c) {
+  return {c.GR_TransmitPort, c.PreambleLength, c.PostambleLength,
+          c.KeyUpDelay,      c.KeyDownDelay,   rigctld_settings(c)};
+}
+
 struct Station {
   // The console's verbose level comes from the configuration; keying failures
   // go to the GUI too.
@@ -21,7 +30,7 @@ struct Station {
       : config(std::move(c)),
         console(std::move(out)),
         gui(console, config.MaxClients),
-        transmitter(config, console) {
+        transmitter(transmit_settings(config), console) {
     console.verbose_level = config.VerboseLevel;
     statistics.soft_input = config.Input == ModemInput::soft8;
     transmitter.keyer.set_report([this](std::string_view line) { gui_text(gui, line); });

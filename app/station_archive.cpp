@@ -136,13 +136,13 @@ void start_archive(StationArchive& archive, const TncConfig& config,
                    std::atomic<uint64_t>& not_logged) {
   archive.console = &console;
   archive.recording_limit_bytes = uint64_t(config.RecordingLimitMB) * mib;
-  if (config.PacketLog == 0 && config.StreamRecording == 0) return;
+  if (!config.PacketLog && !config.StreamRecording) return;
   if (!profile) {
     console_log(console, "No profile folder: packets are not logged, the stream not recorded\n");
     return;
   }
   const ProfilePaths paths = profile_paths(*profile);
-  if (config.PacketLog != 0) {
+  if (config.PacketLog) {
     archive.packets_folder = paths.packets;
     archive.packet_log = start_writer(
         packet_log_queue_bytes,
@@ -155,7 +155,7 @@ void start_archive(StationArchive& archive, const TncConfig& config,
       console_log(console, "Logging packets to %s\n", archive.packets_folder.c_str());
     }
   }
-  if (config.StreamRecording != 0) start_recording(archive, paths.recordings, console);
+  if (config.StreamRecording) start_recording(archive, paths.recordings, console);
 }
 
 int start_decoded_log(StationArchive& archive, const std::string& path, const Console& console,

@@ -65,8 +65,7 @@ void uplink_thread(Station& station) {
 void gui_server_thread(Station& station) {
   const Console& console = station.console;
   const TncConfig& config = station.config;
-  NetResult server =
-      tcp_listen(config.KISS_Address.c_str(), static_cast<uint16_t>(config.KISS_Port));
+  NetResult server = tcp_listen(config.KISS_Address.c_str(), config.KISS_Port);
   switch (server.failed_at) {
     case NetStep::resolve:
       verbose_log(console, 5, "getaddrinfo failed with error: %d\n", server.error);

@@ -72,14 +72,14 @@ void report(benchmark::State& state, const std::string& name, std::vector<double
 void keying_waits(benchmark::State& state) {
   Socket rig = tcp_listen("127.0.0.1", 0).socket;
   Socket modem = udp_bind("127.0.0.1", 0, 0).socket;
-  TncConfig config;
-  config.Address = "127.0.0.1";
-  config.Port = std::to_string(local_port(rig.fd()));
+  TransmitSettings config{.rigctld = {.PTT_ON_Command = "T 1", .PPT_OFF_Command = "T 0"}};
+  config.rigctld.Address = "127.0.0.1";
+  config.rigctld.Port = std::to_string(local_port(rig.fd()));
   config.GR_TransmitPort = local_port(modem.fd());
   config.PreambleLength = 0;
   config.PostambleLength = 0;
-  config.KeyUpDelay = key_up_ms;
-  config.KeyDownDelay = key_down_ms;
+  config.KeyUpDelay = std::chrono::milliseconds(key_up_ms);
+  config.KeyDownDelay = std::chrono::milliseconds(key_down_ms);
   const Console console;  // standard output: a keying failure shows beside the figures
   Transmitter transmitter(config, console);
   open_transmit_socket(transmitter);

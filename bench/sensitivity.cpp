@@ -176,7 +176,7 @@ size_t soft_bound(const Planted& p, std::span<const uint8_t> values) {
 TncConfig receiver_config(std::optional<int> tolerance) {
   TncConfig config;
   if (tolerance) {
-    config.Acquisition = "robust";
+    config.Acquisition = AcquisitionMode::robust;
     config.SyncBitErrors = *tolerance;
   }
   return config;

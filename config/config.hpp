@@ -1,92 +1,136 @@
 #pragma once
-// The configuration record, its INI key handler and the default file text.
+// The TNC's settings: one list from which come the configuration record, its
+// in-code defaults, the INI key handler, the checks and the notes (the
+// machinery is in settings.hpp), and the default file text.
+//
+// A new setting is one row of KESTRELIS_TNC_SETTINGS: its member, default,
+// range and fallback follow; reading, checking, notes and the dump need no
+// other change.
 
+#include <array>
+#include <chrono>
 #include <cstdint>
-#include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "config/settings.hpp"
 #include "wire/robust_detector.hpp"
 
 namespace kestrelis {
 
-// What the modem sends on GR_ReceivePort: packed hard bits, or one signed
-// byte per bit (value >= 0 a 1, its magnitude the confidence).
-enum class ModemInput { bits, soft8 };
+// The frame search of the receive loop (the Acquisition key).
+enum class AcquisitionMode : uint8_t { described, robust };
+inline constexpr std::array<std::string_view, 2> acquisition_names = {"described", "robust"};
+constexpr std::span<const std::string_view> choice_names(AcquisitionMode) {
+  return acquisition_names;
+}
 
-// Every setting of the TNC. Default member values are the in-code defaults,
-// in force for keys the file does not set. Text fields hold at most 499
-// characters. Filled by start-up and read-only once the worker threads run.
-struct TncConfig {
-  int32_t GR_ReceivePort = 53010;         // [modem] UDP port for the modem's bit stream
-  int32_t GR_TransmitPort = 53011;        // [modem] UDP port on 127.0.0.1 for uplink frames
-  int32_t KISS_Port = 53013;              // [KISS] TCP port for the GUI
-  int32_t PreambleLength = 50;            // [radio] 0xAA bytes before each frame
-  int32_t PostambleLength = 0;            // [radio] 0xAA bytes after each frame
-  int32_t VerboseLevel = 1;               // [modem] highest level of levelled console lines
-  std::string CallFrom;                   // [radio] the station's call sign; payload of "ping"
-  std::string PTT_ON_Command = "T 1";     // [rigctld] keys the transmitter
-  std::string PPT_OFF_Command = "T 0";    // [rigctld] unkeys it (PPT is the key's spelling)
-  std::string Address;                    // [rigctld] host; empty: no rigctld at all
-  std::string Port;                       // [rigctld] port, as a service name
-  int32_t KeyUpDelay = 0;                 // [rigctld] ms between keying and sending
-  int32_t KeyDownDelay = 0;               // [rigctld] ms between the end of air time and unkeying
-  std::string KISS_Address;               // [KISS] address the GUI port binds to; empty: all
-  int32_t MaxClients = 1;                 // [KISS] GUI clients served at once (1 ... 16)
-  std::string GR_ReceiveAddress;          // [modem] address the modem port binds to; empty: all
-  std::string Acquisition = "described";  // [modem] frame search: "described" or "robust"
-  int32_t SyncBitErrors = robust_default_sync_bit_errors;  // [modem] robust search: wrong sync bits
-  int32_t StatsInterval = 0;              // [modem] seconds between statistics lines; 0: never
-  int32_t ModemSilence = 10;              // [modem] seconds without data before a warning; 0: off
-  int32_t PacketLog = 1;        // [modem] 1: every accepted packet to Kestrelis/packets; 0: off
-  int32_t StreamRecording = 0;  // [modem] 1: the modem's datagrams to Kestrelis/recordings
-  int32_t RecordingLimitMB = 1024;  // [modem] MiB a recording may reach; 0: no limit
-  ModemInput Input = ModemInput::bits;  // [modem] "bits" or "soft8"
-};
-
-// Longest text a text field keeps; longer values are cut.
-constexpr size_t config_text_limit = 499;
+// What each modem datagram carries (the Input key): packed hard bits, or one
+// signed byte per bit whose sign is the bit and magnitude the confidence.
+enum class ModemInput : uint8_t { bits, soft8 };
+inline constexpr std::array<std::string_view, 2> modem_input_names = {"bits", "soft8"};
+constexpr std::span<const std::string_view> choice_names(ModemInput) { return modem_input_names; }
 
 // Longest keying command the rigctld client sends.
 constexpr size_t keying_command_limit = 99;
 
-// Longest line the INI reader takes, in characters without the line end.
-constexpr int config_line_limit = 199;
+// X(section, key, type, default, fallback, check). Rows are in the order in
+// which replaced values are reported; rules that read another key (the off
+// command reads PTT_ON_Command, Port reads Address) come after it.
+#define KESTRELIS_TNC_SETTINGS(X)                                                                  \
+  /* UDP port for the modem's bit stream */                                                        \
+  X(modem, GR_ReceivePort, uint16_t, 53010, 53010, within(1, 65535))                               \
+  /* UDP port on 127.0.0.1 for uplink frames */                                                    \
+  X(modem, GR_TransmitPort, uint16_t, 53011, 53011, within(1, 65535))                              \
+  /* TCP port for the GUI */                                                                       \
+  X(KISS, KISS_Port, uint16_t, 53013, 53013, within(1, 65535))                                     \
+  /* 0xAA bytes before each frame */                                                               \
+  X(radio, PreambleLength, int32_t, 50, 50, within(0, 10000))                                      \
+  /* 0xAA bytes after each frame */                                                                \
+  X(radio, PostambleLength, int32_t, 0, 0, within(0, 10000))                                       \
+  /* highest level of levelled console lines */                                                    \
+  X(modem, VerboseLevel, int32_t, 1, 1, any_value)                                                 \
+  /* the station's call sign; payload of "ping" */                                                 \
+  X(radio, CallFrom, std::string, "", "", any_value)                                               \
+  /* between keying and sending */                                                                 \
+  X(rigctld, KeyUpDelay, std::chrono::milliseconds, 0, 0, not_negative)                            \
+  /* between the end of air time and unkeying */                                                   \
+  X(rigctld, KeyDownDelay, std::chrono::milliseconds, 0, 0, not_negative)                          \
+  /* keys the transmitter */                                                                       \
+  X(rigctld, PTT_ON_Command, std::string, "T 1", "T 1", text_rule(TextRule::keying_command))       \
+  /* unkeys it (PPT is the key's spelling) */                                                      \
+  X(rigctld, PPT_OFF_Command, std::string, "T 0", "T 0", text_rule(TextRule::unkeying_command))    \
+  /* GUI clients served at once */                                                                 \
+  X(KISS, MaxClients, int32_t, 1, 1, within(1, 16))                                                \
+  /* address the GUI port binds to; empty: all */                                                  \
+  X(KISS, KISS_Address, std::string, "", "127.0.0.1", text_rule(TextRule::bind_address))           \
+  /* address the modem port binds to; empty: all */                                                \
+  X(modem, GR_ReceiveAddress, std::string, "", "127.0.0.1", text_rule(TextRule::bind_address))     \
+  /* rigctld's host; empty: no rigctld at all */                                                   \
+  X(rigctld, Address, std::string, "", "", any_value)                                              \
+  /* rigctld's port, as a service name; 4532 is rigctld's own */                                   \
+  X(rigctld, Port, std::string, "", "4532", text_rule(TextRule::rigctld_port))                     \
+  /* what a datagram carries: packed bits, or one signed byte per bit */                           \
+  X(modem, Input, ModemInput, ModemInput::bits, ModemInput::bits, any_value)                        \
+  /* frame search */                                                                               \
+  X(modem, Acquisition, AcquisitionMode, AcquisitionMode::described, AcquisitionMode::described,   \
+    any_value)                                                                                     \
+  /* robust search: wrong sync bits taken */                                                       \
+  X(modem, SyncBitErrors, int32_t, robust_default_sync_bit_errors, robust_default_sync_bit_errors, \
+    within(0, robust_max_sync_bit_errors))                                                         \
+  /* between statistics lines; 0: never */                                                         \
+  X(modem, StatsInterval, std::chrono::seconds, 0, 0, not_negative)                                \
+  /* without data before a warning; 0: off */                                                      \
+  X(modem, ModemSilence, std::chrono::seconds, 10, 10, not_negative)                               \
+  /* every accepted packet to Kestrelis/packets */                                                 \
+  X(modem, PacketLog, bool, true, true, within(0, 1))                                              \
+  /* the modem's datagrams to Kestrelis/recordings */                                              \
+  X(modem, StreamRecording, bool, false, false, within(0, 1))                                      \
+  /* MiB a recording may reach; 0: no limit */                                                     \
+  X(modem, RecordingLimitMB, int32_t, 1024, 1024, not_negative)
 
-// inih's handler: section, name and value of one pair; nonzero when taken.
-using IniHandler = int (*)(void* user, const char* section, const char* name, const char* value);
+// Every setting of the TNC, each member named as its key. Default member
+// values are the in-code defaults, in force for keys the file does not set.
+// Filled by start-up and read-only once the worker threads run.
+struct TncConfig {
+#define KESTRELIS_MEMBER(section, key, type, initial, fallback, check) type key = type(initial);
+  KESTRELIS_TNC_SETTINGS(KESTRELIS_MEMBER)
+#undef KESTRELIS_MEMBER
+  friend bool operator==(const TncConfig&, const TncConfig&) = default;
+};
 
-// Runs inih over an open file, or over text in memory, one line at a time. A
-// line longer than config_line_limit is ignored whole and adds
-// "Config: line N is longer than 199 characters; ignored\n" to `notes`.
-// Returns the number of the first line with an error (a long line counts),
-// or 0.
-int parse_ini_file(std::FILE* file, IniHandler handler, void* user,
-                   std::vector<std::string>* notes);
-int parse_ini_text(std::string_view text, IniHandler handler, void* user,
-                   std::vector<std::string>* notes);
+// Calls visit(row, member) for every row of the list, in order.
+template <class Config, class Visit>
+requires std::is_same_v<std::remove_const_t<Config>, TncConfig>
+void visit_settings(Config& config, Visit&& visit) {
+#define KESTRELIS_VISIT(section, key, type, initial, fallback, check)                             \
+  visit(                                                                                          \
+      SettingRow<type>{#section, #key, RowValue<type>(initial), RowValue<type>(fallback), check}, \
+      config.key);
+  KESTRELIS_TNC_SETTINGS(KESTRELIS_VISIT)
+#undef KESTRELIS_VISIT
+}
 
-// Reads the INI file at `path` into `config` through parse_ini_file. Keys are
-// matched exactly, with case, in their section ("PTT_OFF_Command" is taken
-// for "PPT_OFF_Command"); integers are read like atoi. Returns -1 when the
-// file cannot be opened (errno then says why, or is 0 for anything but a
-// regular file), else the number of the first line with an error (an unknown
-// key counts), or 0. Each mistake that is read around (a line too long, an
-// unknown section, an unknown key, a number with text after it) adds one
-// console message to `notes`; a value that is no number leaves the key's
-// in-code default, with a message too.
-int load_config(const std::string& path, TncConfig& config,
-                std::vector<std::string>* notes = nullptr);
+// Reads the INI file at `path` into `config`. Keys are matched exactly, with
+// case, in their section ("PTT_OFF_Command" is taken for "PPT_OFF_Command");
+// numbers are read like atoi. Every value the TNC cannot honour is replaced
+// by its row's fallback. Returns -1 when the file cannot be opened (errno
+// then says why, or is 0 for anything but a regular file), else the number
+// of the first line with an error (an unknown key counts), or 0. `notes` gets
+// what was read around (a line too long, an unknown section or key, a number
+// with text after it or none at all, which keeps the default) in file order,
+// then every value replaced, in list order.
+[[nodiscard]] int load_config(const std::string& path, TncConfig& config,
+                              std::vector<ConfigNote>* notes = nullptr);
 
 // The same from text in memory (tests, fuzzing).
-int load_config_text(std::string_view text, TncConfig& config,
-                     std::vector<std::string>* notes = nullptr);
+[[nodiscard]] int load_config_text(std::string_view text, TncConfig& config,
+                                   std::vector<ConfigNote>* notes = nullptr);
 
-// Replaces every value the TNC cannot honour by its in-code default. Returns
-// one console message (with its line end) per replaced value, naming the key,
-// its value and what is used instead.
-[[nodiscard]] std::vector<std::string> check_config_ranges(TncConfig& config);
+// The record in INI form, every key set: read back, it gives the same record.
+[[nodiscard]] std::string config_ini_text(const TncConfig& config);
 
 // The commented default config.ini: 44 lines, 1023 characters, "\n" line ends.
 std::string_view default_config_text();

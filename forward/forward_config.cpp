@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
+#include <utility>
 
-#include "config/config.hpp"
 #include "forward/station_position.hpp"
 #include "platform/files.hpp"
 
@@ -13,29 +12,17 @@ namespace kestrelis {
 
 namespace {
 
-struct Key {
-  const char* section;
-  const char* name;
-  std::string ForwardConfig::*field;
-};
+// Takes the pairs of the list; every other section and key is the TNC's.
+IniTaker taker(SettingsReading<ForwardConfig>& reading) {
+  return [&reading](const IniPair& pair) {
+    (void)store_setting(reading, pair);
+    return true;
+  };
+}
 
-constexpr Key keys[] = {
-    {"forward", "URL", &ForwardConfig::URL},
-    {"forward", "NoradID", &ForwardConfig::NoradID},
-    {"forward", "Locator", &ForwardConfig::Locator},
-    {"forward", "Latitude", &ForwardConfig::Latitude},
-    {"forward", "Longitude", &ForwardConfig::Longitude},
-    {"radio", "CallFrom", &ForwardConfig::CallFrom},
-};
-
-int take_key(void* user, const char* section, const char* name, const char* value) {
-  auto& config = *static_cast<ForwardConfig*>(user);
-  for (const Key& key : keys) {
-    if (std::strcmp(section, key.section) == 0 && std::strcmp(name, key.name) == 0) {
-      config.*key.field = value;
-    }
-  }
-  return 1;
+// No text rule applies to the forwarder's keys.
+std::optional<ConfigNote> no_text_rule(const SettingRow<std::string>&, const std::string&) {
+  return std::nullopt;
 }
 
 bool starts_with(std::string_view text, std::string_view prefix) {
@@ -46,7 +33,10 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 
 ForwardConfig read_forward_config(std::string_view text) {
   ForwardConfig config;
-  (void)parse_ini_text(text, take_key, &config, &config.notes);
+  SettingsReading<ForwardConfig> reading = start_reading(config);
+  (void)parse_ini_text(text, taker(reading), &reading.notes);
+  finish_reading(reading, no_text_rule);
+  config.notes = std::move(reading.notes);
   return config;
 }
 
@@ -55,7 +45,10 @@ std::optional<ForwardConfig> load_forward_config(const std::string& path) {
   const std::unique_ptr<std::FILE, decltype(close)> file(open_regular_file(path), close);
   if (!file) return std::nullopt;
   ForwardConfig config;
-  (void)parse_ini_file(file.get(), take_key, &config, &config.notes);
+  SettingsReading<ForwardConfig> reading = start_reading(config);
+  (void)parse_ini_file(file.get(), taker(reading), &reading.notes);
+  finish_reading(reading, no_text_rule);
+  config.notes = std::move(reading.notes);
   return config;
 }
 

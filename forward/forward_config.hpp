@@ -5,20 +5,47 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
+
+#include "config/settings.hpp"
 
 namespace kestrelis {
 
+// X(section, key, type, default, fallback, check), as the TNC's list (settings.hpp).
 // Values as written in the file, blanks around them removed by the INI reader.
+#define KESTRELIS_FORWARD_SETTINGS(X)                           \
+  /* the team server's address, http:// or https:// */          \
+  X(forward, URL, std::string, "", "", any_value)               \
+  /* the satellite's catalogue number */                        \
+  X(forward, NoradID, std::string, "", "", any_value)           \
+  /* the station's Maidenhead locator */                        \
+  X(forward, Locator, std::string, "", "", any_value)           \
+  /* the station's latitude, decimal degrees, north positive */ \
+  X(forward, Latitude, std::string, "", "", any_value)          \
+  /* the station's longitude, decimal degrees, east positive */ \
+  X(forward, Longitude, std::string, "", "", any_value)         \
+  /* the station's call sign */                                 \
+  X(radio, CallFrom, std::string, "", "", any_value)
+
 struct ForwardConfig {
-  std::string URL;        // [forward] the team server's address, http:// or https://
-  std::string NoradID;    // [forward] the satellite's catalogue number
-  std::string Locator;    // [forward] the station's Maidenhead locator
-  std::string Latitude;   // [forward] the station's latitude, decimal degrees, north positive
-  std::string Longitude;  // [forward] the station's longitude, decimal degrees, east positive
-  std::string CallFrom;   // [radio] the station's call sign
-  std::vector<std::string> notes = {};  // console messages about lines too long, ignored
+#define KESTRELIS_MEMBER(section, key, type, initial, fallback, check) type key = type(initial);
+  KESTRELIS_FORWARD_SETTINGS(KESTRELIS_MEMBER)
+#undef KESTRELIS_MEMBER
+  std::vector<ConfigNote> notes = {};  // lines too long, ignored
 };
+
+// Calls visit(row, member) for every row of the list, in order.
+template <class Config, class Visit>
+requires std::is_same_v<std::remove_const_t<Config>, ForwardConfig>
+void visit_settings(Config& config, Visit&& visit) {
+#define KESTRELIS_VISIT(section, key, type, initial, fallback, check)                             \
+  visit(                                                                                          \
+      SettingRow<type>{#section, #key, RowValue<type>(initial), RowValue<type>(fallback), check}, \
+      config.key);
+  KESTRELIS_FORWARD_SETTINGS(KESTRELIS_VISIT)
+#undef KESTRELIS_VISIT
+}
 
 // Reads the keys above from INI `text`, through the same INI reader as the
 // TNC; every other section and key belongs to the TNC and is passed over. A

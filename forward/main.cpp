@@ -77,7 +77,7 @@ int forward(const std::optional<std::string>& config_file,
     // tools; the profile's own file missing is one in the settings.
     return config_file ? usage_status : 1;
   }
-  for (const std::string& note : config->notes) log_message(console, note);
+  for (const ConfigNote& note : config->notes) log_message(console, config_note_text(note));
   const std::vector<std::string> problems = forward_config_problems(*config);
   for (const std::string& problem : problems) log_message(console, problem);
   if (!problems.empty()) return 1;

@@ -11,7 +11,6 @@
 #include <string_view>
 #include <utility>
 
-#include "config/config.hpp"
 #include "console/console_log.hpp"
 #include "keying/keying_account.hpp"
 #include "platform/clock.hpp"
@@ -73,8 +72,8 @@ bool read_answer(PttCommand& c, int64_t until_ns) {
 
 }  // namespace
 
-Keyer::Keyer(const TncConfig& config, const Console& console, int64_t answer_timeout_ns)
-    : config_(config), console_(console), answer_timeout_ns_(answer_timeout_ns) {}
+Keyer::Keyer(const RigctldSettings& settings, const Console& console, int64_t answer_timeout_ns)
+    : settings_(settings), console_(console), answer_timeout_ns_(answer_timeout_ns) {}
 
 void Keyer::set_report(std::function<void(std::string_view line)> report) {
   report_ = std::move(report);
@@ -90,8 +89,8 @@ void Keyer::note(std::string line) {
 KeyingStep Keyer::apply(KeyingEvent event, int refusal_code) {
   KeyingStep step = keying_next(account_, event);
   account_ = step.account;
-  const char* on = config_.PTT_ON_Command.c_str();
-  const char* off = config_.PPT_OFF_Command.c_str();
+  const char* on = settings_.PTT_ON_Command.c_str();
+  const char* off = settings_.PPT_OFF_Command.c_str();
   for (const KeyingLine line : step.lines) {
     switch (line) {
       case KeyingLine::refused:
@@ -132,7 +131,7 @@ KeyingStep Keyer::apply(KeyingEvent event, int refusal_code) {
 // Connects and sends. `quiet`: no console line (retries).
 void Keyer::send_command(PttCommand& c, bool quiet, int connect_ms) {
   c.settled = false;
-  NetResult connection = tcp_connect(config_.Address.c_str(), config_.Port.c_str(), connect_ms);
+  NetResult connection = tcp_connect(settings_.Address.c_str(), settings_.Port.c_str(), connect_ms);
   if (connection.failed_at != NetStep::none) {
     if (quiet) return;
     switch (connection.failed_at) {
@@ -150,7 +149,7 @@ void Keyer::send_command(PttCommand& c, bool quiet, int connect_ms) {
     return;
   }
   const int fd = connection.socket.fd();
-  const std::string& command = c.on ? config_.PTT_ON_Command : config_.PPT_OFF_Command;
+  const std::string& command = c.on ? settings_.PTT_ON_Command : settings_.PPT_OFF_Command;
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(command.data()),
                                        command.size());
   if (int error = send_all(fd, bytes); error != 0) {
@@ -246,7 +245,7 @@ KeyingStep Keyer::exchange_off(OffPurpose purpose, int64_t deadline_ns) {
 PttCommand Keyer::deliver_ptt(bool on) {
   PttCommand c;
   c.on = on;
-  if (config_.Address.empty()) return c;
+  if (settings_.Address.empty()) return c;
   MutexLock lock(mutex_);
   if (apply({.kind = on ? Kind::on_requested : Kind::off_requested}).send == KeyingSend::nothing) {
     return c;
@@ -289,7 +288,7 @@ void Keyer::set_ptt(bool on) {
 }
 
 void Keyer::retry_unkey() {
-  if (config_.Address.empty()) return;
+  if (settings_.Address.empty()) return;
   {
     MutexLock lock(mutex_);
     poll_pending();
@@ -306,7 +305,7 @@ void Keyer::count_as_keyed() {
 }
 
 bool Keyer::unkey_for_exit(int64_t deadline_ns) {
-  if (config_.Address.empty()) return true;
+  if (settings_.Address.empty()) return true;
   bool unkeyed = true;
   {
     MutexLock lock(mutex_);

@@ -11,13 +11,21 @@
 #include <string_view>
 #include <vector>
 
-#include "config/config.hpp"
 #include "console/console_log.hpp"
 #include "keying/keying_account.hpp"
 #include "platform/net.hpp"
 #include "platform/thread_safety.hpp"
 
 namespace kestrelis {
+
+// What the keying reads of the configuration: where rigctld is and what it
+// is sent.
+struct RigctldSettings {
+  std::string Address = {};          // host; empty: nothing is keyed
+  std::string Port = {};             // port, as a service name
+  std::string PTT_ON_Command = {};   // keys the transmitter
+  std::string PPT_OFF_Command = {};  // unkeys it
+};
 
 // One command sent to rigctld, its answer still to be read.
 struct PttCommand {
@@ -47,7 +55,8 @@ class Keyer {
   // `answer_timeout_ns`: how long an answer is waited for after the command
   // went out: rigctld answers once the rig has, and a rig that does not answer
   // makes it try again for some seconds before it reports the failure.
-  Keyer(const TncConfig& config, const Console& console,
+  // `settings` is read at each command and must outlive the keyer.
+  Keyer(const RigctldSettings& settings, const Console& console,
         int64_t answer_timeout_ns = 5'000'000'000);
   Keyer(const Keyer&) = delete;
   Keyer& operator=(const Keyer&) = delete;
@@ -126,7 +135,7 @@ class Keyer {
   void poll_pending() REQUIRES(mutex_);
   KeyingStep exchange_off(OffPurpose purpose, int64_t deadline_ns) REQUIRES(mutex_);
 
-  const TncConfig& config_;  // Address, Port and the two commands
+  const RigctldSettings& settings_;
   const Console& console_;
   const int64_t answer_timeout_ns_;
   std::function<void(std::string_view line)> report_;

@@ -31,7 +31,7 @@ void open_transmit_socket(Transmitter& t) {
     verbose_log(t.console, 5, "Could not create socket : %d", last_socket_error());
   }
   t.tx_destination.address = loopback_address;
-  t.tx_destination.port = static_cast<uint16_t>(t.config.GR_TransmitPort);
+  t.tx_destination.port = t.settings.GR_TransmitPort;
 }
 
 int64_t air_time_ms(size_t total_bytes) {
@@ -40,7 +40,7 @@ int64_t air_time_ms(size_t total_bytes) {
 }
 
 KeyingWaits transmit_frame(Transmitter& t, std::span<const uint8_t> frame) {
-  const TncConfig& config = t.config;
+  const TransmitSettings& config = t.settings;
   const auto preamble = static_cast<size_t>(config.PreambleLength);
   std::vector<uint8_t> block(preamble + frame.size() + static_cast<size_t>(config.PostambleLength),
                              idle_byte);
@@ -48,7 +48,8 @@ KeyingWaits transmit_frame(Transmitter& t, std::span<const uint8_t> frame) {
   verbose_log(t.console, 2, "Sending %d bytes to GNURadio\r\n", static_cast<int>(block.size()));
 
   KeyingWaits waits;
-  waits.target_ms = {config.KeyUpDelay, air_time_ms(block.size()), config.KeyDownDelay};
+  waits.target_ms = {config.KeyUpDelay.count(), air_time_ms(block.size()),
+                     config.KeyDownDelay.count()};
   // The waits count from the delivery of each command, not from its answer.
   PttCommand on = t.keyer.deliver_ptt(true);
   const int64_t keyed_ns = monotonic_ns();

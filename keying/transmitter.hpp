@@ -3,24 +3,35 @@
 // and unkeying the transmitter.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
+#include <utility>
 
-#include "config/config.hpp"
 #include "console/console_log.hpp"
 #include "keying/rigctld.hpp"
 #include "platform/net.hpp"
 
 namespace kestrelis {
 
+// What a transmission reads of the configuration.
+struct TransmitSettings {
+  uint16_t GR_TransmitPort = 0;  // the modem's UDP port on 127.0.0.1
+  int32_t PreambleLength = 0;    // 0xAA bytes before each frame
+  int32_t PostambleLength = 0;   // 0xAA bytes after each frame
+  std::chrono::milliseconds KeyUpDelay{0};
+  std::chrono::milliseconds KeyDownDelay{0};
+  RigctldSettings rigctld = {};
+};
+
 // The uplink's way to the air: the UDP socket frames leave by, where they go
 // (127.0.0.1 at GR_TransmitPort), and the keying. Prepared by start-up before
 // the worker threads start; transmissions run on the GUI thread.
 struct Transmitter {
   // `answer_timeout_ns`: how long each of rigctld's answers is waited for (Keyer).
-  Transmitter(const TncConfig& c, const Console& out, int64_t answer_timeout_ns = 5'000'000'000)
-      : config(c), console(out), keyer(c, out, answer_timeout_ns) {}
-  const TncConfig& config;
+  Transmitter(TransmitSettings s, const Console& out, int64_t answer_timeout_ns = 5'000'000'000)
+      : settings(std::move(s)), console(out), keyer(settings.rigctld, out, answer_timeout_ns) {}
+  const TransmitSettings settings;
   const Console& console;
   Socket tx_socket;
   Ipv4Endpoint tx_destination;

@@ -89,13 +89,14 @@ TEST(PacketLogDownlink, EachPacketCarriesTheArrivalOfTheDatagramThatCompletedIt)
     SCOPED_TRACE(acquisition);
     TempDir home;
     TncConfig config;
-    config.Acquisition = acquisition;
+    config.Acquisition = std::string_view(acquisition) == "robust" ? AcquisitionMode::robust
+                                                                   : AcquisitionMode::described;
     StationCapture out(config);
     Station& station = out.station;
     start_archive(station.archive, station.config, home.path(), station.console,
                   station.statistics.packets_not_logged);
     std::variant<FrameDetector, RobustDetector> detector;
-    if (config.Acquisition == "robust") detector.emplace<RobustDetector>();
+    if (config.Acquisition == AcquisitionMode::robust) detector.emplace<RobustDetector>();
     const auto feed = [&](std::span<const uint8_t> bytes, int64_t received_us) {
       std::visit([&](auto& d) { receive_datagram(station, d, bytes, received_us); }, detector);
     };

@@ -82,7 +82,8 @@ Output receive(const TncConfig& config, const Bytes& stream, size_t piece) {
 TncConfig robust_config(int verbose_level = 1, ModemInput input = ModemInput::bits) {
   TncConfig config;
   config.Input = input;
-  config.Acquisition = input == ModemInput::soft8 ? "described" : "robust";
+  config.Acquisition =
+      input == ModemInput::soft8 ? AcquisitionMode::described : AcquisitionMode::robust;
   config.SyncBitErrors = 3;
   config.VerboseLevel = verbose_level;
   return config;
@@ -210,7 +211,8 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
     SCOPED_TRACE(testing::Message()
                  << c.acquisition << (c.input == ModemInput::soft8 ? ", soft" : ""));
     TncConfig config;
-    config.Acquisition = c.acquisition;
+    config.Acquisition = std::string_view(c.acquisition) == "robust" ? AcquisitionMode::robust
+                                                                     : AcquisitionMode::described;
     config.Input = c.input;
     config.SyncBitErrors = 2;
     StationCapture out(config, c.gui_to_sink);
@@ -302,7 +304,7 @@ TEST(SoftDownlink, SoftNoiseDeliversNothing) {
   EXPECT_GT(out.station.statistics.decodes.load(), 100u) << "the erasure search never ran";
 
   config.Input = ModemInput::bits;
-  config.Acquisition = "robust";
+  config.Acquisition = AcquisitionMode::robust;
   StationCapture hard(config);
   const std::span<const int8_t> values(reinterpret_cast<const int8_t*>(noise.data()), noise.size());
   feed(hard, pack_bits(soft_bits_of(values)), 60);

@@ -69,7 +69,7 @@ class LinkedStation {
     TncConfig c;
     c.GR_TransmitPort = modem_port;
     c.MaxClients = max_clients;
-    c.KeyUpDelay = key_up_ms;
+    c.KeyUpDelay = std::chrono::milliseconds(key_up_ms);
     c.CallFrom = "QQ0ABC";
     c.PreambleLength = 4;
     c.VerboseLevel = 4;

@@ -94,8 +94,9 @@ TEST(ForwardConfig, ALineTooLongIsNamedAndIgnoredWhole) {
   config = read_forward_config(forward_ini(fits + std::string(47, 'q')));
   EXPECT_EQ(config.URL, "");
   EXPECT_EQ(config.NoradID, "99999");
-  EXPECT_EQ(config.notes,
-            std::vector<std::string>{"Config: line 4 is longer than 199 characters; ignored\n"});
+  ASSERT_EQ(config.notes.size(), 1u);
+  EXPECT_EQ(config_note_text(config.notes[0]),
+            "Config: line 4 is longer than 199 characters; ignored\n");
   const std::vector<std::string> problems = forward_config_problems(config);
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_EQ(problems[0].rfind("Config: no URL", 0), 0u) << problems[0];

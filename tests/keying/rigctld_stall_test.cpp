@@ -94,14 +94,14 @@ StallResult run_stall(Moment moment) {
   for (int i = 0; i < 100 && ptt().empty(); ++i) sleep_ms(20);
 
   ModemListener modem;
-  TncConfig config;
-  config.Address = "127.0.0.1";
-  config.Port = std::to_string(port);
+  TransmitSettings config{.rigctld = {.PTT_ON_Command = "T 1", .PPT_OFF_Command = "T 0"}};
+  config.rigctld.Address = "127.0.0.1";
+  config.rigctld.Port = std::to_string(port);
   config.GR_TransmitPort = modem.port();
   config.PreambleLength = 0;
   config.PostambleLength = 0;
-  config.KeyUpDelay = key_up_ms;
-  config.KeyDownDelay = key_down_ms;
+  config.KeyUpDelay = std::chrono::milliseconds(key_up_ms);
+  config.KeyDownDelay = std::chrono::milliseconds(key_down_ms);
   std::mutex mutex;
   // Each "unkeyed" is checked against rigctld as it is printed.
   const Console console{1, [&](std::string_view text) {

@@ -130,7 +130,7 @@ struct KeyerUnderTest {
     keyer.set_ptt(true);
   }
   long printed(const std::string& line) const { return std::ranges::count(lines, line); }
-  TncConfig config;
+  RigctldSettings config{.PTT_ON_Command = "T 1", .PPT_OFF_Command = "T 0"};
   std::vector<std::string> lines;  // without their time stamps
   Console console{1, [this](std::string_view text) {
                     lines.emplace_back(text.starts_with("[") ? text.substr(21) : text);

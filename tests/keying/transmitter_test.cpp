@@ -37,8 +37,8 @@ TEST(TransmitterLoopback, KeyingFailuresNeitherStopNorStallTheTransmission) {
     config.GR_TransmitPort = modem.port();
     config.PreambleLength = 2;
     config.PostambleLength = 1;
-    config.KeyUpDelay = 30;
-    config.KeyDownDelay = 40;
+    config.KeyUpDelay = std::chrono::milliseconds(30);
+    config.KeyDownDelay = std::chrono::milliseconds(40);
     if (with_address) {
       config.Address = "127.0.0.1";
       config.Port = std::to_string(free_tcp_port());
@@ -104,7 +104,7 @@ TEST(TransmitterLoopback, ALateRefusalIsReadWithoutDelayAndReportedToTheGui) {
     config.Port = std::to_string(rig.port);
     config.GR_TransmitPort = modem.port();
     config.PreambleLength = 0;
-    config.KeyUpDelay = static_cast<int>(key_up_ms);
+    config.KeyUpDelay = std::chrono::milliseconds(key_up_ms);
     StationCapture out(config);
     open_transmit_socket(out.station.transmitter);
     std::thread transmission(

@@ -7,10 +7,9 @@ namespace kestrelis {
 
 std::optional<TncConfig> tnc_file_config(const std::string& file) {
   TncConfig config;
-  if (load_config(file, config) < 0) return std::nullopt;
-  // The TNC reports the refused values on its own console; a tool only needs
+  // The TNC reports the replaced values on its own console; a tool only needs
   // what is in force.
-  (void)check_config_ranges(config);
+  if (load_config(file, config) < 0) return std::nullopt;
   return config;
 }
 
