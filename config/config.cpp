@@ -183,8 +183,6 @@ int load_config_text(std::string_view text, TncConfig& config, std::vector<Confi
   });
 }
 
-std::string config_ini_text(const TncConfig& config) { return settings_ini_text(config); }
-
 std::string_view default_config_text() {
   static constexpr char text[] =
       "[gnuradio]\n"

@@ -129,9 +129,6 @@ void visit_settings(Config& config, Visit&& visit) {
 [[nodiscard]] int load_config_text(std::string_view text, TncConfig& config,
                                    std::vector<ConfigNote>* notes = nullptr);
 
-// The record in INI form, every key set: read back, it gives the same record.
-[[nodiscard]] std::string config_ini_text(const TncConfig& config);
-
 // The commented default config.ini: 44 lines, 1023 characters, "\n" line ends.
 std::string_view default_config_text();
 

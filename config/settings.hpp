@@ -24,7 +24,8 @@
 
 namespace kestrelis {
 
-// Longest text a text setting keeps; longer values are cut.
+// Longest text a text setting holds: the reader's line limit keeps every
+// value well below it.
 constexpr size_t config_text_limit = 499;
 
 // Longest line the INI reader takes, in characters without the line end.
@@ -158,8 +159,8 @@ template <class T>
 
 // Reads one value into `member`: numbers and choices are checked at once and
 // a refused one holds the fallback (the note returned, to be reported after
-// the whole file, unless a later line sets the key again); text is stored
-// cut to config_text_limit and checked after the whole file.
+// the whole file, unless a later line sets the key again); text is stored as
+// it is and checked after the whole file.
 template <NumberSetting T>
 [[nodiscard]] std::optional<ConfigNote> read_setting(const SettingRow<T>& row, T& member,
                                                      const IniPair& pair,
@@ -191,7 +192,7 @@ template <ChoiceSetting T>
 [[nodiscard]] std::optional<ConfigNote> read_setting(const SettingRow<T>& row, T& member,
                                                      const IniPair& pair,
                                                      std::vector<ConfigNote>& /*notes*/) {
-  const std::string_view value = pair.value.substr(0, config_text_limit);
+  const std::string_view value = pair.value;
   const std::span<const std::string_view> names = choice_names(T{});
   for (size_t i = 0; i < names.size(); ++i) {
     if (names[i] == value) {
@@ -212,7 +213,7 @@ template <ChoiceSetting T>
                                                             std::string& member,
                                                             const IniPair& pair,
                                                             std::vector<ConfigNote>& /*notes*/) {
-  member = std::string(pair.value.substr(0, config_text_limit));
+  member = std::string(pair.value);
   return std::nullopt;
 }
 

@@ -155,6 +155,8 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "Config: VerboseLevel = -2147483649 is beyond what a number here can hold; read as "
        "-2147483648\n"},
       {"last value counts", "[KISS]\nKISS_Port = 0\nKISS_Port = 7\n", "KISS_Port", "7"},
+      {"last value refused", "[KISS]\nKISS_Port = 7\nKISS_Port = 0\n", "KISS_Port", "53013", 0,
+       "Config: KISS_Port = 0 is outside 1 ... 65535; using 53013\n"},
       // Lines are counted on past a long line, and every long line is named.
       {"long lines counted", "[radio]\n" + c300 + "CallFrom = A\n" + c300 + c300, "CallFrom", "A",
        2,
@@ -265,7 +267,7 @@ TEST(Config, EveryKeySurvivesItsIniForm) {
   ASSERT_EQ(load_config_text(default_config_text(), from_default_file), 0);
   ASSERT_EQ(load_config_text(uncommon, from_uncommon), 0);
   for (const TncConfig& config : {TncConfig{}, from_default_file, from_uncommon}) {
-    const std::string written = config_ini_text(config);
+    const std::string written = settings_ini_text(config);
     SCOPED_TRACE(written);
     TncConfig read_back;
     std::vector<ConfigNote> notes;
