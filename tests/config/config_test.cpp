@@ -145,7 +145,6 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
       // Read as 0 (atoi's reading), a word would hide every levelled console line.
       {"no number keeps the default", "[modem]\nVerboseLevel = two\n", "VerboseLevel", "1", 0,
        "Config: VerboseLevel = two is not a number; using 1\n"},
-      {"0 is a number", "[modem]\nVerboseLevel = 0\n", "VerboseLevel", "0"},
       {"number beyond the top", "[rigctld]\nKeyUpDelay = 99999999999\n", "KeyUpDelay", "2147483647",
        0,
        "Config: KeyUpDelay = 99999999999 is beyond what a number here can hold; read as "
@@ -163,9 +162,9 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        too_long + "Config: line 4 is longer than 199 characters; ignored\n" +
            "Config: line 5 is longer than 199 characters; ignored\n"},
       // Text rules, and rules between keys, which read the file's last word on both.
+      // A service name or a number too large, the resolver would take for another port.
       {"port too large for a port", "[rigctld]\nPort = 70000\n", "Port", "4532", 0,
-       "Config: Port = 70000 is outside 1 ... 65535; using 4532\n"},  // the resolver would wrap
-                                                                      // it
+       "Config: Port = 70000 is outside 1 ... 65535; using 4532\n"},
       {"port as a service name", "[rigctld]\nPort = rigctl\n", "Port", "4532", 0,
        "Config: Port = rigctl is outside 1 ... 65535; using 4532\n"},
       {"highest port", "[rigctld]\nPort = 65535\n", "Port", "65535"},
