@@ -34,10 +34,9 @@ std::string printed(const std::vector<ConfigNote>& notes) {
   return lines;
 }
 
-// Every key as documented: its in-code default (the specification's, or for
-// keys beyond it the README's), what the default file sets it to, and for a
-// number the range it must be in (bounds included), outside which the
-// default is used instead.
+// Every key as the documents give it: its in-code default, what the default
+// file sets it to, and for a number the range it must be in (bounds
+// included), outside which the default is used instead.
 struct Documented {
   const char* section;
   const char* key;
