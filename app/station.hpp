@@ -16,11 +16,18 @@ namespace kestrelis {
 
 // What the keying and the transmissions read of the configuration.
 inline RigctldSettings rigctld_settings(const TncConfig& c) {
-  return {c.Address, c.Port, c.PTT_ON_Command, c.PPT_OFF_Command};
+  return {.Address = c.Address,
+          .Port = c.Port,
+          .PTT_ON_Command = c.PTT_ON_Command,
+          .PPT_OFF_Command = c.PPT_OFF_Command};
 }
 inline TransmitSettings transmit_settings(const TncConfig& c) {
-  return {c.GR_TransmitPort, c.PreambleLength, c.PostambleLength,
-          c.KeyUpDelay,      c.KeyDownDelay,   rigctld_settings(c)};
+  return {.GR_TransmitPort = c.GR_TransmitPort,
+          .PreambleLength = c.PreambleLength,
+          .PostambleLength = c.PostambleLength,
+          .KeyUpDelay = c.KeyUpDelay,
+          .KeyDownDelay = c.KeyDownDelay,
+          .rigctld = rigctld_settings(c)};
 }
 
 struct Station {

@@ -25,6 +25,17 @@ std::optional<ConfigNote> no_text_rule(const SettingRow<std::string>&, const std
   return std::nullopt;
 }
 
+// Reads the keys through `parse`, which runs the INI reader with the taker it is given.
+template <class Parse>
+ForwardConfig read_keys(Parse parse) {
+  ForwardConfig config;
+  SettingsReading<ForwardConfig> reading = start_reading(config);
+  (void)parse(taker(reading), &reading.notes);
+  finish_reading(reading, no_text_rule);
+  config.notes = std::move(reading.notes);
+  return config;
+}
+
 bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
@@ -32,24 +43,18 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 ForwardConfig read_forward_config(std::string_view text) {
-  ForwardConfig config;
-  SettingsReading<ForwardConfig> reading = start_reading(config);
-  (void)parse_ini_text(text, taker(reading), &reading.notes);
-  finish_reading(reading, no_text_rule);
-  config.notes = std::move(reading.notes);
-  return config;
+  return read_keys([&](const IniTaker& take, std::vector<ConfigNote>* notes) {
+    return parse_ini_text(text, take, notes);
+  });
 }
 
 std::optional<ForwardConfig> load_forward_config(const std::string& path) {
   const auto close = [](std::FILE* file) { std::fclose(file); };
   const std::unique_ptr<std::FILE, decltype(close)> file(open_regular_file(path), close);
   if (!file) return std::nullopt;
-  ForwardConfig config;
-  SettingsReading<ForwardConfig> reading = start_reading(config);
-  (void)parse_ini_file(file.get(), taker(reading), &reading.notes);
-  finish_reading(reading, no_text_rule);
-  config.notes = std::move(reading.notes);
-  return config;
+  return read_keys([&](const IniTaker& take, std::vector<ConfigNote>* notes) {
+    return parse_ini_file(file.get(), take, notes);
+  });
 }
 
 std::vector<std::string> forward_config_problems(const ForwardConfig& config) {
