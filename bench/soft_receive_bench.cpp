@@ -27,7 +27,7 @@ constexpr size_t hard_datagram = 2048;  // bytes of packed bits; the soft one ha
 
 TncConfig config_for(ModemInput input) {
   TncConfig config;
-  config.Acquisition = "robust";
+  config.Acquisition = AcquisitionMode::robust;
   config.Input = input;
   return config;
 }

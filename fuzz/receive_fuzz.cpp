@@ -38,7 +38,7 @@ void receive_stream(std::span<const uint8_t> data) {
   described_station.gui.sink = check_gui_frame;
   FrameDetector described;
   TncConfig robust_config;
-  robust_config.Acquisition = "robust";
+  robust_config.Acquisition = AcquisitionMode::robust;
   Station robust_station(robust_config, quiet);
   robust_station.gui.sink = check_gui_frame;
   RobustDetector robust;

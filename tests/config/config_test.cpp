@@ -62,6 +62,7 @@ constexpr Documented documented[] = {{"modem", "GR_ReceivePort", "53010", "55012
                                      {"KISS", "MaxClients", "1", "1", 1, 16},
                                      {"KISS", "KISS_Address", "", ""},
                                      {"modem", "GR_ReceiveAddress", "", ""},
+                                     {"modem", "Input", "bits", "bits"},
                                      {"modem", "Acquisition", "described", "described"},
                                      {"modem", "SyncBitErrors", "6", "6", 0, 8},
                                      {"modem", "StatsInterval", "0", "0", 0, top},
@@ -182,6 +183,9 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "PPT_OFF_Command", ""},
       {"unknown acquisition", "[modem]\nAcquisition = fast\n", "Acquisition", "described", 0,
        "Config: Acquisition = fast is neither described nor robust; using described\n"},
+      {"soft input", "[modem]\nInput = soft8\n", "Input", "soft8"},
+      {"input named with another case", "[modem]\nInput = soft8\nInput = Soft8\n", "Input", "bits",
+       0, "Config: Input = Soft8 is neither bits nor soft8; using bits\n"},
       // A bind address that does not parse must never open the port to the network.
       {"address that does not parse", "[KISS]\nKISS_Address = 127.1\n", "KISS_Address", "127.0.0.1",
        0, "Config: KISS_Address = 127.1 is not an IPv4 address; listening on 127.0.0.1 only\n"},
@@ -253,7 +257,7 @@ TEST(Config, EveryKeySurvivesItsIniForm) {
   std::string uncommon =
       "[radio]\nCallFrom = QQ0ABC\n[rigctld]\nAddress = 127.0.0.2\nPort = 1\n"
       "PTT_ON_Command = T 2\nPPT_OFF_Command = T 3\n[KISS]\nKISS_Address = 127.0.0.3\n"
-      "[modem]\nGR_ReceiveAddress = 127.0.0.4\nAcquisition = robust\n";
+      "[modem]\nGR_ReceiveAddress = 127.0.0.4\nAcquisition = robust\nInput = soft8\n";
   for (const Documented& r : documented) {
     if (r.min > r.max) continue;
     const std::string highest = std::to_string(r.max);
