@@ -114,7 +114,6 @@ pids+=($!)
 pids+=($!)
 sleep 0.5
 "$build/tools/kestrelis-kiss" --port "$kiss" --no-stdin --exit-after "$seconds" \
-  --jsonl "$home/telemetry.jsonl" --csv-dir "$home/csv" \
   --send "DEMO1>QQ0XYZ, Kestrelis, STORE=20 hello from the demo" \
   > >(tee "$home/client.log" | prefix "[gui]") &
 client=$!
@@ -122,8 +121,9 @@ pids+=("$client")
 wait "$client" || true
 sleep 0.5
 echo
-echo "demo: telemetry records kept: $(wc -l <"$home/telemetry.jsonl" 2>/dev/null || echo 0)" \
-  "(JSON Lines in $home/telemetry.jsonl, CSV in $home/csv)"
+log=$(ls "$home"/Kestrelis/packets/*.jsonl 2>/dev/null | tail -n 1)
+echo "demo: telemetry records shown: $(grep -c "^TELEMETRY " "$home/client.log")" \
+  "(kept by the TNC in its packet log ${log:-$home/Kestrelis/packets})"
 if grep -q "Received: DEMO1>QQ0XYZ: hello from the demo" "$home/client.log"; then
   echo "demo: the digipeater message made the round trip"
 else
@@ -137,7 +137,7 @@ else
   echo "demo: no packet reached the stand-in team server (see $home/forward.log)"
 fi
 plot="$home/telemetry.png"
-if "$build/tools/kestrelis-kiss" plot "$home/telemetry.jsonl" --sat 1 eps_vbatt eps_vboost_0 \
+if "$build/tools/kestrelis-kiss" plot "${log:-none}" --sat 1 eps_vbatt eps_vboost_0 \
   eps_temp_0 obc_temp_0 radio_temp_pa eps_cursun eps_cursys radio_last_rssi -o "$plot" \
   >"$home/plot.log" 2>&1; then
   echo "demo: satellite 1's battery, temperatures, currents and signal drawn in $plot"

@@ -1,5 +1,5 @@
 // The terminal client kestrelis-kiss: what it shows and sends, the JSON it
-// reads, the files it writes, its plots, and the client against a stand-in TNC.
+// reads, its plots of the packet log, and the client against a stand-in TNC.
 
 #include "wire/kiss.hpp"
 
@@ -18,7 +18,6 @@
 #include "kiss/display.hpp"
 #include "kiss/plot.hpp"
 #include "kiss/record.hpp"
-#include "kiss/record_files.hpp"
 #include "platform/files.hpp"
 #include "platform/net.hpp"
 #include "support/process.hpp"
@@ -129,44 +128,21 @@ TEST(KissClientArgs, ConfigFileIsKeptForThePortOnly) {
   EXPECT_FALSE(parsed.port_given);
 }
 
-// The TNC's records hold strings only; the client's own files hold numbers
-// and null as well, so the strict form stays the default.
-TEST(KissJsonObject, FlatObjectsOfStringsOrAlsoOfNumbersAndNull) {
-  const struct {
-    const char* text;
-    bool strings;  // accepted as JsonValues::strings too, not only as JsonValues::scalars
-    size_t members;
-  } accepted[] = {
-      {R"({"tlm_id":"4138","UNIX":"1700000000.250000"})", true, 2},
-      {"{}", true, 0},
-      {" {\n \"a\" : \"1\" ,\t\"b\":\"\" }\r\n", true, 2},
-      {R"({"a":"x\"y\\z\u00e9\n"})", true, 1},
-      {R"({"a":0,"b":-12,"c":0.5,"d":1e3,"e":-2.5E-7,"f":null,"g":"x"})", false, 7},
-      {R"({ "a" : 1 , "b":null })", false, 2},
-  };
-  for (const auto& c : accepted) {
-    SCOPED_TRACE(c.text);
-    const auto strict = parse_json_object(c.text);
-    const auto loose = parse_json_object(c.text, JsonValues::scalars);
-    EXPECT_EQ(strict.has_value(), c.strings);
-    EXPECT_EQ(strict ? strict->size() : c.members, c.members);
-    ASSERT_TRUE(loose);
-    EXPECT_EQ(loose->size(), c.members);
-  }
-  const char* const refused_texts[] = {
-      R"({"a":01})",        R"({"a":+1})",          R"({"a":.5})",   R"({"a":1.})",
-      R"({"a":1e})",        R"({"a":nan})",         R"({"a":true})", R"({"a":1 2})",
-      R"({"a":{"b":"1"}})", R"({"a":["1"]})",       R"({"a":"1",})", R"({"a" "1"})",
-      R"({"a":"1})",        R"({"a":"1")",          R"({"a":"\q"})", R"({"a":"\u12"})",
-      "{\"a\":\"1\t2\"}",   R"({"a":"1","a":"2"})", R"({"a":"1"}x)", R"("a")"};
-  for (const char* refused : refused_texts) {
-    SCOPED_TRACE(refused);
-    EXPECT_FALSE(parse_json_object(refused) || parse_json_object(refused, JsonValues::scalars));
-  }
-  EXPECT_FALSE(parse_json_object("") || parse_json_object("", JsonValues::scalars));
-  auto object = parse_json_object(R"({"a":"x\"y"})");
+// The TNC's records are flat objects of strings; anything else is refused
+// whole, and the members keep their order and lose their escapes.
+TEST(KissJsonObject, FlatObjectsOfStringsOnly) {
+  const auto object = parse_json_object(R"( {"z":"1", "a":"x\"y\u00e9"} )");
   ASSERT_TRUE(object);
-  EXPECT_EQ((*object)[0].value, R"(x\"y)");  // kept as it stands between the quotes
+  ASSERT_EQ(object->size(), 2u);
+  EXPECT_EQ((*object)[0].key, "z");
+  EXPECT_EQ((*object)[1].value, "x\"y\xc3\xa9");
+  EXPECT_EQ(parse_json_object("{}")->size(), 0u);
+  for (const char* refused :
+       {R"({"a":1})", R"({"a":null})", R"({"a":{"b":"1"}})", R"({"a":["1"]})", R"({"a":"1")",
+        R"({"a":"1"}x)", R"("a")", R"(["a"])", ""}) {
+    SCOPED_TRACE(refused);
+    EXPECT_FALSE(parse_json_object(refused));
+  }
 }
 
 // The ordinary record is shown by KissDisplay and StationLoopback; here the
@@ -201,7 +177,7 @@ TEST(KissRecordInfo, IsoUtcTimes) {
     std::optional<int64_t> ms;
   } cases[] = {
       {"1970-01-01T00:00Z", 0},
-      {"2026-12-05T14:03:07.412Z", 1796479387412},  // the client's _received_unix of it
+      {"2026-12-05T14:03:07.412Z", 1796479387412},
       {"2023-11-14T22:13:20Z", 1700000000000},
       {"2000-02-29T00:00Z", 951782400000},
       {"2001-02-29T00:00Z", std::nullopt},
@@ -217,121 +193,37 @@ TEST(KissRecordInfo, IsoUtcTimes) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(parse_iso_utc(c.text), c.ms);
   }
+  // Shown as the packet log writes it, before 1970 too.
+  EXPECT_EQ(format_utc(-1), "1969-12-31 23:59:59.999");
 }
 
-constexpr int64_t received = 1700000000250;  // 2023-11-14 22:13:20.250 UTC
-
-JsonObject object(const char* json) { return parse_json_object(json).value(); }
-
-// The client's members, then the record's typed by its layout: satellite 1
-// version 5 telemetry (tlm_id 4137), whose eps_temp has six elements.
-TEST(KissRecordFiles, JsonLineTypesMembersByTheLayout) {
-  EXPECT_EQ(jsonl_line(object(R"({"tlm_id":"4138","UNIX":"1.500000"})"), received),
-            R"({"_received":"2023-11-14T22:13:20.250Z","_received_unix":1700000000.250,)"
-            R"("_sat":1,"_version":5,"_kind":"beacon","tlm_id":4138,"UNIX":1.500000})"
-            "\n");
-  const struct {
-    const char* name;
-    const char* tlm_id;
-    const char* key;
-    const char* value;
-    CellKind kind;
-  } cases[] = {
-      {"field", "4137", "eps_vbatt", "7300", CellKind::number},
-      {"last element", "4137", "eps_temp_5", "3", CellKind::number},
-      {"past the last element", "4137", "eps_temp_6", "3", CellKind::string},
-      {"unknown member", "4137", "note", "12", CellKind::string},
-      {"no finite number", "4137", "UNIX", "nan", CellKind::null},
-      {"no layout, number", "65535", "x", "12.5", CellKind::number},
-      {"no layout, text", "65535", "x", "nan", CellKind::string},
-      {"name of the client's own", "4137", "_kind", "x", CellKind::string},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    JsonObject record = {{"tlm_id", c.tlm_id}, {c.key, c.value}};
-    const auto cells = record_cells(record, received);
-    ASSERT_EQ(cells.back().key, c.key);
-    EXPECT_EQ(cells.back().kind, c.kind);
-    std::string line = jsonl_line(record, received);
-    EXPECT_TRUE(parse_json_object(line.substr(0, line.size() - 1), JsonValues::scalars)) << line;
+// The TNC's packet log as the TNC writes it: each telemetry line followed by
+// a digipeater text, which is no record.
+std::string packet_log(std::span<const std::pair<int64_t, const char*>> telemetry) {
+  const std::vector<uint8_t> packet = {0x8a, 0x00, 0x07, 0x40, 0x01, 0x02, 0x03, 0x04};
+  std::string log;
+  for (const auto& [received_ms, members] : telemetry) {
+    Dispatch d;
+    d.action = PacketAction::telemetry;
+    d.telemetry.status = TelemetryStatus::decoded;
+    d.telemetry.members = members;
+    log += packet_log_line({received_ms, packet, 2, false, 1, 8, &d});
+    Dispatch text;
+    text.action = PacketAction::digipeater_message;
+    text.text = "hello";
+    log += packet_log_line({received_ms + 1, packet, 0, false, 1, 29, &text});
   }
+  return log;
 }
 
-TEST(KissRecordFiles, CsvCellsQuoteAndReadBack) {
-  const std::vector<std::string> cells = {"plain", "a,b", "say \"hi\"", "", "line\nend"};
-  std::string line = csv_line(cells);
-  EXPECT_EQ(line, "plain,\"a,b\",\"say \"\"hi\"\"\",,\"line\nend\"\r\n");
-  EXPECT_EQ(csv_cells(line.substr(0, line.size() - 2)), cells);
-  EXPECT_FALSE(csv_cells("a,\"b"));
-}
-
-TEST(KissRecordFiles, CsvPerLayoutHeaderOnceAndOtherColumnsApart) {
-  TempDir dir;
-  RecordFiles files{dir.path() + "/records.jsonl", dir.path(), {}};
-  const char* v5 = R"({"tlm_id":"4138","a":"1"})";
-  EXPECT_EQ(write_record(files, object(v5), received), "");
-  EXPECT_EQ(write_record(files, object(v5), received + 1000), "");
-  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"12313","b":"2"})"), received), "");
-  // Same layout, other columns: never into sat1_v5.csv; said once.
-  std::string note = write_record(files, object(R"({"tlm_id":"4138","c":"3"})"), received);
-  EXPECT_NE(note.find("sat1_v5_alt1.csv"), std::string::npos);
-  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"4138","c":"4"})"), received), "");
-  EXPECT_NE(write_record(files, object("{}"), received), "");  // no layout: JSON Lines only
-
-  const std::string own = "_received,_received_unix,_sat,_version,_kind,tlm_id,";
-  const std::string v5_at = "2023-11-14T22:13:20.250Z,1700000000.250,1,5,beacon,4138,";
-  EXPECT_EQ(
-      read_file(dir.path() + "/sat1_v5.csv"),
-      own + "a\r\n" + v5_at + "1\r\n2023-11-14T22:13:21.250Z,1700000001.250,1,5,beacon,4138,1\r\n");
-  EXPECT_EQ(read_file(dir.path() + "/sat3_v3.csv"),
-            own + "b\r\n2023-11-14T22:13:20.250Z,1700000000.250,3,3,telemetry,12313,2\r\n");
-  EXPECT_EQ(read_file(dir.path() + "/sat1_v5_alt1.csv"),
-            own + "c\r\n" + v5_at + "3\r\n" + v5_at + "4\r\n");
-  std::string jsonl = read_file(files.jsonl_path);
-  EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 6);
-  EXPECT_FALSE(files.write_failed);
-
-  // A folder that cannot be written is reported, once, and remembered for
-  // the exit status.
-  RecordFiles missing{"", dir.path() + "/no/such", {}};
-  EXPECT_NE(write_record(missing, object(v5), received), "");
-  EXPECT_EQ(write_record(missing, object(v5), received), "");
-  EXPECT_TRUE(missing.write_failed);
-}
-
-// A line cut by a crash or a full disk keeps to itself: the next record is
-// never glued to it. A pipe in the file's place is refused, not waited on.
-TEST(KissRecordFiles, ACutLastLineKeepsToItselfAndAPipeIsRefused) {
-  TempDir dir;
-  const std::string cut_json = R"({"_received":"2026-12-05T14:03:08.200Z","_ver)";
-  const std::string header = "_received,_received_unix,_sat,_version,_kind,tlm_id,a\r\n";
-  const std::string cut_row = "2023-11-14T22:13:20.250Z,17000";
-  RecordFiles files{dir.path() + "/records.jsonl", dir.path(), {}};
-  ASSERT_EQ(write_text_file(files.jsonl_path, cut_json), 0);
-  ASSERT_EQ(write_text_file(dir.path() + "/sat1_v5.csv", header + cut_row), 0);
-  EXPECT_EQ(write_record(files, object(R"({"tlm_id":"4138","a":"1"})"), received), "");
-  EXPECT_EQ(read_file(dir.path() + "/sat1_v5.csv"),
-            header + cut_row + "\n2023-11-14T22:13:20.250Z,1700000000.250,1,5,beacon,4138,1\r\n");
-  const std::string jsonl = read_file(files.jsonl_path);
-  EXPECT_EQ(jsonl.rfind(cut_json + "\n{", 0), 0u) << jsonl;
-  EXPECT_EQ(std::count(jsonl.begin(), jsonl.end(), '\n'), 2);
-
-  const std::string pipe = dir.path() + "/pipe.jsonl";
-  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  RecordFiles to_pipe{pipe, "", {}};
-  EXPECT_NE(write_record(to_pipe, object(R"({"tlm_id":"4138","a":"1"})"), received)
-                .find("not a regular file"),
-            std::string::npos);
-  EXPECT_FALSE(read_whole_file(pipe).has_value());  // refused at once, never waited on
-}
-
-const std::string jsonl =
-    R"({"_received_unix":"5.000","tlm_id":"4138","UNIX":"20.500000","eps_vbatt":"8100"}
-{"_received_unix":"6.000","tlm_id":"4138","unix_s":"10","unix_only_ms":"250","eps_vbatt":"8200","t":"-3"}
-not a record
-{"_received_unix":"7.000","eps_vbatt":"x","t":"4"}
-{"_received_unix":"8.000","other":"1"}
-)";
+const std::pair<int64_t, const char*> plain_records[] = {
+    {5000, R"("tlm_id":"4138","UNIX":"20.500000","eps_vbatt":"8100")"},
+    {6000, R"("tlm_id":"4138","unix_s":"10","unix_only_ms":"250","eps_vbatt":"8200","t":"-3")"},
+    {7000, R"("eps_vbatt":"x","t":"4")"},
+    {8000, R"("other":"1")"},
+};
+const std::string plain_log = packet_log(plain_records) + "not a record\n" +
+                              packet_log(std::span(plain_records).first(1));
 
 std::vector<int64_t> times_of(const PlotInput& in) {
   std::vector<int64_t> times;
@@ -339,44 +231,39 @@ std::vector<int64_t> times_of(const PlotInput& in) {
   return times;
 }
 
-TEST(KissPlot, ReadsJsonLinesAndCsvInTimeOrderAndRefusesWhatItCannotDraw) {
-  PlotInput in = read_plot_input(jsonl, std::vector<std::string>{"eps_vbatt", "t"});
+TEST(KissPlot, ReadsThePacketLogInTimeOrderAndRefusesWhatItCannotDraw) {
+  const std::vector<std::string> fields = {"eps_vbatt", "t"};
+  PlotInput in = read_plot_input(plain_log, fields);
   ASSERT_EQ(in.error, "");
   EXPECT_EQ(in.skipped, 1u);
+  EXPECT_FALSE(in.damaged_last_line);
   // UNIX first, then unix_s and unix_only_ms, then the receive time.
-  ASSERT_EQ(times_of(in), (std::vector<int64_t>{7000, 10250, 20500}));
+  ASSERT_EQ(times_of(in), (std::vector<int64_t>{7000, 10250, 20500, 20500}));
   EXPECT_EQ(in.rows[0].values, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
   EXPECT_EQ(in.rows[1].values, (std::vector<std::optional<double>>{8200.0, -3.0}));
-
-  const std::string csv =
-      "_received,tlm_id,unix_only_ms,unix_s,eps_vbatt,UNIX\r\n"
-      "2023-11-14T22:13:20.250Z,4138,0,30,7900,30.000000\r\n"
-      "2023-11-14T22:13:21.250Z,4138,0,31,\"7950\",31.000000\r\n"
-      "2023-11-14T22:13:22.250Z,cut short\r\n";
-  PlotInput from_csv = read_plot_input(csv, std::vector<std::string>{"eps_vbatt"});
-  ASSERT_EQ(from_csv.error, "");
-  EXPECT_EQ(from_csv.skipped, 0u);
-  EXPECT_TRUE(from_csv.damaged_last_line);
-  ASSERT_EQ(times_of(from_csv), (std::vector<int64_t>{30000, 31000}));
-  EXPECT_EQ(from_csv.rows[1].values[0], 7950.0);
+  // A line cut short is the damaged last line, left out.
+  PlotInput cut = read_plot_input(plain_log + plain_log.substr(0, 60), fields);
+  EXPECT_TRUE(cut.damaged_last_line);
+  EXPECT_EQ(cut.skipped, 1u);
+  EXPECT_EQ(cut.rows.size(), 4u);
 
   // Fields it cannot draw.
-  EXPECT_EQ(read_plot_input(jsonl, std::vector<std::string>{"eps_vboost_0"}).error,
+  EXPECT_EQ(read_plot_input(plain_log, std::vector<std::string>{"eps_vboost_0"}).error,
             "no record has the field \"eps_vboost_0\"");
-  EXPECT_EQ(read_plot_input(R"({"UNIX":"1.0","a":"x"})", std::vector<std::string>{"a"}).error,
-            "the field \"a\" never holds a number");
+  EXPECT_EQ(read_plot_input(plain_log, std::vector<std::string>{"_received"}).error,
+            "the field \"_received\" never holds a number");
   EXPECT_EQ(read_plot_input("", std::vector<std::string>{"a"}).error,
             "no record has the field \"a\"");
 }
 
-// Lines as the client writes them now (typed) beside older ones of strings
-// only: satellite 1 beacon (4138) and telemetry (4137), satellite 3
-// telemetry (12313), and a last line cut short.
-const std::string mixed =
-    R"({"_sat":1,"_kind":"beacon","tlm_id":4138,"eps_vbatt":7300,"eps_temp_0":-4,"UNIX":100.5}
-{"_sat":1,"_kind":"telemetry","tlm_id":4137,"eps_vbatt":7310,"eps_temp_0":null,"UNIX":101.0}
-{"_satellite":"3","tlm_id":"12313","eps_vbatt":"8000","UNIX":"102.000000"}
-{"_sat":1,"_kind":"beacon","tlm_id":4138,"eps_vb)";
+// Satellite 1 beacon (4138) and telemetry (4137), satellite 3 telemetry
+// (12313), and a last line cut short.
+const std::pair<int64_t, const char*> mixed_records[] = {
+    {1, R"("tlm_id":"4138","eps_vbatt":"7300","eps_temp_0":"-4","UNIX":"100.500000")"},
+    {2, R"("tlm_id":"4137","eps_vbatt":"7310","eps_temp_0":"nan","UNIX":"101.000000")"},
+    {3, R"("tlm_id":"12313","eps_vbatt":"8000","UNIX":"102.000000")"},
+};
+const std::string mixed = packet_log(mixed_records) + R"({"received":"1970-01-01T00:00:00.004Z","fr)";
 
 TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
   const struct {
@@ -403,67 +290,23 @@ TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
     EXPECT_EQ(in.error, c.error);
     EXPECT_EQ(times_of(in), c.times);
   }
-  // A null is no value; a whole last line is no damage.
+  // A nan is no value; a whole last line is no damage.
   PlotInput temps = read_plot_input(mixed.substr(0, mixed.rfind('\n') + 1),
                                     std::vector<std::string>{"eps_temp_0"});
   EXPECT_FALSE(temps.damaged_last_line);
   EXPECT_EQ(temps.rows.size(), 1u);
 }
 
-// The TNC's packet log as the TNC writes it: telemetry objects are records,
-// other packets none, and every line is whole.
-std::string packet_log(std::span<const std::pair<int64_t, const char*>> telemetry) {
-  const std::vector<uint8_t> packet = {0x8a, 0x00, 0x07, 0x40, 0x01, 0x02, 0x03, 0x04};
-  std::string log;
-  for (const auto& [received_ms, members] : telemetry) {
-    Dispatch d;
-    d.action = PacketAction::telemetry;
-    d.telemetry.status = TelemetryStatus::decoded;
-    d.telemetry.members = members;
-    log += packet_log_line({received_ms, packet, 2, false, 1, 8, &d});
-    Dispatch text;
-    text.action = PacketAction::digipeater_message;
-    text.text = "hello";
-    log += packet_log_line({received_ms + 1, packet, 0, false, 1, 29, &text});
-  }
-  return log;
-}
-
-TEST(KissPlot, ReadsTheTncPacketLog) {
-  const std::pair<int64_t, const char*> lines[] = {
-      {1796479387412, R"("tlm_id":"4138","eps_vbatt":"7300","UNIX":"1796479387.000000")"},
-      {1796479397412, R"("tlm_id":"4137","eps_vbatt":"7310")"},  // no UNIX: the receive time
-  };
-  const std::string log = packet_log(lines);
-  const std::vector<std::string> fields = {"eps_vbatt"};
-  PlotInput in = read_plot_input(log, fields);
-  ASSERT_EQ(in.error, "");
-  EXPECT_FALSE(in.damaged_last_line);
-  EXPECT_EQ(in.skipped, 0u);
-  EXPECT_EQ(times_of(in), (std::vector<int64_t>{1796479387000, 1796479397412}));
-  EXPECT_EQ(in.rows[1].values[0], 7310.0);
-  PlotFilter beacons;
-  beacons.kind = "beacon";
-  EXPECT_EQ(times_of(read_plot_input(log, fields, beacons)), std::vector<int64_t>{1796479387000});
-  const std::string list = list_fields(log, {});
-  for (const char* line :
-       {"_received                       2  text\n", "eps_vbatt                       2  mV\n",
-        "2 records (all), 5 fields\n"}) {
-    EXPECT_NE(list.find(line), std::string::npos) << line << list;
-  }
-  // A line cut short is the damaged last line, as in the client's files.
-  PlotInput cut = read_plot_input(log + log.substr(0, 60), fields);
-  EXPECT_TRUE(cut.damaged_last_line);
-  EXPECT_EQ(cut.rows.size(), 2u);
-}
-
 // Records at these seconds: passes split where two lie more than 600 s apart.
 const std::string passes_jsonl = [] {
-  std::string text;
+  std::vector<std::string> members;
   for (int s : {0, 10, 20, 621, 631, 1231, 3000}) {
-    text += R"({"UNIX":)" + std::to_string(1796479380 + s) + R"(,"v":)" + std::to_string(s) + "}\n";
+    members.push_back(R"("UNIX":")" + std::to_string(1796479380 + s) + R"(","v":")" +
+                      std::to_string(s) + "\"");
   }
-  return text;
+  std::vector<std::pair<int64_t, const char*>> records;
+  for (const std::string& m : members) records.emplace_back(0, m.c_str());
+  return packet_log(records);
 }();
 
 TEST(KissPlot, TimeWindowAndPasses) {
@@ -505,7 +348,7 @@ TEST(KissPlot, TimeWindowAndPasses) {
     EXPECT_EQ(seconds, c.seconds);
   }
   const std::string list = list_fields(passes_jsonl, {});
-  EXPECT_NE(list.find("7 records (all), 2 fields\n"
+  EXPECT_NE(list.find("7 records (all), 3 fields\n"
                       "pass 1: 2026-12-05 14:03 to 14:03 UTC, 3 records\n"
                       "pass 2: 2026-12-05 14:13 to 14:23 UTC, 3 records\n"
                       "pass 3: 2026-12-05 14:53 to 14:53 UTC, 1 record\n"),
@@ -613,7 +456,7 @@ TEST(KissPlotLoopback, GnuplotWritesThePng) {
   TempDir dir;
   const std::string png = dir.path() + "/o'k.png";
   const std::vector<std::string> fields = {"eps_vbatt", "t"};
-  PlotInput in = read_plot_input(jsonl, fields);
+  PlotInput in = read_plot_input(plain_log, fields);
   ProgramRun run = run_program({"gnuplot"}, gnuplot_script(in.rows, fields, "test", png));
   if (!run.started) GTEST_SKIP() << "gnuplot is not installed";
   EXPECT_EQ(run.exit_status, 0);
@@ -651,7 +494,7 @@ TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardO
   for (const auto& row : rows) {
     SCOPED_TRACE(row.png);
     if (row.png.starts_with(locked) && locked_is_writable) continue;
-    ChildProcess kiss = run_plot(dir, jsonl, {"eps_vbatt", "-o", row.png});
+    ChildProcess kiss = run_plot(dir, plain_log, {"eps_vbatt", "-o", row.png});
     EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 1");
     EXPECT_EQ(kiss.output().size(), 0u);
     EXPECT_EQ(read_file(dir.path() + "/errors"),
@@ -679,8 +522,8 @@ TEST(KissPlotLoopback, ListsFieldsUpToADamagedLastLine) {
   ChildProcess kiss = run_plot(dir, mixed, {"--list", "--sat", "1"});
   EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 0");
   for (const char* line :
-       {"_kind                           2  text\n", "eps_vbatt                       2  mV\n",
-        "UNIX                            2  -\n", "2 records (sat 1), 6 fields\n"}) {
+       {"_received                       2  text\n", "eps_vbatt                       2  mV\n",
+        "UNIX                            2  -\n", "2 records (sat 1), 5 fields\n"}) {
     EXPECT_NE(kiss.output().find(line), std::string::npos) << line << kiss.output();
   }
   const std::string problem = ": the last line is incomplete (cut short while it was written)";

@@ -10,14 +10,14 @@
 #include <limits>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "archive/recording.hpp"
-#include "kiss/record.hpp"
+#include "config/profile_paths.hpp"
+#include "kiss/plot.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "platform/net.hpp"
@@ -169,8 +169,7 @@ TEST(StationLoopback, TelemetryOfEveryLayoutAndADigipeaterRoundTrip) {
   // The satellite must be listening before the request goes up.
   ASSERT_TRUE(sim.wait_for_output("sim: uplink on UDP", 5000)) << sim.output();
 
-  const std::string records = profile.home() + "/records.jsonl";
-  ChildProcess client({KESTRELIS_KISS_PATH, "--no-stdin", "--exit-after", "60", "--jsonl", records,
+  ChildProcess client({KESTRELIS_KISS_PATH, "--no-stdin", "--exit-after", "60",
                        "--send", "QQ0ABC>QQ0XYZ, Kestrelis, STORE=30 hello station"},
                       env);
   ASSERT_TRUE(client.wait_for_output("LINK connected to 127.0.0.1:", 5000)) << client.output();
@@ -202,15 +201,13 @@ TEST(StationLoopback, TelemetryOfEveryLayoutAndADigipeaterRoundTrip) {
   EXPECT_EQ(seen.size(), 2 * members.size()) << client.output();
   EXPECT_EQ(client.output().find("malformed"), std::string::npos);
 
-  // The client's record file holds the same records, one object a line.
-  std::istringstream lines(read_file(records));
-  int objects = 0;
-  for (std::string line; std::getline(lines, line); ++objects) {
-    EXPECT_TRUE(line.starts_with("{\"_received\":") &&
-                parse_json_object(line, JsonValues::scalars).has_value())
-        << line;
+  // The TNC's packet log holds the same records, which the client's plot reads.
+  std::string log;
+  for (const auto& day : std::filesystem::directory_iterator(profile_paths(profile.home()).packets)) {
+    log += read_file(day.path().string());
   }
-  EXPECT_GE(objects, 18);
+  const std::vector<std::string> fields = {"tlm_id"};
+  EXPECT_GE(read_plot_input(log, fields).rows.size(), 18u);
 }
 #endif
 

@@ -9,7 +9,6 @@
 #include "common/tnc_profile.hpp"
 #include "console/console_log.hpp"
 #include "kiss/display.hpp"
-#include "kiss/record_files.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "platform/net.hpp"
@@ -38,18 +37,15 @@ const char* const kiss_client_usage =
     "  --no-stdin           do not read standard input\n"
     "  --exit-after SECONDS end after SECONDS (decimals allowed); without it the\n"
     "                       client ends when standard input ends and all is sent\n"
-    "  --jsonl FILE         append every telemetry record to FILE as one JSON line\n"
-    "                       (numbers as numbers, with _kind and _sat)\n"
-    "  --csv-dir DIR        append every record to DIR/sat<S>_v<V>.csv, same columns\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
-    "plot draws the chosen FIELDs of a JSON Lines or CSV file over record time (UTC)\n"
+    "plot draws the chosen FIELDs of the TNC's packet log over record time (UTC)\n"
     "to a PNG with gnuplot, one panel per unit (default OUT: FILE with .png for its\n"
     "extension); --sat and --kind (beacon or telemetry) choose the records, --list\n"
     "shows the fields the file holds.\n"
     "\n"
-    "Exit status: 0; 1 when lines were left unsent or a file cannot be used;\n"
+    "Exit status: 0; 1 when lines were left unsent;\n"
     "2 for wrong arguments.\n";
 
 namespace {
@@ -73,7 +69,6 @@ struct Client {
   std::deque<std::string> pending;
   LineSplitter input;
   bool input_open = true;
-  RecordFiles files;
 };
 
 std::string printable(std::string_view text) {
@@ -105,14 +100,6 @@ void try_connect(Client& c) {
   console_text(console, "LINK connected to " + c.endpoint + "\n");
 }
 
-void show_frame(Client& c, std::span<const uint8_t> data) {
-  console_text(console, describe_frame(data));
-  if (c.files.jsonl_path.empty() && c.files.csv_dir.empty()) return;
-  auto text = telemetry_text(data);
-  auto record = text ? parse_json_object(*text) : std::nullopt;
-  if (record) console_text(console, write_record(c.files, *record, now_unix_ms()));
-}
-
 void receive(Client& c) {
   std::array<uint8_t, 4096> buffer{};
   long n = stream_receive(c.link.fd(), buffer);
@@ -127,7 +114,7 @@ void receive(Client& c) {
   }
   for (uint8_t b : std::span(buffer).first(static_cast<size_t>(n))) {
     const KissStep step = kiss_receive_byte(c.deframer, b);
-    if (step.frame) show_frame(c, *step.frame);
+    if (step.frame) console_text(console, describe_frame(*step.frame));
     if (step.event == KissStep::Event::overflowed) {
       console_print(console, "FRAME dropped: longer than %zu bytes\n", tnc_frame_capacity);
     }
@@ -194,7 +181,7 @@ ClientArgs parse_client_args(std::span<const std::string_view> args) {
   for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
     std::string_view a = args[i];
     bool takes_value = a == "--host" || a == "--port" || a == "--send" || a == "--exit-after" ||
-                       a == "--jsonl" || a == "--csv-dir" || a == "--config";
+                       a == "--config";
     if (takes_value && i + 1 >= args.size()) {
       parsed.error = std::string(a) + " needs a value";
       break;
@@ -228,10 +215,6 @@ ClientArgs parse_client_args(std::span<const std::string_view> args) {
         parsed.error = "--exit-after takes a number of seconds, not \"" + value + "\"";
       }
       o.exit_after_ms = std::llround(seconds * 1000);
-    } else if (a == "--jsonl") {
-      o.jsonl_path = value;
-    } else if (a == "--csv-dir") {
-      o.csv_dir = value;
     } else {
       parsed.error = "unknown option \"" + std::string(a) + "\"";
     }
@@ -263,8 +246,6 @@ int run_client(const ClientOptions& options) {
   Client c;
   c.options = options;
   c.endpoint = options.host + ":" + options.port;
-  c.files.jsonl_path = options.jsonl_path;
-  c.files.csv_dir = options.csv_dir;
   c.input_open = options.read_stdin;
   for (const std::string& line : options.send_lines) queue_line(c, line);
   std::optional<int64_t> deadline_ms;
@@ -281,9 +262,7 @@ int run_client(const ClientOptions& options) {
     if (ready.first) receive(c);
     if (ready.second) read_input(c);
   }
-  if (c.files.write_failed)
-    console_text(console, "NOT KEPT: some records could not be written to a file\n");
-  if (c.pending.empty()) return c.files.write_failed ? 1 : 0;
+  if (c.pending.empty()) return 0;
   console_print(console, "NOT SENT %zu lines: the TNC was not reachable\n", c.pending.size());
   return 1;
 }
@@ -314,14 +293,6 @@ int client_command(std::span<const std::string_view> args) {
       return 2;
     }
     parsed.options.port = std::to_string(tnc->KISS_Port);
-  }
-  const std::string& dir = parsed.options.csv_dir;
-  if (!dir.empty() && !is_directory(dir)) {
-    int error = make_directory(dir);
-    if (error != 0) {
-      error_write("kestrelis-kiss: cannot create " + dir + ": " + error_text(error) + "\n");
-      return 1;
-    }
   }
   return run_client(parsed.options);
 }

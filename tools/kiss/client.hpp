@@ -1,8 +1,8 @@
 #pragma once
 // The terminal KISS client: connects to the TNC's GUI port, shows what the
-// TNC sends (see kiss/display.hpp), keeps telemetry records on disk (see
-// kiss/record_files.hpp) and sends each line typed on standard input, or
-// given with --send, as one KISS frame.
+// TNC sends (see kiss/display.hpp) and sends each line typed on standard
+// input, or given with --send, as one KISS frame. The records it shows are
+// kept by the TNC itself, in its packet log.
 //
 // Its own lines:
 //   LINK connected to 127.0.0.1:53013
@@ -27,8 +27,6 @@ struct ClientOptions {
   std::vector<std::string> send_lines;
   bool read_stdin = true;
   std::optional<int64_t> exit_after_ms;
-  std::string jsonl_path;
-  std::string csv_dir;
 };
 
 struct ClientArgs {

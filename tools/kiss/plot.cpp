@@ -10,7 +10,6 @@
 #include "archive/packet_log.hpp"
 #include "console/console_log.hpp"
 #include "kiss/record.hpp"
-#include "kiss/record_files.hpp"
 #include "platform/files.hpp"
 #include "system/child_process.hpp"
 #include "system/kiss_io.hpp"
@@ -24,8 +23,7 @@ const Console console;
 constexpr const char* plot_usage =
     "usage: kestrelis-kiss plot FILE FIELD... [-o OUT.png] [SELECTION]\n"
     "       kestrelis-kiss plot FILE --list [SELECTION]\n"
-    "FILE: the client's JSON Lines or CSV file, or the TNC's packet log\n"
-    "(Kestrelis/packets/YYYY-MM-DD.jsonl). SELECTION:\n"
+    "FILE: the TNC's packet log (Kestrelis/packets/YYYY-MM-DD.jsonl). SELECTION:\n"
     "  --sat N                  records of satellite N (0 ... 3)\n"
     "  --kind beacon|telemetry  records of that kind\n"
     "  --from TIME, --to TIME   records from, or up to, a UTC time such as\n"
@@ -71,8 +69,8 @@ std::optional<int64_t> record_time(const JsonObject& record) {
     if (auto ms = parse_unix_seconds(*unix_time)) return ms;
   }
   if (auto ms = record_info(record).time_ms) return ms;
-  if (const std::string* received = find_member(record, "_received_unix")) {
-    return parse_unix_seconds(*received);
+  if (const std::string* received = find_member(record, "_received")) {
+    return parse_iso_utc(*received);
   }
   return std::nullopt;
 }
@@ -97,18 +95,11 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 }
 
 // The telemetry object of a line of the TNC's packet log, with the time the
-// TNC received it first, as the client's own files hold it.
+// TNC received it first, as _received.
 std::optional<JsonObject> logged_record(const LoggedPacket& packet) {
-  std::optional<JsonObject> record = parse_json_object(packet.telemetry, JsonValues::scalars);
-  if (!record) return std::nullopt;
-  JsonObject own = {{"_received", packet.received}};
-  if (const std::optional<int64_t> ms = parse_iso_utc(packet.received)) {
-    own.push_back({"_received_unix", format_unix_seconds(*ms)});
-  }
-  ptrdiff_t at = 0;
-  for (JsonMember& m : own) {
-    if (find_member(*record, m.key) != nullptr) continue;
-    record->insert(record->begin() + at++, std::move(m));
+  std::optional<JsonObject> record = parse_json_object(packet.telemetry);
+  if (record && find_member(*record, "_received") == nullptr) {
+    record->insert(record->begin(), {"_received", packet.received});
   }
   return record;
 }
@@ -118,43 +109,30 @@ struct FileRecords {
   bool damaged_last_line = false;
 };
 
-// The records of the file as objects, JSON Lines or CSV. A last line that is
-// no record is what a power cut leaves of the line being written: it is
-// taken out and reported apart from the other lines that are no record.
+// The telemetry records of the packet log; a packet with no telemetry (a
+// digipeater packet) is no record. A last line that is no log line is what
+// a power cut leaves of the line being written: it is taken out and reported
+// apart from the other lines that are no record.
 FileRecords read_records(std::string_view file_text) {
-  std::vector<std::string_view> lines = split_lines(file_text);
   FileRecords file;
-  auto& records = file.records;
-  if (!file_text.empty() && file_text.front() == '{') {
-    for (std::string_view line : lines) {
-      if (line.empty()) continue;
-      if (std::optional<LoggedPacket> packet = parse_packet_log_line(line)) {
-        // A packet with no telemetry (a digipeater packet) is no record.
-        if (!packet->telemetry.empty()) records.push_back(logged_record(*packet));
-      } else {
-        records.push_back(parse_json_object(line, JsonValues::scalars));
-      }
-    }
-  } else if (!lines.empty()) {
-    auto header = csv_cells(lines[0]);
-    for (size_t i = 1; i < lines.size(); ++i) {
-      if (lines[i].empty()) continue;
-      auto cells = csv_cells(lines[i]);
-      if (!header || !cells || cells->size() != header->size()) {
-        records.emplace_back();
-        continue;
-      }
-      JsonObject record;
-      for (size_t c = 0; c < cells->size(); ++c) record.push_back({(*header)[c], (*cells)[c]});
-      records.emplace_back(std::move(record));
+  for (std::string_view line : split_lines(file_text)) {
+    if (line.empty()) continue;
+    const std::optional<LoggedPacket> packet = parse_packet_log_line(line);
+    if (!packet) {
+      file.records.emplace_back();
+    } else if (!packet->telemetry.empty()) {
+      file.records.push_back(logged_record(*packet));
     }
   }
-  if (!records.empty() && !records.back()) {
-    records.pop_back();
+  if (!file.records.empty() && !file.records.back()) {
+    file.records.pop_back();
     file.damaged_last_line = true;
   }
   return file;
 }
+
+// Seconds since 1970 with milliseconds, as gnuplot reads times.
+std::string unix_seconds(int64_t ms) { return format_text("%.3f", static_cast<double>(ms) / 1000); }
 
 bool has_line_end(std::string_view text) { return text.find_first_of("\r\n") != text.npos; }
 
@@ -426,8 +404,8 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
   if (last_ms > first_ms) {
     // A fiftieth of the span on each side keeps the first and last records off the frame.
     const int64_t margin_ms = (last_ms - first_ms) / 50;
-    script += "set xrange ['" + format_unix_seconds(first_ms - margin_ms) + "':'" +
-              format_unix_seconds(last_ms + margin_ms) + "']\n";
+    script += "set xrange ['" + unix_seconds(first_ms - margin_ms) + "':'" +
+              unix_seconds(last_ms + margin_ms) + "']\n";
   }
   script += "set xtics " + std::to_string(tick_s) +
             "\n"
@@ -439,7 +417,7 @@ std::string gnuplot_script(std::span<const PlotRow> rows, std::span<const std::s
   for (size_t r = 0; r < rows.size(); ++r) {
     const PlotRow& row = rows[r];
     if (r > 0 && row.time_ms - rows[r - 1].time_ms > pass_gap_ms) script += "\n";  // breaks lines
-    script += format_unix_seconds(row.time_ms);
+    script += unix_seconds(row.time_ms);
     for (const auto& value : row.values) {
       std::array<char, 40> text{};
       if (value) std::snprintf(text.data(), text.size(), " %.10g", *value);

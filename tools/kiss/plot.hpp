@@ -1,8 +1,7 @@
 #pragma once
 // `kestrelis-kiss plot FILE FIELD... [-o OUT.png] [--sat N] [--kind KIND]
-// [--from TIME] [--to TIME] [--pass N]`: chosen fields of the records in a
-// JSON Lines or CSV file of the client, or in the TNC's packet log, over
-// record time, drawn to a PNG by gnuplot, one panel per unit; and
+// [--from TIME] [--to TIME] [--pass N]`: chosen fields of the telemetry
+// records in the TNC's packet log over record time, drawn to a PNG by gnuplot, one panel per unit; and
 // `kestrelis-kiss plot FILE --list`: the fields the file holds, and its passes.
 
 #include <cstddef>
@@ -43,12 +42,10 @@ struct PlotInput {
   size_t passes = 0;               // passes of the records in the time window
 };
 
-// Reads the records of a JSON Lines file (first character '{'; values may be
-// strings, numbers or null, so older files of strings only are read too), a
-// CSV file with a header row, or the TNC's packet log (read through its own
-// reader; each decoded telemetry object is a record, received as
-// _received_unix), keeping those that pass `filter`. A record's time is its
-// UNIX member, else unix_s and unix_only_ms, else _received_unix. `error`
+// Reads the records of the TNC's packet log (through its own reader; each
+// decoded telemetry object is a record, with the time the TNC received it as
+// _received), keeping those that pass `filter`. A record's time is its UNIX
+// member, else unix_s and unix_only_ms, else _received. `error`
 // names a field that no record has, or that never holds a number, or says
 // that no record passes the filter, or that the pass asked for is not there.
 [[nodiscard]] PlotInput read_plot_input(std::string_view file_text,

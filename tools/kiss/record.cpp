@@ -1,72 +1,16 @@
 #include "kiss/record.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 
+#include <nlohmann/json.hpp>
+
+#include "archive/packet_log.hpp"
 #include "text/calendar.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {
 
 namespace {
-
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-bool is_hex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-void skip_space(std::string_view text, size_t& at) {
-  while (at < text.size() && is_space(text[at])) ++at;
-}
-
-// Reads the string that opens at `at` (a double quote) and leaves `at` behind
-// its closing quote; none when it is not a well-formed JSON string.
-std::optional<std::string> read_string(std::string_view text, size_t& at) {
-  if (at >= text.size() || text[at] != '"') return std::nullopt;
-  size_t start = ++at;
-  while (at < text.size()) {
-    char c = text[at];
-    if (c == '"') return std::string(text.substr(start, at++ - start));
-    if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
-    if (c == '\\') {
-      if (++at >= text.size()) return std::nullopt;
-      char e = text[at];
-      if (e == 'u') {
-        if (at + 4 >= text.size()) return std::nullopt;
-        for (size_t i = 1; i <= 4; ++i) {
-          if (!is_hex(text[at + i])) return std::nullopt;
-        }
-        at += 4;
-      } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
-        return std::nullopt;
-      }
-    }
-    ++at;
-  }
-  return std::nullopt;
-}
-
-size_t digits_from(std::string_view text, size_t at) {
-  size_t start = at;
-  while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
-  return at - start;
-}
-
-// Reads the number or null that starts at `at` and leaves `at` behind it.
-std::optional<std::string> read_scalar(std::string_view text, size_t& at) {
-  if (text.substr(at, 4) == "null") {
-    at += 4;
-    return "null";
-  }
-  size_t end = text.find_first_of(",} \t\r\n", at);
-  if (end == std::string_view::npos) end = text.size();
-  std::string_view number = text.substr(at, end - at);
-  if (!is_json_number(number)) return std::nullopt;
-  at = end;
-  return std::string(number);
-}
 
 // A run of 1 to 18 decimal digits and nothing else.
 std::optional<int64_t> parse_digits(std::string_view text) {
@@ -80,6 +24,18 @@ std::optional<int64_t> parse_digits(std::string_view text) {
 }
 
 }  // namespace
+
+std::optional<JsonObject> parse_json_object(std::string_view text) {
+  // Ordered, so that the members keep the order the TNC gave them.
+  const auto parsed = nlohmann::ordered_json::parse(text, nullptr, false);
+  if (!parsed.is_object()) return std::nullopt;  // also text that did not parse
+  JsonObject object;
+  for (const auto& [key, value] : parsed.items()) {
+    if (!value.is_string()) return std::nullopt;
+    object.push_back({key, value.get<std::string>()});
+  }
+  return object;
+}
 
 std::optional<int64_t> parse_unix_seconds(std::string_view text) {
   size_t dot = text.find('.');
@@ -96,57 +52,6 @@ std::optional<int64_t> parse_unix_seconds(std::string_view text) {
   for (size_t i = 0; i < 6; ++i)
     micros = micros * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
   return ms + (micros + 500) / 1000;
-}
-
-bool is_json_number(std::string_view text) {
-  size_t at = text.starts_with('-') ? 1 : 0;
-  size_t whole = digits_from(text, at);
-  if (whole == 0 || (whole > 1 && text[at] == '0')) return false;
-  at += whole;
-  if (at < text.size() && text[at] == '.') {
-    size_t fraction = digits_from(text, ++at);
-    if (fraction == 0) return false;
-    at += fraction;
-  }
-  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-    if (++at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
-    size_t exponent = digits_from(text, at);
-    if (exponent == 0) return false;
-    at += exponent;
-  }
-  return at == text.size();
-}
-
-std::optional<JsonObject> parse_json_object(std::string_view text, JsonValues values) {
-  JsonObject object;
-  size_t at = 0;
-  skip_space(text, at);
-  if (at >= text.size() || text[at++] != '{') return std::nullopt;
-  skip_space(text, at);
-  if (at < text.size() && text[at] == '}') {
-    ++at;
-  } else {
-    for (;;) {
-      auto key = read_string(text, at);
-      skip_space(text, at);
-      if (!key || at >= text.size() || text[at++] != ':') return std::nullopt;
-      skip_space(text, at);
-      auto value = at < text.size() && text[at] != '"' && values == JsonValues::scalars
-                       ? read_scalar(text, at)
-                       : read_string(text, at);
-      if (!value || find_member(object, *key) != nullptr) return std::nullopt;
-      object.push_back({std::move(*key), std::move(*value)});
-      skip_space(text, at);
-      if (at >= text.size()) return std::nullopt;
-      char c = text[at++];
-      if (c == '}') break;
-      if (c != ',') return std::nullopt;
-      skip_space(text, at);
-    }
-  }
-  skip_space(text, at);
-  if (at != text.size()) return std::nullopt;
-  return object;
 }
 
 const std::string* find_member(const JsonObject& object, std::string_view key) {
@@ -187,23 +92,11 @@ const char* record_kind(const TelemetryWord& word) {
   return word.tlm_type == beacon_tlm_type ? "beacon" : "telemetry";
 }
 
-namespace {
-
-std::string format_time(int64_t ms, const char* format) {
-  int64_t seconds = ms / 1000;
-  CalendarFields t = utc_fields(seconds);
-  std::array<char, 64> text{};
-  std::snprintf(text.data(), text.size(), format, t.year, t.month, t.day, t.hour, t.minute,
-                t.second, static_cast<int>(ms % 1000));
-  return text.data();
-}
-
-}  // namespace
-
-std::string format_utc(int64_t ms) { return format_time(ms, "%04d-%02d-%02d %02d:%02d:%02d.%03d"); }
-
-std::string format_iso_utc(int64_t ms) {
-  return format_time(ms, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ");
+std::string format_utc(int64_t ms) {
+  std::string text = iso_utc_ms(ms);
+  text[10] = ' ';
+  text.pop_back();
+  return text;
 }
 
 std::optional<int64_t> parse_iso_utc(std::string_view text) {
@@ -241,13 +134,6 @@ std::optional<int64_t> parse_iso_utc(std::string_view text) {
   }
   const int64_t days = days_from_civil(year, month, day);
   return ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + ms;
-}
-
-std::string format_unix_seconds(int64_t ms) {
-  std::array<char, 32> text{};
-  std::snprintf(text.data(), text.size(), "%lld.%03d", static_cast<long long>(ms / 1000),
-                static_cast<int>(ms % 1000));
-  return text.data();
 }
 
 }  // namespace kestrelis

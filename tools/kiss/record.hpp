@@ -1,7 +1,7 @@
 #pragma once
-// A telemetry record as the TNC sends it to the GUI: gui_telemetry_prefix
-// and a flat JSON object of string values, and what the client reads from it
-// and from the lines of its own JSON Lines files.
+// A telemetry record as the TNC sends it to the GUI (gui_telemetry_prefix and
+// a flat JSON object of string values) and as its packet log holds it, and
+// what the client reads from it.
 
 #include <cstdint>
 #include <optional>
@@ -14,29 +14,17 @@
 
 namespace kestrelis {
 
-// One member of a flat JSON object. The key, and a string value, are the
-// text between the quotes as it stands, escapes kept (checked, not decoded);
-// a number or null value is its literal text.
+// One member of a record: its key and its string value, escapes decoded.
 struct JsonMember {
   std::string key;
   std::string value;
 };
 using JsonObject = std::vector<JsonMember>;
 
-// The values an object may hold: strings only (what the TNC sends), or also
-// numbers and null (what the client writes to its JSON Lines files).
-enum class JsonValues { strings, scalars };
-
-// Parses one flat JSON object ({} included), with optional white space
-// between the tokens. None when the text is anything else: a value `values`
-// does not allow, nesting, a bad escape, a raw control character, a key
-// given twice, or text after the closing brace.
-[[nodiscard]] std::optional<JsonObject> parse_json_object(std::string_view text,
-                                                          JsonValues values = JsonValues::strings);
-
-// True when `text` is a number as JSON writes it ("-12", "0.5", "1e3"; not
-// "+1", "01", ".5", "nan").
-[[nodiscard]] bool is_json_number(std::string_view text);
+// The members of one flat JSON object of string values ({} included), in
+// their order. None when the text is no JSON, or is anything but an object,
+// or a value is not a string.
+[[nodiscard]] std::optional<JsonObject> parse_json_object(std::string_view text);
 
 // The value of `key`, or null when the object has no such member.
 [[nodiscard]] const std::string* find_member(const JsonObject& object, std::string_view key);
@@ -49,7 +37,7 @@ enum class JsonValues { strings, scalars };
 // nearest millisecond; none for any other text.
 [[nodiscard]] std::optional<int64_t> parse_unix_seconds(std::string_view text);
 
-// What the client reads from a record's members for display and file names.
+// What the client reads from a record's members for display and selection.
 struct RecordInfo {
   std::optional<TelemetryWord> word;  // from `tlm_id`, when it is a number below 65536
   std::optional<int64_t> time_ms;     // record time: unix_s and unix_only_ms, else UNIX
@@ -60,17 +48,12 @@ struct RecordInfo {
 // "beacon" for tlm_type 2, "telemetry" otherwise.
 [[nodiscard]] const char* record_kind(const TelemetryWord& word);
 
-// "YYYY-MM-DD hh:mm:ss.mmm" of `ms` milliseconds since 1970-01-01 UTC.
+// "YYYY-MM-DD hh:mm:ss.mmm" of `ms` milliseconds since 1970-01-01 UTC, as
+// the packet log writes it but with a blank for the T and no Z.
 [[nodiscard]] std::string format_utc(int64_t ms);
-
-// "YYYY-MM-DDThh:mm:ss.mmmZ", the same time in ISO 8601 form.
-[[nodiscard]] std::string format_iso_utc(int64_t ms);
 
 // Milliseconds since 1970-01-01 UTC of "YYYY-MM-DDThh:mm[:ss[.mmm]]Z"; none
 // for any other text, a date or time that does not exist, or one before 1970.
 [[nodiscard]] std::optional<int64_t> parse_iso_utc(std::string_view text);
-
-// "seconds.mmm" of `ms` milliseconds since 1970-01-01 UTC.
-[[nodiscard]] std::string format_unix_seconds(int64_t ms);
 
 }  // namespace kestrelis
