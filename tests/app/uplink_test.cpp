@@ -10,11 +10,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 #include <thread>
 
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"
+#include "support/station_capture.hpp"
 #include "support/tnc_process.hpp"
 
 namespace kestrelis {
@@ -22,19 +22,13 @@ namespace kestrelis {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Lines = std::vector<std::string>;
 
 // A station whose GUI link and transmit thread serve a loopback port, its
 // console captured and its modem a listener.
 class LinkedStation {
  public:
   LinkedStation(int max_clients, int key_up_ms)
-      : station(config(modem_.port(), max_clients, key_up_ms),
-                Console{.sink =
-                            [this](std::string_view text) {
-                              std::lock_guard lock(mutex_);
-                              lines_.emplace_back(text.starts_with("[") ? text.substr(21) : text);
-                            }}),
+      : station(config(modem_.port(), max_clients, key_up_ms), Console{.sink = lines_.sink()}),
         listener_(tcp_listen("127.0.0.1", 0).socket) {
     open_transmit_socket(station.transmitter);
     serve_thread_ = std::thread([this] { station.gui.serve(listener_.fd()); });
@@ -50,18 +44,9 @@ class LinkedStation {
 
   uint16_t port() const { return local_port(listener_.fd()); }
   ModemListener& modem() { return modem_; }
-  size_t count(std::string_view text) const {
-    std::lock_guard lock(mutex_);
-    return static_cast<size_t>(std::ranges::count_if(
-        lines_, [&](const std::string& l) { return l.find(text) != std::string::npos; }));
-  }
+  size_t count(std::string_view text) const { return lines_.count(text); }
   bool wait_for(std::string_view text, size_t n, int timeout_ms) const {
-    const int64_t deadline = monotonic_ms() + timeout_ms;
-    while (count(text) < n) {
-      if (monotonic_ms() > deadline) return false;
-      sleep_ms(2);
-    }
-    return true;
+    return lines_.wait_for(text, n, timeout_ms);
   }
 
  private:
@@ -76,8 +61,7 @@ class LinkedStation {
     return c;
   }
 
-  mutable std::mutex mutex_;
-  Lines lines_;
+  CapturedLines lines_;
   ModemListener modem_;
 
  public:

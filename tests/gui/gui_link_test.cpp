@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -33,12 +32,7 @@ TEST(GuiLink, TextIsStampedAndCutTo299Characters) {
 class ServedLink {
  public:
   explicit ServedLink(int max_clients)
-      : console{.verbose_level = 5,
-                .sink =
-                    [this](std::string_view text) {
-                      std::lock_guard lock(mutex_);
-                      lines_.emplace_back(text.starts_with("[") ? text.substr(21) : text);
-                    }},
+      : console{.verbose_level = 5, .sink = lines_.sink()},
         link(console, max_clients),
         listener_(tcp_listen("127.0.0.1", 0).socket),
         thread_([this] { link.serve(listener_.fd()); }) {}
@@ -52,23 +46,13 @@ class ServedLink {
   uint16_t port() const { return local_port(listener_.fd()); }
 
   // Console lines that contain `text`.
-  size_t count(std::string_view text) const {
-    std::lock_guard lock(mutex_);
-    return static_cast<size_t>(std::ranges::count_if(
-        lines_, [&](const std::string& l) { return l.find(text) != std::string::npos; }));
-  }
+  size_t count(std::string_view text) const { return lines_.count(text); }
   bool wait_for(std::string_view text, size_t n, int timeout_ms) const {
-    const int64_t deadline = monotonic_ms() + timeout_ms;
-    while (count(text) < n) {
-      if (monotonic_ms() > deadline) return false;
-      sleep_ms(2);
-    }
-    return true;
+    return lines_.wait_for(text, n, timeout_ms);
   }
 
  private:
-  mutable std::mutex mutex_;
-  Lines lines_;
+  CapturedLines lines_;
 
  public:
   Console console;

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/loopback.hpp"
-#include "common/rigctld_peer.hpp"
+#include "support/loopback.hpp"
+#include "support/rigctld_peer.hpp"
 #include "keying/transmitter.hpp"
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"

@@ -18,7 +18,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/rigctld_peer.hpp"
+#include "support/rigctld_peer.hpp"
 #include "keying/transmitter.hpp"
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "common/loopback.hpp"
-#include "load/load_tnc.hpp"
+#include "support/loopback.hpp"
+#include "support/tnc_process.hpp"
 #include "platform/clock.hpp"
 #include "wire/kiss.hpp"
 
@@ -37,11 +37,13 @@ std::optional<Datagram> ModemListener::receive(int timeout_ms) {
 KissClient::KissClient(uint16_t port, int timeout_ms)
     : socket_(connect_loopback(port, timeout_ms)) {}
 
-void KissClient::send_frame(std::string_view data) {
-  send_raw(kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()}));
+bool KissClient::send_frame(std::string_view data) {
+  return send_raw(kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()}));
 }
 
-void KissClient::send_raw(std::span<const uint8_t> bytes) { (void)send_all(socket_.fd(), bytes); }
+bool KissClient::send_raw(std::span<const uint8_t> bytes) {
+  return send_all(socket_.fd(), bytes) == 0;
+}
 
 std::optional<std::string> KissReader::next(int timeout_ms) {
   const int64_t deadline = monotonic_ms() + timeout_ms;

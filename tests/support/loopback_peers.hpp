@@ -1,7 +1,7 @@
 #pragma once
-// Test support: the peers of the TNC on loopback - a stand-in rigctld that
-// records what it is sent, a UDP listener in the modem's place, and a KISS
-// client in the GUI's place.
+// The peers of the TNC on loopback, for the tests and the load tool: a
+// stand-in rigctld that records what it is sent, a UDP listener in the
+// modem's place, and a KISS client in the GUI's place.
 
 #include <cstdint>
 #include <optional>
@@ -10,12 +10,12 @@
 #include <string_view>
 #include <vector>
 
-#include "common/rigctld_peer.hpp"
+#include "support/rigctld_peer.hpp"
 #include "platform/net.hpp"
 
 namespace kestrelis {
 
-// The stand-in rigctld of common/rigctld_peer.hpp on 127.0.0.1:`port` (0:
+// The stand-in rigctld of support/rigctld_peer.hpp on 127.0.0.1:`port` (0:
 // chosen by the kernel), for the life of the object (non-copyable through its thread). It answers
 // each command with `answer`: "RPRT 0\n", a refusal such as "RPRT -1\n", or nothing when empty.
 class FakeRigctld {
@@ -45,6 +45,7 @@ struct Datagram {
 class ModemListener {
  public:
   ModemListener();
+  // 0 when it could not bind.
   uint16_t port() const { return port_; }
   std::optional<Datagram> receive(int timeout_ms);
 
@@ -56,12 +57,15 @@ class ModemListener {
 // A GUI connected to the TNC's KISS port.
 class KissClient {
  public:
+  KissClient() = default;  // not connected
   // Connects to 127.0.0.1:`port`, retrying until `timeout_ms` has passed.
   KissClient(uint16_t port, int timeout_ms);
   bool connected() const { return socket_.valid(); }
   int fd() const { return socket_.fd(); }
-  void send_frame(std::string_view data);
-  void send_raw(std::span<const uint8_t> bytes);
+  // Sends `data` as one KISS frame, or `bytes` as they are. False when the
+  // send failed.
+  bool send_frame(std::string_view data);
+  bool send_raw(std::span<const uint8_t> bytes);
   void close() { socket_.close(); }
 
  private:

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/loopback.hpp"
+#include "support/loopback.hpp"
 #include "system/child_process.hpp"
 
 namespace kestrelis {

@@ -1,13 +1,35 @@
 #include "support/tnc_process.hpp"
 
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "config/profile_paths.hpp"
+#include "platform/clock.hpp"
 #include "platform/files.hpp"
 
 namespace kestrelis {
 
+namespace {
+
+constexpr size_t log_piece = 1 << 24;
+
+}  // namespace
+
+bool write_tnc_config(const std::string& home, const std::string& config_text) {
+  const ProfilePaths paths = profile_paths(home);
+  const int made = make_directory(paths.folder);
+  return (made == 0 || is_directory(paths.folder)) &&
+         write_text_file(paths.config_file, config_text) == 0;
+}
+
+std::vector<ChildEnv> tnc_environment(const std::string& home) {
+  return {{"HOME", home}, {"USERPROFILE", std::nullopt}};
+}
+
 TncProfile::TncProfile(const std::string& config_text) {
-  if (config_text.empty()) return;
-  (void)make_directory(folder());
-  (void)write_text_file(config_path(), config_text);
+  if (!config_text.empty()) (void)write_tnc_config(home(), config_text);
 }
 
 std::string free_ports_config() {
@@ -19,7 +41,117 @@ std::string free_ports_config() {
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args) {
   std::vector<std::string> argv{KESTRELIS_TNC_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
-  return ChildProcess(argv, {{"HOME", home}, {"USERPROFILE", std::nullopt}});
+  return ChildProcess(argv, tnc_environment(home));
+}
+
+std::string tnc_config_for(const TncSettings& s) {
+  return "[modem]\nGR_ReceivePort = " + std::to_string(s.modem_in_port) +
+         "\nGR_TransmitPort = " + std::to_string(s.modem_out_port) +
+         "\nVerboseLevel = " + std::to_string(s.verbose_level) +
+         "\n[KISS]\nKISS_Port = " + std::to_string(s.kiss_port) +
+         "\n[radio]\nCallFrom = " + s.call_from +
+         "\nPreambleLength = 50\nPostambleLength = " + std::to_string(s.postamble) +
+         "\n[rigctld]\nAddress = 127.0.0.1\nPort = " + std::to_string(s.rig_port) +
+         "\nKeyUpDelay = " + std::to_string(s.key_up_ms) +
+         "\nKeyDownDelay = " + std::to_string(s.key_down_ms) + "\n";
+}
+
+std::optional<TncRun> start_tnc_run(const TncSettings& settings) {
+  std::optional<std::string> home = make_temp_directory("kestrelis-load-");
+  if (!home) {
+    std::fprintf(stderr, "kestrelis-load: cannot create a temporary folder\n");
+    return std::nullopt;
+  }
+  TncRun run;
+  run.home = *home;
+  run.keep_log = !settings.log_path.empty();
+  run.log_path = run.keep_log ? settings.log_path : path_join(run.home, "tnc.log");
+  // A kept log is appended to: earlier runs' lines must not count for this one.
+  run.log_start = log_mark(run);
+  if (!write_tnc_config(run.home, tnc_config_for(settings))) {
+    std::fprintf(stderr, "kestrelis-load: cannot write the TNC's config.ini in %s\n",
+                 run.home.c_str());
+    remove_tree(run.home);
+    return std::nullopt;
+  }
+  std::vector<std::string> argv = settings.wrapper;
+  argv.push_back(settings.program);
+  ChildStreams streams;
+  streams.log_path = run.log_path;
+  const SpawnedChild child = spawn_child(argv, tnc_environment(run.home), streams);
+  if (child.pid < 0) {
+    std::fprintf(stderr, "kestrelis-load: cannot start %s\n", settings.program.c_str());
+    remove_tree(run.home);
+    return std::nullopt;
+  }
+  run.pid = child.pid;
+  return run;
+}
+
+uint64_t log_mark(const TncRun& run) {
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(run.log_path, error);
+  return error ? 0 : static_cast<uint64_t>(size);
+}
+
+std::string log_since(const TncRun& run, uint64_t from) {
+  std::ifstream in(run.log_path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from));
+  std::string text;
+  std::array<char, 65536> buffer{};
+  while (in.read(buffer.data(), buffer.size()) || in.gcount() > 0) {
+    text.append(buffer.data(), static_cast<size_t>(in.gcount()));
+  }
+  return text;
+}
+
+bool wait_for_log(const TncRun& run, uint64_t from, std::string_view text, int timeout_ms) {
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  for (;;) {
+    if (log_since(run, from).find(text) != std::string::npos) return true;
+    if (monotonic_ms() >= deadline) return false;
+    sleep_ms(20);
+  }
+}
+
+std::vector<uint64_t> count_log_lines(const TncRun& run, uint64_t from,
+                                      const std::vector<std::string_view>& texts) {
+  std::vector<uint64_t> counts(texts.size(), 0);
+  std::ifstream in(run.log_path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from));
+  std::string piece(log_piece, '\0');
+  std::string carry;
+  for (;;) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (got == 0) break;
+    carry.append(piece.data(), got);
+    const size_t last_line_end = carry.rfind('\n');
+    if (last_line_end == std::string::npos) continue;
+    const std::string_view lines(carry.data(), last_line_end + 1);
+    for (size_t at = 0; at < lines.size();) {
+      const size_t end = lines.find('\n', at);
+      const std::string_view line = lines.substr(at, end - at);
+      for (size_t i = 0; i < texts.size(); ++i) {
+        if (line.find(texts[i]) != std::string_view::npos) ++counts[i];
+      }
+      at = end + 1;
+    }
+    carry.erase(0, last_line_end + 1);
+  }
+  return counts;
+}
+
+void end_tnc_run(TncRun& run, int timeout_ms) {
+  if (run.pid > 0 && !run.exit_status) {
+    (void)terminate_child(run.pid);
+    run.exit_status = wait_child(run.pid, timeout_ms);
+    if (!run.exit_status) {
+      (void)kill_child(run.pid);
+      run.exit_status = wait_child(run.pid, timeout_ms);
+    }
+  }
+  remove_tree(run.home);
 }
 
 }  // namespace kestrelis

@@ -1,12 +1,26 @@
 #pragma once
-// Test support: the real kestrelis-tnc in a temporary profile directory.
+// The real kestrelis-tnc in a temporary profile folder, for the tests and the
+// load tool: the config.ini it reads, and the TNC started in it, either with
+// its console captured by a ChildProcess (tests) or written to a log file that
+// is read back (the load tool, whose runs print much).
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/process.hpp"
 
 namespace kestrelis {
+
+// Writes Kestrelis/config.ini with `config_text` under the profile folder
+// `home`, making the Kestrelis folder. False when either step fails.
+[[nodiscard]] bool write_tnc_config(const std::string& home, const std::string& config_text);
+
+// The environment of a TNC whose profile folder is `home`: HOME set to it,
+// USERPROFILE removed.
+[[nodiscard]] std::vector<ChildEnv> tnc_environment(const std::string& home);
 
 // A profile folder holding Kestrelis/config.ini with `config_text`, or no
 // Kestrelis folder at all when `config_text` is empty.
@@ -25,7 +39,58 @@ class TncProfile {
 // ports that were free a moment ago, so that tests can run side by side.
 std::string free_ports_config();
 
-// Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
+// Starts kestrelis-tnc with the environment of tnc_environment(home).
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
+
+// What a TNC run of the load tool is set up with.
+struct TncSettings {
+  std::string program;               // path of kestrelis-tnc
+  std::vector<std::string> wrapper;  // words put before it, e.g. valgrind and its options
+  uint16_t modem_in_port = 0;        // GR_ReceivePort
+  uint16_t modem_out_port = 0;       // GR_TransmitPort
+  uint16_t kiss_port = 0;
+  uint16_t rig_port = 0;
+  int key_up_ms = 100;
+  int key_down_ms = 100;
+  int verbose_level = 1;
+  std::string call_from = "QQ0LOD";
+  int postamble = 0;
+  std::string log_path;  // empty: a file in the temporary HOME, removed at the end
+};
+
+struct TncRun {
+  std::string home;
+  std::string log_path;
+  bool keep_log = false;
+  uint64_t log_start = 0;  // where this run's output begins in a log kept from earlier runs
+  int pid = -1;
+  std::optional<int> exit_status;  // once it has ended and been reaped
+};
+
+// The config.ini text for `settings`: rigctld on 127.0.0.1, preamble 50.
+std::string tnc_config_for(const TncSettings& settings);
+
+// Creates the HOME, writes Kestrelis/config.ini and starts the TNC with its
+// console to the log. None, with a line on standard error, when any step fails.
+[[nodiscard]] std::optional<TncRun> start_tnc_run(const TncSettings& settings);
+
+// The size of the log so far: a mark to search from.
+uint64_t log_mark(const TncRun& run);
+
+// The log from byte `from` to its current end.
+std::string log_since(const TncRun& run, uint64_t from);
+
+// Waits until the log after `from` holds `text`. True when it does.
+[[nodiscard]] bool wait_for_log(const TncRun& run, uint64_t from, std::string_view text,
+                                int timeout_ms);
+
+// Counts the lines after `from` that hold each of `texts`, reading the log in
+// pieces (it may be large).
+std::vector<uint64_t> count_log_lines(const TncRun& run, uint64_t from,
+                                      const std::vector<std::string_view>& texts);
+
+// Sends SIGTERM and reaps the TNC within `timeout_ms`, SIGKILL after that;
+// removes the HOME (and the log unless it is kept).
+void end_tnc_run(TncRun& run, int timeout_ms);
 
 }  // namespace kestrelis

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "common/kiss_frames.hpp"
-#include "common/loopback.hpp"
 #include "load/load_stream.hpp"
 #include "platform/clock.hpp"
 #include "wire/kiss.hpp"
@@ -13,10 +12,6 @@ namespace kestrelis {
 namespace {
 
 constexpr int poll_ms = 20;
-
-std::span<const uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
-}
 
 void count_packet(GuiTally& tally, std::span<const uint8_t> data) {
   const std::optional<LoadPacket> packet = read_load_packet(data);
@@ -66,13 +61,13 @@ uint64_t tally_packets(const GuiTally& tally, int64_t* last_packet_ns) {
 }
 
 bool gui_connect(GuiClient& client, uint16_t port, GuiTally& tally, int timeout_ms) {
-  client.socket = connect_loopback(port, timeout_ms);
-  if (!client.socket.valid()) return false;
+  client.link = KissClient(port, timeout_ms);
+  if (!client.link.connected()) return false;
   client.stop = false;
   client.reader = std::thread([&client, &tally] {
     KissDeframer deframer(tnc_frame_capacity);
     std::vector<uint8_t> buffer(1 << 16);
-    const int fd = client.socket.fd();
+    const int fd = client.link.fd();
     while (!client.stop) {
       if (!wait_readable(fd, poll_ms * 5)) continue;
       const long n = stream_receive(fd, buffer);
@@ -84,26 +79,22 @@ bool gui_connect(GuiClient& client, uint16_t port, GuiTally& tally, int timeout_
 }
 
 bool gui_send_request(GuiClient& client, std::string_view text) {
-  return send_all(client.socket.fd(), kiss_encode(bytes_of(text))) == 0;
+  return client.link.send_frame(text);
 }
 
 void gui_disconnect(GuiClient& client) {
   client.stop = true;
   if (client.reader.joinable()) client.reader.join();
-  client.socket.close();
+  client.link.close();
 }
 
 bool start_modem_sink(ModemSink& sink) {
-  NetResult bound = udp_bind("127.0.0.1", 0, 0);
-  if (bound.failed_at != NetStep::none) return false;
-  sink.socket = std::move(bound.socket);
-  sink.port = local_port(sink.socket.fd());
+  if (sink.listener.port() == 0) return false;
   sink.thread = std::thread([&sink] {
-    std::vector<uint8_t> buffer(1 << 16);
     while (!sink.stop) {
-      if (!wait_readable(sink.socket.fd(), poll_ms * 5)) continue;
-      if (datagram_receive(sink.socket.fd(), buffer) < 0) continue;
-      sink.last_ns = monotonic_ns();
+      const std::optional<Datagram> datagram = sink.listener.receive(poll_ms * 5);
+      if (!datagram) continue;
+      sink.last_ns = datagram->arrived_ns;
       ++sink.datagrams;
     }
   });
@@ -113,7 +104,6 @@ bool start_modem_sink(ModemSink& sink) {
 void stop_modem_sink(ModemSink& sink) {
   sink.stop = true;
   if (sink.thread.joinable()) sink.thread.join();
-  sink.socket.close();
 }
 
 bool wait_for_datagram(const ModemSink& sink, uint64_t count, int timeout_ms) {

@@ -1,7 +1,7 @@
 #pragma once
 // The TNC's peers as the load tool plays them: a GUI that counts the numbered
 // packets it receives and a modem that counts uplink datagrams (rigctld: see
-// common/rigctld_peer.hpp).
+// support/rigctld_peer.hpp).
 
 #include <atomic>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/net.hpp"
+#include "support/loopback_peers.hpp"
 
 namespace kestrelis {
 
@@ -43,7 +43,7 @@ uint64_t tally_packets(const GuiTally& tally, int64_t* last_packet_ns = nullptr)
 // A GUI client whose reader thread counts into a tally until it is closed or
 // the TNC ends the connection. Frames other than numbered packets are skipped.
 struct GuiClient {
-  Socket socket;
+  KissClient link;
   std::thread reader;
   std::atomic<bool> stop{false};
 };
@@ -61,8 +61,7 @@ void gui_disconnect(GuiClient& client);
 // A UDP socket on 127.0.0.1 in the modem's place; a thread counts the uplink
 // datagrams.
 struct ModemSink {
-  Socket socket;
-  uint16_t port = 0;
+  ModemListener listener;
   std::thread thread;
   std::atomic<bool> stop{false};
   std::atomic<uint64_t> datagrams{0};

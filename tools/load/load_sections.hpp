@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "common/rigctld_peer.hpp"
+#include "support/rigctld_peer.hpp"
 #include "load/load_peers.hpp"
-#include "load/load_tnc.hpp"
+#include "support/tnc_process.hpp"
 #include "platform/net.hpp"
 
 namespace kestrelis {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/loopback.hpp"
+#include "support/loopback.hpp"
 #include "load/load_sections.hpp"
 #include "platform/clock.hpp"
 #include "system/child_process.hpp"
@@ -118,7 +118,7 @@ bool start_run(LoadRun& run) {
   s.program = run.options.tnc_path;
   s.wrapper = run.options.wrapper;
   s.modem_in_port = free_udp_port();
-  s.modem_out_port = run.modem.port;
+  s.modem_out_port = run.modem.listener.port();
   s.kiss_port = free_tcp_port();
   s.rig_port = run.rig.port;
   s.log_path = run.options.log_path;

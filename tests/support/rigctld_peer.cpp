@@ -1,4 +1,4 @@
-#include "common/rigctld_peer.hpp"
+#include "support/rigctld_peer.hpp"
 
 #include <array>
 #include <span>

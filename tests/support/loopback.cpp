@@ -1,4 +1,4 @@
-#include "common/loopback.hpp"
+#include "support/loopback.hpp"
 
 #include <string>
 
