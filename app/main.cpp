@@ -18,6 +18,7 @@
 #include "keying/rigctld.hpp"
 #include "platform/clock.hpp"
 #include "platform/signals.hpp"
+#include "text/command_line.hpp"
 
 namespace kestrelis {
 
@@ -124,36 +125,35 @@ int run(int argc, char** argv) {
   const Console console;
   std::optional<std::string> config_file;
   bool unkey = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--decode") {
-      const std::vector<std::string_view> args(argv + 1, argv + argc);
+  CommandLine line = command_line(argc, argv);
+  while (const std::optional<std::string_view> arg = next_word(line)) {
+    if (*arg == "--decode") {
       std::string error;
-      const std::optional<DecodeOptions> options = parse_decode_options(args, error);
+      const std::optional<DecodeOptions> options = parse_decode_options(line.words, error);
       if (!options) {
         console_text(console, "kestrelis-tnc: " + error + "\n" + usage);
         return usage_status;
       }
       return decode_recording(*options);
     }
-    if (arg == "--help") {
+    if (*arg == "--help") {
       console_text(console, usage);
       return 0;
     }
-    if (arg == "--version") {
+    if (*arg == "--version") {
       console_text(console, "kestrelis-tnc " KESTRELIS_VERSION "\n");
       return 0;
     }
-    if (arg == "--unkey" && !unkey) {
+    if (*arg == "--unkey" && !unkey) {
       unkey = true;
       continue;
     }
-    if (arg == "--config" && i + 1 < argc && !config_file) {
-      config_file = argv[++i];
+    if (const auto value = *arg == "--config" && !config_file ? option_value(line) : std::nullopt) {
+      config_file = std::string(*value);
       continue;
     }
     console_text(console,
-                 "kestrelis-tnc: unknown or incomplete option " + std::string(arg) + "\n" + usage);
+                 "kestrelis-tnc: unknown or incomplete option " + std::string(*arg) + "\n" + usage);
     return usage_status;
   }
   if (unkey) return unkey_only(config_file);

@@ -2,10 +2,11 @@
 // satellite team's server.
 
 #include <cerrno>
-#include <charconv>
+#include <climits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "config/profile_paths.hpp"
 #include "console/console_log.hpp"
@@ -13,6 +14,7 @@
 #include "forward/forwarder.hpp"
 #include "platform/files.hpp"
 #include "platform/signals.hpp"
+#include "text/command_line.hpp"
 
 namespace kestrelis {
 
@@ -49,13 +51,6 @@ constexpr char usage[] =
     "  --timeout-ms N       time allowed for one post (default 30000)\n"
     "  --help               print this text\n"
     "  --version            print the version\n";
-
-std::optional<int> positive_number(std::string_view text) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
-  return value;
-}
 
 int forward(const std::optional<std::string>& config_file,
             const std::optional<std::string>& log_file, const ForwardOptions& options) {
@@ -115,44 +110,43 @@ int run(int argc, char** argv) {
   std::optional<std::string> config_file;
   std::optional<std::string> log_file;
   ForwardOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help") {
+  CommandLine line = command_line(argc, argv);
+  while (const std::optional<std::string_view> arg = next_word(line)) {
+    if (*arg == "--help") {
       console_text(console, usage);
       return 0;
     }
-    if (arg == "--version") {
+    if (*arg == "--version") {
       console_text(console, "kestrelis-forward " KESTRELIS_VERSION "\n");
       return 0;
     }
-    if (arg == "--once") {
+    if (*arg == "--once") {
       options.once = true;
       continue;
     }
-    if (arg == "--config" && i + 1 < argc && !config_file) {
-      config_file = argv[++i];
-      continue;
-    }
-    if (arg == "--file" && i + 1 < argc && !log_file) {
-      log_file = argv[++i];
-      continue;
-    }
+    const std::pair<std::string_view, std::optional<std::string>*> paths[] = {
+        {"--config", &config_file}, {"--file", &log_file}};
     const std::pair<std::string_view, int*> numbers[] = {
         {"--poll-ms", &options.poll_ms},           {"--retry-ms", &options.retry_first_ms},
         {"--retry-max-ms", &options.retry_max_ms}, {"--timeout-ms", &options.http.total_timeout_ms},
         {"--give-up-s", &options.give_up_s},
     };
     bool taken = false;
+    for (const auto& [name, path] : paths) {
+      if (*arg != name || *path) continue;
+      const std::optional<std::string_view> value = option_value(line);
+      if (value) *path = std::string(*value);
+      taken = value.has_value();
+    }
     for (const auto& [name, field] : numbers) {
-      if (arg != name || i + 1 >= argc) continue;
-      const std::optional<int> value = positive_number(argv[i + 1]);
-      if (!value) break;
-      *field = *value;
-      ++i;
-      taken = true;
+      if (*arg != name) continue;
+      const auto text = option_value(line);
+      const auto value = text ? number_in(*text, 1, INT_MAX) : std::nullopt;
+      if (value) *field = *value;
+      taken = value.has_value();
     }
     if (taken) continue;
-    console_text(console, "kestrelis-forward: unknown or incomplete option " + std::string(arg) +
+    console_text(console, "kestrelis-forward: unknown or incomplete option " + std::string(*arg) +
                               "\n" + usage);
     return usage_status;
   }

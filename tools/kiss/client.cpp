@@ -1,7 +1,6 @@
 #include "kiss/client.hpp"
 
 #include <cmath>
-#include <cstdlib>
 #include <deque>
 #include <utility>
 
@@ -13,6 +12,7 @@
 #include "platform/files.hpp"
 #include "platform/net.hpp"
 #include "system/kiss_io.hpp"
+#include "text/command_line.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {
@@ -178,15 +178,17 @@ int wait_time_ms(const Client& c, std::optional<int64_t> deadline_ms) {
 ClientArgs parse_client_args(std::span<const std::string_view> args) {
   ClientArgs parsed;
   ClientOptions& o = parsed.options;
-  for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
-    std::string_view a = args[i];
-    bool takes_value = a == "--host" || a == "--port" || a == "--send" || a == "--exit-after" ||
-                       a == "--config";
-    if (takes_value && i + 1 >= args.size()) {
-      parsed.error = std::string(a) + " needs a value";
+  CommandLine line = command_line(args);
+  while (const std::optional<std::string_view> word = next_word(line)) {
+    const std::string a(*word);
+    const bool takes_value = a == "--host" || a == "--port" || a == "--send" ||
+                             a == "--exit-after" || a == "--config";
+    const std::optional<std::string_view> given = takes_value ? option_value(line) : std::nullopt;
+    if (takes_value && !given) {
+      parsed.error = a + " needs a value";
       break;
     }
-    std::string value = takes_value ? std::string(args[++i]) : std::string();
+    const std::string value(given.value_or(""));
     if (a == "--help" || a == "-h") {
       parsed.help = true;
     } else if (a == "--version") {
@@ -196,9 +198,7 @@ ClientArgs parse_client_args(std::span<const std::string_view> args) {
     } else if (a == "--host") {
       o.host = value;
     } else if (a == "--port") {
-      char* end = nullptr;
-      long port = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || port < 1 || port > 65535) {
+      if (!number_in(value, 1, 65535)) {
         parsed.error = "--port takes a number from 1 to 65535, not \"" + value + "\"";
       }
       o.port = value;
@@ -208,16 +208,15 @@ ClientArgs parse_client_args(std::span<const std::string_view> args) {
     } else if (a == "--send") {
       o.send_lines.push_back(value);
     } else if (a == "--exit-after") {
-      char* end = nullptr;
-      double seconds = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0 ||
-          seconds > 1e9) {
+      const std::optional<double> seconds = number_in(value, 0.0, 1e9);
+      if (!seconds) {
         parsed.error = "--exit-after takes a number of seconds, not \"" + value + "\"";
       }
-      o.exit_after_ms = std::llround(seconds * 1000);
+      o.exit_after_ms = std::llround(seconds.value_or(0) * 1000);
     } else {
-      parsed.error = "unknown option \"" + std::string(a) + "\"";
+      parsed.error = "unknown option \"" + a + "\"";
     }
+    if (!parsed.error.empty()) break;
   }
   return parsed;
 }

@@ -13,6 +13,7 @@
 #include "platform/files.hpp"
 #include "system/child_process.hpp"
 #include "system/kiss_io.hpp"
+#include "text/command_line.hpp"
 
 namespace kestrelis {
 
@@ -510,15 +511,19 @@ std::string output_path_problem(const std::string& png_path) {
 
 PlotArgs parse_plot_args(std::span<const std::string_view> args) {
   PlotArgs parsed;
-  for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
-    const std::string_view a = args[i];
+  CommandLine line = command_line(args);
+  while (parsed.error.empty()) {
+    const std::optional<std::string_view> word = next_word(line);
+    if (!word) break;
+    const std::string_view a = *word;
     const bool takes_value = a == "-o" || a == "--output" || a == "--sat" || a == "--kind" ||
                              a == "--from" || a == "--to" || a == "--pass";
-    if (takes_value && i + 1 >= args.size()) {
+    const std::optional<std::string_view> given = takes_value ? option_value(line) : std::nullopt;
+    if (takes_value && !given) {
       parsed.error = std::string(a) + " needs a value";
       break;
     }
-    const std::string value = takes_value ? std::string(args[++i]) : std::string();
+    const std::string value(given.value_or(""));
     if (a == "-o" || a == "--output") {
       parsed.png_path = value;
     } else if (a == "--sat") {
@@ -540,13 +545,9 @@ PlotArgs parse_plot_args(std::span<const std::string_view> args) {
       }
       (a == "--from" ? parsed.filter.from_ms : parsed.filter.to_ms) = ms;
     } else if (a == "--pass") {
-      const bool digits =
-          !value.empty() && value.size() <= 6 &&
-          std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-      if (!digits || std::stoi(value) < 1) {
+      parsed.filter.pass = number_in(value, 1, 999999);
+      if (!parsed.filter.pass) {
         parsed.error = "--pass takes a pass number from 1, not \"" + value + "\"";
-      } else {
-        parsed.filter.pass = std::stoi(value);
       }
     } else if (a == "--list") {
       parsed.list = true;

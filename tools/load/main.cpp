@@ -2,17 +2,17 @@
 // faults and a long soak, playing its modem, GUI and rigctld, and prints a
 // report with one figure per line. Exit status 0 when every check passed.
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
-#include "support/loopback.hpp"
 #include "load/load_sections.hpp"
 #include "platform/clock.hpp"
+#include "support/loopback.hpp"
 #include "system/child_process.hpp"
+#include "text/command_line.hpp"
 
 namespace kestrelis {
 
@@ -37,12 +37,9 @@ constexpr char usage[] =
     "Exit status: 0 all checks passed, 1 a check failed, 2 bad usage or no TNC.\n";
 
 std::optional<uint64_t> parse_count(std::string_view text) {
-  double value = 0;
-  if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc{} ||
-      value < 1 || value > 1e13) {
-    return std::nullopt;
-  }
-  return static_cast<uint64_t>(value);
+  const std::optional<double> value = number_in(text, 1.0, 1e13);
+  if (!value) return std::nullopt;
+  return static_cast<uint64_t>(*value);
 }
 
 std::vector<std::string> split_words(std::string_view text) {
@@ -58,40 +55,40 @@ std::vector<std::string> split_words(std::string_view text) {
 // Fills `options` from the command line; false after a usage line.
 bool parse_options(int argc, char** argv, LoadOptions& options) {
   bool bits_given = false, cycles_given = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    const std::string_view value = has_value ? argv[i + 1] : "";
-    if (arg == "--quick") {
+  CommandLine line = command_line(argc, argv);
+  while (const std::optional<std::string_view> arg = next_word(line)) {
+    if (*arg == "--quick") {
       options.quick = true;
       continue;
     }
-    if (!has_value) {
-      std::fprintf(stderr, "kestrelis-load: unknown option or missing value: %s\n%s", argv[i],
-                   usage);
+    const std::optional<std::string_view> given = option_value(line);
+    if (!given) {
+      std::fprintf(stderr, "kestrelis-load: unknown option or missing value: %s\n%s",
+                   std::string(*arg).c_str(), usage);
       return false;
     }
-    ++i;
-    if (arg == "--tnc") {
+    const std::string_view value = *given;
+    if (*arg == "--tnc") {
       options.tnc_path = value;
-    } else if (arg == "--sections" && value.find_first_not_of("abcd") == std::string_view::npos) {
+    } else if (*arg == "--sections" && value.find_first_not_of("abcd") == std::string_view::npos) {
       options.sections = value;
-    } else if (arg == "--bits" && parse_count(value)) {
+    } else if (*arg == "--bits" && parse_count(value)) {
       options.noise_bits = *parse_count(value);
       bits_given = true;
-    } else if (arg == "--cycles" && parse_count(value)) {
+    } else if (*arg == "--cycles" && parse_count(value)) {
       options.churn_cycles = static_cast<int>(std::min<uint64_t>(*parse_count(value), 1'000'000));
       cycles_given = true;
-    } else if (arg == "--seed" && parse_count(value)) {
+    } else if (*arg == "--seed" && parse_count(value)) {
       options.seed = *parse_count(value);
-    } else if (arg == "--log") {
+    } else if (*arg == "--log") {
       options.log_path = value;
-    } else if (arg == "--rigctld") {
+    } else if (*arg == "--rigctld") {
       options.rigctld_path = value;
-    } else if (arg == "--wrapper") {
+    } else if (*arg == "--wrapper") {
       options.wrapper = split_words(value);
     } else {
-      std::fprintf(stderr, "kestrelis-load: bad option: %s %s\n%s", argv[i - 1], argv[i], usage);
+      std::fprintf(stderr, "kestrelis-load: bad option: %s %s\n%s", std::string(*arg).c_str(),
+                   std::string(value).c_str(), usage);
       return false;
     }
   }

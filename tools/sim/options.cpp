@@ -1,41 +1,27 @@
 #include "sim/options.hpp"
 
-#include <charconv>
-#include <cmath>
+#include <cstdint>
 
 #include "common/tnc_profile.hpp"
 #include "sim/bit_stream.hpp"
 #include "sim/telemetry_model.hpp"
+#include "text/command_line.hpp"
 
 namespace kestrelis {
 
 namespace {
 
-template <typename T>
-std::optional<T> number(std::string_view text) {
-  T value{};
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 std::optional<double> real_in(std::string_view text, double low, double high) {
-  std::optional<double> v = number<double>(text);
-  if (!v || !std::isfinite(*v) || *v < low || *v > high) return std::nullopt;
-  return v;
+  return number_in(text, low, high);
 }
 
 std::optional<uint16_t> port(std::string_view text) {
-  std::optional<uint16_t> p = number<uint16_t>(text);
-  if (!p || *p == 0) return std::nullopt;
-  return p;
+  return number_in<uint16_t>(text, 1, 65535);
 }
 
 template <typename T>
 std::optional<T> integer_in(std::string_view text, T low, T high) {
-  std::optional<T> v = number<T>(text);
-  if (!v || *v < low || *v > high) return std::nullopt;
-  return v;
+  return number_in(text, low, high);
 }
 
 // Stores `value` in `field`; false, leaving the field, when there is none.
@@ -70,7 +56,7 @@ bool apply(SimOptions& o, std::string_view name, std::string_view value) {
   if (name == "--soft-tail") return assign(o.soft_tail, real_in(value, 0, 1));
   if (name == "--interval") return assign(o.interval_s, real_in(value, 0, 86400));
   if (name == "--layouts") return assign(o.layouts, parse_layout_list(value));
-  if (name == "--seed") return assign(o.seed, number<uint64_t>(value));
+  if (name == "--seed") return assign(o.seed, number_in<uint64_t>(value, 0, UINT64_MAX));
   if (name == "--duration") return assign(o.duration_s, real_in(value, 0, 1e7));
   if (name == "--time-scale") return assign(o.time_scale, real_in(value, 1e-3, 1e6));
   if (name == "--replay") {
@@ -92,38 +78,35 @@ std::optional<SimOptions> parse_sim_options(std::span<const std::string_view> ar
   o.tx_port = 0;
   o.layouts = *parse_layout_list("all");
   std::optional<std::string> config_file;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string_view name = args[i];
-    if (name == "--help" || name == "-h") {
+  CommandLine line = command_line(args);
+  while (const std::optional<std::string_view> word = next_word(line, true)) {
+    const std::string_view name = *word;
+    if (!line.attached && (name == "--help" || name == "-h")) {
       o.help = true;
       continue;
     }
-    if (name == "--version") {
+    if (!line.attached && name == "--version") {
       o.version = true;
       continue;
     }
-    if (name == "--quiet" || name == "-q") {
+    if (!line.attached && (name == "--quiet" || name == "-q")) {
       o.quiet = true;
       continue;
     }
-    if (name == "--damage-sync") {
+    if (!line.attached && name == "--damage-sync") {
       o.damage_sync = true;
       continue;
     }
-    if (name == "--soft") {
+    if (!line.attached && name == "--soft") {
       o.soft = true;
       continue;
     }
-    std::string_view value;
-    if (const size_t eq = name.find('='); eq != std::string_view::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
+    const std::optional<std::string_view> given = option_value(line);
+    if (!given) {
       error = "option " + std::string(name) + " needs a value (see --help)";
       return std::nullopt;
     }
+    const std::string_view value = *given;
     if (name == "--config") {
       config_file = value;
       continue;

@@ -1,7 +1,6 @@
 // kestrelis-team: a stand-in for the satellite team's server on 127.0.0.1,
 // printing each packet a forwarder posts to it.
 
-#include <charconv>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +8,7 @@
 #include "console/console_log.hpp"
 #include "platform/signals.hpp"
 #include "system/http_stand_in.hpp"
+#include "text/command_line.hpp"
 
 namespace kestrelis {
 
@@ -39,16 +39,17 @@ int run(int argc, char** argv) {
   const Console console;
   uint16_t port = 0;
   StandInMode mode = StandInMode::healthy;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const std::string_view value = i + 1 < argc ? argv[i + 1] : "";
-    if (arg == "--help") {
+  CommandLine line = command_line(argc, argv);
+  while (const std::optional<std::string_view> arg = next_word(line)) {
+    if (*arg == "--help") {
       console_text(console, usage);
       return 0;
     }
-    if (arg == "--port" &&
-        std::from_chars(value.data(), value.data() + value.size(), port).ec == std::errc()) {
-      ++i;
+    const std::optional<std::string_view> value =
+        *arg == "--port" || *arg == "--mode" ? option_value(line) : std::nullopt;
+    const auto number = value ? number_in<uint16_t>(*value, 0, 65535) : std::nullopt;
+    if (*arg == "--port" && number) {
+      port = *number;
       continue;
     }
     const std::optional<StandInMode> named = value == "healthy" ? StandInMode::healthy
@@ -56,13 +57,12 @@ int run(int argc, char** argv) {
                                              : value == "silent"
                                                  ? std::optional(StandInMode::silent)
                                                  : std::nullopt;
-    if (arg == "--mode" && named) {
+    if (*arg == "--mode" && named) {
       mode = *named;
-      ++i;
       continue;
     }
     console_text(console,
-                 "kestrelis-team: unknown or incomplete option " + std::string(arg) + "\n" + usage);
+                 "kestrelis-team: unknown or incomplete option " + std::string(*arg) + "\n" + usage);
     return usage_status;
   }
   block_termination_signals();
