@@ -14,12 +14,6 @@ int64_t digits_value(std::string_view digits) {
   return value;
 }
 
-int64_t days_in_month(int64_t year, int64_t month) {
-  constexpr int64_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return month == 2 && leap ? 29 : days[month - 1];
-}
-
 bool contains(std::span<const std::string> names, std::string_view name) {
   for (const std::string& n : names) {
     if (n == name) return true;

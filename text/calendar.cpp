@@ -22,6 +22,12 @@ int64_t days_from_civil(int64_t year, int64_t month, int64_t day) {
   return era * 146097 + day_of_era - 719468;
 }
 
+int64_t days_in_month(int64_t year, int64_t month) {
+  constexpr int64_t days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return month == 2 && leap ? 29 : days[month - 1];
+}
+
 // The inverse of days_from_civil, in the same eras and March-based years.
 CalendarFields utc_fields(int64_t seconds) {
   const int64_t days = floor_div(seconds, seconds_per_day);

@@ -13,6 +13,9 @@ namespace kestrelis {
 // 1-31, not checked against the month's length); negative before 1970.
 [[nodiscard]] int64_t days_from_civil(int64_t year, int64_t month, int64_t day);
 
+// The days of `month` (1-12) in `year`: 28 or 29 for February.
+[[nodiscard]] int64_t days_in_month(int64_t year, int64_t month);
+
 // `seconds` since 1970-01-01 UTC broken down into UTC calendar fields.
 [[nodiscard]] CalendarFields utc_fields(int64_t seconds);
 

@@ -125,11 +125,8 @@ std::optional<int64_t> parse_iso_utc(std::string_view text) {
   const int64_t minute = number(14, 2);
   const int64_t second = text.size() > 17 ? number(17, 2) : 0;
   const int64_t ms = text.size() > 21 ? number(20, 3) : 0;
-  constexpr int64_t month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  if (year < 1970 || month < 1 || month > 12 || day < 1 ||
-      day > month_days[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 ||
-      second > 59) {
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) ||
+      hour > 23 || minute > 59 || second > 59) {
     return std::nullopt;
   }
   const int64_t days = days_from_civil(year, month, day);
