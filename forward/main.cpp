@@ -124,20 +124,20 @@ int run(int argc, char** argv) {
       options.once = true;
       continue;
     }
-    const std::pair<std::string_view, std::optional<std::string>*> paths[] = {
-        {"--config", &config_file}, {"--file", &log_file}};
+    if (const auto value = *arg == "--config" && !config_file ? option_value(line) : std::nullopt) {
+      config_file = std::string(*value);
+      continue;
+    }
+    if (const auto value = *arg == "--file" && !log_file ? option_value(line) : std::nullopt) {
+      log_file = std::string(*value);
+      continue;
+    }
     const std::pair<std::string_view, int*> numbers[] = {
         {"--poll-ms", &options.poll_ms},           {"--retry-ms", &options.retry_first_ms},
         {"--retry-max-ms", &options.retry_max_ms}, {"--timeout-ms", &options.http.total_timeout_ms},
         {"--give-up-s", &options.give_up_s},
     };
     bool taken = false;
-    for (const auto& [name, path] : paths) {
-      if (*arg != name || *path) continue;
-      const std::optional<std::string_view> value = option_value(line);
-      if (value) *path = std::string(*value);
-      taken = value.has_value();
-    }
     for (const auto& [name, field] : numbers) {
       if (*arg != name) continue;
       const auto text = option_value(line);
