@@ -56,30 +56,14 @@ std::optional<std::string> KissReader::next(int timeout_ms) {
       closed_ = true;
       break;
     }
-    // Frames to the GUI are never escaped across FENDs: a FEND opens and closes each.
-    for (const uint8_t b : std::span(buffer).first(static_cast<size_t>(n))) {
-      if (b != FEND) {
-        frame_.push_back(static_cast<char>(b));
-        continue;
-      }
-      if (in_frame_ && !frame_.empty()) {
-        std::vector<uint8_t> escaped = {FEND};
-        escaped.insert(escaped.end(), frame_.begin(), frame_.end());
-        escaped.push_back(FEND);
-        KissDeframer deframer(escaped.size());
-        for (const uint8_t e : escaped) {
-          if (const KissStep step = kiss_receive_byte(deframer, e); step.frame) {
-            std::string data(step.frame->begin(), step.frame->end());
-            if (data.size() >= 22 && data.starts_with("P[") && data[20] == ']') {
-              data = data.substr(22);
-            }
-            ready_.push_back(std::move(data));
-          }
-        }
-      }
-      in_frame_ = true;
-      frame_.clear();
-    }
+    read_kiss_frames(deframer_, std::span(buffer).first(static_cast<size_t>(n)),
+                     [this](std::span<const uint8_t> frame) {
+                       std::string data(frame.begin(), frame.end());
+                       if (data.size() >= 22 && data.starts_with("P[") && data[20] == ']') {
+                         data = data.substr(22);
+                       }
+                       ready_.push_back(std::move(data));
+                     });
   }
   if (taken_ == ready_.size()) return std::nullopt;
   return ready_[taken_++];

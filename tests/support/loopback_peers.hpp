@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/rigctld_peer.hpp"
+#include "common/kiss_frames.hpp"
 #include "platform/net.hpp"
 
 namespace kestrelis {
@@ -75,7 +76,7 @@ class KissClient {
 // Reads the KISS frames a TNC sends on a connected socket.
 class KissReader {
  public:
-  explicit KissReader(int fd) : fd_(fd) {}
+  explicit KissReader(int fd) : fd_(fd), deframer_(tnc_frame_capacity) {}
   // The data of the next frame, a text line's "P[time stamp] " removed; none
   // when `timeout_ms` passed first or the TNC closed the connection.
   std::optional<std::string> next(int timeout_ms);
@@ -84,10 +85,9 @@ class KissReader {
 
  private:
   int fd_;
+  KissDeframer deframer_;
   std::vector<std::string> ready_;
   size_t taken_ = 0;
-  std::string frame_;
-  bool in_frame_ = false;
   bool closed_ = false;
 };
 
