@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/loopback.hpp"
+#include "support/loopback.hpp"
 #include "platform/net.hpp"
 #include "radio/soft_stream.hpp"
 #include "radio/test_bit_stream.hpp"
