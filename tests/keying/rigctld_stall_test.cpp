@@ -46,45 +46,31 @@ constexpr size_t frame_bytes = 60;  // 400 ms on the air
 constexpr int64_t answer_timeout_ns = 1'000'000'000;
 constexpr int parallel_runs = 12;
 
-enum class Moment { before_on, key_up, air_time, key_down };
-
-const char* moment_name(Moment m) {
-  switch (m) {
-    case Moment::before_on: return "before the on command";
-    case Moment::key_up: return "during key-up";
-    case Moment::air_time: return "during the air time";
-    case Moment::key_down: return "during key-down";
-  }
-  return "?";
-}
-
 // When rigctld is stopped, from the start of the transmission: in the middle of
-// each of its waits.
-int stop_after_ms(Moment m) {
-  switch (m) {
-    case Moment::before_on: return -1;
-    case Moment::key_up: return key_up_ms / 2;
-    case Moment::air_time: return key_up_ms + 200;
-    case Moment::key_down: return key_up_ms + 400 + key_down_ms / 2;
-  }
-  return -1;
-}
+// each of its waits (-1: before the on command).
+struct Moment {
+  const char* name;
+  int stop_after_ms;
+};
+constexpr Moment moments[] = {{"before the on command", -1},
+                              {"during key-up", key_up_ms / 2},
+                              {"during the air time", key_up_ms + 200},
+                              {"during key-down", key_up_ms + 400 + key_down_ms / 2}};
 
 struct StallResult {
-  std::string ptt_settled;      // PTT once the account settled (or gave up waiting)
-  std::string ptt_after_exit;   // PTT after the exit path and the keyer are gone
-  bool settled = false;         // the account ended not keyed before the exit
-  bool exit_unkeyed = false;    // the exit path said the transmitter is unkeyed
+  std::string ptt_settled;                      // PTT once the account settled (or gave up waiting)
+  std::string ptt_after_exit;                   // PTT after the exit path and the keyer are gone
+  bool settled = false;                         // the account ended not keyed before the exit
+  bool exit_unkeyed = false;                    // the exit path said the transmitter is unkeyed
   std::vector<std::string> claims_while_keyed;  // "unkeyed" lines printed while PTT read 1
   std::string console;
 };
 
-StallResult run_stall(Moment moment) {
+StallResult run_stall(const Moment& moment) {
   StallResult result;
   const uint16_t port = free_tcp_port();
-  ChildProcess rig({rigctld_path, "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t",
-                    std::to_string(port)},
-                   {});
+  ChildProcess rig(
+      {rigctld_path, "-m", "1", "-P", "RIG", "-T", "127.0.0.1", "-t", std::to_string(port)}, {});
   // A daemon working off its queue may take a while to answer.
   const auto ptt = [port] {
     std::string reading;
@@ -121,11 +107,11 @@ StallResult run_stall(Moment moment) {
         if (!stop) transmitter.keyer.retry_unkey();
       }
     });
-    if (moment == Moment::before_on) kill(rig.pid(), SIGSTOP);
+    if (moment.stop_after_ms < 0) kill(rig.pid(), SIGSTOP);
     std::thread transmission(
         [&] { (void)transmit_frame(transmitter, std::vector<uint8_t>(frame_bytes, 0x42)); });
-    if (stop_after_ms(moment) >= 0) {
-      sleep_ms(stop_after_ms(moment));
+    if (moment.stop_after_ms >= 0) {
+      sleep_ms(moment.stop_after_ms);
       kill(rig.pid(), SIGSTOP);
     }
     transmission.join();  // both commands given up on
@@ -155,8 +141,6 @@ TEST(RigctldStall, TheTransmitterEndsUnkeyedWhereverTheDaemonStalls) {
   GTEST_SKIP() << "timing against the real rigctld: not under a sanitizer";
 #endif
   if (access(rigctld_path, X_OK) != 0) GTEST_SKIP() << "rigctld is not installed";
-  const Moment moments[] = {Moment::before_on, Moment::key_up, Moment::air_time,
-                            Moment::key_down};
   std::vector<Moment> runs;
   for (int i = 0; i < runs_per_moment(); ++i) runs.insert(runs.end(), moments, moments + 4);
   for (size_t first = 0; first < runs.size(); first += parallel_runs) {
@@ -169,15 +153,15 @@ TEST(RigctldStall, TheTransmitterEndsUnkeyedWhereverTheDaemonStalls) {
     for (std::thread& t : threads) t.join();
     for (size_t i = 0; i < count; ++i) {
       const StallResult& r = results[i];
-      SCOPED_TRACE(std::string(moment_name(runs[first + i])) + ", run " +
-                   std::to_string(first + i) + "\n" + r.console);
+      SCOPED_TRACE(std::string(runs[first + i].name) + ", run " + std::to_string(first + i) + "\n" +
+                   r.console);
       EXPECT_EQ(r.ptt_settled, "0");
       EXPECT_EQ(r.ptt_after_exit, "0");
       EXPECT_TRUE(r.settled);
       EXPECT_TRUE(r.exit_unkeyed);
       EXPECT_TRUE(r.claims_while_keyed.empty());
       std::printf("rigctld stalled %s: PTT %s when settled, %s after the exit\n",
-                  moment_name(runs[first + i]), r.ptt_settled.c_str(), r.ptt_after_exit.c_str());
+                  runs[first + i].name, r.ptt_settled.c_str(), r.ptt_after_exit.c_str());
     }
   }
 }
