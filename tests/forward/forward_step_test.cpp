@@ -260,76 +260,50 @@ TEST(ForwardStep, DayFileDays) {
 }
 
 TEST(ForwardStep, StartFromASavedPosition) {
+  using enum StartDecision;
   const struct {
     const char* name;
     LogPosition saved;
     std::vector<std::string> names;
-    int64_t today = first_day;
+    int64_t today;
     StartDecision decision;
-    LogPosition start;  // for start and skip_missing
+    const char* skip_to = "";  // the day file started from its beginning for skip_missing
   } cases[] = {
-      {"saved day file exists",
-       {day_6, 500},
-       {day_6, day_7},
-       first_day + 3,
-       StartDecision::start,
-       {day_6, 500}},
-      {"saved day is tomorrow (a clock a little ahead)",
-       {day_7, 0},
-       {day_7},
-       first_day,
-       StartDecision::start,
-       {day_7, 0}},
+      {"saved day file exists", {day_6, 500}, {day_6, day_7}, first_day + 3, start},
+      {"saved day is tomorrow (a clock a little ahead)", {day_7, 0}, {day_7}, first_day, start},
       {"saved day two days ahead",
        {"2026-12-08.jsonl", 0},
        {day_6, "2026-12-08.jsonl"},
        first_day,
-       StartDecision::refuse_future,
-       {}},
-      {"saved day far ahead",
-       {"2099-01-01.jsonl", 0},
-       {},
-       first_day,
-       StartDecision::refuse_future,
-       {}},
+       refuse_future},
+      {"saved day far ahead", {"2099-01-01.jsonl", 0}, {}, first_day, refuse_future},
       {"impossible day",
        {"2026-02-30.jsonl", 0},
        {"2026-02-30.jsonl"},
        first_day,
-       StartDecision::refuse_impossible,
-       {}},
-      {"impossible month",
-       {"2026-13-01.jsonl", 0},
-       {day_7},
-       first_day,
-       StartDecision::refuse_impossible,
-       {}},
+       refuse_impossible},
+      {"impossible month", {"2026-13-01.jsonl", 0}, {day_7}, first_day, refuse_impossible},
       {"saved day file gone, later ones exist",
        {day_6, 500},
        {"2026-12-04.jsonl", day_9, "notes.txt", day_7},
        first_day + 3,
-       StartDecision::skip_missing,
-       {day_7, 0}},
+       skip_missing,
+       "2026-12-07.jsonl"},
       {"saved day file gone, only earlier ones",
        {day_7, 500},
        {day_6, "notes.txt"},
        first_day + 3,
-       StartDecision::refuse_missing,
-       {}},
-      {"saved day file gone, folder empty",
-       {day_6, 0},
-       {},
-       first_day,
-       StartDecision::refuse_missing,
-       {}},
+       refuse_missing},
+      {"saved day file gone, folder empty", {day_6, 0}, {}, first_day, refuse_missing},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const ForwardStart start = forward_start(c.saved, c.names, c.today);
-    EXPECT_EQ(start.decision, c.decision);
-    if (c.decision == StartDecision::start || c.decision == StartDecision::skip_missing) {
-      EXPECT_EQ(start.position.day_file, c.start.day_file);
-      EXPECT_EQ(start.position.offset, c.start.offset);
+    const ForwardStart started = forward_start(c.saved, c.names, c.today);
+    EXPECT_EQ(started.decision, c.decision);
+    const LogPosition expected = c.decision == skip_missing ? LogPosition{c.skip_to, 0} : c.saved;
+    if (c.decision == start || c.decision == skip_missing) {
+      EXPECT_EQ(started.position.day_file, expected.day_file);
+      EXPECT_EQ(started.position.offset, expected.offset);
     }
   }
 }

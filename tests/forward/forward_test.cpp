@@ -339,6 +339,30 @@ ChildProcess start_forwarder(const TncProfile& profile, std::vector<std::string>
   return ChildProcess(argv, {{"HOME", profile.home()}, {"USERPROFILE", std::nullopt}});
 }
 
+// Success once the child has printed `text`; else its output.
+testing::AssertionResult says(ChildProcess& child, const std::string& text) {
+  if (child.output().find(text) != std::string::npos) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "no \"" << text << "\" in:\n" << child.output();
+}
+
+// The profile's packet folder, with `day_6` as its 2026-12-06 day file.
+std::string packets_with(const TncProfile& profile, const std::string& day_6) {
+  const std::string packets = profile.folder() + "/packets";
+  EXPECT_EQ(make_directory(packets), 0);
+  EXPECT_EQ(write_text_file(packets + "/2026-12-06.jsonl", day_6), 0);
+  return packets;
+}
+
+// Each post's frame and the status it was answered with.
+using Answers = std::vector<std::pair<std::string, int>>;
+Answers answers_of(const HttpStandIn& server) {
+  Answers answers;
+  for (const StandInPost& post : server.posts()) {
+    answers.emplace_back(form_value(post.form, "frame"), post.answered);
+  }
+  return answers;
+}
+
 bool wait_for_delivered(const std::atomic<int>& delivered, int count, int timeout_ms) {
   const int64_t deadline = monotonic_ms() + timeout_ms;
   while (delivered < count) {
@@ -351,16 +375,14 @@ bool wait_for_delivered(const std::atomic<int>& delivered, int count, int timeou
 TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   const uint16_t port = free_tcp_port();  // refuses until the server below starts
   const TncProfile profile(forward_ini(local_url(port)));
-  const std::string packets = profile.folder() + "/packets";
-  ASSERT_EQ(make_directory(packets), 0);
   // Day one: two packets, a malformed line, two more, and a line cut short by
   // a power cut; day two: three packets, the second written right after a
   // line cut short.
-  const std::string day_one = log_line(1) + log_line(2) + "{\"received\":12,\"frame\":\"zz\"}\n" +
-                              log_line(3) + log_line(4) + log_line(5).substr(0, 30);
+  const std::string packets =
+      packets_with(profile, log_line(1) + log_line(2) + "{\"received\":12,\"frame\":\"zz\"}\n" +
+                                log_line(3) + log_line(4) + log_line(5).substr(0, 30));
   const std::string day_two =
       log_line(6, 1) + log_line(7, 1).substr(0, 50) + log_line(7, 1) + log_line(8, 1);
-  ASSERT_EQ(write_text_file(packets + "/2026-12-06.jsonl", day_one), 0);
   ASSERT_EQ(write_text_file(packets + "/2026-12-07.jsonl", day_two), 0);
 
   // The server refuses until the forwarder has tried it; after the second
@@ -412,14 +434,12 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
 TEST(ForwardBinary, ASecondForwarderOnTheSameLogStops) {
   // Unreachable: the first keeps trying.
   const TncProfile profile(forward_ini(local_url(free_tcp_port())));
-  ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
-  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl", log_line(1)), 0);
+  (void)packets_with(profile, log_line(1));
   ChildProcess first = start_forwarder(profile, {});
   ASSERT_TRUE(first.wait_for_output("not reached", 5000)) << first.output();
   ChildProcess second = start_forwarder(profile, {"--once"});
   EXPECT_EQ(describe_wait_status(second.wait_exit(5000)), "exit status 1");
-  EXPECT_NE(second.output().find("Another kestrelis-forward"), std::string::npos)
-      << second.output();
+  EXPECT_TRUE(says(second, "Another kestrelis-forward"));
   EXPECT_EQ(first.stop(SIGTERM, 5000), 0);
 }
 
@@ -435,12 +455,6 @@ TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
       {"no file", "", "Can't load"},
       {"no call sign", "[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\nLocator = JO62\n",
        "no CallFrom"},
-      {"no position", "[radio]\nCallFrom = Q\n[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n",
-       "Config: no Latitude and Longitude in [forward]"},
-      {"decimal comma",
-       "[radio]\nCallFrom = Q\n[forward]\nURL = http://127.0.0.1:9/\nNoradID = 1\n"
-       "Latitude = 52,52\nLongitude = 13,40\n",
-       "Config: Latitude = 52,52 is not decimal degrees with a point"},
       {"state file a folder", nullptr, "is damaged or cannot be read; correct it", ""},
       {"state file names no date", nullptr,
        "names 2026-02-30.jsonl, a day that does not exist; correct it", "2026-02-30.jsonl 0\n"},
@@ -463,7 +477,7 @@ TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
     }
     ChildProcess forwarder = start_forwarder(profile, {"--once"});
     EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 1");
-    EXPECT_NE(forwarder.output().find(c.says), std::string::npos) << forwarder.output();
+    EXPECT_TRUE(says(forwarder, c.says));
     if (c.state && *c.state != '\0') {
       EXPECT_EQ(read_whole_file(state_file), c.state);  // left for the operator to correct
     }
@@ -484,13 +498,9 @@ TEST(ForwardBinary, AStateFileNamingAGoneDayFileGoesOnWithTheNextOne) {
   ChildProcess forwarder = start_forwarder(profile, {"--once"});
   EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 0");
   server.stop();
-  std::vector<std::string> frames;
-  for (const StandInPost& post : server.posts()) frames.push_back(form_value(post.form, "frame"));
-  EXPECT_EQ(frames, (std::vector<std::string>{frame_hex(2), frame_hex(3)}));
-  EXPECT_NE(forwarder.output().find("names 2026-12-06.jsonl byte 500, which is not in " + packets +
-                                    "; skipped it, going on from the start of 2026-12-08.jsonl"),
-            std::string::npos)
-      << forwarder.output();
+  EXPECT_EQ(answers_of(server), (Answers{{frame_hex(2), 200}, {frame_hex(3), 200}}));
+  EXPECT_TRUE(says(forwarder, "names 2026-12-06.jsonl byte 500, which is not in " + packets +
+                                  "; skipped it, going on from the start of 2026-12-08.jsonl"));
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
             "2026-12-08.jsonl " + std::to_string(day_two.size()) + "\n");
 }
@@ -501,9 +511,7 @@ TEST(ForwardBinary, AnUnreadableConfigFileIsAUsageError) {
   ChildProcess forwarder =
       start_forwarder(profile, {"--once", "--config", profile.folder() + "/no-such.ini"});
   EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 2");
-  EXPECT_NE(forwarder.output().find("Can't load '" + profile.folder() + "/no-such.ini': "),
-            std::string::npos)
-      << forwarder.output();
+  EXPECT_TRUE(says(forwarder, "Can't load '" + profile.folder() + "/no-such.ini': "));
 }
 
 // A packet the server refuses for good is set aside with the status and the
@@ -513,35 +521,23 @@ TEST(ForwardBinary, ARefusedPacketIsSetAsideAndTheNextOnesGoOn) {
     server.set_mode(StandInMode::checking);  // only the first is refused
   });
   const TncProfile profile(forward_ini(local_url(server.port())));
-  const std::string packets = profile.folder() + "/packets";
-  ASSERT_EQ(make_directory(packets), 0);
   const std::string day = log_line(1) + log_line(2) + log_line(3);
-  ASSERT_EQ(write_text_file(packets + "/2026-12-06.jsonl", day), 0);
+  (void)packets_with(profile, day);
   ChildProcess forwarder = start_forwarder(profile, {"--once"});
   EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 0");
   server.stop();
-
-  std::vector<std::pair<std::string, int>> answers;
-  for (const StandInPost& post : server.posts()) {
-    answers.emplace_back(form_value(post.form, "frame"), post.answered);
-  }
-  EXPECT_EQ(answers, (std::vector<std::pair<std::string, int>>{
-                         {frame_hex(1), 400}, {frame_hex(2), 201}, {frame_hex(3), 201}}));
+  EXPECT_EQ(answers_of(server),
+            (Answers{{frame_hex(1), 400}, {frame_hex(2), 201}, {frame_hex(3), 201}}));
   const std::string first = log_line(1);
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward-rejected.jsonl"),
             first.substr(0, first.size() - 2) +
                 R"(,"http_status":400,"reason":"frame: this frame was already received."})"
                 "\n");
-  EXPECT_NE(forwarder.output().find("Team server refused packet of 2026-12-06T00:00:01.000Z with "
-                                    "HTTP 400 (frame: this frame was already received.); set "
-                                    "aside in " +
-                                    profile.folder() +
-                                    "/forward-rejected.jsonl, going on with "
-                                    "the next"),
-            std::string::npos)
-      << forwarder.output();
-  EXPECT_NE(forwarder.output().find("2 packets sent, 1 set aside"), std::string::npos)
-      << forwarder.output();
+  EXPECT_TRUE(says(forwarder,
+                   "Team server refused packet of 2026-12-06T00:00:01.000Z with HTTP 400 "
+                   "(frame: this frame was already received.); set aside in " +
+                       profile.folder() + "/forward-rejected.jsonl, going on with the next"));
+  EXPECT_TRUE(says(forwarder, "2 packets sent, 1 set aside"));
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
             "2026-12-06.jsonl " + std::to_string(day.size()) + "\n");
 }
@@ -551,17 +547,14 @@ TEST(ForwardBinary, ARefusedPacketIsSetAsideAndTheNextOnesGoOn) {
 TEST(ForwardBinary, ARedirectStopsWithTheURLToUse) {
   HttpStandIn server(0, StandInMode::moved);
   const TncProfile profile(forward_ini(local_url(server.port())));
-  ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
-  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl", log_line(1)), 0);
+  (void)packets_with(profile, log_line(1));
   ChildProcess forwarder = start_forwarder(profile, {});
   EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 1");
   server.stop();
   EXPECT_EQ(server.posts().size(), 1u);
-  EXPECT_NE(forwarder.output().find("Team server answered HTTP 301, pointing to " +
-                                    local_url(server.port()) +
-                                    "/: URL in [forward] is not where to post"),
-            std::string::npos)
-      << forwarder.output();
+  EXPECT_TRUE(says(forwarder, "Team server answered HTTP 301, pointing to " +
+                                  local_url(server.port()) +
+                                  "/: URL in [forward] is not where to post"));
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"), "2026-12-06.jsonl 0\n");
   EXPECT_FALSE(path_exists(profile.folder() + "/forward-rejected.jsonl"));
 }
@@ -570,16 +563,14 @@ TEST(ForwardBinary, ARedirectStopsWithTheURLToUse) {
 // ends it with status 3, the packet kept next.
 TEST(ForwardBinary, OnceGivesUpOnAnUnreachableServer) {
   const TncProfile profile(forward_ini(local_url(free_tcp_port())));
-  ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
-  ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-06.jsonl", log_line(1)), 0);
+  (void)packets_with(profile, log_line(1));
   const int64_t start = monotonic_ms();
   ChildProcess forwarder = start_forwarder(profile, {"--once", "--give-up-s", "1"});
   EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 3");
   EXPECT_GE(monotonic_ms() - start, 1000);
-  EXPECT_NE(forwarder.output().find("and has failed for 1 s; giving up, packet of "
-                                    "2026-12-06T00:00:01.000Z stays next"),
-            std::string::npos)
-      << forwarder.output();
+  EXPECT_TRUE(says(forwarder,
+                   "and has failed for 1 s; giving up, packet of "
+                   "2026-12-06T00:00:01.000Z stays next"));
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"), "2026-12-06.jsonl 0\n");
 }
 
@@ -589,9 +580,7 @@ TEST(ForwardBinary, OnceGivesUpOnAnUnreachableServer) {
 TEST(ForwardBinary, AFileIsPostedBesideTheLiveForwarder) {
   HttpStandIn server(0, StandInMode::checking);
   const TncProfile profile(forward_ini(local_url(server.port())));
-  const std::string packets = profile.folder() + "/packets";
-  ASSERT_EQ(make_directory(packets), 0);
-  ASSERT_EQ(write_text_file(packets + "/2026-12-06.jsonl", log_line(1)), 0);
+  (void)packets_with(profile, log_line(1));
   ChildProcess live = start_forwarder(profile, {});
   ASSERT_TRUE(live.wait_for_output("Sent packet", 5000)) << live.output();
 
@@ -601,21 +590,15 @@ TEST(ForwardBinary, AFileIsPostedBesideTheLiveForwarder) {
   ASSERT_EQ(write_text_file(rejects, file_text), 0);
   ChildProcess again = start_forwarder(profile, {"--once", "--file", rejects});
   EXPECT_EQ(describe_wait_status(again.wait_exit(5000)), "exit status 0") << again.output();
-  EXPECT_NE(again.output().find("malformed line at byte " + std::to_string(first.size())),
-            std::string::npos)
-      << again.output();
+  EXPECT_TRUE(says(again, "malformed line at byte " + std::to_string(first.size())));
   EXPECT_EQ(read_whole_file(rejects + ".forward-state"), std::to_string(file_text.size()) + "\n");
   EXPECT_FALSE(path_exists(rejects + ".rejected.jsonl"));
   EXPECT_EQ(read_whole_file(rejects), file_text);
   EXPECT_EQ(live.stop(SIGTERM, 5000), 0);
   server.stop();
 
-  std::vector<std::pair<std::string, int>> answers;
-  for (const StandInPost& post : server.posts()) {
-    answers.emplace_back(form_value(post.form, "frame"), post.answered);
-  }
-  EXPECT_EQ(answers, (std::vector<std::pair<std::string, int>>{
-                         {frame_hex(1), 201}, {frame_hex(2), 201}, {frame_hex(3), 201}}));
+  EXPECT_EQ(answers_of(server),
+            (Answers{{frame_hex(1), 201}, {frame_hex(2), 201}, {frame_hex(3), 201}}));
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
             "2026-12-06.jsonl " + std::to_string(log_line(1).size()) + "\n");
 }
