@@ -1,6 +1,6 @@
 // The archive: the bounded writer behind a stuck or failing disk, packet log
-// lines as written and as refused, stream recordings, whole and cut, and the
-// appends behind both.
+// lines as written and as refused, stream recordings, whole and cut (the
+// appends behind both: files_test.cpp).
 
 #include <gtest/gtest.h>
 
@@ -308,34 +308,6 @@ TEST(Recording, TooLittleFreeIsUnderOneGibOrUnderATwentieth) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(too_little_free_to_record(c.free, c.total), c.too_little);
-  }
-}
-
-// A log line goes on a line of its own, after a cut line too, into a file
-// made when missing; a record goes only into the file made with its header,
-// so a recording moved away is reported, not started again headless.
-TEST(AppendWhole, LogLinesAndRecords) {
-  const TempDir dir;
-  const struct {
-    const char* name;
-    const char* before;  // nullptr: no file
-    AppendKind kind;
-    int error;
-    const char* after;  // nullptr: no file
-  } cases[] = {
-      {"line, no file", nullptr, AppendKind::log_line, 0, "b\n"},
-      {"line after a cut line", "a", AppendKind::log_line, 0, "a\nb\n"},
-      {"record, no file", nullptr, AppendKind::record, ENOENT, nullptr},
-      {"record after a cut record", "a", AppendKind::record, 0, "ab\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string path = dir.path() + "/" + c.name;
-    if (c.before) {
-      ASSERT_EQ(write_text_file(path, c.before), 0);
-    }
-    EXPECT_EQ(append_whole(path, "b\n", c.kind), c.error);
-    EXPECT_EQ(read_whole_file(path), c.after ? std::optional<std::string>(c.after) : std::nullopt);
   }
 }
 
