@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,71 +75,37 @@ TEST(GuiLinkRules, SentPiecesLeaveTheRestInOrder) {
   EXPECT_EQ(taken, std::vector<uint8_t>(all.begin(), all.begin() + static_cast<long>(queued)));
 }
 
-// Each step: a(c) a request of client c arrives, t the transmit thread takes
-// the next one, d it is done, l(c) client c leaves.
-struct Step {
-  char op;
-  GuiClient client = 0;
-  int expect = 0;  // a: 1 accepted, 0 refused; t: client taken, 0 none; l: requests dropped
-};
-
+// Steps, separated by blanks: "a1" a request of client 1 arrives and is
+// accepted, "t1" the transmit thread takes the next one, client 1's ("t-":
+// none), "d" it is done, "l1:2" client 1 leaves and 2 waiting requests go.
 TEST(GuiLinkRules, RequestsKeepArrivalOrderAndWaitingOnesLeaveWithTheirClient) {
-  struct Case {
-    const char* name;
-    std::vector<Step> steps;
+  const std::pair<const char*, const char*> cases[] = {
+      {"taken while idle, then its client leaves: still sent", "a1 l1:0 t1 d t-"},
+      {"taken and handled, then its client leaves", "a1 t1 l1:0 d t-"},
+      {"waiting behind another transmission: dropped", "a1 t1 a2 l2:1 d t-"},
+      {"its turn came when the one before was done: kept", "a1 t1 a2 d l2:0 t2"},
+      {"a client's second request waits behind its first", "a1 a1 l1:1 t1 d t-"},
+      {"arrival order across clients", "a1 a2 a1 t1 d t2 d t1"},
+      {"one client leaving keeps the others' requests", "a1 t1 a2 a3 a2 l2:2 d t3"},
+      {"one at a time", "a1 a2 t1 t- d t2"},
   };
-  const Case cases[] = {
-      {"taken while idle, then its client leaves: still sent",
-       {{'a', 1, 1}, {'l', 1, 0}, {'t', 0, 1}, {'d'}, {'t', 0, 0}}},
-      {"taken and handled, then its client leaves",
-       {{'a', 1, 1}, {'t', 0, 1}, {'l', 1, 0}, {'d'}, {'t', 0, 0}}},
-      {"waiting behind another transmission: dropped",
-       {{'a', 1, 1}, {'t', 0, 1}, {'a', 2, 1}, {'l', 2, 1}, {'d'}, {'t', 0, 0}}},
-      {"its turn came when the one before was done: kept",
-       {{'a', 1, 1}, {'t', 0, 1}, {'a', 2, 1}, {'d'}, {'l', 2, 0}, {'t', 0, 2}}},
-      {"a client's second request waits behind its first",
-       {{'a', 1, 1}, {'a', 1, 1}, {'l', 1, 1}, {'t', 0, 1}, {'d'}, {'t', 0, 0}}},
-      {"arrival order across clients",
-       {{'a', 1, 1},
-        {'a', 2, 1},
-        {'a', 1, 1},
-        {'t', 0, 1},
-        {'d'},
-        {'t', 0, 2},
-        {'d'},
-        {'t', 0, 1}}},
-      {"one client leaving keeps the others' requests",
-       {{'a', 1, 1},
-        {'t', 0, 1},
-        {'a', 2, 1},
-        {'a', 3, 1},
-        {'a', 2, 1},
-        {'l', 2, 2},
-        {'d'},
-        {'t', 0, 3}}},
-      {"one at a time", {{'a', 1, 1}, {'a', 2, 1}, {'t', 0, 1}, {'t', 0, 0}, {'d'}, {'t', 0, 2}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, steps] : cases) {
+    SCOPED_TRACE(name);
     RequestQueue q;
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-      const Step& s = c.steps[i];
-      SCOPED_TRACE("step " + std::to_string(i));
-      switch (s.op) {
-        case 'a':
-          EXPECT_EQ(request_arrived(q, {s.client, {uint8_t(i)}}), s.expect == 1);
-          break;
-        case 't': {
-          const auto taken = take_request(q);
-          EXPECT_EQ(taken ? static_cast<int>(taken->from) : 0, s.expect);
-          break;
-        }
-        case 'd':
-          request_done(q);
-          break;
-        case 'l':
-          EXPECT_EQ(client_left(q, s.client), static_cast<size_t>(s.expect));
-          break;
+    std::istringstream in(steps);
+    for (std::string step; in >> step;) {
+      SCOPED_TRACE(step);
+      const auto client = static_cast<GuiClient>(step[1] - '0');
+      if (step[0] == 'a') {
+        EXPECT_TRUE(request_arrived(q, {client, {}}));
+      }
+      if (step[0] == 'd') request_done(q);
+      if (step[0] == 'l') {
+        EXPECT_EQ(client_left(q, client), size_t(step[3] - '0'));
+      }
+      if (step[0] == 't') {
+        const auto taken = take_request(q);
+        EXPECT_EQ(taken ? taken->from : 0, step[1] == '-' ? 0 : client);
       }
     }
   }
