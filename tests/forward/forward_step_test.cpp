@@ -356,6 +356,7 @@ TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
   const RetryPolicy once{1000, 8000, 300'000};
   const PostState first{};
   const PostState third{2, 4000, 10'000};  // failing since 10 s
+  const PostState longest{5, 8000, 0}, fortieth{40, 8000, 0};
   const struct {
     const char* name;
     HttpAnswer answer;
@@ -387,24 +388,12 @@ TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
       {"503 with Retry-After of a day", answer_of(503, "86400"), first, live, 20'000,
        PostAction::retry, 3'600'000, 2000},
       {"500 third", answer_of(500), third, live, 20'000, PostAction::retry, 4000, 8000},
-      {"500 at the longest wait",
-       answer_of(500),
-       {5, 8000, 0},
-       live,
-       20'000,
-       PostAction::retry,
-       8000,
+      {"500 at the longest wait", answer_of(500), longest, live, 20'000, PostAction::retry, 8000,
        8000},
       {"time-out", failure_of(HttpFailure::timeout), first, live, 20'000, PostAction::retry, 1000,
        2000},
-      {"refused, live, long after the first",
-       failure_of(HttpFailure::connect),
-       {40, 8000, 0},
-       live,
-       10'000'000,
-       PostAction::retry,
-       8000,
-       8000},
+      {"refused, live, long after the first", failure_of(HttpFailure::connect), fortieth, live,
+       10'000'000, PostAction::retry, 8000, 8000},
       {"refused, once, first", failure_of(HttpFailure::connect), first, once, 20'000,
        PostAction::retry, 1000, 2000},
       {"refused, once, the wait ends at the give-up time", failure_of(HttpFailure::connect), third,
