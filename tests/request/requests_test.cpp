@@ -73,6 +73,7 @@ TEST(Requests, RefusedRequestsSayWhyAndSendNothing) {
       {prefix + std::string(21, '1') + " m", parse_failure},
       {"QQ0ABCDEF>QQ0XYZ, Kestrelis, STORE=0 m", "Improper callsign\n"},
       {"QQ0ABC>QQ0XYZABC, Kestrelis, STORE=0 m", "Improper callsign\n"},
+      {prefix + "86400 m", "Maximum relay delay is 24 hours\n"},  // 24 hours exactly
       {prefix + "99999999999 m", "Maximum relay delay is 24 hours\n"},
       {prefix + "0 " + std::string(181, 'm'), "Message length exceeds limit of 180 bytes"},
       {prefix + "0 a\x7F", "Non-ASCII characters in message\n"},
