@@ -279,6 +279,20 @@ TEST(RigctldLoopback, AnUnansweredOnCommandIsKeptUntilItsAnswer) {
   }
 }
 
+// More on commands left unanswered than the account keeps: the oldest
+// connection is closed, so no more than the cap stay open.
+TEST(RigctldLoopback, UnansweredOnCommandsKeepAtMostTheCapOfConnections) {
+  const NetResult never_accepting = tcp_listen("127.0.0.1", 0);
+  KeyerUnderTest k(20'000'000);
+  k.config.Address = "127.0.0.1";
+  k.config.Port = std::to_string(local_port(never_accepting.socket.fd()));
+  for (int i = 0; i <= max_pending_on; ++i) k.keyer.set_ptt(true);
+  EXPECT_EQ(k.keyer.kept_connections(), size_t{max_pending_on});
+  EXPECT_EQ(k.printed("rigctld left more than 16 \"T 1\" unanswered: the oldest is given up, and "
+                      "the transmitter may stay keyed until --unkey or the exit sends \"T 0\"\n"),
+            1);
+}
+
 // The main thread of the real binary resends the off command once the daemon
 // that vanished mid-transmission is back on its port.
 TEST(RigctldLoopback, TheTncUnkeysOnceTheVanishedDaemonIsBack) {
