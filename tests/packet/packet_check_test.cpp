@@ -1,11 +1,14 @@
-// The packet check where the golden transcript does not reach: the CRC
-// tolerance at its edge and the smallest packet.
+// The packet stages at edges the golden transcript alone would show: the CRC
+// tolerance, the smallest packet, and payloads too short to dispatch.
 
 #include "packet/packet_check.hpp"
 
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "packet/dispatch.hpp"
+#include "wire/csp.hpp"
 
 namespace kestrelis {
 
@@ -33,6 +36,18 @@ TEST(PacketCheck, CrcToleranceEdgeAndSmallestPacket) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(check_packet(c.packet).verdict, c.verdict);
+  }
+}
+
+// A telemetry word or a message kind needs two bytes.
+TEST(Dispatch, PayloadsOfFewerThanTwoBytesAreTooShort) {
+  for (const uint8_t port : {telemetry_port, digipeater_message_port}) {
+    for (const size_t size : {0u, 1u, 2u}) {
+      SCOPED_TRACE(testing::Message() << "port " << int{port} << ", " << size << " bytes");
+      const std::vector<uint8_t> payload(size, 3);
+      const Dispatch d = dispatch_csp_packet(payload, port, satellite_address);
+      EXPECT_EQ(d.action == PacketAction::too_short, size < 2);
+    }
   }
 }
 
