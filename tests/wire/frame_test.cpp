@@ -1,6 +1,6 @@
 // The frame format where the golden transcript cannot anchor it, since the test
 // builds its frames with the same code: the CRC-32C check value, the randomiser
-// from its generator, and the CSP header fields at their edges.
+// from its generator, the largest payload, and the CSP header fields at their edges.
 
 #include "wire/frame.hpp"
 
@@ -41,6 +41,14 @@ TEST(Frame, RandomizerFollowsItsGenerator) {
   EXPECT_EQ(buffer[255], 0);  // never wraps
   apply_randomizer(buffer);
   EXPECT_EQ(buffer, std::vector<uint8_t>(300));
+}
+
+// The largest payload fills the 255-byte codeword; one byte more builds nothing.
+TEST(Frame, LargestPayloadFillsTheCodeword) {
+  const auto header = csp_header_bytes({});
+  EXPECT_EQ(build_frame(header, std::vector<uint8_t>(max_payload_size)).size(),
+            frame_prefix_size + 255);
+  EXPECT_TRUE(build_frame(header, std::vector<uint8_t>(max_payload_size + 1)).empty());
 }
 
 // priority:2 | source:5 | destination:5 | destination_port:6 | source_port:6 | flags:8. The
