@@ -19,7 +19,6 @@
 
 #include "app/downlink.hpp"
 #include "app/station_archive.hpp"
-#include "common/kiss_frames.hpp"
 #include "platform/clock.hpp"
 #include "platform/files.hpp"
 #include "radio/test_bit_stream.hpp"
@@ -52,24 +51,14 @@ size_t count_of(std::string_view text, std::string_view word) {
   return n;
 }
 
-// Reads GUI frames until one holds `text` or `timeout_ms` passes; the frames read.
-std::vector<std::string> gui_frames_until(KissClient& gui, KissDeframer& deframer,
-                                          std::string_view text, int timeout_ms) {
-  std::vector<std::string> frames;
-  const int64_t deadline = monotonic_ms() + timeout_ms;
-  std::vector<uint8_t> buffer(65536);
-  bool found = false;
-  while (!found && monotonic_ms() < deadline) {
-    if (!wait_readable(gui.fd(), static_cast<int>(deadline - monotonic_ms()))) break;
-    const long n = stream_receive(gui.fd(), buffer);
-    if (n <= 0) break;
-    read_kiss_frames(deframer, std::span(buffer).first(static_cast<size_t>(n)),
-                     [&](std::span<const uint8_t> f) {
-                       frames.emplace_back(f.begin(), f.end());
-                       found = found || frames.back().find(text) != std::string::npos;
-                     });
+// The number of GUI frames read until one holds `text`, that one included.
+size_t frames_until(KissReader& gui, std::string_view text) {
+  size_t n = 0;
+  for (std::optional<std::string> frame; (frame = gui.next(5000));) {
+    ++n;
+    if (frame->find(text) != std::string::npos) break;
   }
-  return frames;
+  return n;
 }
 
 // A packet is logged with the arrival of the datagram that completed its
@@ -129,7 +118,7 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   KissClient gui(ports.kiss, 5000);
   ASSERT_TRUE(gui.connected());
   ASSERT_TRUE(tnc.wait_for_output("GUI connected", 5000)) << tnc.output();
-  KissDeframer deframer(tnc_frame_capacity);
+  KissReader reader(gui.fd());
 
   const int64_t start_ms = now_unix_ms();
   // Two passes while the log cannot be written: every GUI frame still comes,
@@ -139,10 +128,10 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
     const std::vector<PacketBytes> packets = sample_packets(start_ms, text);
     not_logged += packets.size();
     send_stream(ports.modem_rx, stream_of_packets(packets), 300);
-    const std::vector<std::string> frames =
-        gui_frames_until(gui, deframer, std::string("Received: ") + text, 5000);
     // Each record is a "Received:" text and its telemetry object; the message one text.
-    EXPECT_EQ(frames.size(), 2 * (packets.size() - 1) + 1) << text << "\n" << tnc.output();
+    EXPECT_EQ(frames_until(reader, std::string("Received: ") + text), 2 * (packets.size() - 1) + 1)
+        << text << "\n"
+        << tnc.output();
   }
   // The log's writer runs behind the downlink: once the statistics count every
   // packet so far as not logged, the way is cleared.
@@ -161,8 +150,7 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
 
   const std::vector<PacketBytes> packets = sample_packets(start_ms, "third \"pass\"");
   send_stream(ports.modem_rx, stream_of_packets(packets), 300);
-  EXPECT_EQ(gui_frames_until(gui, deframer, "Received: third \"pass\"", 5000).size(),
-            2 * (packets.size() - 1) + 1);
+  EXPECT_EQ(frames_until(reader, "Received: third \"pass\""), 2 * (packets.size() - 1) + 1);
   const std::vector<std::string> lines =
       wait_for_log_lines(profile.home(), start_ms, packets.size() + 1, 5000);
   ASSERT_EQ(lines.size(), packets.size() + 1) << tnc.output();
@@ -241,9 +229,9 @@ TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
   ChildProcess robust = start_tnc(
       profile.home(), {"--decode", path, "--acquisition", "robust", "--output", robust_path});
   EXPECT_EQ(robust.wait_exit(10'000), 0) << robust.output();
-  EXPECT_NE(robust.output().find(" is damaged after " + std::to_string(packets.size()) +
-                                 " datagrams"),
-            std::string::npos)
+  EXPECT_NE(
+      robust.output().find(" is damaged after " + std::to_string(packets.size()) + " datagrams"),
+      std::string::npos)
       << robust.output();
   const std::vector<std::string> found = lines_of(read_file(robust_path));
   ASSERT_EQ(found.size(), packets.size()) << robust.output();
