@@ -332,6 +332,7 @@ HttpAnswer failure_of(HttpFailure failure) {
 TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
   const RetryPolicy live{1000, 8000, std::nullopt};
   const RetryPolicy once{1000, 8000, 300'000};
+  const RetryPolicy at_once{1000, 8000, 0};  // --give-up-s 0
   const PostState first{};
   const PostState third{2, 4000, 10'000};  // failing since 10 s
   const PostState longest{5, 8000, 0}, fortieth{40, 8000, 0};
@@ -381,6 +382,14 @@ TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
       {"refused, once, at the give-up time", failure_of(HttpFailure::connect), third, once, 310'000,
        PostAction::give_up},
       {"500, once, after it", answer_of(500), third, once, 400'000, PostAction::give_up},
+      {"refused, giving up at once: the first failure is tried again",
+       failure_of(HttpFailure::connect), first, at_once, 20'000, PostAction::retry, 0, 2000},
+      {"refused, giving up at once, the second",
+       failure_of(HttpFailure::connect),
+       {1, 2000, 20'000},
+       at_once,
+       20'000,
+       PostAction::give_up},
       {"a status no server sends", answer_of(700), first, live, 20'000, PostAction::retry, 1000,
        2000},
   };
