@@ -125,7 +125,7 @@ TEST(PacketLog, LinesReadBackAsWritten) {
   telemetry.telemetry.members = R"("tlm_id":"4138","UNIX":"1796479387.412")";
   Dispatch text;
   text.action = PacketAction::digipeater_message;
-  text.text = "say \"hi\"\\\n\xe9\x01";
+  text.text = "say \"hi\"\\\n\xe9\x01\x7f~";
   const std::pair<const Dispatch*, const char*> cases[] = {
       {&telemetry, "telemetry"}, {&text, "digipeater_text"}, {nullptr, "none"}};
   for (const auto& [dispatch, decoded] : cases) {
@@ -140,6 +140,10 @@ TEST(PacketLog, LinesReadBackAsWritten) {
     };
     EXPECT_EQ(fields(*read), fields({"2026-12-05T14:03:07.412Z", packet, 3, true, 1, 8, decoded}));
   }
+  // Control bytes, DEL and the bytes above it escaped, the text's bytes kept as code points.
+  EXPECT_NE(packet_log_line({1796479387412, packet, 3, true, 1, 8, &text})
+                .find(R"("text":"say \"hi\"\\\u000a\u00e9\u0001\u007f~")"),
+            std::string::npos);
   EXPECT_EQ(packet_log_file_name(1796479387412), "2026-12-05.jsonl");
   EXPECT_EQ(iso_utc_ms(-1), "1969-12-31T23:59:59.999Z");
 }
@@ -233,8 +237,7 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
 
   // Cut inside the time, the length and the bytes of a record, at random
   // points anywhere, and just after a piece boundary.
-  std::vector<size_t> cuts = {ends[3] + 3, ends[3] + 10, file.size() - 1,
-                              recording_read_piece + 1};
+  std::vector<size_t> cuts = {ends[3] + 3, ends[3] + 10, file.size() - 1, recording_read_piece + 1};
   for (int i = 0; i < 12; ++i) cuts.push_back(recording_header.size() + rng() % (file.size() - 8));
   for (const size_t cut : cuts) {
     SCOPED_TRACE(testing::Message() << "cut at " << cut);
@@ -250,9 +253,10 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
       EXPECT_EQ(read.datagrams, whole_records);
       EXPECT_EQ(read.state, at_end ? RecordingState::whole : RecordingState::cut);
       EXPECT_EQ(recording_problem(read, "p.rec"),
-                at_end ? "" : "p.rec is damaged after " + std::to_string(whole_records) +
-                                  " datagrams (byte " + std::to_string(good) + " of " +
-                                  std::to_string(cut) + "): read up to there\n");
+                at_end ? ""
+                       : "p.rec is damaged after " + std::to_string(whole_records) +
+                             " datagrams (byte " + std::to_string(good) + " of " +
+                             std::to_string(cut) + "): read up to there\n");
     }
   }
 }
@@ -273,7 +277,11 @@ TEST(Recording, HugeSparseFilesAreRefusedOrCutAtTheirFirstHole) {
     uint64_t datagrams;
     std::string problem;
   } cases[] = {
-      {"no header", {}, RecordingState::not_a_recording, 0, "h.rec is not a Kestrelis stream recording\n"},
+      {"no header",
+       {},
+       RecordingState::not_a_recording,
+       0,
+       "h.rec is not a Kestrelis stream recording\n"},
       {"a record, then zeros", head, RecordingState::cut, 1,
        "h.rec is damaged after 1 datagrams (byte 120 of 3221225472): read up to there\n"},
   };
