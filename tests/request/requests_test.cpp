@@ -76,6 +76,8 @@ TEST(Requests, RefusedRequestsSayWhyAndSendNothing) {
       {prefix + "86400 m", "Maximum relay delay is 24 hours\n"},  // 24 hours exactly
       {prefix + "99999999999 m", "Maximum relay delay is 24 hours\n"},
       {prefix + "0 " + std::string(181, 'm'), "Message length exceeds limit of 180 bytes"},
+      {prefix + "0 " + std::string(180, 'm'),  // at the length limit: too big a packet
+       "Maximum packet size is reached (254/200 bytes)\n"},
       {prefix + "0 a\x7F", "Non-ASCII characters in message\n"},
       {prefix + "0 " + std::string(161 - prefix.size() - 2, 'm'),
        "Maximum packet size is reached (201/200 bytes)\n"},
