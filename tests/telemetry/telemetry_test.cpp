@@ -25,6 +25,7 @@ TEST(Telemetry, RendererFloatsAndCutArrays) {
       {"float lsb first", FieldType::float_lsb, 1, {0x00, 0x00, 0xC0, 0xBF}, R"("v":"-1.500000")"},
       {"float msb first", FieldType::float_msb, 1, {0xBF, 0xC0, 0x00, 0x00}, R"("v":"-1.500000")"},
       {"double", FieldType::host_double, 1, {0, 0, 0, 0, 0, 0, 4, 0x40}, R"("v":"2.500000")"},
+      {"array of two", FieldType::u16, 2, {0x00, 0x01, 0x00, 0x02}, R"("v_0":"1","v_1":"2")"},
       {"array cut", FieldType::u16, 3, {0x00, 0x01, 0x00, 0x02, 0x00}, R"("v_0":"1","v_1":"2")"},
       {"no room for one element", FieldType::u32, 1, {0x01, 0x02}, ""},
   };
