@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "config/config.hpp"
+#include "config/profile_paths.hpp"
 #include "platform/files.hpp"
 #include "platform/net.hpp"
 #include "radio/test_bit_stream.hpp"
@@ -337,6 +338,24 @@ TEST(StartupBinary, SilentModemIsNoticed) {
   const uint8_t noise[] = {0x00, 0x11};
   EXPECT_EQ(datagram_send(udp_open().fd(), {0x7F000001, ports.modem}, noise), 0);
   EXPECT_TRUE(printed(tnc, "] Data from the modem again on UDP port " + port + "\n"));
+}
+
+// A config.ini path of 1023 characters is tried; one character more, and the
+// built-in settings are used without touching the disk.
+TEST(Startup, AConfigPathOfMoreThan1023CharactersIsNotTried) {
+  const TempDir dir;
+  const size_t base = profile_paths(dir.path() + "/").config_file.size();
+  for (const size_t length : {size_t{1023}, size_t{1024}}) {
+    SCOPED_TRACE(length);
+    const std::string profile = dir.path() + "/" + std::string(length - base, 'p');
+    ASSERT_EQ(profile_paths(profile).config_file.size(), length);
+    std::string said;
+    const Console console{1, [&said](std::string_view text) { said += text; }};
+    (void)load_configuration(console, profile);
+    EXPECT_EQ(said.find("Profile path is longer than 1023 characters") != std::string::npos,
+              length > 1023)
+        << said;
+  }
 }
 
 TEST(Startup, ProfileDirectoryIsUserProfileThenHomeAndNeverEmpty) {
