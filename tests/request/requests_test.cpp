@@ -70,6 +70,8 @@ TEST(Requests, RefusedRequestsSayWhyAndSendNothing) {
       {">QQ0XYZ, Kestrelis, STORE=0 m", parse_failure},
       {"QQ0ABCDEFGH>QQ0XYZ, Kestrelis, STORE=0 m", parse_failure},  // '>' beyond 10 characters
       {"QQ0ABC>QQ0XYZ, KestreliS, STORE=0 m", parse_failure},
+      {prefix + std::string(20, '1') + " m",
+       "Maximum relay delay is 24 hours\n"},  // 20 digits read
       {prefix + std::string(21, '1') + " m", parse_failure},
       {"QQ0ABCDEF>QQ0XYZ, Kestrelis, STORE=0 m", "Improper callsign\n"},
       {"QQ0ABC>QQ0XYZABC, Kestrelis, STORE=0 m", "Improper callsign\n"},
