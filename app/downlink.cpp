@@ -340,7 +340,8 @@ void receive_thread(Station& station) {
     console_log(console, "Modem port %d unavailable (%s): the TNC cannot receive and ends\n", port,
                 error_text(bound.error).c_str());
     discard_recording(station.archive);
-    exit_process(1);
+    request_ending(1);
+    return;
   }
   const int fd = bound.socket.fd();
   if (const int granted = receive_buffer_bytes(fd); granted < receive_buffer_request) {

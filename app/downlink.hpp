@@ -54,7 +54,8 @@ void receive_datagram(Station& station, Acquirer& acquirer, std::span<const uint
 // time it arrived, to receive_datagram, through the search Acquisition names.
 // A line warns when the datagrams look like the other form than Input names
 // (wire/modem_input.hpp), at most once in ten minutes.
-// Never returns; ends the process with status 1 when the port cannot be bound.
-[[noreturn]] void receive_thread(Station& station);
+// Returns only when the port cannot be bound, after asking the main loop to
+// end the process with status 1 (request_ending).
+void receive_thread(Station& station);
 
 }  // namespace kestrelis

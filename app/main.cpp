@@ -78,6 +78,14 @@ void print_statistics(const Station& station) {
     const int64_t wait_ms = std::min(next_retry_ms, next_statistics_ms) - monotonic_ms();
     const std::optional<CaughtSignal> caught =
         wait_for_signal(static_cast<int>(std::clamp<int64_t>(wait_ms, 0, unkey_retry_interval_ms)));
+    if (caught && caught->ending_status) {
+      // A worker that cannot go on: the same exit path, without statistics.
+      (void)station.transmitter.keyer.unkey_for_exit(
+          exit_unkey_deadline_ns(false, caught->caught_ms));
+      finish_archive(station.archive, station.console,
+                     exit_drain_ms(false, caught->caught_ms, monotonic_ms()));
+      exit_process(*caught->ending_status);
+    }
     if (caught && !caught->statistics) {
       // Never leave the transmitter keyed. An ending the system follows by
       // ending the process itself shortens the waits to fit its time.

@@ -32,10 +32,19 @@ struct CaughtSignal {
   // shut-down), so the exit path must be short. Never on POSIX.
   bool must_end_soon = false;
   int64_t caught_ms = 0;  // monotonic_ms() when the signal or event came
+  // request_ending's status: a thread asked the process to end; no signal came.
+  std::optional<int> ending_status;
 };
 
-// Waits as wait_for_termination_signal does, for a termination signal or SIGUSR1.
+// Waits as wait_for_termination_signal does, for a termination signal,
+// SIGUSR1 or request_ending.
 [[nodiscard]] std::optional<CaughtSignal> wait_for_signal(int timeout_ms);
+
+// Asks the thread in wait_for_signal to end the process with `status`, so
+// that a worker that cannot go on ends it the way a signal does: through the
+// main loop, which unkeys first. Callable from any thread once
+// block_termination_signals has run; the first request counts.
+void request_ending(int status);
 
 // Ends the process as the signal `signal_number` would have ended it.
 [[noreturn]] void exit_by_signal(int signal_number);

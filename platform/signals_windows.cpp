@@ -31,11 +31,12 @@ constexpr int terminate = 15;
 
 struct Pending {
   std::mutex mutex;
-  int termination = 0;  // the first termination event's number, 0 for none
+  int termination = 0;         // the first termination event's number, 0 for none
   bool must_end_soon = false;  // the first termination event is one the system ends soon after
   int64_t termination_ms = 0;  // when it came, on monotonic_ms()
   int statistics_asked = 0;
-  HANDLE wake = nullptr;  // set while something is pending
+  std::optional<int> ending_status;  // request_ending's, the first one
+  HANDLE wake = nullptr;             // set while something is pending
 };
 
 Pending& pending() {
@@ -97,18 +98,28 @@ std::optional<CaughtSignal> take(bool with_statistics) {
   Pending& p = pending();
   std::lock_guard lock(p.mutex);
   std::optional<CaughtSignal> caught;
-  if (p.termination != 0) {
+  if (with_statistics && p.ending_status) {
+    caught = CaughtSignal{.statistics = false,
+                          .number = 0,
+                          .must_end_soon = false,
+                          .caught_ms = monotonic_ms(),
+                          .ending_status = p.ending_status};
+  } else if (p.termination != 0) {
     caught = CaughtSignal{.statistics = false,
                           .number = p.termination,
                           .must_end_soon = p.must_end_soon,
-                          .caught_ms = p.termination_ms};
+                          .caught_ms = p.termination_ms,
+                          .ending_status = std::nullopt};
   } else if (with_statistics && p.statistics_asked > 0) {
     --p.statistics_asked;
-    caught = CaughtSignal{.statistics = true, .number = statistics, .caught_ms = monotonic_ms()};
+    caught = CaughtSignal{.statistics = true,
+                          .number = statistics,
+                          .caught_ms = monotonic_ms(),
+                          .ending_status = std::nullopt};
   }
   // A termination stays pending: a second wait sees it again, as a blocked
   // signal would stay pending.
-  if (p.termination == 0 && p.statistics_asked == 0) ::ResetEvent(p.wake);
+  if (!p.ending_status && p.termination == 0 && p.statistics_asked == 0) ::ResetEvent(p.wake);
   return caught;
 }
 
@@ -146,6 +157,17 @@ std::optional<int> wait_for_termination_signal(int timeout_ms) {
 }
 
 std::optional<CaughtSignal> wait_for_signal(int timeout_ms) { return wait_in(true, timeout_ms); }
+
+void request_ending(int status) {
+  install_handler();
+  Pending& p = pending();
+  {
+    std::lock_guard lock(p.mutex);
+    if (p.ending_status) return;
+    p.ending_status = status;
+  }
+  ::SetEvent(p.wake);
+}
 
 void exit_by_signal(int signal_number) {
   // The status a POSIX shell reports for a process a signal ended.
