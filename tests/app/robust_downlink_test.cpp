@@ -291,7 +291,7 @@ TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
 // signs, at the configured tolerance.
 TEST(SoftDownlink, SoftNoiseDeliversNothing) {
   std::mt19937 rng(2811);
-  std::vector<uint8_t> noise(4'000'000);
+  std::vector<uint8_t> noise(480 * 8334);  // whole datagrams, about 4 * 10^6 values
   for (uint8_t& v : noise) v = static_cast<uint8_t>(rng());
   TncConfig config = robust_config(1, ModemInput::soft8);
   config.SyncBitErrors = 5;
