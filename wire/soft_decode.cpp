@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <numeric>
 
@@ -42,26 +43,26 @@ void soft_detect(SoftDetector& detector, std::span<const int8_t> values,
 }
 
 std::vector<int> bytes_by_confidence(std::span<const int8_t> soft) {
+  // -log P(bit right) for a bit whose log-likelihood ratio is
+  // soft_llr_per_value |value|, in units of 2^-20 so that sums are exact.
+  static const std::array<int, 129> doubt = [] {
+    std::array<int, 129> d{};
+    for (size_t m = 0; m < d.size(); ++m) {
+      d[m] = static_cast<int>(std::lround(
+          std::ldexp(std::log1p(std::exp(-soft_llr_per_value * static_cast<double>(m))), 20)));
+    }
+    return d;
+  }();
   const size_t n = soft.size() / 8;
   std::vector<int> key(n);
   for (size_t i = 0; i < n; ++i) {
-    int least = 256;
-    int next = 256;
-    for (size_t j = 8 * i; j < 8 * i + 8; ++j) {
-      const int m = std::abs(int{soft[j]});
-      if (m < least) {
-        next = least;
-        least = m;
-      } else if (m < next) {
-        next = m;
-      }
-    }
-    key[i] = least + next;
+    for (size_t j = 8 * i; j < 8 * i + 8; ++j)
+      key[i] += doubt[static_cast<size_t>(std::abs(int{soft[j]}))];
   }
   std::vector<int> order(n);
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(), [&key](int a, int b) {
-    return key[static_cast<size_t>(a)] < key[static_cast<size_t>(b)];
+    return key[static_cast<size_t>(a)] > key[static_cast<size_t>(b)];
   });
   return order;
 }

@@ -44,9 +44,16 @@ void soft_detect(SoftDetector& detector, std::span<const int8_t> values,
 // The erasure search. A codeword that fails hard decoding is decoded again
 // with its least reliable bytes erased: t errors and s erasures are corrected
 // whenever 2t + s <= 32, so an erased byte costs half what an error does.
-// Bytes are ranked by the sum of the two smallest |soft| of their eight bits
-// (a byte with two doubtful bits is likelier wrong than one with one; the
-// smallest alone ranks about 3 % worse).
+// Bytes are ranked by how likely they are to be wrong: the sum over their
+// eight bits of log(1 + exp(-L)), L = soft_llr_per_value |soft| taken as the
+// bit's log-likelihood ratio (as for a Gaussian around +-1 with a spread of
+// 0.51, a bit error rate of 0.025, about where erasures start to matter).
+// On a real GMSK modem's soft captures (5,000 frames per point) this got 0.1
+// to 5 % more frames than ranking by the sum of the two smallest |soft|, and
+// never fewer (the smallest alone: 4 to 36 % fewer where hard decoding gets
+// almost nothing).
+// Of the factors tried, 0.03 ... 0.3, 0.12 did best; 0.08 and 0.16 got up to
+// 5 % fewer frames at the lowest Eb/N0.
 //
 // Schedule: e = 2, 4, 6, ... erasures. An odd count is never needed: erasing
 // one byte more leaves the error bound 2t <= 32 - e the same for e = 2k + 1
@@ -58,6 +65,7 @@ void soft_detect(SoftDetector& detector, std::span<const int8_t> values,
 // damaged frames and 26 on noise, while capping at 20 ... 24 gave up only
 // 3 ... 6 in 230 recoveries. 20 keeps one step of margin below the first
 // wrong codeword seen; the exact CRC-32C is the second guard.
+constexpr double soft_llr_per_value = 0.12;
 constexpr int soft_erasure_step = 2;
 constexpr int soft_max_erasures = 20;
 

@@ -57,7 +57,7 @@ TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
   }
 }
 
-TEST(SoftRanking, LeastSureFirstByTheSumOfEachBytesTwoSmallestMagnitudes) {
+TEST(SoftRanking, LeastSureFirstByEachBytesChanceOfAWrongBit) {
   const auto byte_of = [](std::vector<int8_t> values) {
     values.resize(8, 63);
     return values;
@@ -67,14 +67,19 @@ TEST(SoftRanking, LeastSureFirstByTheSumOfEachBytesTwoSmallestMagnitudes) {
     std::vector<std::vector<int8_t>> bytes;
     std::vector<int> order;
   } cases[] = {
-      {"sure bytes keep their order", {byte_of({}), byte_of({-64}), byte_of({})}, {0, 1, 2}},
-      {"one bit at 0 against two at 20",
-       {byte_of({}), byte_of({0}), byte_of({20, -20})},
+      {"equally sure bytes keep their order",
+       {byte_of({}), byte_of({-63}), byte_of({})},
+       {0, 1, 2}},
+      {"one bit at 0 is doubted more than two at 20",
+       {byte_of({}), byte_of({20, -20}), byte_of({0})},
        {2, 1, 0}},
+      {"three bits at 16 are doubted more than one at 8",
+       {byte_of({8}), byte_of({16, 16, 16})},
+       {1, 0}},
       {"sign does not matter; -128 is the surest",
        {byte_of({-128, -128}), byte_of({-5, 5}), byte_of({5, -6})},
        {1, 2, 0}},
-      {"the two smallest wherever they are",
+      {"bits count wherever they are",
        {byte_of({63, 63, 63, 63, 63, 63, 9, 9}), byte_of({10, 10})},
        {0, 1}},
   };
