@@ -3,14 +3,13 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "platform/files.hpp"
 #include "platform/net.hpp"
-#include "request/requests.hpp"
+#include "text/format.hpp"
 #include "wire/frame.hpp"
 
 namespace kestrelis {
@@ -27,19 +26,51 @@ void transmit(Station& s, const UplinkPacket& packet) {
   (void)transmit_frame(s.transmitter, frame);
 }
 
-// The operator looks at the GUI: a refused request is said there too, in the
-// console line's words, to the client that sent it.
-void tell_operator(Station& s, std::string_view line, GuiClient to) {
-  log_message(s.console, line);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  gui_text(s.gui, line, to);
-}
-
 }  // namespace
+
+std::vector<RefusalLine> refusal_lines(const Refusal& refusal) {
+  const auto line = [](const std::string& text) { return RefusalLine{text + "\n", text}; };
+  const auto unended = [](const std::string& text) { return RefusalLine{text, text}; };
+  switch (refusal.kind) {
+    case RefusalKind::unparsable:
+      return {line("Error parsing input string"),
+              line("Example: \"QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\"")};
+    case RefusalKind::command_too_long:
+      return {line("Command string too long")};
+    case RefusalKind::unknown_command: {
+      // Shown safely: anyone who can reach the GUI port could send terminal controls.
+      const std::span<const uint8_t> word(reinterpret_cast<const uint8_t*>(refusal.value.data()),
+                                          refusal.value.size());
+      return {unended("Unknown command \"" + printable_text(word) + "\"")};
+    }
+    case RefusalKind::message_too_long:
+      return {
+          unended("Message length exceeds limit of " + std::to_string(refusal.limit) + " bytes")};
+    case RefusalKind::non_ascii_message:
+      return {line("Non-ASCII characters in message")};
+    case RefusalKind::improper_callsign:
+      return {line("Improper callsign")};
+    case RefusalKind::improper_satellite:
+      return {line("Improper cubesat name")};
+    case RefusalKind::relay_delay_too_long:
+      return {line("Maximum relay delay is " + std::to_string(refusal.limit / 3600) + " hours")};
+    case RefusalKind::packet_too_big:
+      return {line("Maximum packet size is reached (" + std::to_string(refusal.size) + "/" +
+                   std::to_string(refusal.limit) + " bytes)")};
+  }
+  return {};
+}
 
 void handle_gui_frame(Station& station, std::span<const uint8_t> data, GuiClient from) {
   const GuiRequest request = parse_gui_request(data, station.config.CallFrom);
-  for (const std::string& line : request.refusal) tell_operator(station, line, from);
+  if (request.kind == RequestKind::refused) {
+    // The operator looks at the GUI: a refused request is said there too, to
+    // the client that sent it.
+    for (const RefusalLine& line : refusal_lines(request.refusal)) {
+      log_message(station.console, line.console);
+      gui_text(station.gui, line.gui, from);
+    }
+  }
   if (request.kind == RequestKind::message) {
     console_log(station.console, "Transmission to %s\n", request.satellite.c_str());
     if (request.destination_nocall) {

@@ -3,11 +3,23 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "app/station.hpp"
 #include "gui/gui_link_rules.hpp"
+#include "request/requests.hpp"
 
 namespace kestrelis {
+
+// One line of a refusal as the console prints it and as the GUI shows it.
+struct RefusalLine {
+  std::string console;  // with its line end, or none as two refusals always were
+  std::string gui;
+};
+
+// What the operator is told of `refusal`, a line at a time.
+[[nodiscard]] std::vector<RefusalLine> refusal_lines(const Refusal& refusal);
 
 // Acts on the data of one frame from GUI client `from`: parses and checks the
 // request, writes its console lines, sends the lines about it (refusals,

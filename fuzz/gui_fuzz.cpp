@@ -56,7 +56,7 @@ void serve_client_bytes(std::span<const uint8_t> data) {
       __builtin_trap();
     }
     const GuiRequest request = parse_gui_request(*step.frame, "QQ0ABC");
-    if (request.kind == RequestKind::refused && (request.packet || request.refusal.empty())) {
+    if (request.kind == RequestKind::refused && request.packet) {
       __builtin_trap();
     }
     if (request.source_nocall && request.packet) __builtin_trap();

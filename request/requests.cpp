@@ -4,7 +4,6 @@
 #include <array>
 #include <iterator>
 
-#include "text/format.hpp"
 #include "wire/csp.hpp"
 #include "wire/frame.hpp"
 
@@ -59,19 +58,14 @@ size_t skip_spaces(std::string_view text, size_t i) {
   return i;
 }
 
-GuiRequest refused(std::vector<std::string> lines) {
+GuiRequest refused(Refusal why) {
   GuiRequest r;
-  r.refusal = std::move(lines);
+  r.refusal = std::move(why);
   return r;
 }
 
-GuiRequest parse_failure() {
-  return refused(
-      {"Error parsing input string\n", "Example: \"QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 message\"\n"});
-}
-
 GuiRequest parse_command(std::string_view word, std::string_view call_from) {
-  if (word.size() > command_word_limit) return refused({"Command string too long\n"});
+  if (word.size() > command_word_limit) return refused({.kind = RefusalKind::command_too_long});
   GuiRequest r;
   r.kind = RequestKind::command;
   if (word == "list" || word == "count") {
@@ -84,39 +78,44 @@ GuiRequest parse_command(std::string_view word, std::string_view call_from) {
       r.packet = UplinkPacket{bytes_of(call_from), ping_address, digipeater_port, ping_port};
     }
   } else {
-    // Shown safely: anyone who can reach the GUI port could send terminal controls.
-    return refused({"Unknown command \"" + printable_text(bytes_of(word)) + "\""});
+    return refused({.kind = RefusalKind::unknown_command, .value = std::string(word)});
   }
   return r;
 }
 
 GuiRequest parse_message(const std::string& line) {
   const std::optional<RequestFields> fields = split_request_line(line);
-  if (!fields) return parse_failure();
+  if (!fields) return refused({.kind = RefusalKind::unparsable});
   const RequestFields& f = *fields;
   if (f.message.size() > message_limit) {
-    return refused({"Message length exceeds limit of " + std::to_string(message_limit) + " bytes"});
+    return refused({.kind = RefusalKind::message_too_long, .limit = message_limit});
   }
   if (std::any_of(f.message.begin(), f.message.end(),
                   [](char c) { return static_cast<uint8_t>(c) >= 127; })) {
-    return refused({"Non-ASCII characters in message\n"});
+    return refused({.kind = RefusalKind::non_ascii_message});
   }
   if (f.source.size() > callsign_limit || f.destination.size() > callsign_limit) {
-    return refused({"Improper callsign\n"});
+    return refused({.kind = RefusalKind::improper_callsign});
   }
-  if (f.satellite.size() > satellite_name_limit) return refused({"Improper cubesat name\n"});
-  if (f.source.empty() || f.destination.empty()) return refused({"Improper callsign\n"});
-  if (f.satellite.empty()) return refused({"Improper cubesat name\n"});
+  if (f.satellite.size() > satellite_name_limit) {
+    return refused({.kind = RefusalKind::improper_satellite});
+  }
+  if (f.source.empty() || f.destination.empty()) {
+    return refused({.kind = RefusalKind::improper_callsign});
+  }
+  if (f.satellite.empty()) return refused({.kind = RefusalKind::improper_satellite});
   if (std::find(satellite_names.begin(), satellite_names.end(), f.satellite) ==
           satellite_names.end() ||
       f.keyword != "STORE") {
-    return parse_failure();
+    return refused({.kind = RefusalKind::unparsable});
   }
-  if (f.delay >= relay_delay_limit) return refused({"Maximum relay delay is 24 hours\n"});
+  if (f.delay >= relay_delay_limit) {
+    return refused({.kind = RefusalKind::relay_delay_too_long, .limit = relay_delay_limit});
+  }
   if (line.size() + packet_overhead_bytes > packet_limit) {
-    return refused({"Maximum packet size is reached (" +
-                    std::to_string(line.size() + packet_overhead_bytes) + "/" +
-                    std::to_string(packet_limit) + " bytes)\n"});
+    return refused({.kind = RefusalKind::packet_too_big,
+                    .size = line.size() + packet_overhead_bytes,
+                    .limit = packet_limit});
   }
 
   GuiRequest r;

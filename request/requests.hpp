@@ -39,6 +39,27 @@ struct RequestFields {
 // (or is the first), a comma or the "=" is missing, or the delay has over 20 digits.
 [[nodiscard]] std::optional<RequestFields> split_request_line(std::string_view line);
 
+// Why a request is refused, with the values its reason names.
+enum class RefusalKind : uint8_t {
+  unparsable,  // not "SRC>DST, SAT, STORE=delay message", or an unknown satellite
+  command_too_long,
+  unknown_command,   // value: the command word, each "%" and backslash doubled
+  message_too_long,  // limit: bytes
+  non_ascii_message,
+  improper_callsign,
+  improper_satellite,
+  relay_delay_too_long,  // limit: seconds
+  packet_too_big,        // size and limit: bytes
+};
+
+struct Refusal {
+  RefusalKind kind = RefusalKind::unparsable;
+  std::string value = {};
+  size_t size = 0;
+  size_t limit = 0;
+  bool operator==(const Refusal&) const = default;
+};
+
 enum class RequestKind {
   refused,  // `refusal` says why
   command,  // `packet` holds the command, when there is one to send
@@ -48,11 +69,11 @@ enum class RequestKind {
 // What one request from the GUI comes to.
 struct GuiRequest {
   RequestKind kind = RequestKind::refused;
-  std::vector<std::string> refusal;  // console messages, each with its line end or none
-  std::string satellite;             // message: the satellite it is for
-  bool destination_nocall = false;   // message: the destination call sign is NOCALL
-  bool source_nocall = false;        // message: the source is NOCALL; nothing is sent
-  std::string confirmation;          // message: "Transmitted: ..." as the GUI shows it
+  Refusal refusal;                  // refused: why
+  std::string satellite;            // message: the satellite it is for
+  bool destination_nocall = false;  // message: the destination call sign is NOCALL
+  bool source_nocall = false;       // message: the source is NOCALL; nothing is sent
+  std::string confirmation;         // message: "Transmitted: ..." as the GUI shows it
   std::optional<UplinkPacket> packet;
 };
 

@@ -73,6 +73,23 @@ class LinkedStation {
   std::thread uplink_thread_;
 };
 
+// Refusals in the operator's words where the golden transcript does not show
+// them: the console line, and the GUI's text without its line end.
+TEST(Uplink, RefusalsInTheOperatorsWords) {
+  const std::pair<Refusal, std::string> cases[] = {
+      {{.kind = RefusalKind::unknown_command, .value = "\x1B[2J\x07\xC0"},  // no terminal control
+       "Unknown command \"\\x1b[2J\\x07\\xc0\""},
+      {{.kind = RefusalKind::improper_callsign}, "Improper callsign\n"},
+  };
+  for (const auto& [refusal, console] : cases) {
+    SCOPED_TRACE(console);
+    const std::vector<RefusalLine> lines = refusal_lines(refusal);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].console, console);
+    EXPECT_TRUE(lines[0].console == lines[0].gui || lines[0].console == lines[0].gui + "\n");
+  }
+}
+
 const std::string request_head = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 ";
 
 TEST(UplinkLoopback, TwoClientsRequestsTakeTurnsInArrivalOrderEachWithItsOwnReplies) {
