@@ -210,11 +210,9 @@ TEST(SimSoftChannel, WrongSignsAtTheRateAskedAndConfidentOnesInTheTail) {
     }
     EXPECT_GT(far_share[1], far_share[0] + 0.05) << "BER " << ber;
   }
-  const struct {
-    double x;
-    int value;
-  } scaled[] = {{1, 63}, {-1, -64}, {0, 0}, {-0.001, -1}, {2.1, 127}, {-2.1, -128}};
-  for (const auto& c : scaled) EXPECT_EQ(soft_value(c.x), c.value) << c.x;
+  const std::pair<double, int> scaled[] = {{1, 63},      {-1, -64},  {0, 0},
+                                           {-0.001, -1}, {2.1, 127}, {-2.1, -128}};
+  for (const auto& [x, value] : scaled) EXPECT_EQ(soft_value(x), value) << x;
 }
 
 // The simulator's soft datagrams through the TNC set for soft input: every
@@ -340,8 +338,8 @@ TEST(SimUplink, DecodesTheTncsDatagrams) {
   body.insert(body.end(), request_payload.begin(), request_payload.end());
   // A frame like build_frame's, with `crc` in place of the CRC over header and payload.
   const auto frame_with_crc = [&body](uint32_t crc) {
-    Bytes packet(body.size() + crc_size);
-    std::copy(body.begin(), body.end(), packet.begin());
+    Bytes packet = body;
+    packet.resize(body.size() + crc_size);
     store_be32(std::span(packet).last<crc_size>(), crc);
     return frame_of_packet(packet);
   };
