@@ -74,9 +74,7 @@ constexpr Documented documented[] = {{"modem", "GR_ReceivePort", "53010", "55012
 // Every key of the list is documented, with a range exactly when it is a number.
 TEST(Config, DocumentedDefaultsAndDefaultFile) {
   const std::string_view text = default_config_text();
-  EXPECT_EQ(text.size(), 1023u);
-  EXPECT_EQ(std::ranges::count(text, '\n'), 44);
-  // Of the documented text, byte for byte.
+  // The documented text, byte for byte.
   EXPECT_EQ(crc32c({reinterpret_cast<const uint8_t*>(text.data()), text.size()}), 0xAACD4A3Fu);
   TncConfig from_file;
   std::vector<ConfigNote> notes;
@@ -110,7 +108,10 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
   const std::string a188(188, 'a');
   const std::string b192(192, 'b');
   const std::string c300 = "; " + std::string(300, 'c') + "\n";
-  const std::string too_long = "Config: line 2 is longer than 199 characters; ignored\n";
+  const auto long_line = [](int line) {
+    return "Config: line " + std::to_string(line) + " is longer than 199 characters; ignored\n";
+  };
+  const std::string too_long = long_line(2);
   const std::string nope = "Config: unknown key Nope in [radio] ignored\n";
   const Case cases[] = {
       {"names match with case", "[rigctld]\nkeyupdelay = 300\n", "KeyUpDelay", "0", 2,
@@ -125,14 +126,14 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "53013", 2, too_long},
       {"long value", "[rigctld]\nPort = " + b192 + "Address = h\n", "Address", "", 2, too_long},
       {"long line at the end, no line end", "[radio]\nCallFrom = A\nCallFrom = " + b192, "CallFrom",
-       "A", 3, "Config: line 3 is longer than 199 characters; ignored\n"},
+       "A", 3, long_line(3)},
       {"line of 199 characters", "[radio]\nCallFrom = " + a188 + "\n", "CallFrom", a188},
       {"199 characters and a carriage return", "[radio]\r\nCallFrom = " + a188 + "\r\n", "CallFrom",
        a188},
       {"line of 200 characters", "[radio]\nCallFrom = " + a188 + "b\n", "CallFrom", "", 2,
        too_long},
       {"error before a long line", "[radio]\nNope = 1\nCallFrom = " + b192 + "\n", "CallFrom", "",
-       2, nope + "Config: line 3 is longer than 199 characters; ignored\n"},
+       2, nope + long_line(3)},
       {"error after a long line", "[radio]\nCallFrom = " + b192 + "\nNope = 1\n", "CallFrom", "", 2,
        too_long + nope},
       {"unknown section", "[kiss]\nKISS_Port = 1\n", "KISS_Port", "53013", 2,
@@ -158,9 +159,7 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "Config: KISS_Port = 0 is outside 1 ... 65535; using 53013\n"},
       // Lines are counted on past a long line, and every long line is named.
       {"long lines counted", "[radio]\n" + c300 + "CallFrom = A\n" + c300 + c300, "CallFrom", "A",
-       2,
-       too_long + "Config: line 4 is longer than 199 characters; ignored\n" +
-           "Config: line 5 is longer than 199 characters; ignored\n"},
+       2, too_long + long_line(4) + long_line(5)},
       // Text rules, and rules between keys, which read the file's last word on both.
       // A service name or a number too large, the resolver would take for another port.
       {"port too large for a port", "[rigctld]\nPort = 70000\n", "Port", "4532", 0,
