@@ -190,12 +190,14 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
       "Statistics: soft input: 0 frames needed erasures, 0 erasures in all; 42 decodes, 1.00 per "
       "delivered frame\n");
   const struct {
-    const char* acquisition;
+    const char* name;
+    AcquisitionMode acquisition;
     ModemInput input;
     bool gui_to_sink;
     std::vector<std::string> lines;
   } cases[] = {
       {"described",
+       AcquisitionMode::described,
        ModemInput::bits,
        true,
        {"Statistics: " + bits +
@@ -204,15 +206,13 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
         "Statistics: packets 1 telemetry, 1 digipeater, 1 message, 1 self-generated, 1 ignored, 1 "
         "unknown port, 1 too short; GUI frames 3 sent, 0 dropped without a GUI; 0 packets not "
         "logged\n"}},
-      {"robust", ModemInput::bits, false, robust_lines},
-      {"described", ModemInput::soft8, false, soft_lines},
+      {"robust", AcquisitionMode::robust, ModemInput::bits, false, robust_lines},
+      {"described, soft", AcquisitionMode::described, ModemInput::soft8, false, soft_lines},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << c.acquisition << (c.input == ModemInput::soft8 ? ", soft" : ""));
+    SCOPED_TRACE(c.name);
     TncConfig config;
-    config.Acquisition = std::string_view(c.acquisition) == "robust" ? AcquisitionMode::robust
-                                                                     : AcquisitionMode::described;
+    config.Acquisition = c.acquisition;
     config.Input = c.input;
     config.SyncBitErrors = 2;
     StationCapture out(config, c.gui_to_sink);
@@ -225,9 +225,7 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
 // the modem was unsure of (every bit near 0) and `sure` wrong bytes it was
 // sure of, as soft values.
 std::vector<int8_t> damaged_soft_frame(int doubtful, int sure, uint32_t crc_flips) {
-  const Bytes payload(60, 0x5A);
-  const Bytes clean = frame_with_crc(digipeater_port, payload, crc_flips);
-  Bytes frame = clean;
+  Bytes frame = frame_with_crc(digipeater_port, Bytes(60, 0x5A), crc_flips);
   for (int i = 0; i < doubtful + sure; ++i)
     frame[frame_prefix_size + 3 * static_cast<size_t>(i)] ^= 0x6C;
   std::vector<int8_t> soft = soft_of(stream_of({frame}, 0));
