@@ -74,6 +74,8 @@ constexpr Documented documented[] = {{"modem", "GR_ReceivePort", "53010", "55012
 // Every key of the list is documented, with a range exactly when it is a number.
 TEST(Config, DocumentedDefaultsAndDefaultFile) {
   const std::string_view text = default_config_text();
+  EXPECT_EQ(text.size(), 1023u);
+  EXPECT_EQ(std::ranges::count(text, '\n'), 44);
   // The documented text, byte for byte.
   EXPECT_EQ(crc32c({reinterpret_cast<const uint8_t*>(text.data()), text.size()}), 0xAACD4A3Fu);
   TncConfig from_file;
