@@ -330,15 +330,15 @@ void receive_thread(Station& station) {
   const int port = station.config.GR_ReceivePort;
   NetResult bound =
       udp_bind(address.c_str(), station.config.GR_ReceivePort, receive_buffer_request);
-  if (bound.failed_at == NetStep::socket) {
-    verbose_log(console, 5, "Could not create socket : %d", bound.error);
-    bound.error = EBADF;  // what binding the missing socket reports
+  if (bound.status.failed_at == SysStep::socket) {
+    verbose_log(console, 5, "Could not create socket : %d", bound.status.error);
+    bound.status.error = EBADF;  // what binding the missing socket reports
   }
-  if (bound.failed_at != NetStep::none) {
+  if (!bound.status.ok()) {
     // One write: the GUI thread may print at the same moment.
-    console_print(console, "Bind failed with error code : %d\n", bound.error);
+    console_print(console, "Bind failed with error code : %d\n", bound.status.error);
     console_log(console, "Modem port %d unavailable (%s): the TNC cannot receive and ends\n", port,
-                error_text(bound.error).c_str());
+                error_text(bound.status.error).c_str());
     discard_recording(station.archive);
     request_ending(1);
     return;
@@ -358,7 +358,7 @@ void receive_thread(Station& station) {
   }
 
   const int64_t silence_ms = std::chrono::milliseconds(station.config.ModemSilence).count();
-  if (silence_ms > 0 && set_receive_timeout(fd, silence_check_ms) != 0) {
+  if (silence_ms > 0 && !set_receive_timeout(fd, silence_check_ms).ok()) {
     verbose_log(console, 5, "Cannot watch the modem for silence: %s\n",
                 error_text(last_socket_error()).c_str());
   }

@@ -108,8 +108,9 @@ int decode_recording(const DecodeOptions& options) {
   Station station(std::move(*config), console);
   // No GUI is served: its frames go nowhere, and no line says so for each.
   station.gui.sink = [](std::span<const uint8_t>) {};
-  if (start_decoded_log(station.archive, output, station.console,
-                        station.statistics.packets_not_logged) != 0) {
+  if (!start_decoded_log(station.archive, output, station.console,
+                         station.statistics.packets_not_logged)
+           .ok()) {
     return 1;
   }
   const TncConfig& c = station.config;

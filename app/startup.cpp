@@ -57,15 +57,15 @@ TncConfig load_configuration(const Console& console, const std::optional<std::st
   }
   if (!path_exists(folder)) {
     console_text(console, "Created Kestrelis folder in Home directory.");
-    if (int error = make_directory(folder); error != 0) {
+    if (const SysResult made = make_directory(folder); !made.ok()) {
       console_log(console, "Cannot create folder %s: %s\n", folder.c_str(),
-                  error_text(error).c_str());
+                  error_text(made).c_str());
     }
   }
   if (!path_exists(file)) {
     console_log(console, "Created default configuration file in %s \n", folder.c_str());
-    if (int error = write_text_file(file, default_config_text()); error != 0) {
-      console_log(console, "Cannot write %s: %s\n", file.c_str(), error_text(error).c_str());
+    if (const SysResult written = write_text_file(file, default_config_text()); !written.ok()) {
+      console_log(console, "Cannot write %s: %s\n", file.c_str(), error_text(written).c_str());
     }
   }
   TncConfig loaded;
@@ -101,21 +101,22 @@ void check_rigctld(const TncConfig& config, const Console& console) {
   console_log(console, "Communication check with rigctld.. \n");
   NetResult result =
       tcp_connect(config.Address.c_str(), config.Port.c_str(), rigctld_connect_timeout_ms);
-  switch (result.failed_at) {
-    case NetStep::none:
+  switch (result.status.failed_at) {
+    case SysStep::none:
       result.socket.close();
       console_log(console, "Rigctld OK!\n");
       break;
-    case NetStep::resolve:
-      console_print(console, "getaddrinfo failed with error: %d\n", result.error);
+    case SysStep::resolve:
+      console_print(console, "getaddrinfo failed with error: %d\n", result.status.error);
       break;
-    case NetStep::socket:
-      console_print(console, "socket failed with error: %ld\n", static_cast<long>(result.error));
+    case SysStep::socket:
+      console_print(console, "socket failed with error: %ld\n",
+                    static_cast<long>(result.status.error));
       break;
     default:
       console_log(console, "Could not connect to HamLib RIG Control Daemon. Start it first!\n");
       console_log(console, "rigctld looked for at %s port %s: %s\n", config.Address.c_str(),
-                  config.Port.c_str(), error_text(result.error).c_str());
+                  config.Port.c_str(), error_text(result.status).c_str());
       break;
   }
 }

@@ -37,11 +37,11 @@ ArchiveReport reporter(const Console& console, const char* what) {
 // One log line, whole or not at all; a missing folder (never made, or
 // removed since) is made again.
 int write_log_line(const std::string& folder, const ArchiveItem& item) {
-  int error = append_whole(item.path, item.bytes, AppendKind::log_line);
-  if (error == ENOENT && make_directories(folder) == 0) {
-    error = append_whole(item.path, item.bytes, AppendKind::log_line);
+  SysResult written = append_whole(item.path, item.bytes, AppendKind::log_line);
+  if (written.error == ENOENT && make_directories(folder).ok()) {
+    written = append_whole(item.path, item.bytes, AppendKind::log_line);
   }
-  return error;
+  return written.error;
 }
 
 // A thread that cannot be started (out of threads or memory) leaves that
@@ -94,28 +94,28 @@ int write_record(StationArchive& archive, const std::string& folder, const Archi
       return recording_over;
     }
   }
-  return append_whole(item.path, item.bytes, AppendKind::record);
+  return append_whole(item.path, item.bytes, AppendKind::record).error;
 }
 
 void start_recording(StationArchive& archive, const std::string& folder, const Console& console) {
-  if (const int error = make_directories(folder); error != 0) {
+  if (const SysResult made = make_directories(folder); !made.ok()) {
     console_log(console, "Recording: cannot create %s (%s); not recording\n", folder.c_str(),
-                error_text(error).c_str());
+                error_text(made).c_str());
     return;
   }
   if (disk_too_full(archive, folder, console, "not recording")) return;
   const int64_t start_ms = now_unix_ms();
   const std::string_view header(reinterpret_cast<const char*>(recording_header.data()),
                                 recording_header.size());
-  int error = EEXIST;
+  SysResult created = {SysStep::open, EEXIST};
   std::string path;
-  for (int attempt = 0; attempt < recording_name_attempts && error == EEXIST; ++attempt) {
+  for (int attempt = 0; attempt < recording_name_attempts && created.error == EEXIST; ++attempt) {
     path = path_join(folder, recording_file_name(start_ms, attempt));
-    error = create_new_file(path, header);
+    created = create_new_file(path, header);
   }
-  if (error != 0) {
+  if (!created.ok()) {
     console_log(console, "Recording: cannot create %s (%s); not recording\n", path.c_str(),
-                append_error_text(error).c_str());
+                append_error_text(created.error).c_str());
     return;
   }
   archive.recording_path = path;
@@ -158,17 +158,19 @@ void start_archive(StationArchive& archive, const TncConfig& config,
   if (config.StreamRecording) start_recording(archive, paths.recordings, console);
 }
 
-int start_decoded_log(StationArchive& archive, const std::string& path, const Console& console,
-                      std::atomic<uint64_t>& not_logged) {
-  if (const int error = create_new_file(path, ""); error != 0) {
+SysResult start_decoded_log(StationArchive& archive, const std::string& path,
+                            const Console& console, std::atomic<uint64_t>& not_logged) {
+  const SysResult created = create_new_file(path, "");
+  if (!created.ok()) {
     console_log(console, "Cannot create %s (%s)\n", path.c_str(),
-                error == EEXIST ? "it exists already" : append_error_text(error).c_str());
-    return error;
+                created.error == EEXIST ? "it exists already"
+                                        : append_error_text(created.error).c_str());
+    return created;
   }
   archive.console = &console;
   archive.decoded_path = path;
   archive.not_logged = &not_logged;
-  return 0;
+  return created;
 }
 
 namespace {
@@ -176,7 +178,7 @@ namespace {
 // --decode: no thread to wait on, so each line is written before the next
 // datagram is read, and none is dropped for want of room in a queue.
 void write_decoded_line(StationArchive& archive, const std::string& line) {
-  const int error = append_whole(archive.decoded_path, line, AppendKind::log_line);
+  const int error = append_whole(archive.decoded_path, line, AppendKind::log_line).error;
   if (error != 0) archive.not_logged->fetch_add(1, std::memory_order_relaxed);
   if ((error != 0) == (archive.decoded_error != 0)) {
     archive.decoded_error = error;

@@ -68,10 +68,11 @@ void start_archive(StationArchive& archive, const TncConfig& config,
                    std::atomic<uint64_t>& not_logged);
 
 // For kestrelis-tnc --decode, instead of start_archive: creates the file
-// `path`, which must not exist yet, for the log lines. Returns 0, or the
-// error number (EEXIST when it exists) after a line saying why.
-[[nodiscard]] int start_decoded_log(StationArchive& archive, const std::string& path,
-                                    const Console& console, std::atomic<uint64_t>& not_logged);
+// `path`, which must not exist yet, for the log lines. On failure (open with
+// EEXIST when it exists) a line says why.
+[[nodiscard]] SysResult start_decoded_log(StationArchive& archive, const std::string& path,
+                                          const Console& console,
+                                          std::atomic<uint64_t>& not_logged);
 
 // Receive thread: queues the log line of `entry`, when logging; with
 // start_decoded_log, writes it at once instead (a failure is said once, and

@@ -97,20 +97,22 @@ void gui_server_thread(Station& station) {
   const Console& console = station.console;
   const TncConfig& config = station.config;
   NetResult server = tcp_listen(config.KISS_Address.c_str(), config.KISS_Port);
-  switch (server.failed_at) {
-    case NetStep::resolve:
-      verbose_log(console, 5, "getaddrinfo failed with error: %d\n", server.error);
+  switch (server.status.failed_at) {
+    case SysStep::resolve:
+      verbose_log(console, 5, "getaddrinfo failed with error: %d\n", server.status.error);
       return;
-    case NetStep::socket:
-      verbose_log(console, 5, "socket failed with error: %ld\n", static_cast<long>(server.error));
+    case SysStep::socket:
+      verbose_log(console, 5, "socket failed with error: %ld\n",
+                  static_cast<long>(server.status.error));
       return;
-    case NetStep::bind:
-    case NetStep::listen:
+    case SysStep::bind:
+    case SysStep::listen:
       verbose_log(console, 5, "%s failed with error: %d\n",
-                  server.failed_at == NetStep::bind ? "bind" : "listen", server.error);
+                  server.status.failed_at == SysStep::bind ? "bind" : "listen",
+                  server.status.error);
       // The TNC runs on without a GUI port; the operator must hear of it at any level.
       console_log(console, "GUI port %d unavailable (%s): no GUI can connect\n", config.KISS_Port,
-                  error_text(server.error).c_str());
+                  error_text(server.status).c_str());
       return;
     default:
       break;

@@ -638,8 +638,8 @@ int write_stream(const std::string& path) {
   const Planted planted = clean_stream();
   const std::string_view bytes(reinterpret_cast<const char*>(planted.stream.data()),
                                planted.stream.size());
-  if (const int error = write_text_file(path, bytes); error != 0) {
-    std::fprintf(stderr, "%s: %s\n", path.c_str(), error_text(error).c_str());
+  if (const SysResult written = write_text_file(path, bytes); !written.ok()) {
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), error_text(written).c_str());
     return 2;
   }
   return 0;

@@ -47,17 +47,17 @@ std::string duration_text(int ms) {
 // Saved after every packet the server took (or that was skipped), so that a
 // restart begins with the next one.
 void save_position(Forwarder& f) {
-  const int error =
+  const SysResult saved =
       replace_file(f.paths.state_file, f.paths.file_name.empty()
                                            ? log_position_text(f.state.position)
                                            : std::to_string(f.state.position.offset) + "\n");
-  if (error != 0 && !f.save_failing) {
+  if (!saved.ok() && !f.save_failing) {
     console_log(f.console, "Cannot save the position in %s: %s; a restart would send again\n",
-                f.paths.state_file.c_str(), error_text(error).c_str());
-  } else if (error == 0 && f.save_failing) {
+                f.paths.state_file.c_str(), error_text(saved).c_str());
+  } else if (saved.ok() && f.save_failing) {
     console_log(f.console, "Position saved in %s again\n", f.paths.state_file.c_str());
   }
-  f.save_failing = error != 0;
+  f.save_failing = !saved.ok();
 }
 
 int stopped(const Forwarder& f, int status = 0) {
@@ -122,15 +122,15 @@ Delivery deliver(Forwarder& f, const LoggedPacket& packet, const std::string& li
       case PostAction::set_aside: {
         // Written before the position moves past it: a crash in between sets
         // it aside twice rather than never.
-        const int error =
+        const SysResult written =
             append_to_file(f.paths.rejects_file, rejected_line(line, answer.status, reason));
-        if (error != 0) {
+        if (!written.ok()) {
           console_log(f.console,
                       "Team server refused packet of %s with HTTP %ld (%s), and it cannot be set "
                       "aside in %s (%s); stopping, the packet stays next\n",
                       packet.received.c_str(), answer.status,
                       reason.empty() ? "no reason given" : reason.c_str(),
-                      f.paths.rejects_file.c_str(), error_text(error).c_str());
+                      f.paths.rejects_file.c_str(), error_text(written).c_str());
           return Delivery::stop;
         }
         ++f.set_aside;

@@ -93,13 +93,13 @@ int forward(const std::optional<std::string>& config_file,
   // Two forwarders on one log would each send every packet.
   FileLock lock;
   const std::string lock_path = log_file ? *log_file + ".forward-lock" : profile_files.forward_lock;
-  if (const int error = lock_file(lock_path, lock); error == EWOULDBLOCK) {
+  if (const SysResult locked = lock_file(lock_path, lock); locked.error == EWOULDBLOCK) {
     console_log(console, "Another kestrelis-forward is forwarding this packet log (%s); stopping\n",
                 lock_path.c_str());
     return 1;
-  } else if (error != 0) {
+  } else if (!locked.ok()) {
     console_log(console, "Cannot lock %s (%s); going on without the lock\n", lock_path.c_str(),
-                error_text(error).c_str());
+                error_text(locked).c_str());
   }
   block_termination_signals();
   return run_forwarder(*config, paths, options, console);

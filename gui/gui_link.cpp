@@ -281,16 +281,16 @@ void GuiLink::end_connection(Connection& c, bool reset) {
     // A reset, not a FIN queued behind whatever the client left unread: it
     // learns at once that it was dropped.
     (void)reset_on_close(c.socket.fd());
-  } else if (const int error = shutdown_send(c.socket.fd()); error != 0) {
-    verbose_log(console_, 5, "shutdown failed with error: %d\n", error);
+  } else if (const SysResult shut = shutdown_send(c.socket.fd()); !shut.ok()) {
+    verbose_log(console_, 5, "shutdown failed with error: %d\n", shut.error);
   }
   c.socket.close();
   c.ended = true;
 }
 
 void GuiLink::serve(int listener_fd) {
-  if (const int error = set_nonblocking(listener_fd); error != 0) {
-    verbose_log(console_, 5, "GUI port: %s\n", error_text(error).c_str());
+  if (const SysResult set = set_nonblocking(listener_fd); !set.ok()) {
+    verbose_log(console_, 5, "GUI port: %s\n", error_text(set).c_str());
   }
   const int round_limit_ms = waker_.watch.valid() ? round_ms : round_without_waker_ms;
   std::vector<Connection> connections;
@@ -375,14 +375,13 @@ void GuiLink::serve(int listener_fd) {
       Connection& c = connections.emplace_back();
       c.id = *id;
       c.socket = std::move(accepted);
-      if (const int error = set_nonblocking(c.socket.fd()); error != 0) {
-        verbose_log(console_, 5, "GUI connection: %s\n", error_text(error).c_str());
+      if (const SysResult set = set_nonblocking(c.socket.fd()); !set.ok()) {
+        verbose_log(console_, 5, "GUI connection: %s\n", error_text(set).c_str());
       }
-      if (const int error =
+      if (const SysResult set =
               keep_alive(c.socket.fd(), keepalive_idle_s, keepalive_interval_s, keepalive_probes);
-          error != 0) {
-        verbose_log(console_, 5, "Cannot watch the GUI connection: %s\n",
-                    error_text(error).c_str());
+          !set.ok()) {
+        verbose_log(console_, 5, "Cannot watch the GUI connection: %s\n", error_text(set).c_str());
       }
       if (max_clients_ == 1) {
         verbose_log(console_, 1, "GUI connected.\n");

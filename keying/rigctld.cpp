@@ -132,15 +132,15 @@ KeyingStep Keyer::apply(KeyingEvent event, int refusal_code) {
 void Keyer::send_command(PttCommand& c, bool quiet, int connect_ms) {
   c.settled = false;
   NetResult connection = tcp_connect(settings_.Address.c_str(), settings_.Port.c_str(), connect_ms);
-  if (connection.failed_at != NetStep::none) {
+  if (!connection.status.ok()) {
     if (quiet) return;
-    switch (connection.failed_at) {
-      case NetStep::resolve:
-        console_print(console_, "getaddrinfo failed with error: %d\n", connection.error);
+    switch (connection.status.failed_at) {
+      case SysStep::resolve:
+        console_print(console_, "getaddrinfo failed with error: %d\n", connection.status.error);
         break;
-      case NetStep::socket:
+      case SysStep::socket:
         console_print(console_, "socket failed with error: %ld\n",
-                      static_cast<long>(connection.error));
+                      static_cast<long>(connection.status.error));
         break;
       default:
         note("Could not connect to HamLib RIG Control Daemon!\n");
@@ -152,8 +152,8 @@ void Keyer::send_command(PttCommand& c, bool quiet, int connect_ms) {
   const std::string& command = c.on ? settings_.PTT_ON_Command : settings_.PPT_OFF_Command;
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(command.data()),
                                        command.size());
-  if (int error = send_all(fd, bytes); error != 0) {
-    if (!quiet) console_print(console_, "send failed with error: %d\n", error);
+  if (const SysResult sent = send_all(fd, bytes); !sent.ok()) {
+    if (!quiet) console_print(console_, "send failed with error: %d\n", sent.error);
     return;
   }
   // The daemon reads the command's argument up to the end of the stream.

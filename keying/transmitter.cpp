@@ -55,8 +55,9 @@ KeyingWaits transmit_frame(Transmitter& t, std::span<const uint8_t> frame) {
   const int64_t keyed_ns = monotonic_ns();
   t.keyer.report_keying();  // a failed connection: nothing keyed, no wait to keep
   waits.lasted_ns[0] = keying_wait(t.keyer, on, keyed_ns, waits.target_ms[0]);
-  if (int error = datagram_send(t.tx_socket.fd(), t.tx_destination, block); error != 0) {
-    verbose_log(t.console, 5, "sendto failed with error: %d\n", error);
+  if (const SysResult sent = datagram_send(t.tx_socket.fd(), t.tx_destination, block);
+      !sent.ok()) {
+    verbose_log(t.console, 5, "sendto failed with error: %d\n", sent.error);
   }
   waits.lasted_ns[1] = keying_wait(t.keyer, on, monotonic_ns(), waits.target_ms[1]);
   waits.lasted_ns[2] = keying_wait(t.keyer, on, monotonic_ns(), waits.target_ms[2]);

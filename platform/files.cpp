@@ -33,27 +33,39 @@ bool path_exists(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0;
 }
 
-int make_directory(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
+SysResult make_directory(const std::string& path) {
+  return sys_result(SysStep::make_folder, ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno);
+}
 
-int write_all(int fd, std::string_view text) {
+SysResult write_all(int fd, std::string_view text) {
   while (!text.empty()) {
     ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return {SysStep::write, errno};
     }
     text.remove_prefix(static_cast<size_t>(n));
   }
-  return 0;
+  return {};
 }
 
-int write_text_file(const std::string& path, std::string_view text) {
+namespace {
+
+// Writes `text` to the open `fd` and closes it.
+SysResult write_and_close(int fd, std::string_view text) {
+  SysResult result = write_all(fd, text);
+  if (::close(fd) != 0 && result.ok()) result = {SysStep::close, errno};
+  return result;
+}
+
+}  // namespace
+
+SysResult write_text_file(const std::string& path, std::string_view text) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
-  int error = write_all(fd, text);
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) ::unlink(path.c_str());
-  return error;
+  if (fd < 0) return {SysStep::open, errno};
+  const SysResult result = write_and_close(fd, text);
+  if (!result.ok()) ::unlink(path.c_str());
+  return result;
 }
 
 std::string error_text(int error_number) {
@@ -61,12 +73,10 @@ std::string error_text(int error_number) {
   return std::string(::strerror_r(error_number, buffer, sizeof buffer));
 }
 
-int append_to_file(const std::string& path, std::string_view text) {
+SysResult append_to_file(const std::string& path, std::string_view text) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  int error = write_all(fd, text);
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error;
+  if (fd < 0) return {SysStep::open, errno};
+  return write_and_close(fd, text);
 }
 
 std::FILE* open_regular_file(const std::string& path) {
@@ -139,27 +149,29 @@ bool file_has_content(const std::string& path) {
   return ::stat(path.c_str(), &s) == 0 && s.st_size > 0;
 }
 
-int make_directories(const std::string& path) {
+SysResult make_directories(const std::string& path) {
   for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
     const std::string folder = path.substr(0, at);
-    if (!folder.empty() && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    if (!folder.empty() && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      return {SysStep::make_folder, errno};
+    }
     if (at == std::string::npos) break;
   }
-  return is_directory(path) ? 0 : ENOTDIR;
+  return sys_result(SysStep::make_folder, is_directory(path) ? 0 : ENOTDIR);
 }
 
-int append_whole(const std::string& path, std::string_view bytes, AppendKind kind) {
+SysResult append_whole(const std::string& path, std::string_view bytes, AppendKind kind) {
   const bool line = kind == AppendKind::log_line;
   // O_NONBLOCK: opening a pipe must not wait for a reader (without one it fails at once).
   const int fd = ::open(path.c_str(),
                         O_RDWR | O_APPEND | (line ? O_CREAT : 0) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                         0644);
-  if (fd < 0) return errno == ENXIO ? EINVAL : errno;
+  if (fd < 0) return {SysStep::open, errno == ENXIO ? EINVAL : errno};
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
-    return error;
+    return {SysStep::open, error};
   }
   const off_t size_before = status.st_size;
   std::string joined;
@@ -174,32 +186,33 @@ int append_whole(const std::string& path, std::string_view bytes, AppendKind kin
   do {
     n = ::write(fd, bytes.data(), bytes.size());
   } while (n < 0 && errno == EINTR);
-  int error = n < 0 ? errno : 0;
-  if (n >= 0 && static_cast<size_t>(n) != bytes.size()) error = ENOSPC;
-  if (error != 0 && n > 0) {
+  SysResult result = sys_result(SysStep::write, n < 0 ? errno : 0);
+  if (n >= 0 && static_cast<size_t>(n) != bytes.size()) result = {SysStep::write, ENOSPC};
+  if (!result.ok() && n > 0) {
     // A short write is cut back so that no half line stays. Should that fail
     // too, the next append starts on a new line and the half line stays one
     // malformed line.
     const int cut = ::ftruncate(fd, size_before);
     static_cast<void>(cut);
   }
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error;
+  if (::close(fd) != 0 && result.ok()) result = {SysStep::close, errno};
+  return result;
 }
 
 std::string append_error_text(int error_number) {
   return error_number == EINVAL ? "not a regular file" : error_text(error_number);
 }
 
-int remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+SysResult remove_file(const std::string& path) {
+  return sys_result(SysStep::remove, ::unlink(path.c_str()) == 0 ? 0 : errno);
+}
 
-int create_new_file(const std::string& path, std::string_view bytes) {
+SysResult create_new_file(const std::string& path, std::string_view bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  int error = write_all(fd, bytes);
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) ::unlink(path.c_str());
-  return error;
+  if (fd < 0) return {SysStep::open, errno};
+  const SysResult result = write_and_close(fd, bytes);
+  if (!result.ok()) ::unlink(path.c_str());
+  return result;
 }
 
 std::optional<uint64_t> file_size(const std::string& path) {
@@ -246,20 +259,22 @@ FilePart read_file_part(const std::string& path, uint64_t offset, size_t limit) 
   return part;
 }
 
-int replace_file(const std::string& path, std::string_view text) {
+SysResult replace_file(const std::string& path, std::string_view text) {
   // The new text reaches the disk before the rename, and the rename before
   // the return: after a power cut the file holds the old text or the new,
   // not an empty file the rename had pointed to before the data was written.
   const std::string temporary = path + ".new";
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
-  int error = write_all(fd, text);
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
+  if (fd < 0) return {SysStep::open, errno};
+  SysResult result = write_all(fd, text);
+  if (result.ok() && ::fsync(fd) != 0) result = {SysStep::sync, errno};
+  if (::close(fd) != 0 && result.ok()) result = {SysStep::close, errno};
+  if (result.ok() && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    result = {SysStep::rename, errno};
+  }
+  if (!result.ok()) {
     ::unlink(temporary.c_str());
-    return error;
+    return result;
   }
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -267,7 +282,7 @@ int replace_file(const std::string& path, std::string_view text) {
     (void)::fsync(dir);
     ::close(dir);
   }
-  return 0;
+  return {};
 }
 
 std::vector<std::string> regular_file_names(const std::string& path) {
@@ -287,9 +302,9 @@ FileLock::~FileLock() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int lock_file(const std::string& path, FileLock& lock) {
+SysResult lock_file(const std::string& path, FileLock& lock) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
+  if (fd < 0) return {SysStep::open, errno};
   int result = 0;
   do {
     result = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -297,11 +312,11 @@ int lock_file(const std::string& path, FileLock& lock) {
   if (result != 0) {
     const int error = errno;
     ::close(fd);
-    return error;
+    return {SysStep::lock, error};
   }
   if (lock.fd_ >= 0) ::close(lock.fd_);
   lock.fd_ = fd;
-  return 0;
+  return {};
 }
 
 }  // namespace kestrelis

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/sys_result.hpp"
+
 namespace kestrelis {
 
 // The value of the environment variable `name`, or none when it is unset.
@@ -20,25 +22,21 @@ namespace kestrelis {
 // True when a status query of `path` succeeds (file or folder exists).
 [[nodiscard]] bool path_exists(const std::string& path);
 
-// Creates the folder `path` with permission bits 0700.
-// Returns 0 on success or the error number.
-[[nodiscard]] int make_directory(const std::string& path);
+// Creates the folder `path` with permission bits 0700 (make_folder).
+[[nodiscard]] SysResult make_directory(const std::string& path);
 
 // Writes all of `text` to `fd`, continuing short writes and resuming after
-// signals. Returns 0 or the error number.
-[[nodiscard]] int write_all(int fd, std::string_view text);
+// signals (write).
+[[nodiscard]] SysResult write_all(int fd, std::string_view text);
 
-// Creates or truncates the file `path` and writes `text` to it.
-// Returns 0 on success or the error number; a partly written file is removed.
-[[nodiscard]] int write_text_file(const std::string& path, std::string_view text);
-
-// The system's description of an error number.
-[[nodiscard]] std::string error_text(int error_number);
+// Creates or truncates the file `path` and writes `text` to it (open, write,
+// close); a partly written file is removed.
+[[nodiscard]] SysResult write_text_file(const std::string& path, std::string_view text);
 
 // Appends `text` to `path` with one write, creating the file (mode 0644) when
-// it is missing, so that a line is never split by another writer.
-// Returns 0 or the error number.
-[[nodiscard]] int append_to_file(const std::string& path, std::string_view text);
+// it is missing, so that a line is never split by another writer (open,
+// write, close).
+[[nodiscard]] SysResult append_to_file(const std::string& path, std::string_view text);
 
 // The whole content of `path`, or none when it cannot be read or is not a
 // regular file (a pipe would wait for a writer).
@@ -60,8 +58,8 @@ namespace kestrelis {
 [[nodiscard]] bool file_has_content(const std::string& path);
 
 // Creates `path` and every missing folder above it (permission bits 0700).
-// Returns 0 when the folder exists afterwards, else the error number.
-[[nodiscard]] int make_directories(const std::string& path);
+// Succeeds when the folder exists afterwards, else fails at make_folder.
+[[nodiscard]] SysResult make_directories(const std::string& path);
 
 // What is appended, and so what a missing file or a cut last line means.
 enum class AppendKind {
@@ -78,20 +76,22 @@ enum class AppendKind {
 // Appends `bytes` to the regular file `path` with one write. The bytes are
 // whole or absent: after a short write the file is cut back to its former
 // size. A folder or a pipe in the way is refused at once, never waited on:
-// EISDIR for a folder, EINVAL for any other file that is not a regular one.
-// Returns 0 or the error number.
-[[nodiscard]] int append_whole(const std::string& path, std::string_view bytes, AppendKind kind);
+// EISDIR for a folder, EINVAL for any other file that is not a regular one
+// (open); else write (ENOSPC for a short write) or close.
+[[nodiscard]] SysResult append_whole(const std::string& path, std::string_view bytes,
+                                     AppendKind kind);
 
-// error_text of what append_whole returned, EINVAL read as "not a regular file".
+// error_text of the error number append_whole failed with, EINVAL read as "not a
+// regular file".
 [[nodiscard]] std::string append_error_text(int error_number);
 
 // Creates the file `path`, which must not exist yet (mode 0644), with
-// `bytes` as its content. Returns 0, EEXIST when it exists, or the error
-// number; a partly written file is removed.
-[[nodiscard]] int create_new_file(const std::string& path, std::string_view bytes);
+// `bytes` as its content: open fails with EEXIST when it exists; a partly
+// written file is removed.
+[[nodiscard]] SysResult create_new_file(const std::string& path, std::string_view bytes);
 
-// Removes the file `path`. Returns 0 or the error number.
-[[nodiscard]] int remove_file(const std::string& path);
+// Removes the file `path` (remove).
+[[nodiscard]] SysResult remove_file(const std::string& path);
 
 // The size of the file `path` in bytes, none when it cannot be examined.
 [[nodiscard]] std::optional<uint64_t> file_size(const std::string& path);
@@ -117,8 +117,8 @@ struct FilePart {
 
 // Replaces the content of `path` by `text`: written beside it, flushed to
 // the disk and renamed over it, so that the file holds the old text or the
-// new, never a mix, also after a power cut. Returns 0 or the error number.
-[[nodiscard]] int replace_file(const std::string& path, std::string_view text);
+// new, never a mix, also after a power cut (open, write, sync, close, rename).
+[[nodiscard]] SysResult replace_file(const std::string& path, std::string_view text);
 
 // The names of the regular files in the folder `path` (none when it cannot
 // be read), in no particular order.
@@ -136,13 +136,13 @@ class FileLock {
   ~FileLock();
 
  private:
-  friend int lock_file(const std::string& path, FileLock& lock);
+  friend SysResult lock_file(const std::string& path, FileLock& lock);
   int fd_ = -1;
 };
 
 // Takes the lock on `path`, creating the file (mode 0644) when missing,
-// without waiting. Returns 0, EWOULDBLOCK when another process holds it, or
-// the error number.
-[[nodiscard]] int lock_file(const std::string& path, FileLock& lock);
+// without waiting: fails at lock with EWOULDBLOCK when another process holds
+// it, else at open or lock with the error number.
+[[nodiscard]] SysResult lock_file(const std::string& path, FileLock& lock);
 
 }  // namespace kestrelis

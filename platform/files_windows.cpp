@@ -135,15 +135,18 @@ int write_handle(HANDLE h, std::string_view bytes, bool at_end, size_t& written)
   return 0;
 }
 
-int write_new(const std::string& path, std::string_view text, DWORD disposition, bool flush) {
+SysResult write_new(const std::string& path, std::string_view text, DWORD disposition,
+                    bool flush) {
   Handle file(open_file(path, GENERIC_WRITE, disposition));
-  if (!file.valid()) return last_errno();
+  if (!file.valid()) return {SysStep::open, last_errno()};
   size_t written = 0;
-  int error = write_handle(file.get(), text, false, written);
-  if (error == 0 && flush && !::FlushFileBuffers(file.get())) error = last_errno();
-  if (!file.close() && error == 0) error = last_errno();
-  if (error != 0) ::DeleteFileW(wide(path).c_str());
-  return error;
+  SysResult result = sys_result(SysStep::write, write_handle(file.get(), text, false, written));
+  if (result.ok() && flush && !::FlushFileBuffers(file.get())) {
+    result = {SysStep::sync, last_errno()};
+  }
+  if (!file.close() && result.ok()) result = {SysStep::close, last_errno()};
+  if (!result.ok()) ::DeleteFileW(wide(path).c_str());
+  return result;
 }
 
 // Reads `h` from `offset` into `out` until its end or `limit` bytes, or until
@@ -205,13 +208,14 @@ bool path_exists(const std::string& path) {
   return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int make_directory(const std::string& path) {
+SysResult make_directory(const std::string& path) {
   // The folder inherits the permissions of the profile it is in, which only
   // its owner (and administrators) may read.
-  return ::CreateDirectoryW(wide(path).c_str(), nullptr) ? 0 : last_errno();
+  return sys_result(SysStep::make_folder,
+                    ::CreateDirectoryW(wide(path).c_str(), nullptr) ? 0 : last_errno());
 }
 
-int write_all(int fd, std::string_view text) {
+SysResult write_all(int fd, std::string_view text) {
   // Binary mode: the bytes go out as they are, "\n" not made "\r\n".
   ::_setmode(fd, _O_BINARY);
   while (!text.empty()) {
@@ -219,14 +223,14 @@ int write_all(int fd, std::string_view text) {
     const int n = ::_write(fd, text.data(), chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return {SysStep::write, errno};
     }
     text.remove_prefix(static_cast<size_t>(n));
   }
-  return 0;
+  return {};
 }
 
-int write_text_file(const std::string& path, std::string_view text) {
+SysResult write_text_file(const std::string& path, std::string_view text) {
   // A text file of the platform: every line ends with "\r\n".
   std::string crlf;
   crlf.reserve(text.size() + text.size() / 16);
@@ -302,13 +306,13 @@ std::string error_text(int error_number) {
   return buffer;
 }
 
-int append_to_file(const std::string& path, std::string_view text) {
+SysResult append_to_file(const std::string& path, std::string_view text) {
   Handle file(open_file(path, FILE_APPEND_DATA, OPEN_ALWAYS));
-  if (!file.valid()) return last_errno();
+  if (!file.valid()) return {SysStep::open, last_errno()};
   size_t written = 0;
-  int error = write_handle(file.get(), text, true, written);
-  if (!file.close() && error == 0) error = last_errno();
-  return error;
+  SysResult result = sys_result(SysStep::write, write_handle(file.get(), text, true, written));
+  if (!file.close() && result.ok()) result = {SysStep::close, last_errno()};
+  return result;
 }
 
 std::FILE* open_regular_file(const std::string& path) {
@@ -346,29 +350,33 @@ bool file_has_content(const std::string& path) {
   return attributes(path, data) && size_of(data) > 0;
 }
 
-int make_directories(const std::string& path) {
+SysResult make_directories(const std::string& path) {
   for (size_t at = path.find_first_of("/\\", 1);; at = path.find_first_of("/\\", at + 1)) {
     const std::string folder = path.substr(0, at);
     // A drive ("C:") or the separators of a network path are no folder to make.
     const bool root = folder.empty() || folder.back() == ':' || is_separator(folder.back());
     if (!root && !::CreateDirectoryW(wide(folder).c_str(), nullptr)) {
       const DWORD error = ::GetLastError();
-      if (error != ERROR_ALREADY_EXISTS && !is_directory(folder)) return errno_of(error);
+      if (error != ERROR_ALREADY_EXISTS && !is_directory(folder)) {
+        return {SysStep::make_folder, errno_of(error)};
+      }
     }
     if (at == std::string::npos) break;
   }
-  return is_directory(path) ? 0 : ENOTDIR;
+  return sys_result(SysStep::make_folder, is_directory(path) ? 0 : ENOTDIR);
 }
 
-int append_whole(const std::string& path, std::string_view bytes, AppendKind kind) {
+SysResult append_whole(const std::string& path, std::string_view bytes, AppendKind kind) {
   const bool line = kind == AppendKind::log_line;
   const DWORD a = ::GetFileAttributesW(wide(path).c_str());
-  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0) return EISDIR;
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {SysStep::open, EISDIR};
+  }
   Handle file(open_file(path, GENERIC_READ | GENERIC_WRITE, line ? OPEN_ALWAYS : OPEN_EXISTING));
-  if (!file.valid()) return last_errno();
-  if (!is_regular(file.get())) return EINVAL;
+  if (!file.valid()) return {SysStep::open, last_errno()};
+  if (!is_regular(file.get())) return {SysStep::open, EINVAL};
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size)) return last_errno();
+  if (!::GetFileSizeEx(file.get(), &size)) return {SysStep::open, last_errno()};
   const int64_t size_before = size.QuadPart;
   std::string joined;
   if (line && size_before > 0) {
@@ -381,8 +389,8 @@ int append_whole(const std::string& path, std::string_view bytes, AppendKind kin
     }
   }
   size_t written = 0;
-  int error = write_handle(file.get(), bytes, true, written);
-  if (error != 0 && written > 0) {
+  SysResult result = sys_result(SysStep::write, write_handle(file.get(), bytes, true, written));
+  if (!result.ok() && written > 0) {
     // A short write is cut back so that no half line stays. Should that fail
     // too, the next append starts on a new line and the half line stays one
     // malformed line.
@@ -390,19 +398,19 @@ int append_whole(const std::string& path, std::string_view bytes, AppendKind kin
     end.EndOfFile.QuadPart = size_before;
     ::SetFileInformationByHandle(file.get(), FileEndOfFileInfo, &end, sizeof end);
   }
-  if (!file.close() && error == 0) error = last_errno();
-  return error;
+  if (!file.close() && result.ok()) result = {SysStep::close, last_errno()};
+  return result;
 }
 
 std::string append_error_text(int error_number) {
   return error_number == EINVAL ? "not a regular file" : error_text(error_number);
 }
 
-int remove_file(const std::string& path) {
-  return ::DeleteFileW(wide(path).c_str()) ? 0 : last_errno();
+SysResult remove_file(const std::string& path) {
+  return sys_result(SysStep::remove, ::DeleteFileW(wide(path).c_str()) ? 0 : last_errno());
 }
 
-int create_new_file(const std::string& path, std::string_view bytes) {
+SysResult create_new_file(const std::string& path, std::string_view bytes) {
   return write_new(path, bytes, CREATE_NEW, false);
 }
 
@@ -442,19 +450,21 @@ FilePart read_file_part(const std::string& path, uint64_t offset, size_t limit) 
   return part;
 }
 
-int replace_file(const std::string& path, std::string_view text) {
+SysResult replace_file(const std::string& path, std::string_view text) {
   // The new text reaches the disk before the rename, and the rename is
   // written through before the return: after a power cut the file holds the
   // old text or the new.
   const std::string temporary = path + ".new";
-  if (const int error = write_new(temporary, text, CREATE_ALWAYS, true); error != 0) return error;
+  if (const SysResult written = write_new(temporary, text, CREATE_ALWAYS, true); !written.ok()) {
+    return written;
+  }
   if (!::MoveFileExW(wide(temporary).c_str(), wide(path).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const int error = last_errno();
     ::DeleteFileW(wide(temporary).c_str());
-    return error;
+    return {SysStep::rename, error};
   }
-  return 0;
+  return {};
 }
 
 std::vector<std::string> regular_file_names(const std::string& path) {
@@ -475,25 +485,26 @@ FileLock::~FileLock() {
   if (fd_ >= 0) ::_close(fd_);
 }
 
-int lock_file(const std::string& path, FileLock& lock) {
+SysResult lock_file(const std::string& path, FileLock& lock) {
   Handle file(open_file(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
-  if (!file.valid()) return last_errno();
+  if (!file.valid()) return {SysStep::open, last_errno()};
   OVERLAPPED whole{};
   // The whole file and beyond; the system releases it when the handle
   // closes, the process's end included.
   if (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
                     MAXDWORD, &whole)) {
     const DWORD error = ::GetLastError();
-    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? EWOULDBLOCK
-                                                                      : errno_of(error);
+    return {SysStep::lock, error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
+                               ? EWOULDBLOCK
+                               : errno_of(error)};
   }
   // Kept as a C runtime descriptor, which the lock's owner closes.
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDWR);
-  if (fd < 0) return EMFILE;
+  if (fd < 0) return {SysStep::lock, EMFILE};
   file.release();
   if (lock.fd_ >= 0) ::_close(lock.fd_);
   lock.fd_ = fd;
-  return 0;
+  return {};
 }
 
 }  // namespace kestrelis

@@ -87,30 +87,25 @@ int connect_bounded(int fd, const sockaddr* address, socklen_t length, int timeo
   return error;
 }
 
-NetResult failure(NetStep step, int error) {
-  NetResult result;
-  result.failed_at = step;
-  result.error = error;
-  return result;
-}
+NetResult failure(SysStep step, int error) { return {.socket = Socket(), .status = {step, error}}; }
 
 // A socket of `type` bound to IPv4 `address`:`port`, SO_REUSEADDR for TCP.
 NetResult bound_ipv4(const char* address, uint16_t port, int type) {
   uint32_t host = INADDR_ANY;
   if (address != nullptr && *address != '\0') {
     auto parsed = parse_ipv4(address);
-    if (!parsed) return failure(NetStep::resolve, EAI_NONAME);
+    if (!parsed) return failure(SysStep::resolve, EAI_NONAME);
     host = *parsed;
   }
   Socket s(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
-  if (!s.valid()) return failure(NetStep::socket, errno);
+  if (!s.valid()) return failure(SysStep::socket, errno);
   if (type == SOCK_STREAM) {
     int on = 1;
     ::setsockopt(s.fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   }
   sockaddr_in sa = ipv4_sockaddr(host, port);
   if (::bind(s.fd(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    return failure(NetStep::bind, errno);
+    return failure(SysStep::bind, errno);
   }
   NetResult result;
   result.socket = std::move(s);
@@ -132,12 +127,12 @@ NetResult tcp_connect(const char* host, const char* service, int timeout_ms) {
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* raw = nullptr;
   int code = ::getaddrinfo(host, service, &hints, &raw);
-  if (code != 0) return failure(NetStep::resolve, code);
+  if (code != 0) return failure(SysStep::resolve, code);
   AddrInfoList list(raw);
   int last_error = ECONNREFUSED;
   for (const addrinfo* a = list.get(); a != nullptr; a = a->ai_next) {
     Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
-    if (!s.valid()) return failure(NetStep::socket, errno);
+    if (!s.valid()) return failure(SysStep::socket, errno);
     last_error = connect_bounded(s.fd(), a->ai_addr, a->ai_addrlen, timeout_ms);
     if (last_error == 0) {
       NetResult result;
@@ -145,13 +140,13 @@ NetResult tcp_connect(const char* host, const char* service, int timeout_ms) {
       return result;
     }
   }
-  return failure(NetStep::connect, last_error);
+  return failure(SysStep::connect, last_error);
 }
 
 NetResult tcp_listen(const char* address, uint16_t port) {
   NetResult result = bound_ipv4(address, port, SOCK_STREAM);
-  if (result.failed_at != NetStep::none) return result;
-  if (::listen(result.socket.fd(), INT_MAX) != 0) return failure(NetStep::listen, errno);
+  if (!result.status.ok()) return result;
+  if (::listen(result.socket.fd(), INT_MAX) != 0) return failure(SysStep::listen, errno);
   return result;
 }
 
@@ -163,19 +158,19 @@ Socket tcp_accept(int listener_fd) {
   return Socket(fd);
 }
 
-int keep_alive(int fd, int idle_s, int interval_s, int probes) {
+SysResult keep_alive(int fd, int idle_s, int interval_s, int probes) {
   const int on = 1;
   const bool set = ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
                    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s) == 0 &&
                    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s) ==
                        0 &&
                    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0;
-  return set ? 0 : errno;
+  return sys_result(SysStep::option, set ? 0 : errno);
 }
 
 NetResult udp_bind(const char* address, uint16_t port, int receive_buffer_bytes) {
   NetResult result = bound_ipv4(address, port, SOCK_DGRAM);
-  if (result.failed_at == NetStep::none && receive_buffer_bytes > 0) {
+  if (result.status.ok() && receive_buffer_bytes > 0) {
     // The kernel caps the request at its own limit; a smaller buffer still works.
     ::setsockopt(result.socket.fd(), SOL_SOCKET, SO_RCVBUF, &receive_buffer_bytes,
                  sizeof receive_buffer_bytes);
@@ -212,19 +207,19 @@ long datagram_receive(int fd, std::span<uint8_t> buffer) {
   return static_cast<long>(n);
 }
 
-int send_all(int fd, std::span<const uint8_t> bytes) {
+SysResult send_all(int fd, std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno == EWOULDBLOCK ? EAGAIN : errno;
+      return {SysStep::send, errno == EWOULDBLOCK ? EAGAIN : errno};
     }
     bytes = bytes.subspan(static_cast<size_t>(n));
   }
-  return 0;
+  return {};
 }
 
-int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
+SysResult send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
   const int64_t deadline = monotonic_ms() + timeout_ms;
   while (!bytes.empty()) {
     const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -233,39 +228,41 @@ int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
       continue;
     }
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return {SysStep::send, errno};
     const int64_t left = deadline - monotonic_ms();
-    if (left <= 0) return EAGAIN;
+    if (left <= 0) return {SysStep::send, EAGAIN};
     // An error or hang-up wakes the poll too; the next send reports it.
     pollfd p{fd, POLLOUT, 0};
     ::poll(&p, 1, static_cast<int>(left));
   }
-  return 0;
+  return {};
 }
 
-int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes) {
+SysResult datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes) {
   sockaddr_in sa = ipv4_sockaddr(to.address, to.port);
   ssize_t n;
   do {
     n = ::sendto(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL,
                  reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   } while (n < 0 && errno == EINTR);
-  return n < 0 ? errno : 0;
+  return sys_result(SysStep::send, n < 0 ? errno : 0);
 }
 
 namespace {
-int set_timeout(int fd, int option, int ms) {
+SysResult set_timeout(int fd, int option, int ms) {
   timeval tv{ms / 1000, (ms % 1000) * 1000};
-  return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0 ? 0 : errno;
+  const bool set = ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+  return sys_result(SysStep::option, set ? 0 : errno);
 }
 }  // namespace
 
-int set_send_timeout(int fd, int ms) { return set_timeout(fd, SO_SNDTIMEO, ms); }
-int set_receive_timeout(int fd, int ms) { return set_timeout(fd, SO_RCVTIMEO, ms); }
+SysResult set_send_timeout(int fd, int ms) { return set_timeout(fd, SO_SNDTIMEO, ms); }
+SysResult set_receive_timeout(int fd, int ms) { return set_timeout(fd, SO_RCVTIMEO, ms); }
 
-int reset_on_close(int fd) {
+SysResult reset_on_close(int fd) {
   const linger option{1, 0};
-  return ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option) == 0 ? 0 : errno;
+  const bool set = ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option) == 0;
+  return sys_result(SysStep::option, set ? 0 : errno);
 }
 
 int receive_buffer_bytes(int fd) {
@@ -275,8 +272,12 @@ int receive_buffer_bytes(int fd) {
   return bytes;
 }
 
-int shutdown_send(int fd) { return ::shutdown(fd, SHUT_WR) == 0 ? 0 : errno; }
-int shutdown_both(int fd) { return ::shutdown(fd, SHUT_RDWR) == 0 ? 0 : errno; }
+SysResult shutdown_send(int fd) {
+  return sys_result(SysStep::shutdown, ::shutdown(fd, SHUT_WR) == 0 ? 0 : errno);
+}
+SysResult shutdown_both(int fd) {
+  return sys_result(SysStep::shutdown, ::shutdown(fd, SHUT_RDWR) == 0 ? 0 : errno);
+}
 
 bool wait_readable(int fd, int timeout_ms) {
   pollfd p{fd, POLLIN, 0};
@@ -287,10 +288,10 @@ bool wait_readable(int fd, int timeout_ms) {
   return ready > 0;
 }
 
-int set_nonblocking(int fd) {
+SysResult set_nonblocking(int fd) {
   const int flags = ::fcntl(fd, F_GETFL, 0);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return errno;
-  return 0;
+  const bool set = flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+  return sys_result(SysStep::option, set ? 0 : errno);
 }
 
 bool would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }

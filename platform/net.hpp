@@ -10,6 +10,8 @@
 #include <span>
 #include <string_view>
 
+#include "platform/sys_result.hpp"
+
 namespace kestrelis {
 
 // An owned socket descriptor, closed when the owner goes out of scope.
@@ -48,20 +50,18 @@ struct Ipv4Endpoint {
 // The error number of the last failed socket call on this thread.
 int last_socket_error();
 
-// The step at which setting up a socket failed.
-enum class NetStep { none, resolve, socket, connect, bind, listen };
-
+// A socket that was set up, or the step (resolve, socket, connect, bind,
+// listen) at which that failed.
 struct NetResult {
-  Socket socket;  // valid when `failed_at` is none
-  NetStep failed_at = NetStep::none;
-  int error = 0;  // getaddrinfo code for resolve, else errno
+  Socket socket;  // valid when status.ok()
+  SysResult status;
 };
 
 // Resolves `host` and `service` (a port number or service name) for a TCP
 // stream of any family and tries the addresses in order, each connect bounded
-// by `timeout_ms`. A socket() failure stops at once (failed_at socket); when
-// no address connects, failed_at is connect and `error` the last connect error
-// (ETIMEDOUT when the time ran out).
+// by `timeout_ms`. A socket() failure stops at once (socket); when no address
+// connects, it fails at connect with the last connect error (ETIMEDOUT when
+// the time ran out).
 [[nodiscard]] NetResult tcp_connect(const char* host, const char* service, int timeout_ms);
 
 // A TCP listener on IPv4 `address` (all local addresses when empty) and `port`,
@@ -74,8 +74,8 @@ struct NetResult {
 // Has the system probe the peer of `fd` after `idle_s` seconds without
 // traffic, every `interval_s` seconds, `probes` times, then fail the
 // connection: a peer that vanished without closing (a machine switched off, a
-// network gone) no longer holds the connection for good. Returns 0 or errno.
-[[nodiscard]] int keep_alive(int fd, int idle_s, int interval_s, int probes);
+// network gone) no longer holds the connection for good (option).
+[[nodiscard]] SysResult keep_alive(int fd, int idle_s, int interval_s, int probes);
 
 // A UDP socket bound to IPv4 `address` (all local addresses when empty) and
 // `port`, asking the kernel for `receive_buffer_bytes` of buffer (0: default).
@@ -95,38 +95,39 @@ struct NetResult {
 // which exceeds buffer.size() when it was cut, or -1 on error.
 [[nodiscard]] long datagram_receive(int fd, std::span<uint8_t> buffer);
 
-// Sends all of `bytes` on a stream, continuing short writes. Returns 0, or the
-// error number of the failed send (EAGAIN when the send time-out expired).
-[[nodiscard]] int send_all(int fd, std::span<const uint8_t> bytes);
+// Sends all of `bytes` on a stream, continuing short writes. Fails at send
+// with the error number (EAGAIN when the send time-out expired).
+[[nodiscard]] SysResult send_all(int fd, std::span<const uint8_t> bytes);
 
 // Sends all of `bytes` on a stream within `timeout_ms` altogether, continuing
-// short writes. Returns 0, the error number of a failed send, or EAGAIN when
-// the time ran out with bytes still unsent.
-[[nodiscard]] int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms);
+// short writes. Fails at send with the error number, or with EAGAIN when the
+// time ran out with bytes still unsent.
+[[nodiscard]] SysResult send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms);
 
-// Sends one datagram to `to`. Returns 0 or the error number.
-[[nodiscard]] int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes);
+// Sends one datagram to `to` (send).
+[[nodiscard]] SysResult datagram_send(int fd, const Ipv4Endpoint& to,
+                                      std::span<const uint8_t> bytes);
 
-// Bounds every later blocking send or receive on `fd` to `ms` milliseconds.
-// Returns 0 or the error number.
-[[nodiscard]] int set_send_timeout(int fd, int ms);
-[[nodiscard]] int set_receive_timeout(int fd, int ms);
+// Bounds every later blocking send or receive on `fd` to `ms` milliseconds
+// (option).
+[[nodiscard]] SysResult set_send_timeout(int fd, int ms);
+[[nodiscard]] SysResult set_receive_timeout(int fd, int ms);
 
 // Makes the coming close of `fd` reset the connection (SO_LINGER 0): data not
 // yet sent is discarded and the peer learns at once that the connection is
-// gone. Returns 0 or the error number.
-[[nodiscard]] int reset_on_close(int fd);
+// gone (option).
+[[nodiscard]] SysResult reset_on_close(int fd);
 
 // The receive buffer of socket `fd` in bytes, as the kernel reports it (Linux
 // counts its bookkeeping too, twice the size asked for); 0 when unknown.
 [[nodiscard]] int receive_buffer_bytes(int fd);
 
-// Ends the sending direction of a stream. Returns 0 or the error number.
-[[nodiscard]] int shutdown_send(int fd);
+// Ends the sending direction of a stream (shutdown).
+[[nodiscard]] SysResult shutdown_send(int fd);
 
 // Ends both directions of a stream so that a thread blocked on it wakes up,
-// without releasing the descriptor. Returns 0 or the error number.
-[[nodiscard]] int shutdown_both(int fd);
+// without releasing the descriptor (shutdown).
+[[nodiscard]] SysResult shutdown_both(int fd);
 
 // Waits up to `timeout_ms` until `fd` is readable. True when it is.
 [[nodiscard]] bool wait_readable(int fd, int timeout_ms);
@@ -134,8 +135,8 @@ struct NetResult {
 // --- Several connections served by one thread ---
 
 // Makes every later call on `fd` return at once instead of waiting (the
-// listener and the clients of an event loop). Returns 0 or the error number.
-[[nodiscard]] int set_nonblocking(int fd);
+// listener and the clients of an event loop) (option).
+[[nodiscard]] SysResult set_nonblocking(int fd);
 
 // True when `error` (a last_socket_error()) only says that a non-blocking
 // call found nothing to do now: no data, no room, no connection waiting.

@@ -127,12 +127,7 @@ int connect_bounded(int fd, const sockaddr* address, int length, int timeout_ms)
   return error;
 }
 
-NetResult failure(NetStep step, int error) {
-  NetResult result;
-  result.failed_at = step;
-  result.error = error;
-  return result;
-}
+NetResult failure(SysStep step, int error) { return {.socket = Socket(), .status = {step, error}}; }
 
 // A socket of `type` bound to IPv4 `address`:`port`. A TCP listener takes its
 // port for itself alone: Windows's SO_REUSEADDR would let another program
@@ -141,11 +136,11 @@ NetResult bound_ipv4(const char* address, uint16_t port, int type) {
   uint32_t host = INADDR_ANY;
   if (address != nullptr && *address != '\0') {
     auto parsed = parse_ipv4(address);
-    if (!parsed) return failure(NetStep::resolve, WSAHOST_NOT_FOUND);
+    if (!parsed) return failure(SysStep::resolve, WSAHOST_NOT_FOUND);
     host = *parsed;
   }
   Socket s(new_socket(AF_INET, type, 0));
-  if (!s.valid()) return failure(NetStep::socket, ::WSAGetLastError());
+  if (!s.valid()) return failure(SysStep::socket, ::WSAGetLastError());
   if (type == SOCK_STREAM) {
     BOOL on = TRUE;
     ::setsockopt(handle(s.fd()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&on),
@@ -153,17 +148,17 @@ NetResult bound_ipv4(const char* address, uint16_t port, int type) {
   }
   sockaddr_in sa = ipv4_sockaddr(host, port);
   if (::bind(handle(s.fd()), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    return failure(NetStep::bind, ::WSAGetLastError());
+    return failure(SysStep::bind, ::WSAGetLastError());
   }
   NetResult result;
   result.socket = std::move(s);
   return result;
 }
 
-// The error of a failed send as the header names it: a send time-out is EAGAIN.
-int send_error() {
+// A failed send as the header names it: a send time-out is EAGAIN.
+SysResult send_error() {
   const int error = ::WSAGetLastError();
-  return error == WSAETIMEDOUT || error == WSAEWOULDBLOCK ? EAGAIN : error;
+  return {SysStep::send, error == WSAETIMEDOUT || error == WSAEWOULDBLOCK ? EAGAIN : error};
 }
 
 int send_chunk(int fd, std::span<const uint8_t> bytes) {
@@ -207,19 +202,19 @@ std::optional<uint32_t> parse_ipv4(const char* text) {
 }
 
 NetResult tcp_connect(const char* host, const char* service, int timeout_ms) {
-  if (const int status = winsock_status(); status != 0) return failure(NetStep::socket, status);
+  if (const int status = winsock_status(); status != 0) return failure(SysStep::socket, status);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* raw = nullptr;
   int code = ::getaddrinfo(host, service, &hints, &raw);
-  if (code != 0) return failure(NetStep::resolve, code);
+  if (code != 0) return failure(SysStep::resolve, code);
   AddrInfoList list(raw);
   int last_error = WSAECONNREFUSED;
   for (const addrinfo* a = list.get(); a != nullptr; a = a->ai_next) {
     Socket s(new_socket(a->ai_family, a->ai_socktype, a->ai_protocol));
-    if (!s.valid()) return failure(NetStep::socket, ::WSAGetLastError());
+    if (!s.valid()) return failure(SysStep::socket, ::WSAGetLastError());
     last_error = connect_bounded(s.fd(), a->ai_addr, static_cast<int>(a->ai_addrlen), timeout_ms);
     if (last_error == 0) {
       NetResult result;
@@ -227,14 +222,14 @@ NetResult tcp_connect(const char* host, const char* service, int timeout_ms) {
       return result;
     }
   }
-  return failure(NetStep::connect, last_error);
+  return failure(SysStep::connect, last_error);
 }
 
 NetResult tcp_listen(const char* address, uint16_t port) {
   NetResult result = bound_ipv4(address, port, SOCK_STREAM);
-  if (result.failed_at != NetStep::none) return result;
+  if (!result.status.ok()) return result;
   if (::listen(handle(result.socket.fd()), SOMAXCONN) != 0) {
-    return failure(NetStep::listen, ::WSAGetLastError());
+    return failure(SysStep::listen, ::WSAGetLastError());
   }
   return result;
 }
@@ -246,7 +241,7 @@ Socket tcp_accept(int listener_fd) {
   return Socket(descriptor(s));
 }
 
-int keep_alive(int fd, int idle_s, int interval_s, int probes) {
+SysResult keep_alive(int fd, int idle_s, int interval_s, int probes) {
   // Windows takes idle time and interval in milliseconds in one call; the
   // number of probes is its own (10) unless the system takes TCP_KEEPCNT.
   tcp_keepalive values{};
@@ -256,16 +251,16 @@ int keep_alive(int fd, int idle_s, int interval_s, int probes) {
   DWORD returned = 0;
   if (::WSAIoctl(handle(fd), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
                  nullptr, nullptr) != 0) {
-    return ::WSAGetLastError();
+    return {SysStep::option, ::WSAGetLastError()};
   }
   DWORD count = static_cast<DWORD>(probes);
   ::setsockopt(handle(fd), IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<char*>(&count), sizeof count);
-  return 0;
+  return {};
 }
 
 NetResult udp_bind(const char* address, uint16_t port, int receive_buffer_bytes) {
   NetResult result = bound_ipv4(address, port, SOCK_DGRAM);
-  if (result.failed_at == NetStep::none && receive_buffer_bytes > 0) {
+  if (result.status.ok() && receive_buffer_bytes > 0) {
     // The system may cap the request; a smaller buffer still works.
     ::setsockopt(handle(result.socket.fd()), SOL_SOCKET, SO_RCVBUF,
                  reinterpret_cast<const char*>(&receive_buffer_bytes), sizeof receive_buffer_bytes);
@@ -300,16 +295,16 @@ long datagram_receive(int fd, std::span<uint8_t> buffer) {
   return n;
 }
 
-int send_all(int fd, std::span<const uint8_t> bytes) {
+SysResult send_all(int fd, std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
     const int n = send_chunk(fd, bytes);
     if (n < 0) return send_error();
     bytes = bytes.subspan(static_cast<size_t>(n));
   }
-  return 0;
+  return {};
 }
 
-int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
+SysResult send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
   // A socket shared between threads cannot be made non-blocking for one send
   // (another thread's receive would stop waiting too), and a send time-out is
   // not kept by every implementation (wine's is not). So the wait for room
@@ -319,46 +314,44 @@ int send_all_within(int fd, std::span<const uint8_t> bytes, int timeout_ms) {
   const int64_t deadline = monotonic_ms() + timeout_ms;
   while (!bytes.empty()) {
     const int64_t left = deadline - monotonic_ms();
-    if (left <= 0) return EAGAIN;
+    if (left <= 0) return {SysStep::send, EAGAIN};
     WSAPOLLFD p{handle(fd), POLLWRNORM, 0};
     const int ready = ::WSAPoll(&p, 1, static_cast<int>(left));
-    if (ready == 0) return EAGAIN;
-    if (ready < 0) return ::WSAGetLastError();
+    if (ready == 0) return {SysStep::send, EAGAIN};
+    if (ready < 0) return {SysStep::send, ::WSAGetLastError()};
     const int n = send_chunk(fd, bytes.first(std::min(bytes.size(), piece)));
     if (n < 0) return send_error();
     bytes = bytes.subspan(static_cast<size_t>(n));
   }
-  return 0;
+  return {};
 }
 
-int datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes) {
+SysResult datagram_send(int fd, const Ipv4Endpoint& to, std::span<const uint8_t> bytes) {
   sockaddr_in sa = ipv4_sockaddr(to.address, to.port);
   const int n = ::sendto(handle(fd), reinterpret_cast<const char*>(bytes.data()),
                          static_cast<int>(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&sa),
                          sizeof sa);
-  return n < 0 ? ::WSAGetLastError() : 0;
+  return sys_result(SysStep::send, n < 0 ? ::WSAGetLastError() : 0);
 }
 
 namespace {
-int set_timeout(int fd, int option, int ms) {
+SysResult set_timeout(int fd, int option, int ms) {
   // Windows takes the time-out as a DWORD of milliseconds, 0 for none.
   const DWORD limit = static_cast<DWORD>(std::max(ms, 0));
-  return ::setsockopt(handle(fd), SOL_SOCKET, option, reinterpret_cast<const char*>(&limit),
-                      sizeof limit) == 0
-             ? 0
-             : ::WSAGetLastError();
+  const bool set = ::setsockopt(handle(fd), SOL_SOCKET, option,
+                                reinterpret_cast<const char*>(&limit), sizeof limit) == 0;
+  return sys_result(SysStep::option, set ? 0 : ::WSAGetLastError());
 }
 }  // namespace
 
-int set_send_timeout(int fd, int ms) { return set_timeout(fd, SO_SNDTIMEO, ms); }
-int set_receive_timeout(int fd, int ms) { return set_timeout(fd, SO_RCVTIMEO, ms); }
+SysResult set_send_timeout(int fd, int ms) { return set_timeout(fd, SO_SNDTIMEO, ms); }
+SysResult set_receive_timeout(int fd, int ms) { return set_timeout(fd, SO_RCVTIMEO, ms); }
 
-int reset_on_close(int fd) {
+SysResult reset_on_close(int fd) {
   const linger option{1, 0};
-  return ::setsockopt(handle(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
-                      sizeof option) == 0
-             ? 0
-             : ::WSAGetLastError();
+  const bool set = ::setsockopt(handle(fd), SOL_SOCKET, SO_LINGER,
+                                reinterpret_cast<const char*>(&option), sizeof option) == 0;
+  return sys_result(SysStep::option, set ? 0 : ::WSAGetLastError());
 }
 
 int receive_buffer_bytes(int fd) {
@@ -371,15 +364,21 @@ int receive_buffer_bytes(int fd) {
   return bytes;
 }
 
-int shutdown_send(int fd) { return ::shutdown(handle(fd), SD_SEND) == 0 ? 0 : ::WSAGetLastError(); }
-int shutdown_both(int fd) { return ::shutdown(handle(fd), SD_BOTH) == 0 ? 0 : ::WSAGetLastError(); }
+SysResult shutdown_send(int fd) {
+  return sys_result(SysStep::shutdown,
+                    ::shutdown(handle(fd), SD_SEND) == 0 ? 0 : ::WSAGetLastError());
+}
+SysResult shutdown_both(int fd) {
+  return sys_result(SysStep::shutdown,
+                    ::shutdown(handle(fd), SD_BOTH) == 0 ? 0 : ::WSAGetLastError());
+}
 
 bool wait_readable(int fd, int timeout_ms) {
   WSAPOLLFD p{handle(fd), POLLRDNORM, 0};
   return ::WSAPoll(&p, 1, timeout_ms) > 0;
 }
 
-int set_nonblocking(int fd) { return set_blocking(fd, false); }
+SysResult set_nonblocking(int fd) { return sys_result(SysStep::option, set_blocking(fd, false)); }
 
 bool would_block(int error) { return error == WSAEWOULDBLOCK || error == EAGAIN; }
 
@@ -427,10 +426,10 @@ Waker open_waker() {
   // accepted connection must be the one made here, not another program's
   // that reached the listener first.
   NetResult listener = tcp_listen("127.0.0.1", 0);
-  if (listener.failed_at != NetStep::none) return {};
+  if (!listener.status.ok()) return {};
   NetResult wake =
       tcp_connect("127.0.0.1", std::to_string(local_port(listener.socket.fd())).c_str(), 2000);
-  if (wake.failed_at != NetStep::none) return {};
+  if (!wake.status.ok()) return {};
   sockaddr_in mine{};
   int mine_length = sizeof mine;
   ::getsockname(handle(wake.socket.fd()), reinterpret_cast<sockaddr*>(&mine), &mine_length);
@@ -445,7 +444,7 @@ Waker open_waker() {
     BOOL on = TRUE;
     ::setsockopt(handle(wake.socket.fd()), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on),
                  sizeof on);
-    if (set_nonblocking(watch.fd()) != 0 || set_nonblocking(wake.socket.fd()) != 0) return {};
+    if (!set_nonblocking(watch.fd()).ok() || !set_nonblocking(wake.socket.fd()).ok()) return {};
     return Waker{std::move(watch), std::move(wake.socket)};
   }
   return {};

@@ -71,8 +71,8 @@ TEST(ModemInputBinary, SoftFramesAndAWarningForTheOtherForm) {
     const auto socket = udp_open();
     for (size_t at = 0; at < c.stream.size(); at += 480) {
       const size_t n = std::min<size_t>(480, c.stream.size() - at);
-      ASSERT_EQ(datagram_send(socket.fd(), {0x7F000001, modem}, std::span(c.stream).subspan(at, n)),
-                0);
+      ASSERT_TRUE(
+          datagram_send(socket.fd(), {0x7F000001, modem}, std::span(c.stream).subspan(at, n)).ok());
     }
     for (const std::string& line : c.awaited) {
       ASSERT_TRUE(tnc.wait_for_output(line, 5000)) << line << "\n" << tnc.output();

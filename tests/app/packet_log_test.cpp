@@ -112,7 +112,7 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   const Ports ports;
   TncProfile profile(config_for(ports));
   const std::string in_the_way = profile.folder() + "/packets";
-  ASSERT_EQ(write_text_file(in_the_way, "not a folder\n"), 0);
+  ASSERT_TRUE(write_text_file(in_the_way, "not a folder\n").ok());
   ChildProcess tnc = start_tnc(profile.home());
   ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
   KissClient gui(ports.kiss, 5000);
@@ -145,8 +145,8 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   ASSERT_EQ(std::remove(in_the_way.c_str()), 0);
   // The day's file now ends in a line cut by a power failure: it stays a line of its own.
   const std::string cut_line = R"({"received":"2026-12-06T21:57:21.123Z","frame":"8a)";
-  ASSERT_EQ(make_directories(in_the_way), 0);
-  ASSERT_EQ(write_text_file(in_the_way + "/" + packet_log_file_name(start_ms), cut_line), 0);
+  ASSERT_TRUE(make_directories(in_the_way).ok());
+  ASSERT_TRUE(write_text_file(in_the_way + "/" + packet_log_file_name(start_ms), cut_line).ok());
 
   const std::vector<PacketBytes> packets = sample_packets(start_ms, "third \"pass\"");
   send_stream(ports.modem_rx, stream_of_packets(packets), 300);
@@ -202,7 +202,7 @@ TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
   for (size_t i = 0; i < packets.size(); ++i) {
     std::vector<uint8_t> datagram = stream_of_packets({packets[i]});
     if (i == missed) datagram[8 + 2] ^= 0x81;
-    ASSERT_EQ(datagram_send(socket.fd(), {0x7F000001, ports.modem_rx}, datagram), 0);
+    ASSERT_TRUE(datagram_send(socket.fd(), {0x7F000001, ports.modem_rx}, datagram).ok());
     sleep_ms(3);  // each packet a millisecond of its own
   }
   const std::vector<std::string> live =
@@ -224,7 +224,7 @@ TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
   EXPECT_EQ(again.wait_exit(10'000), 1 << 8) << again.output();
   EXPECT_NE(again.output().find("it exists already"), std::string::npos) << again.output();
 
-  ASSERT_EQ(append_whole(path, std::string(5, '\0'), AppendKind::record), 0);
+  ASSERT_TRUE(append_whole(path, std::string(5, '\0'), AppendKind::record).ok());
   const std::string robust_path = profile.home() + "/robust.jsonl";
   ChildProcess robust = start_tnc(
       profile.home(), {"--decode", path, "--acquisition", "robust", "--output", robust_path});
@@ -342,7 +342,7 @@ TEST(StatisticsBinary, PrintedOnSigusr1AndEveryInterval) {
     TncProfile profile(config_for(ports, "Acquisition = robust\n" + c.extra_config));
     ChildProcess tnc = start_tnc(profile.home());
     ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
-    ASSERT_EQ(datagram_send(udp_open().fd(), {0x7F000001, ports.modem_rx}, stream), 0);
+    ASSERT_TRUE(datagram_send(udp_open().fd(), {0x7F000001, ports.modem_rx}, stream).ok());
     ASSERT_TRUE(tnc.wait_for_output("Received self-generated packet", 5000)) << tnc.output();
     if (c.sigusr1) (void)::kill(tnc.pid(), SIGUSR1);
     ASSERT_TRUE(wait_for_count(tnc, second_line, c.reports, 5000)) << tnc.output();

@@ -88,7 +88,7 @@ bool modem_port_reachable(ChildProcess& tnc, const char* host, uint16_t port) {
   std::vector<uint8_t> datagram(65507 - list_frame.size() - 1, 0x00);
   datagram.insert(datagram.end(), list_frame.begin(), list_frame.end());
   datagram.push_back(0x00);
-  EXPECT_EQ(datagram_send(udp_open().fd(), {*parse_ipv4(host), port}, datagram), 0);
+  EXPECT_TRUE(datagram_send(udp_open().fd(), {*parse_ipv4(host), port}, datagram).ok());
   for (int i = 0; i < 30; ++i) {
     if (count_of(tnc.output(), seen) > before) return true;
     std::this_thread::sleep_for(50ms);
@@ -150,7 +150,7 @@ TEST(StartupBinary, CommandLine) {
   const Ports ports;
   TempDir elsewhere;
   const std::string file = elsewhere.path() + "/station.ini";
-  ASSERT_EQ(write_text_file(file, ports.ini()), 0);
+  ASSERT_TRUE(write_text_file(file, ports.ini()).ok());
   ChildProcess tnc = start_tnc(profile.home(), {"--config", file});
   EXPECT_TRUE(
       printed(tnc, "Waiting for GUI client on TCP 127.0.0.1:" + std::to_string(ports.kiss)));
@@ -237,7 +237,7 @@ TEST(StartupBinary, RigctldCheckIsBoundedNamesWhereItLookedAndIsInterruptible) {
 // a profile that cannot be written, once with a file that sets no port.
 TEST(StartupBinary, InCodeDefaultPortsWhenNoneAreSet) {
   NetResult modem = udp_bind("127.0.0.1", 53011, 0);
-  ASSERT_EQ(modem.failed_at, NetStep::none) << "port 53011 is taken";
+  ASSERT_TRUE(modem.status.ok()) << "port 53011 is taken";
   TncProfile unwritable;
   TncProfile no_ports("[radio]\nCallFrom = QQ0ABC\n[rigctld]\nAddress =\n");
   const std::string missing = unwritable.home() + "/no/such/dir";
@@ -286,7 +286,7 @@ TEST(StartupBinary, BoundPortsAreNamedAndRefuseOtherAddresses) {
     for (const char* host : {"127.0.0.1", "127.0.0.2"}) {
       SCOPED_TRACE(host);
       const bool reachable = c.bound.empty() || c.bound == host;
-      EXPECT_EQ(tcp_connect(host, kiss.c_str(), 1000).failed_at == NetStep::none, reachable);
+      EXPECT_EQ(tcp_connect(host, kiss.c_str(), 1000).status.ok(), reachable);
       EXPECT_EQ(modem_port_reachable(tnc, host, ports.modem), reachable) << tnc.output();
     }
     // The warning follows the waiting line from another thread: read the
@@ -307,8 +307,8 @@ TEST(StartupBinary, TakenPortsAreNamed) {
   const Ports ports;
   NetResult gui_holder = tcp_listen("127.0.0.1", ports.kiss);
   NetResult modem_holder = udp_bind("", ports.modem, 0);
-  ASSERT_EQ(gui_holder.failed_at, NetStep::none);
-  ASSERT_EQ(modem_holder.failed_at, NetStep::none);
+  ASSERT_TRUE(gui_holder.status.ok());
+  ASSERT_TRUE(modem_holder.status.ok());
   TncProfile profile(ports.ini("StreamRecording = 1\n"));
   const std::string unavailable = " unavailable (Address already in use)";
   ChildProcess tnc = start_tnc(profile.home());
@@ -336,7 +336,7 @@ TEST(StartupBinary, SilentModemIsNoticed) {
   ASSERT_TRUE(
       printed(tnc, "] No data from the modem on UDP port " + port + " for 1 s: check the modem\n"));
   const uint8_t noise[] = {0x00, 0x11};
-  EXPECT_EQ(datagram_send(udp_open().fd(), {0x7F000001, ports.modem}, noise), 0);
+  EXPECT_TRUE(datagram_send(udp_open().fd(), {0x7F000001, ports.modem}, noise).ok());
   EXPECT_TRUE(printed(tnc, "] Data from the modem again on UDP port " + port + "\n"));
 }
 

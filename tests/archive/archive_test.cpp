@@ -183,7 +183,7 @@ TEST(PacketLog, AnythingButAWholeLineIsRefused) {
 
 // Writes `bytes` to a new file `path`.
 void write_bytes(const std::string& path, std::span<const uint8_t> bytes) {
-  ASSERT_EQ(write_text_file(path, std::string(bytes.begin(), bytes.end())), 0);
+  ASSERT_TRUE(write_text_file(path, std::string(bytes.begin(), bytes.end())).ok());
 }
 
 // The records read_recording hands out, and how far it read.

@@ -348,8 +348,8 @@ testing::AssertionResult says(ChildProcess& child, const std::string& text) {
 // The profile's packet folder, with `day_6` as its 2026-12-06 day file.
 std::string packets_with(const TncProfile& profile, const std::string& day_6) {
   const std::string packets = profile.folder() + "/packets";
-  EXPECT_EQ(make_directory(packets), 0);
-  EXPECT_EQ(write_text_file(packets + "/2026-12-06.jsonl", day_6), 0);
+  EXPECT_TRUE(make_directory(packets).ok());
+  EXPECT_TRUE(write_text_file(packets + "/2026-12-06.jsonl", day_6).ok());
   return packets;
 }
 
@@ -383,7 +383,7 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
                                 log_line(3) + log_line(4) + log_line(5).substr(0, 30));
   const std::string day_two =
       log_line(6, 1) + log_line(7, 1).substr(0, 50) + log_line(7, 1) + log_line(8, 1);
-  ASSERT_EQ(write_text_file(packets + "/2026-12-07.jsonl", day_two), 0);
+  ASSERT_TRUE(write_text_file(packets + "/2026-12-07.jsonl", day_two).ok());
 
   // The server refuses until the forwarder has tried it; after the second
   // packet it stops the forwarder and answers 500 until the restart.
@@ -405,7 +405,7 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageAndRestart) {
   server.set_mode(StandInMode::checking);
   ChildProcess restarted = start_forwarder(profile, {});
   ASSERT_TRUE(wait_for_delivered(delivered, 7, 5000)) << restarted.output();
-  ASSERT_EQ(append_to_file(packets + "/2026-12-07.jsonl", log_line(9, 1)), 0);
+  ASSERT_TRUE(append_to_file(packets + "/2026-12-07.jsonl", log_line(9, 1)).ok());
   ASSERT_TRUE(wait_for_delivered(delivered, 8, 5000)) << restarted.output();
   EXPECT_EQ(restarted.stop(SIGTERM, 5000), 0);
   output += restarted.output();
@@ -468,12 +468,13 @@ TEST(ForwardBinary, RefusesToStartWithoutItsSettingsOrItsPosition) {
     const TncProfile profile(c.ini ? c.ini : forward_ini(local_url(9)));
     const std::string state_file = profile.folder() + "/forward.state";
     if (c.state && *c.state == '\0') {
-      ASSERT_EQ(make_directory(state_file), 0);
+      ASSERT_TRUE(make_directory(state_file).ok());
     }
     if (c.state && *c.state != '\0') {
-      ASSERT_EQ(make_directory(profile.folder() + "/packets"), 0);
-      ASSERT_EQ(write_text_file(profile.folder() + "/packets/2026-12-01.jsonl", log_line(1)), 0);
-      ASSERT_EQ(write_text_file(state_file, c.state), 0);
+      ASSERT_TRUE(make_directory(profile.folder() + "/packets").ok());
+      ASSERT_TRUE(
+          write_text_file(profile.folder() + "/packets/2026-12-01.jsonl", log_line(1)).ok());
+      ASSERT_TRUE(write_text_file(state_file, c.state).ok());
     }
     ChildProcess forwarder = start_forwarder(profile, {"--once"});
     EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 1");
@@ -490,11 +491,11 @@ TEST(ForwardBinary, AStateFileNamingAGoneDayFileGoesOnWithTheNextOne) {
   HttpStandIn server;
   const TncProfile profile(forward_ini(local_url(server.port())));
   const std::string packets = profile.folder() + "/packets";
-  ASSERT_EQ(make_directory(packets), 0);
-  ASSERT_EQ(write_text_file(packets + "/2026-12-05.jsonl", log_line(1, -1)), 0);
+  ASSERT_TRUE(make_directory(packets).ok());
+  ASSERT_TRUE(write_text_file(packets + "/2026-12-05.jsonl", log_line(1, -1)).ok());
   const std::string day_two = log_line(2, 2) + log_line(3, 2);
-  ASSERT_EQ(write_text_file(packets + "/2026-12-08.jsonl", day_two), 0);
-  ASSERT_EQ(write_text_file(profile.folder() + "/forward.state", "2026-12-06.jsonl 500\n"), 0);
+  ASSERT_TRUE(write_text_file(packets + "/2026-12-08.jsonl", day_two).ok());
+  ASSERT_TRUE(write_text_file(profile.folder() + "/forward.state", "2026-12-06.jsonl 500\n").ok());
   ChildProcess forwarder = start_forwarder(profile, {"--once"});
   EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)), "exit status 0");
   server.stop();
@@ -587,7 +588,7 @@ TEST(ForwardBinary, AFileIsPostedBesideTheLiveForwarder) {
   const std::string rejects = profile.folder() + "/forward-rejected.jsonl";
   const std::string first = rejected_line(log_line(2), 400, "try again");
   const std::string file_text = first + "not a log line\n" + log_line(3);
-  ASSERT_EQ(write_text_file(rejects, file_text), 0);
+  ASSERT_TRUE(write_text_file(rejects, file_text).ok());
   ChildProcess again = start_forwarder(profile, {"--once", "--file", rejects});
   EXPECT_EQ(describe_wait_status(again.wait_exit(5000)), "exit status 0") << again.output();
   EXPECT_TRUE(says(again, "malformed line at byte " + std::to_string(first.size())));

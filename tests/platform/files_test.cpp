@@ -37,7 +37,7 @@ TEST(Files, AppendWholeByKindAndWhatIsThere) {
     std::optional<std::string> before;  // none: no file
     bool folder = false;                // a folder in the file's place
     AppendKind kind;
-    int error;
+    int error;                         // refused at open when not 0
     std::optional<std::string> after;  // none: still no file
   };
   const std::vector<Case> cases = {
@@ -56,12 +56,14 @@ TEST(Files, AppendWholeByKindAndWhatIsThere) {
     TempFolder dir;
     const std::string path = dir.file("log.txt");
     if (c.before) {
-      ASSERT_EQ(create_new_file(path, *c.before), 0);
+      ASSERT_TRUE(create_new_file(path, *c.before).ok());
     }
     if (c.folder) {
-      ASSERT_EQ(make_directory(path), 0);
+      ASSERT_TRUE(make_directory(path).ok());
     }
-    EXPECT_EQ(append_whole(path, "new\n", c.kind), c.error);
+    const SysResult appended = append_whole(path, "new\n", c.kind);
+    EXPECT_EQ(appended.error, c.error);
+    EXPECT_EQ(appended.failed_at, c.error == 0 ? SysStep::none : SysStep::open);
     if (c.folder) continue;
     EXPECT_EQ(read_whole_file(path), c.after);
   }
@@ -70,7 +72,7 @@ TEST(Files, AppendWholeByKindAndWhatIsThere) {
 TEST(Files, TextFileReadsBackLineByLine) {
   TempFolder dir;
   const std::string path = dir.file("config.ini");
-  ASSERT_EQ(write_text_file(path, "[modem]\nKISS_Port = 1\n\nlast\n"), 0);
+  ASSERT_TRUE(write_text_file(path, "[modem]\nKISS_Port = 1\n\nlast\n").ok());
   // Whatever line ends the system writes, a text reader gets the lines back.
   std::FILE* file = open_regular_file(path);
   ASSERT_NE(file, nullptr);
@@ -85,27 +87,34 @@ TEST(Files, TextFileReadsBackLineByLine) {
 TEST(Files, ReplaceLeavesTheNewTextAndNothingBeside) {
   TempFolder dir;
   const std::string path = dir.file("forward.state");
-  ASSERT_EQ(replace_file(path, "first"), 0);
-  ASSERT_EQ(replace_file(path, "second"), 0);
+  ASSERT_TRUE(replace_file(path, "first").ok());
+  ASSERT_TRUE(replace_file(path, "second").ok());
   EXPECT_EQ(read_whole_file(path), "second");
   EXPECT_EQ(regular_file_names(dir.path()), std::vector<std::string>{"forward.state"});
+  const SysResult no_folder = replace_file(dir.file("gone/forward.state"), "third");
+  EXPECT_EQ(no_folder.failed_at, SysStep::open);
+  EXPECT_EQ(no_folder.error, ENOENT);
 }
 
 TEST(Files, CreateNewRefusesAnExistingFile) {
   TempFolder dir;
   const std::string path = dir.file("a.rec");
-  ASSERT_EQ(create_new_file(path, "one"), 0);
-  EXPECT_EQ(create_new_file(path, "two"), EEXIST);
+  ASSERT_TRUE(create_new_file(path, "one").ok());
+  const SysResult again = create_new_file(path, "two");
+  EXPECT_EQ(again.failed_at, SysStep::open);
+  EXPECT_EQ(again.error, EEXIST);
   EXPECT_EQ(read_whole_file(path), "one");
-  EXPECT_EQ(remove_file(path), 0);
+  EXPECT_TRUE(remove_file(path).ok());
   EXPECT_FALSE(path_exists(path));
-  EXPECT_EQ(remove_file(path), ENOENT);
+  const SysResult removed_again = remove_file(path);
+  EXPECT_EQ(removed_again.failed_at, SysStep::remove);
+  EXPECT_EQ(removed_again.error, ENOENT);
 }
 
 TEST(Files, ReadPartFromAnOffset) {
   TempFolder dir;
   const std::string path = dir.file("part");
-  ASSERT_EQ(create_new_file(path, "0123456789"), 0);
+  ASSERT_TRUE(create_new_file(path, "0123456789").ok());
   const FilePart middle = read_file_part(path, 3, 4);
   EXPECT_EQ(middle.error, 0);
   EXPECT_EQ(middle.bytes, "3456");
@@ -123,21 +132,23 @@ TEST(Files, LockIsExclusiveUntilItsOwnerEnds) {
   const std::string path = dir.file("forward.lock");
   {
     FileLock first;
-    ASSERT_EQ(lock_file(path, first), 0);
+    ASSERT_TRUE(lock_file(path, first).ok());
     FileLock second;
-    EXPECT_EQ(lock_file(path, second), EWOULDBLOCK);
+    const SysResult taken = lock_file(path, second);
+    EXPECT_EQ(taken.failed_at, SysStep::lock);
+    EXPECT_EQ(taken.error, EWOULDBLOCK);
   }
   FileLock again;
-  EXPECT_EQ(lock_file(path, again), 0);
+  EXPECT_TRUE(lock_file(path, again).ok());
 }
 
 TEST(Files, FoldersAtEveryLevelAndUtf8Names) {
   TempFolder dir;
   const std::string deep = dir.file("a/b/Zürich");
-  EXPECT_EQ(make_directories(deep), 0);
+  EXPECT_TRUE(make_directories(deep).ok());
   EXPECT_TRUE(is_directory(deep));
-  EXPECT_EQ(make_directories(deep), 0);
-  ASSERT_EQ(create_new_file(deep + "/Grüße.txt", "x"), 0);
+  EXPECT_TRUE(make_directories(deep).ok());
+  ASSERT_TRUE(create_new_file(deep + "/Grüße.txt", "x").ok());
   EXPECT_TRUE(file_has_content(deep + "/Grüße.txt"));
   EXPECT_EQ(regular_file_names(deep), std::vector<std::string>{"Grüße.txt"});
   EXPECT_FALSE(env_var("KESTRELIS_SURELY_NOT_SET_ANYWHERE").has_value());

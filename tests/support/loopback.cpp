@@ -15,7 +15,7 @@ Socket connect_loopback(uint16_t port, int timeout_ms) {
   const std::string service = std::to_string(port);
   for (;;) {
     NetResult r = tcp_connect("127.0.0.1", service.c_str(), 1000);
-    if (r.failed_at == NetStep::none) return std::move(r.socket);
+    if (r.status.ok()) return std::move(r.socket);
     if (monotonic_ms() >= deadline) return {};
     sleep_ms(20);
   }

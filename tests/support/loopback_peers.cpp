@@ -42,7 +42,7 @@ bool KissClient::send_frame(std::string_view data) {
 }
 
 bool KissClient::send_raw(std::span<const uint8_t> bytes) {
-  return send_all(socket_.fd(), bytes) == 0;
+  return send_all(socket_.fd(), bytes).ok();
 }
 
 std::optional<std::string> KissReader::next(int timeout_ms) {

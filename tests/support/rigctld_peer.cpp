@@ -204,8 +204,8 @@ bool wait_for_off_command(const FakeRig& rig, uint64_t off_commands, int timeout
 
 std::string query_rigctld_ptt(uint16_t port, int timeout_ms) {
   NetResult c = tcp_connect("127.0.0.1", std::to_string(port).c_str(), timeout_ms);
-  if (c.failed_at != NetStep::none) return "";
-  if (send_all(c.socket.fd(), bytes_of("t\n")) != 0) return "";
+  if (!c.status.ok()) return "";
+  if (!send_all(c.socket.fd(), bytes_of("t\n")).ok()) return "";
   (void)shutdown_send(c.socket.fd());
   const std::string answer = read_to_end(c.socket.fd(), timeout_ms);
   return answer.substr(0, answer.find('\n'));

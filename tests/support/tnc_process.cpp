@@ -19,9 +19,8 @@ constexpr size_t log_piece = 1 << 24;
 
 bool write_tnc_config(const std::string& home, const std::string& config_text) {
   const ProfilePaths paths = profile_paths(home);
-  const int made = make_directory(paths.folder);
-  return (made == 0 || is_directory(paths.folder)) &&
-         write_text_file(paths.config_file, config_text) == 0;
+  return (make_directory(paths.folder).ok() || is_directory(paths.folder)) &&
+         write_text_file(paths.config_file, config_text).ok();
 }
 
 std::vector<ChildEnv> tnc_environment(const std::string& home) {

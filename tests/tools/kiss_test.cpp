@@ -67,7 +67,7 @@ Socket accept_within(int listener, int timeout_ms) {
 
 TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
   NetResult server = tcp_listen("127.0.0.1", 0);
-  ASSERT_EQ(server.failed_at, NetStep::none);
+  ASSERT_TRUE(server.status.ok());
   std::string port = std::to_string(local_port(server.socket.fd()));
   const std::string request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi";
   ChildProcess client({KESTRELIS_KISS_PATH, "--port", port, "--no-stdin", "--exit-after", "20",
@@ -79,11 +79,11 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
   for (const std::string& data :
        {text_kind + "[05/12 14:03:07.412] Received: hello", text_kind + "Hi",
         telemetry_kind + R"({"tlm_id":"4138","unix_s":"0"})"}) {
-    ASSERT_EQ(send_all(tnc.fd(), kiss_encode(bytes(data))), 0);
+    ASSERT_TRUE(send_all(tnc.fd(), kiss_encode(bytes(data))).ok());
   }
   KissDeframer deframer(tnc_frame_capacity);
   std::vector<std::string> lines;
-  ASSERT_EQ(set_receive_timeout(tnc.fd(), 5000), 0);
+  ASSERT_TRUE(set_receive_timeout(tnc.fd(), 5000).ok());
   while (lines.size() < 2) {
     std::array<uint8_t, 256> buffer{};
     long n = stream_receive(tnc.fd(), buffer);
@@ -450,7 +450,7 @@ TEST(KissPlotLoopback, GnuplotWritesThePng) {
 ChildProcess run_plot(const TempDir& dir, const std::string& records,
                       std::vector<std::string> args) {
   const std::string file = dir.path() + "/r.jsonl";
-  EXPECT_EQ(write_text_file(file, records), 0);
+  EXPECT_TRUE(write_text_file(file, records).ok());
   const std::string exec = "exec \"$@\" 2>" + dir.path() + "/errors";
   std::vector<std::string> argv{"/bin/sh", "-c", exec, "sh", KESTRELIS_KISS_PATH, "plot", file};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -465,7 +465,7 @@ TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardO
   std::filesystem::create_directory(locked);
   std::filesystem::permissions(
       locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  const bool locked_is_writable = write_text_file(locked + "/probe", "") == 0;  // as root
+  const bool locked_is_writable = write_text_file(locked + "/probe", "").ok();  // as root
   const struct {
     std::string png;
     std::string reason;

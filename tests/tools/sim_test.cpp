@@ -252,7 +252,7 @@ constexpr std::array<uint8_t, 4> request_header = csp_header_bytes({
 TEST(SimOptions, ErrorModelDamagedSyncWordsSoftValuesAndTheTncsConfigFile) {
   const TempDir dir;
   const std::string file = dir.path() + "/tnc.ini";
-  ASSERT_EQ(write_text_file(file, "[modem]\nGR_ReceivePort = 51234\n"), 0);
+  ASSERT_TRUE(write_text_file(file, "[modem]\nGR_ReceivePort = 51234\n").ok());
   const std::string missing = dir.path() + "/none.ini";
   const std::string config_option = "--config=" + file;
   const struct {

@@ -76,7 +76,7 @@ TEST(SimReplay, ARecordedPassReplayedIntoASecondTncLogsTheSamePackets) {
   EXPECT_EQ(file_size(path), std::stoull(m[3]));
 
   // A power cut in the middle of the next record's time.
-  ASSERT_EQ(append_whole(path, std::string(5, '\0'), AppendKind::record), 0);
+  ASSERT_TRUE(append_whole(path, std::string(5, '\0'), AppendKind::record).ok());
 
   const uint16_t second_rx = free_udp_port();
   TncProfile second = profile_with(second_rx, "");
@@ -132,10 +132,10 @@ TEST(SimReplay, HugeGappedAndCraftedRecordingsEndWithinSeconds) {
       const std::vector<uint8_t> record = pack_recorded_datagram(t, std::vector<uint8_t>(64, 0x55));
       file.append(record.begin(), record.end());
     }
-    ASSERT_EQ(write_text_file(path, file), 0);
+    ASSERT_TRUE(write_text_file(path, file).ok());
     if (c.sparse_size > 0) std::filesystem::resize_file(path, c.sparse_size);
     NetResult tnc = udp_bind("127.0.0.1", 0, 1 << 20);
-    ASSERT_EQ(tnc.failed_at, NetStep::none);
+    ASSERT_TRUE(tnc.status.ok());
     const uint16_t port = local_port(tnc.socket.fd());
     const int64_t start_ms = monotonic_ms();
     ChildProcess sim({KESTRELIS_SIM_PATH, "--replay", path, "--rx-port", std::to_string(port)}, {});

@@ -84,13 +84,12 @@ void link_down(Client& c, const std::string& message) {
 
 void try_connect(Client& c) {
   NetResult r = tcp_connect(c.options.host.c_str(), c.options.port.c_str(), connect_timeout_ms);
-  if (r.failed_at != NetStep::none) {
-    std::string reason =
-        r.failed_at == NetStep::resolve ? "cannot resolve the host" : error_text(r.error);
-    link_down(c, "no TNC at " + c.endpoint + " (" + reason + "); retrying every second");
+  if (!r.status.ok()) {
+    link_down(c, "no TNC at " + c.endpoint + " (" + error_text(r.status) +
+                     "); retrying every second");
     return;
   }
-  if (set_send_timeout(r.socket.fd(), send_timeout_ms) != 0) {
+  if (!set_send_timeout(r.socket.fd(), send_timeout_ms).ok()) {
     link_down(c, "cannot use the connection to " + c.endpoint + "; retrying every second");
     return;
   }
@@ -138,11 +137,11 @@ void send_pending(Client& c) {
     const std::string& line = c.pending.front();
     std::vector<uint8_t> frame =
         kiss_encode({reinterpret_cast<const uint8_t*>(line.data()), line.size()});
-    int error = send_all(c.link.fd(), frame);
-    if (error != 0) {
+    const SysResult sent = send_all(c.link.fd(), frame);
+    if (!sent.ok()) {
       // The TNC starts every connection with a fresh deframer, so the whole
       // line goes again on the next one.
-      link_down(c, "connection to " + c.endpoint + " lost (" + error_text(error) +
+      link_down(c, "connection to " + c.endpoint + " lost (" + error_text(sent) +
                        "); reconnecting every second");
       return;
     }

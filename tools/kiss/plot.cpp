@@ -615,8 +615,8 @@ int plot_command(std::span<const std::string_view> args) {
   // gnuplot that cannot open its output keeps drawing to standard output, so
   // a path it cannot write is refused here, with the system's one reason.
   const bool png_existed = path_exists(png_path);
-  if (const int error = append_to_file(png_path, ""); error != 0) {
-    error_write("plot: cannot write " + png_path + ": " + error_text(error) + "\n");
+  if (const SysResult opened = append_to_file(png_path, ""); !opened.ok()) {
+    error_write("plot: cannot write " + png_path + ": " + error_text(opened) + "\n");
     return 1;
   }
   const std::string title = plot_title(file, parsed.filter, input);

@@ -58,7 +58,7 @@ void flow_frames(LoadRun& run, const std::atomic<int>& rate, const std::atomic<b
 // served it (sent it data) where the variant waits for that.
 bool churn_once(uint16_t kiss_port, Variant variant) {
   NetResult c = tcp_connect("127.0.0.1", std::to_string(kiss_port).c_str(), 2000);
-  if (c.failed_at != NetStep::none) return false;
+  if (!c.status.ok()) return false;
   Socket socket = std::move(c.socket);
   if (variant == closed_unserved) return true;
   const bool served = wait_readable(socket.fd(), served_timeout_ms);
@@ -107,7 +107,7 @@ void run_churn_section(LoadRun& run) {
   rate = stalled_flow_rate;
   for (int i = 0; i < stalled_clients; ++i) {
     NetResult c = tcp_connect("127.0.0.1", std::to_string(run.settings.kiss_port).c_str(), 2000);
-    if (c.failed_at != NetStep::none) continue;
+    if (!c.status.ok()) continue;
     set_receive_buffer(c.socket.fd(), stalled_receive_buffer);
     const int64_t t0 = monotonic_ns();
     if (wait_peer_closed(c.socket.fd(), stalled_timeout_ms)) {

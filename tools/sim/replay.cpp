@@ -101,11 +101,11 @@ int run_replay(const SimOptions& o) {
       stopped = true;
       return false;
     }
-    if (const int error = datagram_send(socket.fd(), tnc, datagram);
-        error != 0 && send_error == 0) {
-      send_error = error;
+    if (const SysResult result = datagram_send(socket.fd(), tnc, datagram);
+        !result.ok() && send_error == 0) {
+      send_error = result.error;
       sim_log(format_text("sim: sending to UDP 127.0.0.1:%u failed (error %d); going on", o.rx_port,
-                          error));
+                          result.error));
     }
     ++sent;
     bytes_sent += datagram.size();

@@ -156,9 +156,9 @@ std::vector<uint8_t> next_datagram(SimState& s, size_t bytes) {
 
 int run_sim(const SimOptions& o) {
   NetResult uplink = udp_bind("127.0.0.1", o.tx_port, 0);
-  if (uplink.failed_at != NetStep::none) {
-    sim_log(
-        format_text("sim: cannot listen on UDP 127.0.0.1:%u (error %d)", o.tx_port, uplink.error));
+  if (!uplink.status.ok()) {
+    sim_log(format_text("sim: cannot listen on UDP 127.0.0.1:%u (error %d)", o.tx_port,
+                        uplink.status.error));
     return 1;
   }
   Socket downlink = udp_open();
@@ -204,10 +204,11 @@ int run_sim(const SimOptions& o) {
 
   const auto send_datagram = [&](size_t size) {
     const std::vector<uint8_t> bytes = next_datagram(s, size);
-    if (const int error = datagram_send(downlink.fd(), tnc, bytes); error != 0 && send_error == 0) {
-      send_error = error;
+    if (const SysResult sent = datagram_send(downlink.fd(), tnc, bytes);
+        !sent.ok() && send_error == 0) {
+      send_error = sent.error;
       sim_log(format_text("sim: sending to UDP 127.0.0.1:%u failed (error %d); going on", o.rx_port,
-                          error));
+                          sent.error));
     }
     bytes_sent += size;  // of the stream, before any soft values
   };

@@ -190,7 +190,7 @@ HttpStandIn::HttpStandIn(uint16_t port, StandInMode mode,
                          std::function<void(const StandInPost&)> on_post)
     : on_post_(std::move(on_post)), mode_(mode) {
   NetResult listened = tcp_listen("127.0.0.1", port);
-  if (listened.failed_at != NetStep::none) return;
+  if (!listened.status.ok()) return;
   listener_ = std::move(listened.socket);
   port_ = local_port(listener_.fd());
   thread_ = std::thread([this] { serve(); });

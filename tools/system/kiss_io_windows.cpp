@@ -20,10 +20,10 @@ namespace {
 int input_socket() {
   static const int fd = [] {
     NetResult listener = tcp_listen("127.0.0.1", 0);
-    if (listener.failed_at != NetStep::none) return -1;
+    if (!listener.status.ok()) return -1;
     const std::string port = std::to_string(local_port(listener.socket.fd()));
     NetResult writer = tcp_connect("127.0.0.1", port.c_str(), 2000);
-    if (writer.failed_at != NetStep::none) return -1;
+    if (!writer.status.ok()) return -1;
     Socket reader = tcp_accept(listener.socket.fd());
     if (!reader.valid()) return -1;
     std::thread([out = std::move(writer.socket)]() mutable {
@@ -32,7 +32,7 @@ int input_socket() {
       DWORD n = 0;
       while (::ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr) &&
              n > 0) {
-        if (send_all(out.fd(), std::span(buffer.data(), n)) != 0) break;
+        if (!send_all(out.fd(), std::span(buffer.data(), n)).ok()) break;
       }
       out.close();  // the reader sees the end of input
     }).detach();
