@@ -57,37 +57,35 @@ std::optional<ForwardConfig> load_forward_config(const std::string& path) {
   });
 }
 
-std::vector<std::string> forward_config_problems(const ForwardConfig& config) {
-  std::vector<std::string> problems;
+std::vector<ForwardProblem> forward_config_problems(const ForwardConfig& config) {
+  using enum ForwardProblemKind;
+  std::vector<ForwardProblem> problems;
   if (config.URL.empty()) {
-    problems.emplace_back("Config: no URL in [forward]: the team server to send packets to\n");
+    problems.push_back({.kind = missing, .key = "URL"});
   } else if (!starts_with(config.URL, "http://") && !starts_with(config.URL, "https://")) {
-    problems.push_back("Config: URL = " + config.URL + " is neither http:// nor https://\n");
+    problems.push_back({.kind = not_http, .key = "URL", .value = config.URL});
   }
   const bool digits = !config.NoradID.empty() && config.NoradID.size() <= 9 &&
                       std::all_of(config.NoradID.begin(), config.NoradID.end(),
                                   [](char c) { return c >= '0' && c <= '9'; });
   if (config.NoradID.empty()) {
-    problems.emplace_back("Config: no NoradID in [forward]: the satellite's catalogue number\n");
+    problems.push_back({.kind = missing, .key = "NoradID"});
   } else if (!digits) {
-    problems.push_back("Config: NoradID = " + config.NoradID + " is not a catalogue number\n");
+    problems.push_back({.kind = not_a_catalogue_number, .key = "NoradID", .value = config.NoradID});
   }
+  constexpr int call_sign_limit = 45;  // what the team server takes
   if (config.CallFrom.empty() || config.CallFrom == "NOCALL") {
-    problems.emplace_back("Config: no CallFrom in [radio]: the team needs your call sign\n");
-  } else if (config.CallFrom.size() > 45) {
-    problems.push_back("Config: CallFrom = " + config.CallFrom +
-                       " is longer than the 45 characters the team server takes\n");
+    problems.push_back({.kind = missing, .key = "CallFrom"});
+  } else if (config.CallFrom.size() > call_sign_limit) {
+    problems.push_back(
+        {.kind = too_long, .key = "CallFrom", .value = config.CallFrom, .limit = call_sign_limit});
   }
   // The team's database refuses a post without the station's position.
   if (config.Latitude.empty() && config.Longitude.empty()) {
     if (config.Locator.empty()) {
-      problems.emplace_back(
-          "Config: no Latitude and Longitude in [forward] (decimal degrees such as 52.52 and "
-          "13.40, south and west negative), nor a Locator: the team server needs the station's "
-          "position\n");
+      problems.push_back({.kind = no_position});
     } else if (!locator_centre(config.Locator)) {
-      problems.push_back("Config: Locator = " + config.Locator +
-                         " is no 4- or 6-character Maidenhead locator (such as JO62 or JO62qm)\n");
+      problems.push_back({.kind = not_a_locator, .key = "Locator", .value = config.Locator});
     }
     return problems;
   }
@@ -98,16 +96,42 @@ std::vector<std::string> forward_config_problems(const ForwardConfig& config) {
   } coordinates[] = {{"Latitude", &config.Latitude, 90}, {"Longitude", &config.Longitude, 180}};
   for (const auto& c : coordinates) {
     if (c.value->empty()) {
-      problems.push_back(std::string("Config: no ") + c.key +
-                         " in [forward], though the other coordinate is set\n");
+      problems.push_back({.kind = other_coordinate_only, .key = c.key});
     } else if (!hemisphere_degrees(*c.value, c.limit, '+', '-')) {
-      problems.push_back(std::string("Config: ") + c.key + " = " + *c.value +
-                         " is not decimal degrees with a point between -" +
-                         std::to_string(c.limit) + " and " + std::to_string(c.limit) +
-                         " (such as " + (c.limit == 90 ? "52.52" : "-13.40") + ")\n");
+      problems.push_back({.kind = not_degrees, .key = c.key, .value = *c.value, .limit = c.limit});
     }
   }
   return problems;
+}
+
+std::string forward_problem_text(const ForwardProblem& p) {
+  const std::string pair = "Config: " + p.key + " = " + p.value;
+  const std::string limit = std::to_string(p.limit);
+  switch (p.kind) {
+    case ForwardProblemKind::missing:
+      return "Config: no " + p.key +
+             (p.key == "URL"       ? " in [forward]: the team server to send packets to\n"
+              : p.key == "NoradID" ? " in [forward]: the satellite's catalogue number\n"
+                                   : " in [radio]: the team needs your call sign\n");
+    case ForwardProblemKind::not_http:
+      return pair + " is neither http:// nor https://\n";
+    case ForwardProblemKind::not_a_catalogue_number:
+      return pair + " is not a catalogue number\n";
+    case ForwardProblemKind::too_long:
+      return pair + " is longer than the " + limit + " characters the team server takes\n";
+    case ForwardProblemKind::no_position:
+      return "Config: no Latitude and Longitude in [forward] (decimal degrees such as 52.52 and "
+             "13.40, south and west negative), nor a Locator: the team server needs the "
+             "station's position\n";
+    case ForwardProblemKind::not_a_locator:
+      return pair + " is no 4- or 6-character Maidenhead locator (such as JO62 or JO62qm)\n";
+    case ForwardProblemKind::other_coordinate_only:
+      return "Config: no " + p.key + " in [forward], though the other coordinate is set\n";
+    case ForwardProblemKind::not_degrees:
+      return pair + " is not decimal degrees with a point between -" + limit + " and " + limit +
+             " (such as " + (p.limit == 90 ? "52.52" : "-13.40") + ")\n";
+  }
+  return {};
 }
 
 }  // namespace kestrelis

@@ -2,6 +2,7 @@
 // The forwarder's settings: the [forward] section of config.ini and the
 // station's call sign from [radio].
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,11 +57,32 @@ void visit_settings(Config& config, Visit&& visit) {
 // can be read.
 [[nodiscard]] std::optional<ForwardConfig> load_forward_config(const std::string& path);
 
-// What keeps the forwarder from sending, one console message (with its line
-// end) per problem: no URL or one that is not http(s), a NoradID that is not
-// a number, no call sign, NOCALL or one longer than 45 characters, no
-// position (Latitude and Longitude, or, both empty, a 4- or 6-character
-// Locator) or a malformed one, each naming its key. Empty when it can start.
-[[nodiscard]] std::vector<std::string> forward_config_problems(const ForwardConfig& config);
+// What keeps the forwarder from sending, found by forward_config_problems and
+// made into its console line only by forward_problem_text.
+enum class ForwardProblemKind : uint8_t {
+  missing,                 // URL, NoradID or CallFrom empty (CallFrom NOCALL too)
+  not_http,                // URL neither http:// nor https://
+  not_a_catalogue_number,  // NoradID not 1 to 9 digits
+  too_long,                // CallFrom longer than `limit` characters
+  no_position,             // Latitude, Longitude and Locator all empty; no key
+  not_a_locator,           // Locator not a 4- or 6-character Maidenhead locator
+  other_coordinate_only,   // key (Latitude or Longitude) empty, the other set
+  not_degrees,             // key (Latitude or Longitude) not decimal degrees within +-limit
+};
+
+struct ForwardProblem {
+  ForwardProblemKind kind = ForwardProblemKind::missing;
+  std::string key = {};    // as in the file
+  std::string value = {};  // as written
+  int limit = 0;
+};
+
+// The problems of `config`: those of URL, NoradID and CallFrom, then of the
+// position. Empty when the forwarder can start.
+[[nodiscard]] std::vector<ForwardProblem> forward_config_problems(const ForwardConfig& config);
+
+// The console line of a problem, with its line end, naming its key, e.g.
+// "Config: no URL in [forward]: the team server to send packets to\n".
+[[nodiscard]] std::string forward_problem_text(const ForwardProblem& problem);
 
 }  // namespace kestrelis

@@ -73,8 +73,10 @@ int forward(const std::optional<std::string>& config_file,
     return config_file ? usage_status : 1;
   }
   for (const ConfigNote& note : config->notes) log_message(console, config_note_text(note));
-  const std::vector<std::string> problems = forward_config_problems(*config);
-  for (const std::string& problem : problems) log_message(console, problem);
+  const std::vector<ForwardProblem> problems = forward_config_problems(*config);
+  for (const ForwardProblem& problem : problems) {
+    log_message(console, forward_problem_text(problem));
+  }
   if (!problems.empty()) return 1;
   ForwardPaths paths{profile_files.packets, profile_files.forward_state,
                      profile_files.forward_rejected};

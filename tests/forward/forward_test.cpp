@@ -74,11 +74,13 @@ TEST(ForwardConfig, ReadsItsKeysAndNamesWhatIsMissing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<std::string> problems = forward_config_problems(read_forward_config(c.ini));
+    const std::vector<ForwardProblem> problems =
+        forward_config_problems(read_forward_config(c.ini));
     ASSERT_EQ(problems.size(), c.problem_starts.size());
     for (size_t i = 0; i < problems.size(); ++i) {
-      EXPECT_EQ(problems[i].rfind(c.problem_starts[i], 0), 0u) << problems[i];
-      EXPECT_EQ(problems[i].back(), '\n');
+      const std::string text = forward_problem_text(problems[i]);
+      EXPECT_EQ(text.rfind(c.problem_starts[i], 0), 0u) << text;
+      EXPECT_EQ(text.back(), '\n');
     }
   }
 }
@@ -97,9 +99,10 @@ TEST(ForwardConfig, ALineTooLongIsNamedAndIgnoredWhole) {
   ASSERT_EQ(config.notes.size(), 1u);
   EXPECT_EQ(config_note_text(config.notes[0]),
             "Config: line 4 is longer than 199 characters; ignored\n");
-  const std::vector<std::string> problems = forward_config_problems(config);
+  const std::vector<ForwardProblem> problems = forward_config_problems(config);
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].rfind("Config: no URL", 0), 0u) << problems[0];
+  EXPECT_EQ(problems[0].kind, ForwardProblemKind::missing);
+  EXPECT_EQ(problems[0].key, "URL");
 }
 
 // The position as the database takes it, from coordinates or a locator's
