@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Plants single-line faults one at a time and reports which tests catch each.
 
-  scripts/mutation_run.py --build BUILD_DIR [--filter GTEST_FILTER] [--only NAME ...] MUTANTS.jsonl ...
+  scripts/mutation_run.py --build BUILD_DIR [--filter GTEST_FILTER] [--targets 'T ...'] [--only NAME ...]
+                          MUTANTS.jsonl ...
 
 Each line of a mutants file is {"name": ..., "file": ..., "old": ..., "new": ...}: `old` must occur
 exactly once in `file` (relative to the project root). For each fault the file is changed, the build
@@ -11,6 +12,7 @@ it) or NO MATCH. Run from the project root of a checkout no one else is building
 import argparse
 import json
 import re
+import signal
 import subprocess
 import sys
 
@@ -36,12 +38,16 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--filter", default="*")
     parser.add_argument("--only", nargs="*", default=[])
+    parser.add_argument("--targets", default="", help="build only these targets (space-separated)")
     parser.add_argument("mutants", nargs="+")
     args = parser.parse_args()
+    # Stopped from outside, it still puts the changed file back.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("mutation_run: stopped"))
     mutants = [json.loads(ln) for path in args.mutants for ln in open(path) if ln.strip()]
     if args.only:
         mutants = [m for m in mutants if m["name"] in args.only]
-    built = run(f"cmake --build {args.build} -j2")
+    build = f"cmake --build {args.build} -j2" + (f" --target {args.targets}" if args.targets else "")
+    built = run(build)
     if built.returncode != 0 or failed_tests(args.build, args.filter):
         sys.exit("mutation_run: the unchanged code must build and pass the filtered tests first")
     caught = 0
@@ -53,7 +59,7 @@ def main():
             continue
         try:
             open(m["file"], "w").write(original.replace(m["old"], m["new"]))
-            if run(f"cmake --build {args.build} -j2").returncode != 0:
+            if run(build).returncode != 0:
                 print(f"{m['name']}: NOT BUILT", flush=True)
                 continue
             failed = failed_tests(args.build, args.filter)
@@ -61,7 +67,7 @@ def main():
             open(m["file"], "w").write(original)
         caught += bool(failed)
         print(f"{m['name']}: " + (f"CAUGHT by {', '.join(failed)}" if failed else "NOT CAUGHT"), flush=True)
-    run(f"cmake --build {args.build} -j2")
+    run(build)
     print(f"mutation_run: {caught} of {len(mutants)} caught", flush=True)
 
 
