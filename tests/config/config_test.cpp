@@ -140,11 +140,11 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        too_long + nope},
       {"unknown section", "[kiss]\nKISS_Port = 1\n", "KISS_Port", "53013", 2,
        "Config: unknown section [kiss] (key KISS_Port ignored)\n"},
-      {"slip of a letter", "[rigctld]\nKeyUpDelai = 1\n", "KeyUpDelay", "0", 2,
-       "Config: unknown key KeyUpDelai in [rigctld] ignored; did you mean KeyUpDelay?\n"},
+      {"two letters swapped", "[rigctld]\nKeyUpDealy = 1\n", "KeyUpDelay", "0", 2,
+       "Config: unknown key KeyUpDealy in [rigctld] ignored; did you mean KeyUpDelay?\n"},
       {"the forwarder's section", "[forward]\nURL = http://h/\n", "Address", ""},
-      {"leading digits of a number", "[rigctld]\nKeyDownDelay = 500ms\n", "KeyDownDelay", "500", 0,
-       "Config: KeyDownDelay = 500ms has text after the number; read as 500\n"},
+      {"leading digits of a number", "[rigctld]\nKeyDownDelay = 500s\n", "KeyDownDelay", "500", 0,
+       "Config: KeyDownDelay = 500s has text after the number; read as 500\n"},
       // Read as 0 (atoi's reading), a word would hide every levelled console line.
       {"no number keeps the default", "[modem]\nVerboseLevel = two\n", "VerboseLevel", "1", 0,
        "Config: VerboseLevel = two is not a number; using 1\n"},
@@ -164,8 +164,8 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        2, too_long + long_line(4) + long_line(5)},
       // Text rules, and rules between keys, which read the file's last word on both.
       // A service name or a number too large, the resolver would take for another port.
-      {"port too large for a port", "[rigctld]\nPort = 70000\n", "Port", "4532", 0,
-       "Config: Port = 70000 is outside 1 ... 65535; using 4532\n"},
+      {"port too large for a port", "[rigctld]\nPort = 65536\n", "Port", "4532", 0,
+       "Config: Port = 65536 is outside 1 ... 65535; using 4532\n"},
       {"port as a service name", "[rigctld]\nPort = rigctl\n", "Port", "4532", 0,
        "Config: Port = rigctl is outside 1 ... 65535; using 4532\n"},
       {"highest port", "[rigctld]\nPort = 65535\n", "Port", "65535"},

@@ -34,6 +34,7 @@ TEST(Requests, CommandsAndThePingCallSign) {
   EXPECT_EQ(outcome(std::string("cmd:list\0junk", 13)), "L");
   EXPECT_EQ(outcome("cmd:ping", "QQ0ABCDEF"), "QQ0ABCDEF");
   EXPECT_EQ(outcome("cmd:ping", "QQ0ABCDEFG"), "");  // too long to travel: nothing sent
+  EXPECT_EQ(outcome("NOCALL>QQ0XYZ, Kestrelis, STORE=0 hi"), "to Kestrelis: ");  // nor from NOCALL
 }
 
 TEST(Requests, MessagesTravelAsTypedAndAreConfirmedTidied) {
@@ -68,6 +69,9 @@ TEST(Requests, RefusedRequestsSayWhyAndSendNothing) {
   using enum RefusalKind;
   const std::pair<std::string, Refusal> cases[] = {
       {"cmd:list ", {.kind = unknown_command, .value = "list "}},
+      {"cmd:abcdefghijklmnopqrs", {.kind = unknown_command, .value = "abcdefghijklmnopqrs"}},
+      {"cmd:abcdefghijklmnopqrst", {.kind = command_too_long}},
+      {"QQ0ABC>QQ0XYZ, Kestrelis, SEND=0 m", {.kind = unparsable}},
       {">QQ0XYZ, Kestrelis, STORE=0 m", {.kind = unparsable}},
       {"QQ0ABCDEFGH>QQ0XYZ, Kestrelis, STORE=0 m",
        {.kind = unparsable}},  // '>' beyond 10 characters

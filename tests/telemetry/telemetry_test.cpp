@@ -24,6 +24,9 @@ TEST(Telemetry, RendererFloatsAndCutArrays) {
   } cases[] = {
       {"float lsb first", FieldType::float_lsb, 1, {0x00, 0x00, 0xC0, 0xBF}, R"("v":"-1.500000")"},
       {"float msb first", FieldType::float_msb, 1, {0xBF, 0xC0, 0x00, 0x00}, R"("v":"-1.500000")"},
+      {"signed", FieldType::i16, 1, {0xFF, 0xFE}, R"("v":"-2")"},
+      {"signed byte", FieldType::i8, 1, {0x80}, R"("v":"-128")"},
+      {"signed 32 bits", FieldType::i32, 1, {0xFF, 0xFF, 0xFF, 0xFD}, R"("v":"-3")"},
       {"double", FieldType::host_double, 1, {0, 0, 0, 0, 0, 0, 4, 0x40}, R"("v":"2.500000")"},
       {"array of two", FieldType::u16, 2, {0x00, 0x01, 0x00, 0x02}, R"("v_0":"1","v_1":"2")"},
       {"array cut", FieldType::u16, 3, {0x00, 0x01, 0x00, 0x02, 0x00}, R"("v_0":"1","v_1":"2")"},
@@ -55,6 +58,7 @@ TEST(Telemetry, TimeTextAndUnix) {
     record.resize(72);
     const TelemetryRecord out = decode_telemetry(record, split_telemetry_word(0x305A));
     EXPECT_EQ(out.time, c.text);
+    EXPECT_EQ(out.label, "Alt. Beacon");
     EXPECT_TRUE(out.members.ends_with(std::string("\"UNIX\":\"") + c.unix_value + "\""))
         << out.members;
   }
@@ -73,6 +77,7 @@ TEST(Telemetry, TelemetryWordsAtTheEdges) {
   const TelemetryRecord unused_bits = decode(0xDF3F);  // satellite 1 version 7
   EXPECT_EQ(unused_bits.status, TelemetryStatus::decoded);
   EXPECT_EQ(unused_bits.tlm_sat, 1);
+  EXPECT_EQ(unused_bits.label, "Telemetry");  // type 7: not a beacon
 }
 
 }  // namespace
