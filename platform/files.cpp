@@ -93,11 +93,7 @@ std::FILE* open_regular_file(const std::string& path) {
   return file;
 }
 
-namespace {
-
-// Reads `path` until its end, or until `stop_at_newline` finds a line end or
-// `limit` bytes are read.
-std::optional<std::string> read_file(const std::string& path, bool stop_at_newline, size_t limit) {
+std::optional<std::string> read_whole_file(const std::string& path) {
   // Without O_NONBLOCK, opening a pipe would wait for a writer.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
@@ -117,25 +113,8 @@ std::optional<std::string> read_file(const std::string& path, bool stop_at_newli
     }
     if (n == 0) break;
     text.append(chunk.data(), static_cast<size_t>(n));
-    if (text.size() >= limit) break;
-    if (stop_at_newline && text.find('\n') != std::string::npos) break;
   }
   ::close(fd);
-  return text;
-}
-
-}  // namespace
-
-std::optional<std::string> read_whole_file(const std::string& path) {
-  return read_file(path, false, std::string::npos);
-}
-
-std::optional<std::string> read_first_line(const std::string& path) {
-  auto text = read_file(path, true, 65536);
-  if (!text) return std::nullopt;
-  size_t end = text->find('\n');
-  if (end != std::string::npos) text->resize(end);
-  if (!text->empty() && text->back() == '\r') text->pop_back();
   return text;
 }
 

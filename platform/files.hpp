@@ -42,10 +42,6 @@ namespace kestrelis {
 // regular file (a pipe would wait for a writer).
 [[nodiscard]] std::optional<std::string> read_whole_file(const std::string& path);
 
-// The first line of `path` without its line end (at most 64 KiB of it), ""
-// for an empty file, none when the file cannot be read or is not a regular one.
-[[nodiscard]] std::optional<std::string> read_first_line(const std::string& path);
-
 // Opens `path` for reading as text when it is a regular file. A folder or a
 // pipe in its place is refused at once, neither read as empty nor waited on.
 // Returns null when refused or not opened.

@@ -149,9 +149,9 @@ SysResult write_new(const std::string& path, std::string_view text, DWORD dispos
   return result;
 }
 
-// Reads `h` from `offset` into `out` until its end or `limit` bytes, or until
-// a line end when `stop_at_newline`. Returns 0 or the errno value.
-int read_handle(HANDLE h, uint64_t offset, size_t limit, bool stop_at_newline, std::string& out) {
+// Reads `h` from `offset` into `out` until its end or `limit` bytes. Returns 0
+// or the errno value.
+int read_handle(HANDLE h, uint64_t offset, size_t limit, std::string& out) {
   std::array<char, 65536> chunk{};
   for (;;) {
     OVERLAPPED at{};
@@ -167,16 +167,7 @@ int read_handle(HANDLE h, uint64_t offset, size_t limit, bool stop_at_newline, s
     if (n == 0) return 0;
     out.append(chunk.data(), n);
     offset += n;
-    if (stop_at_newline && std::memchr(chunk.data(), '\n', n) != nullptr) return 0;
   }
-}
-
-std::optional<std::string> read_file(const std::string& path, bool stop_at_newline, size_t limit) {
-  Handle file(open_file(path, GENERIC_READ, OPEN_EXISTING));
-  if (!file.valid() || !is_regular(file.get())) return std::nullopt;
-  std::string text;
-  if (read_handle(file.get(), 0, limit, stop_at_newline, text) != 0) return std::nullopt;
-  return text;
 }
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
@@ -328,15 +319,10 @@ std::FILE* open_regular_file(const std::string& path) {
 }
 
 std::optional<std::string> read_whole_file(const std::string& path) {
-  return read_file(path, false, std::string::npos);
-}
-
-std::optional<std::string> read_first_line(const std::string& path) {
-  auto text = read_file(path, true, 65536);
-  if (!text) return std::nullopt;
-  size_t end = text->find('\n');
-  if (end != std::string::npos) text->resize(end);
-  if (!text->empty() && text->back() == '\r') text->pop_back();
+  Handle file(open_file(path, GENERIC_READ, OPEN_EXISTING));
+  if (!file.valid() || !is_regular(file.get())) return std::nullopt;
+  std::string text;
+  if (read_handle(file.get(), 0, std::string::npos, text) != 0) return std::nullopt;
   return text;
 }
 
@@ -381,7 +367,7 @@ SysResult append_whole(const std::string& path, std::string_view bytes, AppendKi
   std::string joined;
   if (line && size_before > 0) {
     std::string last;
-    if (read_handle(file.get(), static_cast<uint64_t>(size_before - 1), 1, false, last) == 0 &&
+    if (read_handle(file.get(), static_cast<uint64_t>(size_before - 1), 1, last) == 0 &&
         last.size() == 1 && last[0] != '\n') {
       joined.assign(bytes.size() + 1, '\n');
       std::copy(bytes.begin(), bytes.end(), joined.begin() + 1);
@@ -444,7 +430,7 @@ FilePart read_file_part(const std::string& path, uint64_t offset, size_t limit) 
   part.size = static_cast<uint64_t>(size.QuadPart);
   if (part.size > offset) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(part.size - offset, limit));
-    part.error = read_handle(file.get(), offset, want, false, part.bytes);
+    part.error = read_handle(file.get(), offset, want, part.bytes);
   }
   if (part.error != 0) part.bytes.clear();
   return part;

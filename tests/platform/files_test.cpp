@@ -81,7 +81,6 @@ TEST(Files, TextFileReadsBackLineByLine) {
   while (std::fgets(line, sizeof line, file) != nullptr) lines.emplace_back(line);
   std::fclose(file);
   EXPECT_EQ(lines, (std::vector<std::string>{"[modem]\n", "KISS_Port = 1\n", "\n", "last\n"}));
-  EXPECT_EQ(read_first_line(path), "[modem]");
 }
 
 TEST(Files, ReplaceLeavesTheNewTextAndNothingBeside) {
