@@ -31,7 +31,6 @@ std::string log_line(int number) {
 const std::string line_1 = log_line(1);
 const std::string line_2 = log_line(2);
 const std::string cut_1 = line_1.substr(0, 30);  // a line cut short by a power cut
-const std::string malformed = "{\"received\":12,\"frame\":\"zz\"}\n";
 
 // Unless a row says otherwise: at byte 100 of day 6, the only day file.
 TEST(ForwardStep, DecisionsOverFileHistories) {
@@ -64,10 +63,6 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
        .outcome = ForwardOutcome::send,
        .next = {day_6, 100 + line_1.size()},
        .packet = 1},
-      {.name = "malformed line",
-       .bytes = malformed + line_1,
-       .outcome = ForwardOutcome::skip_malformed,
-       .next = {day_6, 100 + malformed.size()}},
       {.name = "cut line ended by a line end",
        .state = {{day_6, 0}},
        .bytes = cut_1 + "\n" + line_2,
@@ -91,27 +86,11 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
        .outcome = ForwardOutcome::skip_long,
        .next = {day_6, 7 + forward_piece_limit},
        .skipped = forward_piece_limit},
-      {.name = "a line one byte shorter than the limit is waited for",
-       .state = {{day_6, 7}},
-       .bytes = std::string(forward_piece_limit - 1, 'x'),
-       .outcome = ForwardOutcome::wait,
-       .next = {day_6, 7},
-       .skipped = forward_piece_limit - 1},
-      {.name = "nothing new, no next day", .outcome = ForwardOutcome::wait, .next = {day_6, 100}},
       {.name = "unfinished last line, no next day",
        .bytes = cut_1,
        .outcome = ForwardOutcome::wait,
        .next = {day_6, 100},
        .skipped = cut_1.size()},
-      {.name = "next day, day file the size that was read",
-       .names = {day_6, day_7},
-       .outcome = ForwardOutcome::next_day,
-       .next = {day_7, 0}},
-      {.name = "next day, day file one byte more than was read",
-       .names = {day_6, day_7},
-       .grown_by = 1,
-       .outcome = ForwardOutcome::wait,
-       .next = {day_6, 100}},
       {.name = "cut last line, next day",
        .bytes = cut_1,
        .names = {day_6, day_7},
@@ -125,10 +104,6 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
        .outcome = ForwardOutcome::wait,
        .next = {day_6, 100},
        .skipped = cut_1.size()},
-      {.name = "next day after a gap of days",
-       .names = {day_9, "2026-12-08.jsonl.tmp", day_6, "notes.txt"},
-       .outcome = ForwardOutcome::next_day,
-       .next = {day_9, 0}},
       {.name = "day file removed, a later one exists",
        .names = {day_7},
        .error = ENOENT,
@@ -136,13 +111,6 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
        .grown_by = std::nullopt,
        .outcome = ForwardOutcome::next_day,
        .next = {day_7, 0}},
-      {.name = "day file removed, none later",
-       .names = {},
-       .error = ENOENT,
-       .size = 0,
-       .grown_by = std::nullopt,
-       .outcome = ForwardOutcome::wait,
-       .next = {day_6, 100}},
       {.name = "day file cannot be read",
        .names = {day_6, day_7},
        .error = EIO,
@@ -177,11 +145,6 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
        .size = 500,
        .outcome = ForwardOutcome::wait,
        .next = {day_6, 500}},
-      {.name = "no day file yet",
-       .state = {},
-       .names = {"notes.txt"},
-       .outcome = ForwardOutcome::wait,
-       .next = {"", 0}},
       {.name = "the first day file appears",
        .state = {},
        .names = {day_7, "notes.txt", day_6},
@@ -209,32 +172,21 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
 }
 
 TEST(ForwardStep, DayFileDays) {
-  const struct {
-    const char* name;
-    std::optional<int64_t> day;
-  } cases[] = {
+  const std::pair<const char*, std::optional<int64_t>> cases[] = {
       {"1970-01-01.jsonl", 0},
-      {"0000-01-01.jsonl", -719528},
       {"1969-12-31.jsonl", -1},
-      {"2000-03-01.jsonl", 11017},
-      {"2024-02-29.jsonl", 19782},
-      {"2026-12-06.jsonl", first_day},
-      {"2026-12-31.jsonl", first_day + 25},
-      {"2027-01-01.jsonl", first_day + 26},
       {"2000-02-29.jsonl", 11016},
+      {"2026-12-06.jsonl", first_day},
+      {"2027-01-01.jsonl", first_day + 26},
       {"2023-02-29.jsonl", std::nullopt},
       {"1900-02-29.jsonl", std::nullopt},
       {"2026-04-31.jsonl", std::nullopt},
       {"2026-13-01.jsonl", std::nullopt},
       {"2026-00-10.jsonl", std::nullopt},
       {"2026-12-00.jsonl", std::nullopt},
-      {"2026-12-32.jsonl", std::nullopt},
       {"2026-12-6.jsonl", std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(day_file_day(c.name), c.day);
-  }
+  for (const auto& [name, day] : cases) EXPECT_EQ(day_file_day(name), day) << name;
 }
 
 TEST(ForwardStep, StartFromASavedPosition) {
@@ -254,13 +206,11 @@ TEST(ForwardStep, StartFromASavedPosition) {
        {day_6, "2026-12-08.jsonl"},
        first_day,
        refuse_future},
-      {"saved day far ahead", {"2099-01-01.jsonl", 0}, {}, first_day, refuse_future},
       {"impossible day",
        {"2026-02-30.jsonl", 0},
        {"2026-02-30.jsonl"},
        first_day,
        refuse_impossible},
-      {"impossible month", {"2026-13-01.jsonl", 0}, {day_7}, first_day, refuse_impossible},
       {"saved day file gone, later ones exist",
        {day_6, 500},
        {"2026-12-04.jsonl", day_9, "notes.txt", day_7},
@@ -272,7 +222,6 @@ TEST(ForwardStep, StartFromASavedPosition) {
        {day_6, "notes.txt"},
        first_day + 3,
        refuse_missing},
-      {"saved day file gone, folder empty", {day_6, 0}, {}, first_day, refuse_missing},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -299,12 +248,9 @@ TEST(ForwardStep, SavedOffsetInsideALine) {
       {"just after a line end", 0, 3, std::nullopt},
       {"at the line end after a cut line", 0, 7, std::nullopt},
       {"inside a line", 0, 5, 3},
-      {"on the last byte of a line", 0, 6, 3},
       {"inside the first line", 0, 1, 0},
       {"inside a line begun before the bytes looked at", 4, 6, 4},
-      {"inside the last line", 0, 10, 9},
       {"the file ends at the offset", 0, 12, std::nullopt},
-      {"the file ends before the offset", 0, 40, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -350,15 +296,12 @@ TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
       {"201 Created", answer_of(201), first, live, 20'000, PostAction::delivered},
       {"200 after failures", answer_of(200), third, live, 20'000, PostAction::delivered},
       {"301 (no trailing slash)", answer_of(301), first, live, 20'000, PostAction::stop},
-      {"308", answer_of(308), third, once, 20'000, PostAction::stop},
       {"400 bad input", answer_of(400), first, live, 20'000, PostAction::set_aside},
-      {"400 after failures", answer_of(400), third, once, 20'000, PostAction::set_aside},
       {"401", answer_of(401), first, live, 20'000, PostAction::stop},
       {"403", answer_of(403), first, live, 20'000, PostAction::stop},
       {"404", answer_of(404), first, live, 20'000, PostAction::stop},
       {"405", answer_of(405), first, live, 20'000, PostAction::stop},
       {"413 this packet too large", answer_of(413), first, live, 20'000, PostAction::set_aside},
-      {"422", answer_of(422), first, live, 20'000, PostAction::set_aside},
       {"408 first", answer_of(408), first, live, 20'000, PostAction::retry, 1000, 2000},
       {"429 with Retry-After", answer_of(429, "30"), first, live, 20'000, PostAction::retry, 30'000,
        2000},
@@ -369,19 +312,14 @@ TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
       {"500 third", answer_of(500), third, live, 20'000, PostAction::retry, 4000, 8000},
       {"500 at the longest wait", answer_of(500), longest, live, 20'000, PostAction::retry, 8000,
        8000},
-      {"time-out", failure_of(HttpFailure::timeout), first, live, 20'000, PostAction::retry, 1000,
-       2000},
       {"refused, live, long after the first", failure_of(HttpFailure::connect), fortieth, live,
        10'000'000, PostAction::retry, 8000, 8000},
-      {"refused, once, first", failure_of(HttpFailure::connect), first, once, 20'000,
-       PostAction::retry, 1000, 2000},
       {"refused, once, the wait ends at the give-up time", failure_of(HttpFailure::connect), third,
        once, 308'000, PostAction::retry, 2000, 8000},
       {"Retry-After beyond the give-up time", answer_of(429, "600"), third, once, 20'000,
        PostAction::retry, 290'000, 8000},
       {"refused, once, at the give-up time", failure_of(HttpFailure::connect), third, once, 310'000,
        PostAction::give_up},
-      {"500, once, after it", answer_of(500), third, once, 400'000, PostAction::give_up},
       {"refused, giving up at once: the first failure is tried again",
        failure_of(HttpFailure::connect), first, at_once, 20'000, PostAction::retry, 0, 2000},
       {"refused, giving up at once, the second",
@@ -416,13 +354,11 @@ TEST(PostAnswer, RetryAfterValues) {
     const char* value;
     std::optional<int> ms;
   } cases[] = {{"0", 0},
-               {"120", 120'000},
                {"3600", 3'600'000},
                {"3601", 3'600'000},
                {"99999999999999999999", 3'600'000},
                {"", std::nullopt},
                {"-5", std::nullopt},
-               {"1.5", std::nullopt},
                {"Wed, 21 Oct 2026 07:28:00 GMT", std::nullopt}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
@@ -458,7 +394,6 @@ TEST(PostAnswer, ReasonRedirectAndRejectedLine) {
   EXPECT_EQ(redirect_target("https://db.example/api/telemetry/?a=1&b=2", "a=1&b=2"),
             "https://db.example/api/telemetry/");
   EXPECT_EQ(redirect_target("https://db.example/new?x=1", "a=1"), "https://db.example/new?x=1");
-  EXPECT_EQ(redirect_target("", "a=1"), "");
 
   EXPECT_EQ(rejected_line(R"({"received":"2026-12-06T00:00:01.000Z","port":8})", 400,
                           "frame: \"zz\" is not hex\\"),
