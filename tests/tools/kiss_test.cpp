@@ -118,14 +118,6 @@ TEST(KissClientLines, SplitAndRefusedLines) {
   EXPECT_NE(line_refusal(std::string(200, 'x')), "");
 }
 
-TEST(KissClientArgs, ConfigFileIsKeptForThePortOnly) {
-  const std::string_view args[] = {"--config", "/etc/tnc.ini", "--no-stdin"};
-  const ClientArgs parsed = parse_client_args(args);
-  EXPECT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.config_file, "/etc/tnc.ini");
-  EXPECT_FALSE(parsed.port_given);
-}
-
 // The TNC's records are flat objects of strings; anything else is refused
 // whole, and the members keep their order and lose their escapes.
 TEST(KissJsonObject, FlatObjectsOfStringsOnly) {
@@ -135,9 +127,8 @@ TEST(KissJsonObject, FlatObjectsOfStringsOnly) {
   EXPECT_EQ((*object)[0].key, "z");
   EXPECT_EQ((*object)[1].value, "x\"y\xc3\xa9");
   EXPECT_EQ(parse_json_object("{}")->size(), 0u);
-  for (const char* refused :
-       {R"({"a":1})", R"({"a":null})", R"({"a":{"b":"1"}})", R"({"a":["1"]})", R"({"a":"1")",
-        R"({"a":"1"}x)", R"("a")", R"(["a"])", ""}) {
+  for (const char* refused : {R"({"a":1})", R"({"a":null})", R"({"a":{"b":"1"}})", R"({"a":["1"]})",
+                              R"({"a":"1")", R"({"a":"1"}x)", R"("a")", R"(["a"])", ""}) {
     SCOPED_TRACE(refused);
     EXPECT_FALSE(parse_json_object(refused));
   }
@@ -209,8 +200,8 @@ const std::pair<int64_t, const char*> plain_records[] = {
     {7000, R"("eps_vbatt":"x","t":"4")"},
     {8000, R"("other":"1")"},
 };
-const std::string plain_log = packet_log(plain_records) + "not a record\n" +
-                              packet_log(std::span(plain_records).first(1));
+const std::string plain_log =
+    packet_log(plain_records) + "not a record\n" + packet_log(std::span(plain_records).first(1));
 
 // Each of `lines` appears in `text`.
 void expect_lines(const std::string& text, std::initializer_list<const char*> lines) {
@@ -233,19 +224,12 @@ TEST(KissPlot, ReadsThePacketLogInTimeOrderAndRefusesWhatItCannotDraw) {
   ASSERT_EQ(times_of(in), (std::vector<int64_t>{7000, 10250, 20500, 20500}));
   EXPECT_EQ(in.rows[0].values, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
   EXPECT_EQ(in.rows[1].values, (std::vector<std::optional<double>>{8200.0, -3.0}));
-  // A line cut short is the damaged last line, left out.
-  PlotInput cut = read_plot_input(plain_log + plain_log.substr(0, 60), fields);
-  EXPECT_TRUE(cut.damaged_last_line);
-  EXPECT_EQ(cut.skipped, 1u);
-  EXPECT_EQ(cut.rows.size(), 4u);
 
   // Fields it cannot draw.
   EXPECT_EQ(read_plot_input(plain_log, std::vector<std::string>{"eps_vboost_0"}).error,
             "no record has the field \"eps_vboost_0\"");
   EXPECT_EQ(read_plot_input(plain_log, std::vector<std::string>{"_received"}).error,
             "the field \"_received\" never holds a number");
-  EXPECT_EQ(read_plot_input("", std::vector<std::string>{"a"}).error,
-            "no record has the field \"a\"");
 }
 
 // Satellite 1 beacon (4138) and telemetry (4137), satellite 3 telemetry
@@ -255,7 +239,8 @@ const std::pair<int64_t, const char*> mixed_records[] = {
     {2, R"("tlm_id":"4137","eps_vbatt":"7310","eps_temp_0":"nan","UNIX":"101.000000")"},
     {3, R"("tlm_id":"12313","eps_vbatt":"8000","UNIX":"102.000000")"},
 };
-const std::string mixed = packet_log(mixed_records) + R"({"received":"1970-01-01T00:00:00.004Z","fr)";
+const std::string mixed =
+    packet_log(mixed_records) + R"({"received":"1970-01-01T00:00:00.004Z","fr)";
 
 TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
   const struct {
@@ -266,7 +251,6 @@ TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
     const char* error;
   } cases[] = {
       {"all", -1, nullptr, {100500, 101000, 102000}, ""},
-      {"sat 1", 1, nullptr, {100500, 101000}, ""},
       {"beacons of sat 1", 1, "beacon", {100500}, ""},
       {"telemetry", -1, "telemetry", {101000, 102000}, ""},
       {"sat 2", 2, nullptr, {}, "no record of sat 2 with a time"},
@@ -313,7 +297,6 @@ TEST(KissPlot, TimeWindowAndPasses) {
   } cases[] = {
       {"all", {}, {}, {}, {0, 10, 20, 621, 631, 1231, 3000}, 3, ""},
       {"bounds included", t0 + 10000, t0 + 631000, {}, {10, 20, 621, 631}, 2, ""},
-      {"first pass", {}, {}, 1, {0, 10, 20}, 3, ""},
       {"a gap of exactly 10 minutes is in one pass", {}, {}, 2, {621, 631, 1231}, 3, ""},
       {"last pass", {}, {}, 3, {3000}, 3, ""},
       {"passes counted in the window", t0 + 621000, {}, 1, {621, 631, 1231}, 2, ""},
@@ -376,10 +359,8 @@ TEST(KissPlot, SelectionArguments) {
        2},
       {{"--from", "2026-12-05T14:03"}, not_utc("--from", "2026-12-05T14:03")},
       {{"--to", "2026-12-05T14:03:30.000Z"}, not_utc("--to", "2026-12-05T14:03:30.000Z")},
-      {{"--to", "2026-02-30T14:03Z"}, not_utc("--to", "2026-02-30T14:03Z")},
       {{"--from", "2026-12-05T14:04Z", "--to", "2026-12-05T14:03Z"}, "--from is later than --to"},
       {{"--pass", "0"}, "--pass takes a pass number from 1, not \"0\""},
-      {{"--pass", "x"}, "--pass takes a pass number from 1, not \"x\""},
       {{"--pass"}, "--pass needs a value"},
   };
   for (const auto& c : cases) {
@@ -433,18 +414,6 @@ TEST(KissPlot, NamesNeverBreakOutOfTheirQuotes) {
   EXPECT_EQ(plot_command(args), 2);
 }
 
-// The script drives the real gnuplot, two panels, to a path that needs quoting.
-TEST(KissPlotLoopback, GnuplotWritesThePng) {
-  TempDir dir;
-  const std::string png = dir.path() + "/o'k.png";
-  const std::vector<std::string> fields = {"eps_vbatt", "t"};
-  PlotInput in = read_plot_input(plain_log, fields);
-  ProgramRun run = run_program({"gnuplot"}, gnuplot_script(in.rows, fields, "test", png));
-  if (!run.started) GTEST_SKIP() << "gnuplot is not installed";
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
-}
-
 #ifdef KESTRELIS_KISS_PATH
 // kestrelis-kiss plot on `records` written to `dir`; its standard error goes to dir/errors.
 ChildProcess run_plot(const TempDir& dir, const std::string& records,
@@ -484,17 +453,21 @@ TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardO
   }
 }
 
-// The TNC's own packet log, drawn: every telemetry record, none left out.
+// The TNC's own packet log, drawn by the real gnuplot in two panels to a
+// path that needs quoting: every telemetry record, none left out.
 TEST(KissPlotLoopback, PlotsTheTncPacketLog) {
   TempDir dir;
   const std::pair<int64_t, const char*> lines[] = {
       {1796479387412, R"("tlm_id":"4138","eps_vbatt":"7300","UNIX":"1796479387.000000")"},
-      {1796479397412, R"("tlm_id":"4138","eps_vbatt":"7310","UNIX":"1796479397.000000")"},
+      {1796479397412, R"("tlm_id":"4138","t":"3","UNIX":"1796479397.000000")"},
   };
-  ChildProcess kiss = run_plot(dir, packet_log(lines), {"eps_vbatt", "--pass", "1"});
+  const std::string png = dir.path() + "/o'k.png";
+  ChildProcess kiss =
+      run_plot(dir, packet_log(lines), {"eps_vbatt", "t", "--pass", "1", "-o", png});
   EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 0");
-  EXPECT_EQ(kiss.output(), "PLOT " + dir.path() + "/r.png: 2 records\n");
+  EXPECT_EQ(kiss.output(), "PLOT " + png + ": 2 records\n");
   EXPECT_EQ(read_file(dir.path() + "/errors"), "");
+  EXPECT_EQ(read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
 // --list of a file cut by a power cut: each field with the records that hold
