@@ -40,9 +40,9 @@ TEST(KissDisplay, EachKindOfFrame) {
   } cases[] = {
       {"text with control bytes", bytes(text_kind + "[x] a\x1b[31m\x7f\xe9"),
        "TEXT [x] a\\x1b[31m\\x7f\\xe9\n"},
-      {"digipeater packet", bytes(text_kind + std::string("Hi\0\xC0\xDB", 5)),
-       "PACKET 5 bytes\n"
-       "  0000  48 69 00 c0 db                                   |Hi...|\n"},
+      {"digipeater packet", bytes(text_kind + std::string("Hi\0\xC0\xDB\x7F", 6)),
+       "PACKET 6 bytes\n"
+       "  0000  48 69 00 c0 db 7f                                |Hi....|\n"},
       {"record",
        bytes(telemetry_kind + R"({"tlm_id":"4138","unix_only_ms":"250","unix_s":"1700000000"})"),
        "TELEMETRY sat=1 v=5 beacon, 2023-11-14 22:13:20.250 UTC, 3 fields\n"
