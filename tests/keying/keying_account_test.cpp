@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace kestrelis {
@@ -16,66 +18,29 @@ using Line = KeyingLine;
 using Lines = std::vector<KeyingLine>;
 using Send = KeyingSend;
 
-// An account written as flags: K keyed, O unkey_owed, R unkey_reported, X
-// exiting, F on_in_flight, k keyed_before, o owed_before, P<n> pending_on, G
-// pending_given_up.
-KeyingAccount account(std::string_view flags) {
+// An account written as flags, separated by blanks: K keyed, O unkey_owed, R
+// unkey_reported, X exiting, F on_in_flight, k keyed_before, o owed_before, G
+// pending_given_up, P<n> pending_on.
+constexpr std::pair<char, bool KeyingAccount::*> flags[] = {
+    {'K', &KeyingAccount::keyed},          {'O', &KeyingAccount::unkey_owed},
+    {'R', &KeyingAccount::unkey_reported}, {'X', &KeyingAccount::exiting},
+    {'F', &KeyingAccount::on_in_flight},   {'k', &KeyingAccount::keyed_before},
+    {'o', &KeyingAccount::owed_before},    {'G', &KeyingAccount::pending_given_up}};
+
+KeyingAccount account(std::string_view text) {
   KeyingAccount a;
-  for (size_t i = 0; i < flags.size(); ++i) {
-    switch (flags[i]) {
-      case 'K':
-        a.keyed = true;
-        break;
-      case 'O':
-        a.unkey_owed = true;
-        break;
-      case 'R':
-        a.unkey_reported = true;
-        break;
-      case 'X':
-        a.exiting = true;
-        break;
-      case 'F':
-        a.on_in_flight = true;
-        break;
-      case 'k':
-        a.keyed_before = true;
-        break;
-      case 'o':
-        a.owed_before = true;
-        break;
-      case 'G':
-        a.pending_given_up = true;
-        break;
-      case 'P':
-        while (i + 1 < flags.size() && flags[i + 1] >= '0' && flags[i + 1] <= '9') {
-          a.pending_on = a.pending_on * 10 + (flags[++i] - '0');
-        }
-        break;
-      default:
-        break;
-    }
+  std::istringstream in{std::string(text)};
+  for (std::string word; in >> word;) {
+    if (word[0] == 'P') a.pending_on = std::stoi(word.substr(1));
+    for (const auto& [letter, member] : flags) a.*member = a.*member || word[0] == letter;
   }
   return a;
 }
 
 std::string flags_of(const KeyingAccount& a) {
   std::string s;
-  const auto add = [&s](bool on, std::string_view flag) {
-    if (!on) return;
-    if (!s.empty()) s += ' ';
-    s += flag;
-  };
-  add(a.keyed, "K");
-  add(a.unkey_owed, "O");
-  add(a.unkey_reported, "R");
-  add(a.exiting, "X");
-  add(a.on_in_flight, "F");
-  add(a.keyed_before, "k");
-  add(a.owed_before, "o");
-  add(a.pending_on > 0, "P" + std::to_string(a.pending_on));
-  add(a.pending_given_up, "G");
-  return s;
+  for (const auto& [letter, member] : flags) s += a.*member ? std::string(" ") + letter : "";
+  return a.pending_on > 0 ? s + " P" + std::to_string(a.pending_on) : s;
 }
 
 // The states the account reaches, by name.
@@ -225,40 +190,34 @@ TEST(KeyingAccount, EveryStateAndEvent) {
 // to the retries' and to the exit's: none of them settles but the settling
 // one, the retries print no refusal, and the exit's say why it may be keyed.
 TEST(KeyingAccount, OffAnswersByCommand) {
+  const OffPurpose transmission = OffPurpose::transmission, retry = OffPurpose::retry,
+                   exit = OffPurpose::exit;
+  const Kind taken = Kind::off_taken, refused = Kind::off_refused, not_taken = Kind::off_not_taken;
   const struct {
     const char* name;
-    Row row;
     OffPurpose purpose;
     bool settles;
+    Row row;
   } cases[] = {
-      {"taken while an on command was in flight",
-       {keyed, Kind::off_taken, owed, Send::nothing, {Line::unkey_owed}},
-       OffPurpose::transmission,
-       false},
-      {"taken while one was pending",
-       {pending, Kind::off_taken, pending},
-       OffPurpose::transmission,
-       false},
-      {"retry taken",
-       {owed, Kind::off_taken, idle, Send::nothing, {Line::unkeyed}},
-       OffPurpose::retry,
-       true},
-      {"retry taken while pending", {pending, Kind::off_taken, pending}, OffPurpose::retry, false},
-      {"retry refused", {owed, Kind::off_refused, owed}, OffPurpose::retry, true},
-      {"retry not taken", {owed, Kind::off_not_taken, owed}, OffPurpose::retry, true},
-      {"exit taken", {exiting, Kind::off_taken, exiting}, OffPurpose::exit, true},
+      {"taken, on command in flight",
+       transmission,
+       false,
+       {keyed, taken, owed, {}, {Line::unkey_owed}}},
+      {"taken while one was pending", transmission, false, {pending, taken, pending}},
+      {"retry taken", retry, true, {owed, taken, idle, {}, {Line::unkeyed}}},
+      {"retry taken while pending", retry, false, {pending, taken, pending}},
+      {"retry refused", retry, true, {owed, refused, owed}},
+      {"retry not taken", retry, true, {owed, not_taken, owed}},
+      {"exit taken", exit, true, {exiting, taken, exiting}},
       {"exit taken while pending",
-       {"K X P1", Kind::off_taken, "K X P1", Send::nothing, {Line::exit_on_pending}},
-       OffPurpose::exit,
-       false},
+       exit,
+       false,
+       {"K X P1", taken, "K X P1", {}, {Line::exit_on_pending}}},
       {"exit refused",
-       {exiting, Kind::off_refused, exiting, Send::nothing, {Line::refused, Line::exit_not_taken}},
-       OffPurpose::exit,
-       true},
-      {"exit not taken",
-       {exiting, Kind::off_not_taken, exiting, Send::nothing, {Line::exit_not_taken}},
-       OffPurpose::exit,
-       true},
+       exit,
+       true,
+       {exiting, refused, exiting, {}, {Line::refused, Line::exit_not_taken}}},
+      {"exit not taken", exit, true, {exiting, not_taken, exiting, {}, {Line::exit_not_taken}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
