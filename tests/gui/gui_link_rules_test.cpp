@@ -8,6 +8,7 @@
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kestrelis {
@@ -15,16 +16,11 @@ namespace kestrelis {
 namespace {
 
 TEST(GuiLinkRules, AdmitsFewerThanMaxClients) {
-  struct Case {
-    size_t connected;
-    int max_clients;
-    bool admitted;
-  };
-  const Case cases[] = {{0, 1, true},  {1, 1, false},  {1, 2, true},
-                        {2, 2, false}, {15, 16, true}, {16, 16, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.connected) + " of " + std::to_string(c.max_clients));
-    EXPECT_EQ(admit_client(c.connected, c.max_clients), c.admitted);
+  // Connected, MaxClients, admitted.
+  const std::tuple<size_t, int, bool> cases[] = {{0, 1, true},  {1, 1, false},  {1, 2, true},
+                                                 {2, 2, false}, {15, 16, true}, {16, 16, false}};
+  for (const auto& [connected, max_clients, admitted] : cases) {
+    EXPECT_EQ(admit_client(connected, max_clients), admitted) << connected << " of " << max_clients;
   }
 }
 
