@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "support/loopback.hpp"
 #include "platform/net.hpp"
 #include "radio/soft_stream.hpp"
 #include "radio/test_bit_stream.hpp"
@@ -61,18 +60,17 @@ TEST(ModemInputBinary, SoftFramesAndAWarningForTheOtherForm) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input + std::string(" ") + c.awaited.back());
-    const uint16_t modem = free_udp_port();
-    TncProfile profile("[modem]\nGR_ReceivePort = " + std::to_string(modem) +
-                       "\nGR_TransmitPort = " + std::to_string(free_udp_port()) +
-                       "\nModemSilence = 0\nInput = " + c.input + "\n[KISS]\nKISS_Port = " +
-                       std::to_string(free_tcp_port()) + "\n[rigctld]\nAddress =\n");
+    const TncPorts ports;
+    TncProfile profile(ports.ini("ModemSilence = 0\nInput = " + std::string(c.input) + "\n") +
+                       "[rigctld]\nAddress =\n");
     ChildProcess tnc = start_tnc(profile.home());
     ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
     const auto socket = udp_open();
     for (size_t at = 0; at < c.stream.size(); at += 480) {
       const size_t n = std::min<size_t>(480, c.stream.size() - at);
       ASSERT_TRUE(
-          datagram_send(socket.fd(), {0x7F000001, modem}, std::span(c.stream).subspan(at, n)).ok());
+          datagram_send(socket.fd(), {0x7F000001, ports.modem}, std::span(c.stream).subspan(at, n))
+              .ok());
     }
     for (const std::string& line : c.awaited) {
       ASSERT_TRUE(tnc.wait_for_output(line, 5000)) << line << "\n" << tnc.output();

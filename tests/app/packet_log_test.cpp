@@ -33,22 +33,9 @@ namespace kestrelis {
 
 namespace {
 
-struct Ports {
-  uint16_t modem_rx = free_udp_port();
-  uint16_t modem_tx = free_udp_port();
-  uint16_t kiss = free_tcp_port();
-};
-
-std::string config_for(const Ports& p, const std::string& more = "") {
-  return "[modem]\nGR_ReceivePort = " + std::to_string(p.modem_rx) +
-         "\nGR_TransmitPort = " + std::to_string(p.modem_tx) + "\nModemSilence = 0\n" + more +
-         "[KISS]\nKISS_Port = " + std::to_string(p.kiss) + "\n[rigctld]\nAddress =\n";
-}
-
-size_t count_of(std::string_view text, std::string_view word) {
-  size_t n = 0;
-  for (size_t at = text.find(word); at != text.npos; at = text.find(word, at + 1)) ++n;
-  return n;
+// A TNC on `ports` that keys nothing and watches no silence.
+std::string config_for(const TncPorts& ports, const std::string& more = "") {
+  return ports.ini("ModemSilence = 0\n" + more) + "[rigctld]\nAddress =\n";
 }
 
 // The number of GUI frames read until one holds `text`, that one included.
@@ -109,7 +96,7 @@ TEST(PacketLogDownlink, EachPacketCarriesTheArrivalOfTheDatagramThatCompletedIt)
 
 // Packets logged with no GUI connected: SimReplay in station_loopback_test.cpp.
 TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfterACutLine) {
-  const Ports ports;
+  const TncPorts ports;
   TncProfile profile(config_for(ports));
   const std::string in_the_way = profile.folder() + "/packets";
   ASSERT_TRUE(write_text_file(in_the_way, "not a folder\n").ok());
@@ -127,7 +114,7 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   for (const char* text : {"first pass", "second pass"}) {
     const std::vector<PacketBytes> packets = sample_packets(start_ms, text);
     not_logged += packets.size();
-    send_stream(ports.modem_rx, stream_of_packets(packets), 300);
+    send_stream(ports.modem, stream_of_packets(packets), 300);
     // Each record is a "Received:" text and its telemetry object; the message one text.
     EXPECT_EQ(frames_until(reader, std::string("Received: ") + text), 2 * (packets.size() - 1) + 1)
         << text << "\n"
@@ -149,7 +136,7 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   ASSERT_TRUE(write_text_file(in_the_way + "/" + packet_log_file_name(start_ms), cut_line).ok());
 
   const std::vector<PacketBytes> packets = sample_packets(start_ms, "third \"pass\"");
-  send_stream(ports.modem_rx, stream_of_packets(packets), 300);
+  send_stream(ports.modem, stream_of_packets(packets), 300);
   EXPECT_EQ(frames_until(reader, "Received: third \"pass\""), 2 * (packets.size() - 1) + 1);
   const std::vector<std::string> lines =
       wait_for_log_lines(profile.home(), start_ms, packets.size() + 1, 5000);
@@ -172,17 +159,9 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
   ASSERT_TRUE(tnc.wait_for_output("Packet log: writing", 5000)) << tnc.output();
   ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);
   const std::string& out = tnc.output();
-  EXPECT_EQ(count_of(out, "Packet log: cannot write"), 1u) << out;
-  EXPECT_EQ(count_of(out, "Packet log: writing"), 1u) << out;
+  EXPECT_EQ(occurrences(out, "Packet log: cannot write"), 1u) << out;
+  EXPECT_EQ(occurrences(out, "Packet log: writing"), 1u) << out;
   EXPECT_NE(out.substr(out.rfind("Statistics: packets")).find(all_lost), std::string::npos) << out;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    lines.push_back(text.substr(at, end - at));
-  }
-  return lines;
 }
 
 // A pass recorded live with the described search, decoded again from its
@@ -191,7 +170,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 // described search missed, from a recording since cut short. The day files
 // get nothing, and an output file is never overwritten.
 TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
-  const Ports ports;
+  const TncPorts ports;
   TncProfile profile(config_for(ports, "StreamRecording = 1\n"));
   ChildProcess tnc = start_tnc(profile.home());
   ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
@@ -202,7 +181,7 @@ TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
   for (size_t i = 0; i < packets.size(); ++i) {
     std::vector<uint8_t> datagram = stream_of_packets({packets[i]});
     if (i == missed) datagram[8 + 2] ^= 0x81;
-    ASSERT_TRUE(datagram_send(socket.fd(), {0x7F000001, ports.modem_rx}, datagram).ok());
+    ASSERT_TRUE(datagram_send(socket.fd(), {0x7F000001, ports.modem}, datagram).ok());
     sleep_ms(3);  // each packet a millisecond of its own
   }
   const std::vector<std::string> live =
@@ -313,7 +292,7 @@ TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
 
 // Waits until `word` has come `n` times, for at most `timeout_ms`.
 bool wait_for_count(ChildProcess& tnc, std::string_view word, size_t n, int timeout_ms) {
-  for (int waited = 0; count_of(tnc.output(), word) < n; waited += 50) {
+  for (int waited = 0; occurrences(tnc.output(), word) < n; waited += 50) {
     if (waited >= timeout_ms) return false;
     (void)tnc.wait_for_output("\x01", 50);  // never printed: drains the output for 50 ms
   }
@@ -338,18 +317,18 @@ TEST(StatisticsBinary, PrintedOnSigusr1AndEveryInterval) {
   } cases[] = {{"SIGUSR1", "", true, 1}, {"every second", "StatsInterval = 1\n", false, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Ports ports;
+    const TncPorts ports;
     TncProfile profile(config_for(ports, "Acquisition = robust\n" + c.extra_config));
     ChildProcess tnc = start_tnc(profile.home());
     ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
-    ASSERT_TRUE(datagram_send(udp_open().fd(), {0x7F000001, ports.modem_rx}, stream).ok());
+    ASSERT_TRUE(datagram_send(udp_open().fd(), {0x7F000001, ports.modem}, stream).ok());
     ASSERT_TRUE(tnc.wait_for_output("Received self-generated packet", 5000)) << tnc.output();
     if (c.sigusr1) (void)::kill(tnc.pid(), SIGUSR1);
     ASSERT_TRUE(wait_for_count(tnc, second_line, c.reports, 5000)) << tnc.output();
     ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);  // a report is never read half printed
     const std::string& all = tnc.output();
     EXPECT_NE(all.find(counts), std::string::npos) << all;
-    EXPECT_EQ(count_of(all, "Statistics: "), 2 * count_of(all, second_line)) << all;
+    EXPECT_EQ(occurrences(all, "Statistics: "), 2 * occurrences(all, second_line)) << all;
   }
 }
 

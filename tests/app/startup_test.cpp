@@ -5,14 +5,11 @@
 #include "app/startup.hpp"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <optional>
 #include <regex>
@@ -36,37 +33,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Ports {
-  uint16_t modem = free_udp_port();
-  uint16_t kiss = free_tcp_port();
-  std::string ini(const std::string& modem_extra = "", const std::string& kiss_extra = "") const {
-    return "[modem]\nGR_ReceivePort = " + std::to_string(modem) +
-           "\nGR_TransmitPort = " + std::to_string(free_udp_port()) + "\n" + modem_extra +
-           "[KISS]\nKISS_Port = " + std::to_string(kiss) + "\n" + kiss_extra;
-  }
-};
-
-// A TCP listener on 127.0.0.1 whose accept queue is full, so that a further
-// connect is never answered.
-struct StalledListener {
-  StalledListener() {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener.fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    ::listen(listener.fd(), 0);
-    port = local_port(listener.fd());
-    sa.sin_port = htons(port);
-    for (Socket& c : fillers) {
-      c = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-      ::connect(c.fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    }
-  }
-  Socket listener{::socket(AF_INET, SOCK_STREAM, 0)};
-  std::array<Socket, 4> fillers;
-  uint16_t port = 0;
-};
-
 // Success once the TNC has printed `text`; else its output so far. A time-out of 0 looks once.
 testing::AssertionResult printed(ChildProcess& tnc, const std::string& text,
                                  int timeout_ms = 5000) {
@@ -74,23 +40,17 @@ testing::AssertionResult printed(ChildProcess& tnc, const std::string& text,
   return testing::AssertionFailure() << "no \"" << text << "\" in:\n" << tnc.output();
 }
 
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Sends the largest datagram, a clean frame in its last bytes, to `host`;
 // true when the TNC saw the frame (the modem port takes such a datagram whole).
 bool modem_port_reachable(ChildProcess& tnc, const char* host, uint16_t port) {
   const std::string seen = "Received self-generated packet";
-  const size_t before = count_of(tnc.output(), seen);
+  const size_t before = occurrences(tnc.output(), seen);
   std::vector<uint8_t> datagram(65507 - list_frame.size() - 1, 0x00);
   datagram.insert(datagram.end(), list_frame.begin(), list_frame.end());
   datagram.push_back(0x00);
   EXPECT_TRUE(datagram_send(udp_open().fd(), {*parse_ipv4(host), port}, datagram).ok());
   for (int i = 0; i < 30; ++i) {
-    if (count_of(tnc.output(), seen) > before) return true;
+    if (occurrences(tnc.output(), seen) > before) return true;
     std::this_thread::sleep_for(50ms);
   }
   return false;
@@ -119,7 +79,7 @@ TEST(StartupBinary, FirstStartWritesFolderAndDefaultFile) {
 
 TEST(StartupBinary, SecondStartWithEmptyAddressIsQuietKeepsTheFileAndIdles) {
   const std::string own =
-      free_ports_config() + "[radio]\nCallFrom = QQ0ABC\n[rigctld]\nAddress =\nPort = 4532\n";
+      TncPorts().ini() + "[radio]\nCallFrom = QQ0ABC\n[rigctld]\nAddress =\nPort = 4532\n";
   TncProfile profile(own);
   ChildProcess tnc = start_tnc(profile.home());
   // Both threads start after the rigctld check.
@@ -147,7 +107,7 @@ TEST(StartupBinary, CommandLine) {
   EXPECT_TRUE(printed(bogus, "Usage: kestrelis-tnc [--config FILE]", 0));
 
   // --config reads the given file as it is and creates nothing in the profile.
-  const Ports ports;
+  const TncPorts ports;
   TempDir elsewhere;
   const std::string file = elsewhere.path() + "/station.ini";
   ASSERT_TRUE(write_text_file(file, ports.ini()).ok());
@@ -174,7 +134,7 @@ TEST(StartupBinary, UnkeyOnlySendsTheOffCommandOnce) {
     ASSERT_EQ(rig.commands().size(), 1u);
     EXPECT_EQ(rig.commands()[0].bytes, "T 0");
   }
-  TncProfile no_rig(Ports().ini());
+  TncProfile no_rig(TncPorts().ini());
   ChildProcess unkey = start_tnc(no_rig.home(), {"--unkey"});
   EXPECT_EQ(describe_wait_status(unkey.wait_exit(5000)), "exit status 0");
 }
@@ -204,24 +164,24 @@ TEST(StartupBinary, AConfigFileGivenThatCannotBeReadEndsWithStatus2) {
 // A rigctld that is not there holds the start-up at most a few seconds and is
 // named; a signal meanwhile ends the process at once: nothing is keyed yet.
 TEST(StartupBinary, RigctldCheckIsBoundedNamesWhereItLookedAndIsInterruptible) {
-  StalledListener stalled;
+  const FakeRigctld stalled(RigMode::unresponsive);
   const std::string refusing = std::to_string(free_tcp_port());
   const std::pair<std::string, std::string> cases[] = {
-      {"127.0.0.1\nPort = " + std::to_string(stalled.port),
+      {"127.0.0.1\nPort = " + std::to_string(stalled.port()),
        "] Could not connect to HamLib RIG Control Daemon. Start it first!\n"},
       {"127.0.0.1\nPort = " + refusing,
        "] rigctld looked for at 127.0.0.1 port " + refusing + ": Connection refused\n"},
       {"no-such-host.invalid\nPort = 4532", "\ngetaddrinfo failed with error: "}};
   for (const auto& [address, text] : cases) {
     SCOPED_TRACE(address);
-    TncProfile profile(free_ports_config() + "[rigctld]\nAddress = " + address + "\n");
+    TncProfile profile(TncPorts().ini() + "[rigctld]\nAddress = " + address + "\n");
     const auto started = std::chrono::steady_clock::now();
     ChildProcess tnc = start_tnc(profile.home());
     ASSERT_TRUE(printed(tnc, text, 8000));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
     EXPECT_EQ(tnc.wait_exit(300), -1);  // still running
   }
-  TncProfile profile(free_ports_config() + "[rigctld]\nAddress = " + cases[0].first + "\n");
+  TncProfile profile(TncPorts().ini() + "[rigctld]\nAddress = " + cases[0].first + "\n");
   ChildProcess tnc = start_tnc(profile.home());
   ASSERT_TRUE(printed(tnc, "Communication check with rigctld"));
   // Statistics asked for during start-up wait for the main loop: the TNC runs on.
@@ -274,7 +234,7 @@ TEST(StartupBinary, BoundPortsAreNamedAndRefuseOtherAddresses) {
                {"127.0.0.1#gui", "127.0.0.1"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.address.empty() ? "all interfaces by default" : c.address);
-    const Ports ports;
+    const TncPorts ports;
     const std::string kiss = std::to_string(ports.kiss);
     const std::string modem = std::to_string(ports.modem);
     const std::string address = "Address = " + c.address + "\n";
@@ -304,7 +264,7 @@ TEST(StartupBinary, BoundPortsAreNamedAndRefuseOtherAddresses) {
 // A port another program holds: the GUI port is named at the default level and
 // the TNC runs on; the modem port is named and the TNC ends with status 1.
 TEST(StartupBinary, TakenPortsAreNamed) {
-  const Ports ports;
+  const TncPorts ports;
   NetResult gui_holder = tcp_listen("127.0.0.1", ports.kiss);
   NetResult modem_holder = udp_bind("", ports.modem, 0);
   ASSERT_TRUE(gui_holder.status.ok());
@@ -329,7 +289,7 @@ TEST(StartupBinary, TakenPortsAreNamed) {
 }
 
 TEST(StartupBinary, SilentModemIsNoticed) {
-  const Ports ports;
+  const TncPorts ports;
   TncProfile profile(ports.ini("ModemSilence = 1\nGR_ReceiveAddress = 127.0.0.1\n"));
   ChildProcess tnc = start_tnc(profile.home());
   const std::string port = std::to_string(ports.modem);

@@ -72,10 +72,8 @@ std::vector<std::string> wait_for_log_lines(const std::string& home, int64_t fro
     }
     std::vector<std::string> lines;
     for (const std::string& name : names) {
-      const std::string text = read_file(home + "/Kestrelis/packets/" + name);
-      for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-        lines.push_back(text.substr(at, end - at));
-      }
+      const std::vector<std::string> day = lines_of(read_file(home + "/Kestrelis/packets/" + name));
+      lines.insert(lines.end(), day.begin(), day.end());
     }
     if (lines.size() >= count || monotonic_ms() >= deadline_ms) return lines;
     sleep_ms(20);

@@ -2,9 +2,9 @@
 
 #include <array>
 
+#include "platform/clock.hpp"
 #include "support/loopback.hpp"
 #include "support/tnc_process.hpp"
-#include "platform/clock.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "support/rigctld_peer.hpp"
 #include "common/kiss_frames.hpp"
 #include "platform/net.hpp"
+#include "support/rigctld_peer.hpp"
 
 namespace kestrelis {
 

@@ -74,4 +74,18 @@ TempDir::~TempDir() {
 
 std::string read_file(const std::string& path) { return read_whole_file(path).value_or(""); }
 
+size_t occurrences(std::string_view text, std::string_view word) {
+  size_t n = 0;
+  for (size_t at = text.find(word); at != text.npos; at = text.find(word, at + 1)) ++n;
+  return n;
+}
+
+std::vector<std::string> lines_of(std::string_view text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find('\n', at)) != text.npos; at = end + 1) {
+    lines.emplace_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
 }  // namespace kestrelis

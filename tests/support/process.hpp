@@ -64,4 +64,10 @@ class TempDir {
 // The whole content of a file ("" when it cannot be read).
 std::string read_file(const std::string& path);
 
+// How often `word` occurs in `text`.
+size_t occurrences(std::string_view text, std::string_view word);
+
+// The lines of `text` that end in a line end, without it.
+std::vector<std::string> lines_of(std::string_view text);
+
 }  // namespace kestrelis

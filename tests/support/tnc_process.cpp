@@ -31,10 +31,10 @@ TncProfile::TncProfile(const std::string& config_text) {
   if (!config_text.empty()) (void)write_tnc_config(home(), config_text);
 }
 
-std::string free_ports_config() {
-  return "[modem]\nGR_ReceivePort = " + std::to_string(free_udp_port()) +
-         "\nGR_TransmitPort = " + std::to_string(free_udp_port()) +
-         "\n[KISS]\nKISS_Port = " + std::to_string(free_tcp_port()) + "\n";
+std::string TncPorts::ini(const std::string& modem_extra, const std::string& kiss_extra) const {
+  return "[modem]\nGR_ReceivePort = " + std::to_string(modem) +
+         "\nGR_TransmitPort = " + std::to_string(modem_tx) + "\n" + modem_extra +
+         "[KISS]\nKISS_Port = " + std::to_string(kiss) + "\n" + kiss_extra;
 }
 
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args) {
@@ -42,6 +42,11 @@ ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& 
   argv.insert(argv.end(), args.begin(), args.end());
   return ChildProcess(argv, tnc_environment(home));
 }
+
+TncWithGui::TncWithGui(uint16_t rig_port, int key_up_ms, int key_down_ms, const std::string& more)
+    : profile(tnc_config_text(kiss_port, modem.port(), rig_port, key_up_ms, key_down_ms) + more),
+      tnc(start_tnc(profile.home())),
+      gui(kiss_port, 5000) {}
 
 std::string tnc_config_for(const TncSettings& s) {
   return "[modem]\nGR_ReceivePort = " + std::to_string(s.modem_in_port) +

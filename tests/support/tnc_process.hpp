@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/loopback.hpp"
+#include "support/loopback_peers.hpp"
 #include "support/process.hpp"
 
 namespace kestrelis {
@@ -35,12 +37,29 @@ class TncProfile {
   TempDir dir_;
 };
 
-// "[modem]" and "[KISS]" sections that put all three ports of the TNC on
-// ports that were free a moment ago, so that tests can run side by side.
-std::string free_ports_config();
+// All three ports of a TNC on ports that were free a moment ago, so that tests
+// can run side by side.
+struct TncPorts {
+  uint16_t modem = free_udp_port();  // GR_ReceivePort
+  uint16_t modem_tx = free_udp_port();
+  uint16_t kiss = free_tcp_port();
+  // The "[modem]" and "[KISS]" sections that name them, each with its extra lines.
+  std::string ini(const std::string& modem_extra = "", const std::string& kiss_extra = "") const;
+};
 
 // Starts kestrelis-tnc with the environment of tnc_environment(home).
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
+
+// A TNC on ports of its own (tnc_config_text, `more` lines after it), keying
+// through rigctld at `rig_port`, its modem a listener, with a GUI connected.
+struct TncWithGui {
+  TncWithGui(uint16_t rig_port, int key_up_ms, int key_down_ms = 0, const std::string& more = "");
+  ModemListener modem;
+  uint16_t kiss_port = free_tcp_port();
+  TncProfile profile;
+  ChildProcess tnc;
+  KissClient gui;
+};
 
 // What a TNC run of the load tool is set up with.
 struct TncSettings {
