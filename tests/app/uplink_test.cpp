@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <thread>
 
 #include "platform/clock.hpp"
@@ -23,56 +22,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A station whose GUI link and transmit thread serve a loopback port, its
-// console captured and its modem a listener.
-class LinkedStation {
- public:
-  LinkedStation(int max_clients, int key_up_ms)
-      : station(config(modem_.port(), max_clients, key_up_ms), Console{.sink = lines_.sink()}),
-        listener_(tcp_listen("127.0.0.1", 0).socket) {
-    open_transmit_socket(station.transmitter);
-    serve_thread_ = std::thread([this] { station.gui.serve(listener_.fd()); });
-    uplink_thread_ = std::thread([this] { uplink_thread(station); });
-  }
-  LinkedStation(const LinkedStation&) = delete;
-  LinkedStation& operator=(const LinkedStation&) = delete;
-  ~LinkedStation() {
-    station.gui.stop();
-    serve_thread_.join();
-    uplink_thread_.join();
-  }
-
-  uint16_t port() const { return local_port(listener_.fd()); }
-  ModemListener& modem() { return modem_; }
-  size_t count(std::string_view text) const { return lines_.count(text); }
-  bool wait_for(std::string_view text, size_t n, int timeout_ms) const {
-    return lines_.wait_for(text, n, timeout_ms);
-  }
-
- private:
-  static TncConfig config(uint16_t modem_port, int max_clients, int key_up_ms) {
-    TncConfig c;
-    c.GR_TransmitPort = modem_port;
-    c.MaxClients = max_clients;
-    c.KeyUpDelay = std::chrono::milliseconds(key_up_ms);
-    c.CallFrom = "QQ0ABC";
-    c.PreambleLength = 4;
-    c.VerboseLevel = 4;
-    return c;
-  }
-
-  CapturedLines lines_;
-  ModemListener modem_;
-
- public:
-  Station station;
-
- private:
-  Socket listener_;
-  std::thread serve_thread_;
-  std::thread uplink_thread_;
-};
-
 // Refusals in the operator's words where the golden transcript does not show
 // them: the console line, and the GUI's text without its line end.
 TEST(Uplink, RefusalsInTheOperatorsWords) {
@@ -80,6 +29,8 @@ TEST(Uplink, RefusalsInTheOperatorsWords) {
       {{.kind = RefusalKind::unknown_command, .value = "\x1B[2J\x07\xC0"},  // no terminal control
        "Unknown command \"\\x1b[2J\\x07\\xc0\""},
       {{.kind = RefusalKind::improper_callsign}, "Improper callsign\n"},
+      {{.kind = RefusalKind::relay_delay_too_long, .limit = 86400},
+       "Maximum relay delay is 24 hours\n"},
   };
   for (const auto& [refusal, console] : cases) {
     SCOPED_TRACE(console);
@@ -90,20 +41,29 @@ TEST(Uplink, RefusalsInTheOperatorsWords) {
   }
 }
 
+// A request from NOCALL is answered with the call sign error alone: no
+// confirmation, nothing transmitted.
+TEST(Uplink, ARequestFromNocallIsRefused) {
+  StationCapture out;
+  const std::string request = "NOCALL>QQ0XYZ, Kestrelis, STORE=0 hi";
+  handle_gui_frame(out.station, std::vector<uint8_t>(request.begin(), request.end()), 1);
+  EXPECT_EQ(out.console(),
+            (std::vector<std::string>{"Transmission to Kestrelis\n", "Call signs error\n"}));
+  EXPECT_EQ(out.gui(),
+            std::vector<std::string>{"Call signs error. Check your call sign in config.ini."});
+}
+
 const std::string request_head = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 ";
 
 TEST(UplinkLoopback, TwoClientsRequestsTakeTurnsInArrivalOrderEachWithItsOwnReplies) {
-  LinkedStation s(2, 300);
+  ServedStation s(2, 300);
   KissClient a(s.port(), 2000);
   ASSERT_TRUE(s.wait_for("GUI connected.", 1, 3000));
   // A client that connects while another is connected is served at once.
-  const int64_t start = monotonic_ns();
   KissClient b(s.port(), 2000);
   b.send_frame("cmd:bogus");
   KissReader b_replies(b.fd());
   ASSERT_EQ(b_replies.next(3000), "Unknown command \"bogus\"");
-  std::printf("[ measured ] second client connected and answered after %.2f ms\n",
-              static_cast<double>(monotonic_ns() - start) / 1e6);
 
   a.send_frame(request_head + "from a");
   ASSERT_TRUE(s.wait_for("Finished reading KISS packet", 2, 3000));
@@ -125,7 +85,7 @@ TEST(UplinkLoopback, TwoClientsRequestsTakeTurnsInArrivalOrderEachWithItsOwnRepl
 }
 
 TEST(UplinkLoopback, ARequestWaitingBehindATransmissionIsDroppedWhenItsClientLeaves) {
-  LinkedStation s(2, 1000);
+  ServedStation s(2, 1000);
   KissClient a(s.port(), 2000);
   KissClient b(s.port(), 2000);
   ASSERT_TRUE(s.wait_for("GUI connected.", 2, 3000));
@@ -143,7 +103,7 @@ TEST(UplinkLoopback, ARequestWaitingBehindATransmissionIsDroppedWhenItsClientLea
 
 // A script that sends one line and closes at once, again and again.
 TEST(UplinkLoopback, AClientThatSendsOneRequestAndClosesHasItTransmitted) {
-  LinkedStation s(1, 0);
+  ServedStation s(1, 0);
   for (int round = 1; round <= 3; ++round) {
     SCOPED_TRACE(round);
     {
@@ -159,26 +119,12 @@ TEST(UplinkLoopback, AClientThatSendsOneRequestAndClosesHasItTransmitted) {
   EXPECT_EQ(s.count("dropped"), 0u);
 }
 
-// A running TNC wired to `modem` and a rigctld at `rig_port`, with a GUI connected.
-struct RunningTnc {
-  RunningTnc(const ModemListener& modem, uint16_t rig_port, int key_up_ms)
-      : kiss_port(free_tcp_port()),
-        profile(tnc_config_text(kiss_port, modem.port(), rig_port, key_up_ms, 0)),
-        tnc(start_tnc(profile.home())),
-        gui(kiss_port, 5000) {}
-  uint16_t kiss_port;
-  TncProfile profile;
-  ChildProcess tnc;
-  KissClient gui;
-};
-
 // Ctrl-C, a kill and a closed terminal alike.
 TEST(UplinkLoopback, TerminationWhileKeyedUnkeysFirst) {
   for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     FakeRigctld rig;
-    ModemListener modem;
-    RunningTnc station(modem, rig.port(), 10000);
+    TncWithGui station(rig.port(), 10000);
     station.gui.send_frame("cmd:list");
     ASSERT_TRUE(rig.wait_for_commands(2, 5000));
     const int status = station.tnc.stop(signal_number, 5000);
@@ -186,15 +132,14 @@ TEST(UplinkLoopback, TerminationWhileKeyedUnkeysFirst) {
     EXPECT_EQ(WTERMSIG(status), signal_number);
     ASSERT_TRUE(rig.wait_for_commands(3, 1000));
     EXPECT_EQ(rig.commands()[2].bytes, "T 0");
-    EXPECT_FALSE(modem.receive(0));
+    EXPECT_FALSE(station.modem.receive(0));
   }
 }
 
 // Each client starts with a fresh deframer, and clients that came and went
 // while another was served do not keep the next one waiting.
 TEST(UplinkLoopback, NextClientIsServedAtOnceWithAFreshDeframer) {
-  ModemListener modem;
-  RunningTnc station(modem, free_tcp_port(), 0);
+  TncWithGui station(free_tcp_port(), 0);
   const uint8_t unfinished[] = {0xC0, 0x00, 0x41};
   station.gui.send_raw(unfinished);
   station.gui.close();
@@ -210,16 +155,11 @@ TEST(UplinkLoopback, NextClientIsServedAtOnceWithAFreshDeframer) {
 
 // MaxClients comes from config.ini: two GUIs are served, a third is told why not.
 TEST(UplinkLoopback, MaxClientsFromConfigIni) {
-  ModemListener modem;
-  const uint16_t kiss_port = free_tcp_port();
-  TncProfile profile(tnc_config_text(kiss_port, modem.port(), free_tcp_port(), 0, 0) +
-                     "[KISS]\nMaxClients = 2\n");
-  ChildProcess tnc = start_tnc(profile.home());
-  KissClient first(kiss_port, 5000);
-  KissClient second(kiss_port, 5000);
-  ASSERT_TRUE(tnc.wait_for_output("GUI connected. (client 2, 2 of 2 connected)", 5000))
-      << tnc.output();
-  KissClient third(kiss_port, 5000);
+  TncWithGui station(free_tcp_port(), 0, 0, "[KISS]\nMaxClients = 2\n");
+  KissClient second(station.kiss_port, 5000);
+  ASSERT_TRUE(station.tnc.wait_for_output("GUI connected. (client 2, 2 of 2 connected)", 5000))
+      << station.tnc.output();
+  KissClient third(station.kiss_port, 5000);
   KissReader reader(third.fd());
   const std::optional<std::string> line = reader.next(5000);
   ASSERT_TRUE(line);

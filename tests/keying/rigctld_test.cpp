@@ -1,12 +1,10 @@
-// Keying through rigctld: the real daemon with a dummy rig, stand-ins that
-// take, refuse or ignore commands, and the real binary's retries of a lost off
-// command.
+// Keying through rigctld: stand-ins that take, refuse or ignore commands, and
+// the real binary's retries of a lost off command (the real daemon:
+// rigctld_stall_test.cpp).
 
 #include "keying/rigctld.hpp"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -18,72 +16,25 @@
 #include <tuple>
 #include <vector>
 
-#include "support/rigctld_peer.hpp"
 #include "keying/transmitter.hpp"
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"
+#include "support/rigctld_peer.hpp"
 #include "support/tnc_process.hpp"
 
 namespace kestrelis {
 
 namespace {
 
-constexpr char rigctld_path[] = "/usr/bin/rigctld";
 constexpr char owed_line[] =
     "Unkeying failed, the transmitter may still be keyed: sending \"T 0\" again every second\n";
 constexpr char settled_line[] = "Transmitter unkeyed: rigctld took \"T 0\"\n";
 
-// The TNC keying through the daemon at `rig_port`, asked by a GUI for the
-// "list" command.
-struct RunningTnc {
-  RunningTnc(uint16_t rig_port, int key_up_ms, int key_down_ms = 0)
-      : kiss_port(free_tcp_port()),
-        profile(tnc_config_text(kiss_port, modem.port(), rig_port, key_up_ms, key_down_ms)),
-        tnc(start_tnc(profile.home())),
-        gui(kiss_port, 5000) {
-    EXPECT_TRUE(tnc.wait_for_output("Waiting for GUI client", 5000)) << tnc.output();
-    sleep_ms(300);
-    gui.send_frame("cmd:list");
-  }
-  ModemListener modem;
-  uint16_t kiss_port;
-  TncProfile profile;
-  ChildProcess tnc;
-  KissClient gui;
-};
-
-// rigctld -m 1 (dummy rig) on a free port, with PTT through the rig (keyed
-// during the key-up delay, unkeyed after the air time) or without any PTT
-// type (both commands refused and reported).
-TEST(RigctldLoopback, TheRealDaemonKeysOrRefuses) {
-  if (access(rigctld_path, X_OK) != 0) GTEST_SKIP() << "rigctld is not installed";
-  for (const bool with_ptt : {true, false}) {
-    SCOPED_TRACE(with_ptt ? "PTT through the rig" : "no PTT type");
-    const uint16_t port = free_tcp_port();
-    std::vector<std::string> argv{rigctld_path,        "-m", "1", "-T", "127.0.0.1", "-t",
-                                  std::to_string(port)};
-    if (with_ptt) argv.insert(argv.end(), {"-P", "RIG"});
-    ChildProcess rig(argv, {});
-    const auto ptt = [port] { return query_rigctld_ptt(port, 1000); };  // "0", "1"; "": no answer
-    for (int i = 0; i < 100 && ptt().empty(); ++i) sleep_ms(20);
-    sleep_ms(300);  // the daemon stalls on connections that arrive back to back
-    RunningTnc station(port, with_ptt ? 1500 : 0);
-    if (with_ptt) {
-      sleep_ms(700);
-      EXPECT_EQ(ptt(), "1");
-    }
-    ASSERT_TRUE(station.modem.receive(3000));
-    if (with_ptt) {
-      sleep_ms(air_time_ms(118) + 700);
-      EXPECT_EQ(ptt(), "0");
-      EXPECT_EQ(station.tnc.output().find("refused"), std::string::npos) << station.tnc.output();
-    } else {
-      for (const char* line :
-           {"] rigctld refused \"T 1\" (RPRT -", "] rigctld refused \"T 0\" (RPRT -"})
-        EXPECT_TRUE(station.tnc.wait_for_output(line, 3000)) << station.tnc.output();
-    }
-    rig.stop(SIGTERM, 2000);
-  }
+// Asks the TNC for the "list" command through its GUI once it serves the GUI.
+void send_list(TncWithGui& station) {
+  EXPECT_TRUE(station.tnc.wait_for_output("Waiting for GUI client", 5000)) << station.tnc.output();
+  sleep_ms(300);
+  station.gui.send_frame("cmd:list");
 }
 
 // A daemon that takes each command but neither answers nor closes: the waits
@@ -92,7 +43,8 @@ TEST(RigctldLoopback, ADaemonThatNeverAnswersLengthensNoWait) {
   const FakeRigctld mute(RigMode::mute);  // takes each command, holds the connection unanswered
   ASSERT_NE(mute.port(), 0);
   constexpr int64_t key_up_ms = 200, key_down_ms = 300, ms = 1'000'000;
-  RunningTnc station(mute.port(), key_up_ms, key_down_ms);
+  TncWithGui station(mute.port(), key_up_ms, key_down_ms);
+  send_list(station);
   const auto datagram = station.modem.receive(5000);
   ASSERT_TRUE(datagram) << station.tnc.output();
   ASSERT_TRUE(mute.wait_for_commands(3, 5000)) << station.tnc.output();
@@ -298,7 +250,8 @@ TEST(RigctldLoopback, UnansweredOnCommandsKeepAtMostTheCapOfConnections) {
 TEST(RigctldLoopback, TheTncUnkeysOnceTheVanishedDaemonIsBack) {
   auto rig = std::make_unique<FakeRigctld>();
   const uint16_t rig_port = rig->port();
-  RunningTnc station(rig_port, 0);
+  TncWithGui station(rig_port, 0);
+  send_list(station);
   ASSERT_TRUE(rig->wait_for_commands(2, 5000)) << station.tnc.output();  // start-up check, on
   EXPECT_EQ(rig->commands()[1].bytes, "T 1");
   rig.reset();
