@@ -52,14 +52,15 @@ size_t frames_until(KissReader& gui, std::string_view text) {
 // frame, not with the time it is handled: the receive thread may have waited
 // seconds on a GUI that stopped reading. Three datagrams, each with its own
 // arrival time: every packet but the last, then the last one's frame in two
-// halves. (The start-up line naming the log: the golden transcript.)
+// halves; the first packet with a byte that Reed-Solomon mends. (The start-up
+// line naming the log: the golden transcript.)
 TEST(PacketLogDownlink, EachPacketCarriesTheArrivalOfTheDatagramThatCompletedIt) {
   const int64_t first_us = 1796594241123456;  // 2026-12-06T21:57:21.123456Z
   const int64_t cut_us = first_us + 2250000;
   const int64_t last_us = cut_us + 999;  // the next millisecond: the halves stay apart
   const std::vector<PacketBytes> packets = sample_packets(first_us / 1000, "late");
-  const std::vector<uint8_t> head =
-      stream_of_packets(std::vector(packets.begin(), packets.end() - 1));
+  std::vector<uint8_t> head = stream_of_packets(std::vector(packets.begin(), packets.end() - 1));
+  head[8 + frame_prefix_size + 3] ^= 0x5A;  // a byte of the first codeword for Reed-Solomon to mend
   const std::vector<uint8_t> tail = stream_of_packets({packets.back()});
   for (const char* acquisition : {"described", "robust"}) {
     SCOPED_TRACE(acquisition);
@@ -88,6 +89,7 @@ TEST(PacketLogDownlink, EachPacketCarriesTheArrivalOfTheDatagramThatCompletedIt)
       const std::optional<LoggedPacket> logged = parse_packet_log_line(lines[i]);
       ASSERT_TRUE(logged) << lines[i];
       EXPECT_EQ(logged->frame, packets[i]);
+      EXPECT_EQ(logged->rs_corrected, i == 0 ? 1 : 0);
       EXPECT_EQ(logged->received,
                 i + 1 < lines.size() ? "2026-12-06T21:57:21.123Z" : "2026-12-06T21:57:23.374Z");
     }
