@@ -247,7 +247,7 @@ TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
     std::string said;
     uint64_t most_bytes;  // the recording's size at the end
   } cases[] = {
-      {"limit", 1, plenty, plenty, "reached RecordingLimitMB = 1 (", 1 << 20},
+      {"limit", 1, plenty, plenty, "reached RecordingLimitMB = 1 (1048576 bytes)", 1 << 20},
       {"low at start", 0, low, low, "free on the disk of ", 0},
       {"low later", 0, plenty, low, "MiB (1 GiB or 5 % of the disk); recording ended for this run",
        3 << 20},
@@ -264,11 +264,13 @@ TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
     made_up_free = c.free_at_start;
     start_archive(station.archive, station.config, home.path(), station.console,
                   station.statistics.packets_not_logged);
+    // The first record short enough for the records to fill the limit to the byte.
     const std::vector<uint8_t> filler(65536, idle_byte);
+    const std::vector<uint8_t> first(65536 - 200, idle_byte);
     int64_t received_us = now_unix_us();
     for (int i = 0; i < 40; ++i) {
       if (i == 20) made_up_free = c.free_later;
-      record_datagram(station.archive, ++received_us, filler);
+      record_datagram(station.archive, ++received_us, i == 0 ? first : filler);
     }
     const std::vector<PacketBytes> packets = sample_packets(received_us / 1000, "logged");
     const std::vector<uint8_t> stream = stream_of_packets(packets);

@@ -158,6 +158,8 @@ TEST(PacketLog, AnythingButAWholeLineIsRefused) {
     line.replace(line.find(from), from.size(), to);
     return line;
   };
+  // Reed-Solomon mends up to 16 bytes of a codeword.
+  EXPECT_TRUE(parse_packet_log_line(with("\"rs_corrected\":0", "\"rs_corrected\":16")));
   const std::string cases[] = {
       good.substr(0, good.size() / 2),  // cut by a power failure
       "",
