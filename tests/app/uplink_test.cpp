@@ -13,6 +13,7 @@
 
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"
+#include "support/served_station.hpp"
 #include "support/station_capture.hpp"
 #include "support/tnc_process.hpp"
 

@@ -14,6 +14,7 @@
 
 #include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"
+#include "support/served_station.hpp"
 #include "support/station_capture.hpp"
 
 namespace kestrelis {
