@@ -27,9 +27,11 @@ def failed_tests(build, gtest_filter):
     except subprocess.TimeoutExpired:
         return ["(timed out)"]
     failed = sorted(set(re.findall(r"^\[  FAILED  \] (\S+) \(", r.stdout, re.M)))
-    if r.returncode != 0 and not failed:
+    # A test that ends the process leaves the tests after it unrun: say where it ended.
+    if r.returncode != 0 and not re.search(r"^\[==========\] .* ran\.", r.stdout, re.M):
         running = [ln for ln in r.stdout.splitlines() if ln.startswith("[ RUN")]
-        failed = [f"(ended with {r.returncode} in {running[-1][12:] if running else '?'})"]
+        where = running[-1].split("] ", 1)[1] if running else "?"
+        failed.append(f"(ended with {r.returncode} in {where})")
     return failed
 
 

@@ -50,8 +50,8 @@ TEST(GuiLinkLoopback, EveryClientGetsEveryFrameWholeAndInOrder) {
   auto sender = [&](char tag) {
     for (int n = 0; n < frames; ++n) send_to_gui(s.station.gui, bytes_of(numbered(tag, n)));
   };
-  std::thread receive_thread(sender, 'r');
-  std::thread request_thread(sender, 'g');
+  std::jthread receive_thread(sender, 'r');  // joined also when an assertion returns early
+  std::jthread request_thread(sender, 'g');
   for (int i = 0; i < clients; ++i) {
     SCOPED_TRACE("client " + std::to_string(i + 1));
     KissReader reader(guis[static_cast<size_t>(i)].fd());
