@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive/packet_log.hpp"
-#include "common/kiss_frames.hpp"
 #include "kiss/client.hpp"
 #include "kiss/display.hpp"
 #include "kiss/plot.hpp"
@@ -50,9 +48,6 @@ TEST(KissDisplay, EachKindOfFrame) {
       {"malformed record", bytes(telemetry_kind + R"({"x":1)"),
        "TELEMETRY malformed record refused, 6 bytes\n"
        "  0000  7b 22 78 22 3a 31                                |{\"x\":1|\n"},
-      {"record head cut short", bytes(telemetry_kind.substr(0, 2)),
-       "FRAME 2 bytes of unknown kind 0x64\n"
-       "  0000  64 c4                                            |d.|\n"},
       {"empty frame", {}, "FRAME 0 bytes\n"},
   };
   for (const auto& c : cases) {
@@ -69,11 +64,9 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
   NetResult server = tcp_listen("127.0.0.1", 0);
   ASSERT_TRUE(server.status.ok());
   std::string port = std::to_string(local_port(server.socket.fd()));
-  const std::string request = "QQ0ABC>QQ0XYZ, Kestrelis, STORE=0 hi";
   ChildProcess client({KESTRELIS_KISS_PATH, "--port", port, "--no-stdin", "--exit-after", "20",
-                       "--send", "cmd:list", "--send", request},
+                       "--send", "cmd:list"},
                       {});
-
   Socket tnc = accept_within(server.socket.fd(), 5000);
   ASSERT_TRUE(tnc.valid());
   for (const std::string& data :
@@ -81,17 +74,11 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
         telemetry_kind + R"({"tlm_id":"4138","unix_s":"0"})"}) {
     ASSERT_TRUE(send_all(tnc.fd(), kiss_encode(bytes(data))).ok());
   }
-  KissDeframer deframer(tnc_frame_capacity);
-  std::vector<std::string> lines;
+  const std::vector<uint8_t> sent = kiss_encode(bytes("cmd:list"));
+  std::vector<uint8_t> received(sent.size());
   ASSERT_TRUE(set_receive_timeout(tnc.fd(), 5000).ok());
-  while (lines.size() < 2) {
-    std::array<uint8_t, 256> buffer{};
-    long n = stream_receive(tnc.fd(), buffer);
-    ASSERT_GT(n, 0);
-    read_kiss_frames(deframer, std::span(buffer).first(static_cast<size_t>(n)),
-                     [&](std::span<const uint8_t> d) { lines.emplace_back(d.begin(), d.end()); });
-  }
-  EXPECT_EQ(lines, (std::vector<std::string>{"cmd:list", request}));
+  EXPECT_EQ(stream_receive(tnc.fd(), received), static_cast<long>(sent.size()));
+  EXPECT_EQ(received, sent);
   EXPECT_TRUE(
       client.wait_for_output("TELEMETRY sat=1 v=5 beacon, 1970-01-01 00:00:00.000 UTC", 5000));
   tnc.close();
@@ -100,8 +87,8 @@ TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
   EXPECT_TRUE(client.wait_for_output(
       "closed by the TNC; reconnecting every second\nLINK connected to 127.0.0.1:" + port, 5000));
   client.stop(SIGTERM, 5000);
-  EXPECT_NE(client.output().find("LINK connected to 127.0.0.1:" + port + "\nSENT cmd:list\nSENT " +
-                                 request + "\nTEXT [05/12 14:03:07.412] Received: hello\n" +
+  EXPECT_NE(client.output().find("LINK connected to 127.0.0.1:" + port +
+                                 "\nSENT cmd:list\nTEXT [05/12 14:03:07.412] Received: hello\n" +
                                  "PACKET 2 bytes\n"),
             std::string::npos)
       << client.output();
@@ -126,16 +113,12 @@ TEST(KissJsonObject, FlatObjectsOfStringsOnly) {
   ASSERT_EQ(object->size(), 2u);
   EXPECT_EQ((*object)[0].key, "z");
   EXPECT_EQ((*object)[1].value, "x\"y\xc3\xa9");
-  EXPECT_EQ(parse_json_object("{}")->size(), 0u);
-  for (const char* refused : {R"({"a":1})", R"({"a":null})", R"({"a":{"b":"1"}})", R"({"a":["1"]})",
-                              R"({"a":"1")", R"({"a":"1"}x)", R"("a")", R"(["a"])", ""}) {
-    SCOPED_TRACE(refused);
-    EXPECT_FALSE(parse_json_object(refused));
+  for (const char* refused :
+       {R"({"a":1})", R"({"a":{"b":"1"}})", R"({"a":["1"]})", R"({"a":"1"}x)", R"(["a"])", ""}) {
+    EXPECT_FALSE(parse_json_object(refused)) << refused;
   }
 }
 
-// The ordinary record is shown by KissDisplay and StationLoopback; here the
-// edges of its telemetry word and time.
 TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
   const struct {
     const char* name;
@@ -149,7 +132,6 @@ TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
        "2106-02-07 06:28:15.000"},
       {"UNIX alone", R"({"UNIX":"1700000000.250000"})", false, "2023-11-14 22:13:20.250"},
       {"tlm_id too large", R"({"tlm_id":"65536"})", false, ""},
-      {"tlm_id not a number", R"({"tlm_id":"-1"})", false, ""},
       {"bad UNIX", R"({"UNIX":"12.x"})", false, ""},
   };
   for (const auto& c : cases) {
@@ -163,7 +145,6 @@ TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
 TEST(KissRecordInfo, IsoUtcTimes) {
   const std::pair<const char*, int64_t> accepted[] = {{"1970-01-01T00:00Z", 0},
                                                       {"2026-12-05T14:03:07.412Z", 1796479387412},
-                                                      {"2023-11-14T22:13:20Z", 1700000000000},
                                                       {"2000-02-29T00:00Z", 951782400000}};
   for (const auto& [text, ms] : accepted) EXPECT_EQ(parse_iso_utc(text), ms) << text;
   for (const char* text :
@@ -171,7 +152,6 @@ TEST(KissRecordInfo, IsoUtcTimes) {
         "2026-12-05T14:03", "2026-12-05 14:03Z", "2026-12-05T14:03:07.4Z", "1969-12-31T23:59Z"}) {
     EXPECT_EQ(parse_iso_utc(text), std::nullopt) << text;
   }
-  // Shown as the packet log writes it, before 1970 too.
   EXPECT_EQ(format_utc(-1), "1969-12-31 23:59:59.999");
 }
 
@@ -203,29 +183,18 @@ const std::pair<int64_t, const char*> plain_records[] = {
 const std::string plain_log =
     packet_log(plain_records) + "not a record\n" + packet_log(std::span(plain_records).first(1));
 
-// Each of `lines` appears in `text`.
-void expect_lines(const std::string& text, std::initializer_list<const char*> lines) {
-  for (const char* line : lines) EXPECT_NE(text.find(line), std::string::npos) << line << text;
-}
-
-std::vector<int64_t> times_of(const PlotInput& in) {
-  std::vector<int64_t> times;
-  for (const PlotRow& row : in.rows) times.push_back(row.time_ms);
-  return times;
-}
-
 TEST(KissPlot, ReadsThePacketLogInTimeOrderAndRefusesWhatItCannotDraw) {
-  const std::vector<std::string> fields = {"eps_vbatt", "t"};
-  PlotInput in = read_plot_input(plain_log, fields);
+  PlotInput in = read_plot_input(plain_log, std::vector<std::string>{"eps_vbatt", "t"});
   ASSERT_EQ(in.error, "");
   EXPECT_EQ(in.skipped, 1u);
   EXPECT_FALSE(in.damaged_last_line);
   // UNIX first, then unix_s and unix_only_ms, then the receive time.
-  ASSERT_EQ(times_of(in), (std::vector<int64_t>{7000, 10250, 20500, 20500}));
-  EXPECT_EQ(in.rows[0].values, (std::vector<std::optional<double>>{std::nullopt, 4.0}));
-  EXPECT_EQ(in.rows[1].values, (std::vector<std::optional<double>>{8200.0, -3.0}));
-
-  // Fields it cannot draw.
+  std::vector<std::pair<int64_t, std::vector<std::optional<double>>>> rows;
+  for (const PlotRow& row : in.rows) rows.emplace_back(row.time_ms, row.values);
+  EXPECT_EQ(rows, (decltype(rows){{7000, {std::nullopt, 4.0}},
+                                  {10250, {8200.0, -3.0}},
+                                  {20500, {8100.0, std::nullopt}},
+                                  {20500, {8100.0, std::nullopt}}}));
   EXPECT_EQ(read_plot_input(plain_log, std::vector<std::string>{"eps_vboost_0"}).error,
             "no record has the field \"eps_vboost_0\"");
   EXPECT_EQ(read_plot_input(plain_log, std::vector<std::string>{"_received"}).error,
@@ -242,39 +211,9 @@ const std::pair<int64_t, const char*> mixed_records[] = {
 const std::string mixed =
     packet_log(mixed_records) + R"({"received":"1970-01-01T00:00:00.004Z","fr)";
 
-TEST(KissPlot, FiltersBySatelliteAndKindAndReadsUpToADamagedLastLine) {
-  const struct {
-    const char* name;
-    int sat;           // -1: any
-    const char* kind;  // null: any
-    std::vector<int64_t> times;
-    const char* error;
-  } cases[] = {
-      {"all", -1, nullptr, {100500, 101000, 102000}, ""},
-      {"beacons of sat 1", 1, "beacon", {100500}, ""},
-      {"telemetry", -1, "telemetry", {101000, 102000}, ""},
-      {"sat 2", 2, nullptr, {}, "no record of sat 2 with a time"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    PlotFilter filter;
-    if (c.sat >= 0) filter.sat = c.sat;
-    if (c.kind != nullptr) filter.kind = c.kind;
-    PlotInput in = read_plot_input(mixed, std::vector<std::string>{"eps_vbatt"}, filter);
-    EXPECT_TRUE(in.damaged_last_line);
-    EXPECT_EQ(in.skipped, 0u);
-    EXPECT_EQ(in.error, c.error);
-    EXPECT_EQ(times_of(in), c.times);
-  }
-  // A nan is no value; a whole last line is no damage.
-  PlotInput temps = read_plot_input(mixed.substr(0, mixed.rfind('\n') + 1),
-                                    std::vector<std::string>{"eps_temp_0"});
-  EXPECT_FALSE(temps.damaged_last_line);
-  EXPECT_EQ(temps.rows.size(), 1u);
-}
-
-// Records at these seconds: passes split where two lie more than 600 s apart.
-const std::string passes_jsonl = [] {
+// Records whose field v holds their second: passes split where two lie more
+// than 600 s apart.
+const std::string passes = [] {
   std::vector<std::string> members;
   for (int s : {0, 10, 20, 621, 631, 1231, 3000}) {
     members.push_back(R"("UNIX":")" + std::to_string(1796479380 + s) + R"(","v":")" +
@@ -285,110 +224,71 @@ const std::string passes_jsonl = [] {
   return packet_log(records);
 }();
 
-TEST(KissPlot, TimeWindowAndPasses) {
+TEST(KissPlot, SelectsBySatelliteKindTimeAndPassUpToADamagedLastLine) {
   constexpr int64_t t0 = 1796479380000;  // 2026-12-05T14:03:00Z
   const struct {
     const char* name;
-    std::optional<int64_t> from, to;
-    std::optional<int> pass;
-    std::vector<int> seconds;  // the rows kept
-    size_t passes;
-    const char* error;
+    const std::string& log;
+    std::vector<int> values;  // of eps_vbatt in `mixed`, of v in `passes`
+    const char* error = "";
+    std::optional<int> pass = {};
+    std::optional<int> sat = {};
+    const char* kind = nullptr;
+    std::optional<int64_t> from = {}, to = {};
   } cases[] = {
-      {"all", {}, {}, {}, {0, 10, 20, 621, 631, 1231, 3000}, 3, ""},
-      {"bounds included", t0 + 10000, t0 + 631000, {}, {10, 20, 621, 631}, 2, ""},
-      {"a gap of exactly 10 minutes is in one pass", {}, {}, 2, {621, 631, 1231}, 3, ""},
-      {"last pass", {}, {}, 3, {3000}, 3, ""},
-      {"passes counted in the window", t0 + 621000, {}, 1, {621, 631, 1231}, 2, ""},
-      {"no such pass", {}, {}, 4, {}, 3, "no pass 4: the records make 3 passes"},
-      {"empty window",
-       t0 + 21000,
-       t0 + 620000,
-       {},
-       {},
-       0,
-       "no record with a time from 2026-12-05 14:03:21 to 2026-12-05 14:13:20 UTC"},
+      {"all", mixed, {7300, 7310, 8000}},
+      {"beacons of sat 1", mixed, {7300}, "", {}, 1, "beacon"},
+      {"telemetry", mixed, {7310, 8000}, "", {}, {}, "telemetry"},
+      {"sat 2", mixed, {}, "no record of sat 2 with a time", {}, 2},
+      {"bounds included", passes, {10, 20, 621, 631}, "", {}, {}, nullptr, t0 + 10000, t0 + 631000},
+      {"a gap of exactly 10 minutes is in one pass", passes, {621, 631, 1231}, "", 2},
+      {"last pass", passes, {3000}, "", 3},
+      {"passes counted in the window", passes, {621, 631, 1231}, "", 1, {}, nullptr, t0 + 621000},
+      {"no such pass", passes, {}, "no pass 4: the records make 3 passes", 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const bool from_mixed = &c.log == &mixed;
+    const std::vector<std::string> fields = {from_mixed ? "eps_vbatt" : "v"};
     PlotFilter filter;
+    filter.sat = c.sat;
+    if (c.kind != nullptr) filter.kind = c.kind;
     filter.from_ms = c.from;
     filter.to_ms = c.to;
     filter.pass = c.pass;
-    PlotInput in = read_plot_input(passes_jsonl, std::vector<std::string>{"v"}, filter);
+    PlotInput in = read_plot_input(c.log, fields, filter);
     EXPECT_EQ(in.error, c.error);
-    EXPECT_EQ(in.passes, c.passes);
-    std::vector<int> seconds;
-    for (const PlotRow& row : in.rows) seconds.push_back(static_cast<int>(*row.values[0]));
-    EXPECT_EQ(seconds, c.seconds);
+    EXPECT_EQ(in.damaged_last_line, from_mixed);
+    std::vector<int> values;
+    for (const PlotRow& row : in.rows) values.push_back(static_cast<int>(*row.values[0]));
+    EXPECT_EQ(values, c.values);
   }
-  expect_lines(list_fields(passes_jsonl, {}),
-               {"7 records (all), 3 fields\n"
-                "pass 1: 2026-12-05 14:03 to 14:03 UTC, 3 records\n"
-                "pass 2: 2026-12-05 14:13 to 14:23 UTC, 3 records\n"
-                "pass 3: 2026-12-05 14:53 to 14:53 UTC, 1 record\n"});
-}
-
-TEST(KissPlot, TitleNamesTheFileWithoutItsFolder) {
-  PlotFilter filter;
-  filter.pass = 2;
-  PlotInput in = read_plot_input(passes_jsonl, std::vector<std::string>{"v"}, filter);
-  filter.sat = 1;  // named in the title only
-  EXPECT_EQ(plot_title("/home/op/Kestrelis/packets/2026-12-05.jsonl", filter, in),
-            "2026-12-05.jsonl: sat 1 records, pass 2 of 3, 2026-12-05 14:13 to 14:23 UTC");
-  in.rows.push_back({in.rows.back().time_ms + 86400000, {1.0}});
-  EXPECT_EQ(plot_title("r.jsonl", {}, in),
-            "r.jsonl: all records, 2026-12-05 14:13 to 2026-12-06 14:23 UTC");
 }
 
 TEST(KissPlot, SelectionArguments) {
+  const std::string_view good[] = {
+      "r.jsonl", "v", "--from", "2026-12-05T14:03Z", "--to", "2026-12-05T14:03:30Z", "--pass", "2"};
+  const PlotArgs parsed = parse_plot_args(good);
+  EXPECT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.filter.from_ms, 1796479380000);
+  EXPECT_EQ(parsed.filter.to_ms, 1796479410000);
+  EXPECT_EQ(parsed.filter.pass, 2);
   const auto not_utc = [](const std::string& option, const std::string& value) {
     return option + " takes a UTC time as 2026-12-05T14:03Z or 2026-12-05T14:03:30Z, not \"" +
            value + "\"";
   };
-  const struct {
-    std::vector<std::string_view> args;
-    std::string error;
-    std::optional<int64_t> from = {}, to = {};
-    std::optional<int> pass = {};
-  } cases[] = {
-      {{"--from", "2026-12-05T14:03Z", "--to", "2026-12-05T14:03:30Z", "--pass", "2"},
-       "",
-       1796479380000,
-       1796479410000,
-       2},
+  const std::pair<std::vector<std::string_view>, std::string> refused[] = {
       {{"--from", "2026-12-05T14:03"}, not_utc("--from", "2026-12-05T14:03")},
       {{"--to", "2026-12-05T14:03:30.000Z"}, not_utc("--to", "2026-12-05T14:03:30.000Z")},
       {{"--from", "2026-12-05T14:04Z", "--to", "2026-12-05T14:03Z"}, "--from is later than --to"},
       {{"--pass", "0"}, "--pass takes a pass number from 1, not \"0\""},
       {{"--pass"}, "--pass needs a value"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.error);
+  for (const auto& [options, error] : refused) {
     std::vector<std::string_view> args = {"r.jsonl", "eps_vbatt"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    const PlotArgs parsed = parse_plot_args(args);
-    EXPECT_EQ(parsed.error, c.error);
-    if (!c.error.empty()) continue;
-    EXPECT_EQ(parsed.filter.from_ms, c.from);
-    EXPECT_EQ(parsed.filter.to_ms, c.to);
-    EXPECT_EQ(parsed.filter.pass, c.pass);
+    args.insert(args.end(), options.begin(), options.end());
+    EXPECT_EQ(parse_plot_args(args).error, error);
   }
-}
-
-// No value on the frame, a constant line in the middle; the date once when
-// the axis lies within one day.
-TEST(KissPlot, AxesHaveMarginsAndTheDateOnce) {
-  const std::vector<std::string> fields = {"eps_vbatt", "eps_temp_0"};
-  const int64_t t0 = 1796479387000;  // 2026-12-05 14:03:07 UTC
-  std::vector<PlotRow> rows = {{t0, {7200.0, 7.0}}, {t0 + 600000, {8200.0, 7.0}}};
-  expect_lines(gnuplot_script(rows, fields, "t", "o.png"),
-               {"set yrange [7100:8300]\n", "set yrange [6:8]\n",
-                "set format x \"%H:%M\" timedate\n", "set xlabel 'time (UTC), 2026-12-05'\n"});
-  rows.push_back({t0 + 86400000, {8000.0, -7.0}});
-  expect_lines(gnuplot_script(rows, fields, "t", "o.png"),
-               {"set yrange [-8.4:8.4]\n", "set format x \"%m-%d %H:%M\" timedate\n",
-                "set xlabel 'time (UTC), 2026-12-05 to 2026-12-06'\n"});
 }
 
 TEST(KissPlot, FieldsOfOneUnitShareAPanel) {
@@ -426,41 +326,21 @@ ChildProcess run_plot(const TempDir& dir, const std::string& records,
   return ChildProcess(argv, {});
 }
 
-// An output path that cannot be written is refused with one line before
-// gnuplot runs, which would otherwise draw the image to standard output.
-TEST(KissPlotLoopback, UnwritableOutputIsRefusedWithOneLineAndNothingOnStandardOutput) {
-  TempDir dir;
-  const std::string locked = dir.path() + "/locked";
-  std::filesystem::create_directory(locked);
-  std::filesystem::permissions(
-      locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  const bool locked_is_writable = write_text_file(locked + "/probe", "").ok();  // as root
-  const struct {
-    std::string png;
-    std::string reason;
-  } rows[] = {
-      {dir.path() + "/missing/x.png", "the folder " + dir.path() + "/missing does not exist"},
-      {dir.path(), "it is a folder"},
-      {locked + "/x.png", "Permission denied"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.png);
-    if (row.png.starts_with(locked) && locked_is_writable) continue;
-    ChildProcess kiss = run_plot(dir, plain_log, {"eps_vbatt", "-o", row.png});
-    EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 1");
-    EXPECT_EQ(kiss.output().size(), 0u);
-    EXPECT_EQ(read_file(dir.path() + "/errors"),
-              "plot: cannot write " + row.png + ": " + row.reason + "\n");
-  }
-}
-
-// The TNC's own packet log, drawn by the real gnuplot in two panels to a
-// path that needs quoting: every telemetry record, none left out.
-TEST(KissPlotLoopback, PlotsTheTncPacketLog) {
+// The TNC's own packet log, drawn by the real gnuplot in two panels to a path
+// that needs quoting. An output path that cannot be written is refused with
+// one line before gnuplot runs, which would otherwise draw to standard output.
+TEST(KissPlotLoopback, PlotsTheTncPacketLogOrRefusesAnUnwritablePath) {
   TempDir dir;
   const std::pair<int64_t, const char*> lines[] = {
       {1796479387412, R"("tlm_id":"4138","eps_vbatt":"7300","UNIX":"1796479387.000000")"},
       {1796479397412, R"("tlm_id":"4138","t":"3","UNIX":"1796479397.000000")"},
   };
+  const std::string missing = dir.path() + "/missing/x.png";
+  ChildProcess refused = run_plot(dir, packet_log(lines), {"eps_vbatt", "-o", missing});
+  EXPECT_EQ(describe_wait_status(refused.wait_exit(10000)), "exit status 1");
+  EXPECT_EQ(refused.output(), "");
+  EXPECT_EQ(read_file(dir.path() + "/errors"), "plot: cannot write " + missing + ": the folder " +
+                                                   dir.path() + "/missing does not exist\n");
   const std::string png = dir.path() + "/o'k.png";
   ChildProcess kiss =
       run_plot(dir, packet_log(lines), {"eps_vbatt", "t", "--pass", "1", "-o", png});
@@ -476,10 +356,11 @@ TEST(KissPlotLoopback, ListsFieldsUpToADamagedLastLine) {
   TempDir dir;
   ChildProcess kiss = run_plot(dir, mixed, {"--list", "--sat", "1"});
   EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 0");
-  expect_lines(
-      kiss.output(),
-      {"_received                       2  text\n", "eps_vbatt                       2  mV\n",
-       "UNIX                            2  -\n", "2 records (sat 1), 5 fields\n"});
+  for (const char* line :
+       {"_received                       2  text\n", "eps_vbatt                       2  mV\n",
+        "UNIX                            2  -\n", "2 records (sat 1), 5 fields\n"}) {
+    EXPECT_NE(kiss.output().find(line), std::string::npos) << line << kiss.output();
+  }
   const std::string problem = ": the last line is incomplete (cut short while it was written)";
   EXPECT_EQ(read_file(dir.path() + "/errors"),
             "plot: " + dir.path() + "/r.jsonl" + problem + "; read up to it\n");
