@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/packet_log.hpp"
@@ -269,10 +270,9 @@ TEST(KissPlot, SelectionArguments) {
   const std::string_view good[] = {
       "r.jsonl", "v", "--from", "2026-12-05T14:03Z", "--to", "2026-12-05T14:03:30Z", "--pass", "2"};
   const PlotArgs parsed = parse_plot_args(good);
-  EXPECT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.filter.from_ms, 1796479380000);
-  EXPECT_EQ(parsed.filter.to_ms, 1796479410000);
-  EXPECT_EQ(parsed.filter.pass, 2);
+  EXPECT_EQ(
+      std::tuple(parsed.error, parsed.filter.from_ms, parsed.filter.to_ms, parsed.filter.pass),
+      std::tuple("", 1796479380000, 1796479410000, 2));
   const auto not_utc = [](const std::string& option, const std::string& value) {
     return option + " takes a UTC time as 2026-12-05T14:03Z or 2026-12-05T14:03:30Z, not \"" +
            value + "\"";
@@ -329,7 +329,7 @@ ChildProcess run_plot(const TempDir& dir, const std::string& records,
 // The TNC's own packet log, drawn by the real gnuplot in two panels to a path
 // that needs quoting. An output path that cannot be written is refused with
 // one line before gnuplot runs, which would otherwise draw to standard output.
-TEST(KissPlotLoopback, PlotsTheTncPacketLogOrRefusesAnUnwritablePath) {
+TEST(KissPlotLoopback, PlotsListsAndRefusesAnUnwritablePath) {
   TempDir dir;
   const std::pair<int64_t, const char*> lines[] = {
       {1796479387412, R"("tlm_id":"4138","eps_vbatt":"7300","UNIX":"1796479387.000000")"},
@@ -348,23 +348,21 @@ TEST(KissPlotLoopback, PlotsTheTncPacketLogOrRefusesAnUnwritablePath) {
   EXPECT_EQ(kiss.output(), "PLOT " + png + ": 2 records\n");
   EXPECT_EQ(read_file(dir.path() + "/errors"), "");
   EXPECT_EQ(read_file(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
-}
 
-// --list of a file cut by a power cut: each field with the records that hold
-// it and its unit, and one message about the last line.
-TEST(KissPlotLoopback, ListsFieldsUpToADamagedLastLine) {
-  TempDir dir;
-  ChildProcess kiss = run_plot(dir, mixed, {"--list", "--sat", "1"});
-  EXPECT_EQ(describe_wait_status(kiss.wait_exit(10000)), "exit status 0");
+  // --list of a file cut by a power cut: each field with the records that
+  // hold it and its unit, and one message about the last line.
+  ChildProcess list = run_plot(dir, mixed, {"--list", "--sat", "1"});
+  EXPECT_EQ(describe_wait_status(list.wait_exit(10000)), "exit status 0");
   for (const char* line :
        {"_received                       2  text\n", "eps_vbatt                       2  mV\n",
         "UNIX                            2  -\n", "2 records (sat 1), 5 fields\n"}) {
-    EXPECT_NE(kiss.output().find(line), std::string::npos) << line << kiss.output();
+    EXPECT_NE(list.output().find(line), std::string::npos) << line << list.output();
   }
   const std::string problem = ": the last line is incomplete (cut short while it was written)";
   EXPECT_EQ(read_file(dir.path() + "/errors"),
             "plot: " + dir.path() + "/r.jsonl" + problem + "; read up to it\n");
 }
+
 #endif
 
 }  // namespace
