@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -232,57 +231,39 @@ TEST(SimReplay, ReplayTimesKeepShortGapsShortenLongOnesAndNeverOverflow) {
 }
 
 #ifdef KESTRELIS_SIM_PATH
-// kestrelis-sim --replay of recordings no recorder made: 3 GiB with their
-// records ending in a sparse hole, or with no header at all, and a gap of a
-// day. Each is replayed within seconds, in memory of its own size, with a
-// line for what was out of the ordinary.
-TEST(SimReplay, HugeAndGappedRecordingsEndWithinSeconds) {
+// kestrelis-sim --replay of a recording with a gap of a day, since cut short
+// by a power cut: the gap is waited as 1 s, and each oddity said in a line.
+// How huge, sparse and headerless files are read is the recording's own test.
+TEST(SimReplay, ARecordingWithADaysGapAndADamagedEndIsReplayedWithinSeconds) {
   constexpr int64_t t0 = 1'796'594'241'123'456;
   constexpr int64_t day_us = 86'400'000'000;
-  constexpr uint64_t huge = uint64_t{3} << 30;
-  const struct {
-    const char* name;
-    std::vector<int64_t> times;  // one datagram of 64 bytes each
-    uint64_t sparse_size;        // 0: the file as written
-    bool header;                 // none: refused, nothing sent
-    int64_t least_ms, most_ms;
-    std::string said;
-  } cases[] = {
-      {"huge sparse", {t0, t0 + 1000, t0 + 2000}, huge, true, 0, 2000,
-       "is damaged after 3 datagrams (byte 236 of 3221225472)"},
-      {"huge sparse, no header", {}, huge, false, 0, 2000, "is not a Kestrelis stream recording"},
-      {"a day's gap", {t0, t0 + day_us, t0 + day_us + 500'000}, 0, true, 1400, 4000,
-       "jump 86400.0 s forward after datagram 1: waiting 1 s instead"},
-  };
   const TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string path = dir.path() + "/replay.rec";
-    std::string file =
-        c.header ? std::string(recording_header.begin(), recording_header.end()) : "";
-    for (const int64_t t : c.times) {
-      const std::vector<uint8_t> record = pack_recorded_datagram(t, std::vector<uint8_t>(64, 0x55));
-      file.append(record.begin(), record.end());
-    }
-    ASSERT_TRUE(write_text_file(path, file).ok());
-    if (c.sparse_size > 0) std::filesystem::resize_file(path, c.sparse_size);
-    NetResult tnc = udp_bind("127.0.0.1", 0, 1 << 20);
-    ASSERT_TRUE(tnc.status.ok());
-    const uint16_t port = local_port(tnc.socket.fd());
-    const int64_t start_ms = monotonic_ms();
-    ChildProcess sim({KESTRELIS_SIM_PATH, "--replay", path, "--rx-port", std::to_string(port)}, {});
-    EXPECT_EQ(sim.wait_exit(10'000), c.header ? 0 : 1 << 8) << sim.output();
-    const int64_t took_ms = monotonic_ms() - start_ms;
-    EXPECT_GE(took_ms, c.least_ms);
-    EXPECT_LE(took_ms, c.most_ms);
-    EXPECT_NE(sim.output().find(c.said), std::string::npos) << sim.output();
-    size_t received = 0;
-    std::vector<uint8_t> buffer(65536);
-    while (wait_readable(tnc.socket.fd(), 100) && datagram_receive(tnc.socket.fd(), buffer) == 64) {
-      ++received;
-    }
-    EXPECT_EQ(received, c.times.size());
+  const std::string path = dir.path() + "/replay.rec";
+  std::string file(recording_header.begin(), recording_header.end());
+  for (const int64_t t : {t0, t0 + day_us, t0 + day_us + 500'000}) {
+    const std::vector<uint8_t> record = pack_recorded_datagram(t, std::vector<uint8_t>(64, 0x55));
+    file.append(record.begin(), record.end());
   }
+  ASSERT_TRUE(write_text_file(path, file + std::string(5, '\0')).ok());
+  NetResult tnc = udp_bind("127.0.0.1", 0, 1 << 20);
+  ASSERT_TRUE(tnc.status.ok());
+  const std::string port = std::to_string(local_port(tnc.socket.fd()));
+  const int64_t start_ms = monotonic_ms();
+  ChildProcess sim({KESTRELIS_SIM_PATH, "--replay", path, "--rx-port", port}, {});
+  EXPECT_EQ(sim.wait_exit(10'000), 0) << sim.output();
+  const int64_t took_ms = monotonic_ms() - start_ms;
+  EXPECT_GE(took_ms, 1400);
+  EXPECT_LE(took_ms, 4000);
+  for (const char* said : {"jump 86400.0 s forward after datagram 1: waiting 1 s instead\n",
+                           " is damaged after 3 datagrams (byte 236 of 241)"}) {
+    EXPECT_NE(sim.output().find(said), std::string::npos) << sim.output();
+  }
+  size_t received = 0;
+  std::vector<uint8_t> buffer(65536);
+  while (wait_readable(tnc.socket.fd(), 100) && datagram_receive(tnc.socket.fd(), buffer) == 64) {
+    ++received;
+  }
+  EXPECT_EQ(received, 3u);
 }
 #endif
 
