@@ -108,13 +108,11 @@ TEST(SimBitStream, PlantedPacketsComeBackAtEveryBitOffset) {
         append_idle(s, random_below(s.random, 300));
         const PlantedFrame p = append_frame(s, build_frame(header, payload));
         ASSERT_EQ(p.phase, offset);
-        ASSERT_LE(p.byte_errors, 16);
         errors += static_cast<uint64_t>(p.byte_errors);
       }
       append_idle(s, 64);
-      const TncConfig config;
-      StationCapture tnc(config);
-      Acquirer acquirer = acquirer_for(config);
+      StationCapture tnc;
+      Acquirer acquirer = acquirer_for(TncConfig{});
       receive_datagram(tnc.station, acquirer, take_stream_bytes(s, s.packer.bytes.size()), 0);
       EXPECT_EQ(tnc.station.statistics.crc_accepted.load(), 5u);
       EXPECT_EQ(tnc.station.statistics.bytes_corrected.load(), errors);
@@ -173,8 +171,7 @@ TEST(SimOptions, ErrorModelsAndTheTncsConfigFile) {
     BitErrors errors = BitErrors::independent;
     std::pair<uint16_t, uint16_t> ports{};  // rx, tx; none: the profile's, not checked
   } cases[] = {
-      {{"--errors", "gmsk"}, true, BitErrors::gmsk},
-      {{"--errors=pairs"}, true, BitErrors::pairs},
+      {{"--errors=gmsk"}, true, BitErrors::gmsk},
       {{"--errors", "bursts"}, false},
       {{"--config", file}, true, BitErrors::independent, {51234, 53011}},
       {{"--tx-port", "50001", config_option}, true, BitErrors::independent, {51234, 50001}},
