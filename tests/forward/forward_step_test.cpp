@@ -136,17 +136,8 @@ TEST(ForwardStep, StartFromASavedPosition) {
       {"saved day is tomorrow (a clock ahead)", {day_7, 0}, {day_7}, first_day, start},
       {"saved day two days ahead", {day_8, 0}, {day_6, day_8}, first_day, refuse_future},
       {"impossible day", {day_30, 0}, {day_30}, first_day, refuse_impossible},
-      {"saved day file gone, later ones exist",
-       {day_6, 500},
-       later,
-       first_day + 3,
-       skip_missing,
-       day_7},
-      {"saved day file gone, only earlier ones",
-       {day_7, 500},
-       earlier,
-       first_day + 3,
-       refuse_missing},
+      {"day file gone, later ones exist", {day_6, 500}, later, first_day + 3, skip_missing, day_7},
+      {"day file gone, only earlier ones", {day_7, 500}, earlier, first_day + 3, refuse_missing},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
