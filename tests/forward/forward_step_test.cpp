@@ -147,12 +147,9 @@ TEST(ForwardStep, StartFromASavedPosition) {
 // A saved offset inside a line: the file lost its end and the TNC wrote on.
 TEST(ForwardStep, SavedOffsetInsideALine) {
   const std::string text = "ab\ncdef\n\nxyz";
-  const struct {
-    const char* name;
-    uint64_t from;
-    uint64_t offset;
-    std::optional<uint64_t> line_start;
-  } cases[] = {
+  // Each row: its name, the offset the bytes looked at start from, the saved
+  // offset, and the start of the line it is inside (none: at a line start).
+  const std::tuple<const char*, uint64_t, uint64_t, std::optional<uint64_t>> cases[] = {
       {"at the start", 0, 0, std::nullopt},
       {"just after a line end", 0, 3, std::nullopt},
       {"at the line end after a cut line", 0, 7, std::nullopt},
@@ -161,10 +158,9 @@ TEST(ForwardStep, SavedOffsetInsideALine) {
       {"inside a line begun before the bytes looked at", 4, 6, 4},
       {"the file ends at the offset", 0, 12, std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string_view near = std::string_view(text).substr(c.from, c.offset - c.from + 1);
-    EXPECT_EQ(line_start_inside(near, c.from, c.offset), c.line_start);
+  for (const auto& [name, from, offset, line_start] : cases) {
+    const std::string_view near = std::string_view(text).substr(from, offset - from + 1);
+    EXPECT_EQ(line_start_inside(near, from, offset), line_start) << name;
   }
 }
 

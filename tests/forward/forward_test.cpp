@@ -81,13 +81,8 @@ TEST(ForwardConfig, ReadsItsKeysAndNamesWhatIsMissing) {
 // centre (a 4-character square is 2 by 1 degrees, a 6-character subsquare
 // 5 by 2.5 minutes); anything else gives none.
 TEST(StationPosition, FromCoordinatesOrTheLocatorsCentre) {
-  const struct {
-    const char* name;
-    const char* latitude;
-    const char* longitude;
-    const char* locator;
-    const char* position;  // latitude and longitude as posted; "": none
-  } cases[] = {
+  // Each row: its name, Latitude, Longitude, Locator, and the position as posted ("": none).
+  const std::tuple<const char*, const char*, const char*, const char*, std::string> cases[] = {
       {"north-east, decimals as written", "52.52", "13.40", "", "52.52N 13.40E"},
       {"south-west", "-33.8688", "-151.2093", "", "33.8688S 151.2093W"},
       {"signed plus and whole numbers", "+5", "7", "", "5.0N 7.0E"},
@@ -107,10 +102,9 @@ TEST(StationPosition, FromCoordinatesOrTheLocatorsCentre) {
       {"field beyond R", "", "", "JS62", ""},
       {"subsquare beyond x", "", "", "JO62qy", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto position = station_position({"", "", c.locator, c.latitude, c.longitude});
-    EXPECT_EQ(position ? position->latitude + " " + position->longitude : "", c.position);
+  for (const auto& [name, latitude, longitude, locator, expected] : cases) {
+    const auto position = station_position({"", "", locator, latitude, longitude});
+    EXPECT_EQ(position ? position->latitude + " " + position->longitude : "", expected) << name;
   }
 }
 
@@ -309,8 +303,8 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageRestartAndRefusal) {
   for (const StandInPost& post : server.posts()) {
     EXPECT_EQ(post.path, "/up");
     EXPECT_EQ(post.query, post.form);
-    EXPECT_EQ(form_value(post.form, "latitude"), "52.5208N");
-    EXPECT_EQ(form_value(post.form, "longitude"), "13.3750E");
+    EXPECT_EQ(form_value(post.form, "latitude") + form_value(post.form, "longitude"),
+              "52.5208N13.3750E");
     EXPECT_EQ(share_form_problem(post.form, post.query), "");
     if (post.answered == 201) arrivals += form_value(post.form, "frame").back();
   }
