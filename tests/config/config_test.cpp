@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -97,14 +98,6 @@ TEST(Config, DocumentedDefaultsAndDefaultFile) {
 // Keys, values and error lines; mistakes read around and values replaced are
 // named, one line each.
 TEST(Config, KeysValuesErrorLinesAndNotes) {
-  struct Case {
-    const char* name;
-    std::string text;
-    const char* key;
-    std::string value;       // as the file would write it
-    int result = 0;          // the first error line
-    std::string notes = {};  // as printed
-  };
   const std::string a188(188, 'a');
   const std::string b192(192, 'b');
   const std::string c300 = "; " + std::string(300, 'c') + "\n";
@@ -112,29 +105,31 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
     return "Config: line " + std::to_string(line) + " is longer than 199 characters; ignored\n";
   };
   const std::string too_long = long_line(2);
-  const Case cases[] = {
+  // Each row: its name, the text, a key, its value as the file would write it,
+  // the first error line and the notes as printed.
+  const std::tuple<const char*, std::string, const char*, std::string, int, std::string> cases[] = {
       {"names match with case", "[rigctld]\nkeyupdelay = 300\n", "KeyUpDelay", "0", 2,
        "Config: unknown key keyupdelay in [rigctld] ignored; did you mean KeyUpDelay?\n"},
       {"wrong section", "[radio]\nKeyUpDelay = 300\n", "KeyUpDelay", "0", 2,
        "Config: unknown key KeyUpDelay in [radio] ignored\n"},
       {"PTT spelling of the off key", "[rigctld]\nPTT_OFF_Command = T 9\n", "PPT_OFF_Command",
-       "T 9"},
-      {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n", "Address", ""},
+       "T 9", 0, ""},
+      {"empty address", "[rigctld]\nAddress = 1.2.3.4\nAddress =\n", "Address", "", 0, ""},
       // A line longer than 199 characters is ignored whole: no piece of it is a line.
       {"long comment ending in a key", "[KISS]\n; " + a188 + " KISS_Port = 56931\n", "KISS_Port",
        "53013", 2, too_long},
       {"long line at the end, no line end", "[radio]\nCallFrom = A\nCallFrom = " + b192, "CallFrom",
        "A", 3, long_line(3)},
-      {"line of 199 characters", "[radio]\nCallFrom = " + a188 + "\n", "CallFrom", a188},
+      {"line of 199 characters", "[radio]\nCallFrom = " + a188 + "\n", "CallFrom", a188, 0, ""},
       {"199 characters and a carriage return", "[radio]\r\nCallFrom = " + a188 + "\r\n", "CallFrom",
-       a188},
+       a188, 0, ""},
       {"line of 200 characters", "[radio]\nCallFrom = " + a188 + "b\n", "CallFrom", "", 2,
        too_long},
       {"unknown section", "[kiss]\nKISS_Port = 1\n", "KISS_Port", "53013", 2,
        "Config: unknown section [kiss] (key KISS_Port ignored)\n"},
       {"two letters swapped", "[rigctld]\nKeyUpDealy = 1\n", "KeyUpDelay", "0", 2,
        "Config: unknown key KeyUpDealy in [rigctld] ignored; did you mean KeyUpDelay?\n"},
-      {"the forwarder's section", "[forward]\nURL = http://h/\n", "Address", ""},
+      {"the forwarder's section", "[forward]\nURL = http://h/\n", "Address", "", 0, ""},
       {"leading digits of a number", "[rigctld]\nKeyDownDelay = 500s\n", "KeyDownDelay", "500", 0,
        "Config: KeyDownDelay = 500s has text after the number; read as 500\n"},
       // Read as 0 (atoi's reading), a word would hide every levelled console line.
@@ -155,21 +150,21 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "Config: Port = 65536 is outside 1 ... 65535; using 4532\n"},
       {"port as a service name", "[rigctld]\nPort = rigctl\n", "Port", "4532", 0,
        "Config: Port = rigctl is outside 1 ... 65535; using 4532\n"},
-      {"highest port", "[rigctld]\nPort = 65535\n", "Port", "65535"},
+      {"highest port", "[rigctld]\nPort = 65535\n", "Port", "65535", 0, ""},
       {"address without a port", "[rigctld]\nAddress = 127.0.0.1\n", "Port", "4532", 0,
        "Config: Address is set but Port is empty; using 4532\n"},
       {"long keying command", "[rigctld]\nPTT_ON_Command = " + std::string(100, 'T') + "\n",
        "PTT_ON_Command", "T 1", 0,
        "Config: PTT_ON_Command is 100 characters long, more than 99; using \"T 1\"\n"},
       {"longest keying command", "[rigctld]\nPPT_OFF_Command = " + std::string(99, 'x') + "\n",
-       "PPT_OFF_Command", std::string(99, 'x')},
+       "PPT_OFF_Command", std::string(99, 'x'), 0, ""},
       {"empty off command", "[rigctld]\nPPT_OFF_Command =\n", "PPT_OFF_Command", "T 0", 0,
        "Config: PPT_OFF_Command is empty and could never unkey the transmitter; using \"T 0\"\n"},
       {"no keying commands at all", "[rigctld]\nPPT_OFF_Command =\nPTT_ON_Command =\n",
-       "PPT_OFF_Command", ""},
+       "PPT_OFF_Command", "", 0, ""},
       {"unknown acquisition", "[modem]\nAcquisition = fast\n", "Acquisition", "described", 0,
        "Config: Acquisition = fast is neither described nor robust; using described\n"},
-      {"soft input", "[modem]\nInput = soft8\nAcquisition = robust\n", "Input", "soft8"},
+      {"soft input", "[modem]\nInput = soft8\nAcquisition = robust\n", "Input", "soft8", 0, ""},
       {"input named with another case", "[modem]\nInput = soft8\nInput = Soft8\n", "Input", "bits",
        0, "Config: Input = Soft8 is neither bits nor soft8; using bits\n"},
       // A bind address that does not parse must never open the port to the network.
@@ -179,22 +174,22 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "127.0.0.1", 0,
        "Config: GR_ReceiveAddress = 10.0.0.1#gui is not an IPv4 address; listening on 127.0.0.1 "
        "only\n"},
-      {"localhost", "[KISS]\nKISS_Address = localhost\n", "KISS_Address", "127.0.0.1"},
+      {"localhost", "[KISS]\nKISS_Address = localhost\n", "KISS_Address", "127.0.0.1", 0, ""},
   };
   TempDir dir;
   const std::string file = dir.path() + "/config.ini";
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, text, key, value, result, printed_notes] : cases) {
+    SCOPED_TRACE(name);
     TncConfig config;
     std::vector<ConfigNote> notes;
-    EXPECT_EQ(load_config_text(c.text, config, &notes), c.result);
-    EXPECT_EQ(value_of(config, c.key), c.value);
-    EXPECT_EQ(printed(notes), c.notes);
+    EXPECT_EQ(load_config_text(text, config, &notes), result);
+    EXPECT_EQ(value_of(config, key), value);
+    EXPECT_EQ(printed(notes), printed_notes);
     // The file is read line by line as the text is.
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << c.text;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
     TncConfig from_file;
     std::vector<ConfigNote> file_notes;
-    EXPECT_EQ(load_config(file, from_file, &file_notes), c.result);
+    EXPECT_EQ(load_config(file, from_file, &file_notes), result);
     EXPECT_EQ(from_file, config);
     EXPECT_EQ(printed(file_notes), printed(notes));
     // Each key survives being written out and read back.
