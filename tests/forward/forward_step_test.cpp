@@ -120,27 +120,24 @@ TEST(ForwardStep, StartFromASavedPosition) {
   const std::string day_8 = "2026-12-08.jsonl", day_30 = "2026-02-30.jsonl";
   const std::vector<std::string> later = {"2026-12-04.jsonl", day_9, "notes.txt", day_7};
   const std::vector<std::string> earlier = {day_6, "notes.txt"};
-  const struct {
-    const char* name;
-    LogPosition saved;
-    std::vector<std::string> names;
-    int64_t today;
-    StartDecision decision;
-    std::string skip_to = "";  // the day file started from its beginning for skip_missing
-  } cases[] = {
-      {"saved day file exists", {day_6, 500}, {day_6, day_7}, first_day + 3, start},
-      {"saved day is tomorrow (a clock ahead)", {day_7, 0}, {day_7}, first_day, start},
-      {"saved day two days ahead", {day_8, 0}, {day_6, day_8}, first_day, refuse_future},
-      {"impossible day", {day_30, 0}, {day_30}, first_day, refuse_impossible},
-      {"day file gone, later ones exist", {day_6, 500}, later, first_day + 3, skip_missing, day_7},
-      {"day file gone, only earlier ones", {day_7, 500}, earlier, first_day + 3, refuse_missing},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ForwardStart s = forward_start(c.saved, c.names, c.today);
-    const LogPosition expected = c.skip_to.empty() ? c.saved : LogPosition{c.skip_to, 0};
+  // Each row: its name, the position saved, the day files, today, the decision
+  // and the day file started from its beginning when the saved one is skipped.
+  const std::tuple<const char*, LogPosition, std::vector<std::string>, int64_t, StartDecision,
+                   std::string>
+      cases[] = {
+          {"saved day file exists", {day_6, 500}, {day_6, day_7}, first_day + 3, start, ""},
+          {"saved day is tomorrow (a clock ahead)", {day_7, 0}, {day_7}, first_day, start, ""},
+          {"saved day two days ahead", {day_8, 0}, {day_6, day_8}, first_day, refuse_future, ""},
+          {"impossible day", {day_30, 0}, {day_30}, first_day, refuse_impossible, ""},
+          {"gone, later ones exist", {day_6, 500}, later, first_day + 3, skip_missing, day_7},
+          {"gone, only earlier ones", {day_7, 500}, earlier, first_day + 3, refuse_missing, ""},
+      };
+  for (const auto& [name, saved, names, today, decision, skip_to] : cases) {
+    const ForwardStart s = forward_start(saved, names, today);
+    const LogPosition expected = skip_to.empty() ? saved : LogPosition{skip_to, 0};
     EXPECT_EQ(std::tie(s.decision, s.position.day_file, s.position.offset),
-              std::tie(c.decision, expected.day_file, expected.offset));
+              std::tie(decision, expected.day_file, expected.offset))
+        << name;
   }
 }
 
