@@ -108,9 +108,8 @@ TEST(PacketLog, LinesReadBackAsWritten) {
   telemetry.action = PacketAction::telemetry;
   telemetry.telemetry.status = TelemetryStatus::decoded;
   telemetry.telemetry.members = R"("tlm_id":"4138","UNIX":"1796479387.412")";
-  Dispatch text;
-  text.action = PacketAction::digipeater_message;
-  text.text = "say \"hi\"\\\n\xe9\x01\x7f~";
+  const Dispatch text{PacketAction::digipeater_message, 0, 0, {}, {},
+                      "say \"hi\"\\\n\xe9\x01\x7f~"};
   const std::pair<const Dispatch*, const char*> cases[] = {
       {&telemetry, "telemetry"}, {&text, "digipeater_text"}, {nullptr, "none"}};
   for (const auto& [dispatch, decoded] : cases) {

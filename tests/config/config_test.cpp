@@ -156,15 +156,16 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
       {"long keying command", "[rigctld]\nPTT_ON_Command = " + std::string(100, 'T') + "\n",
        "PTT_ON_Command", "T 1", 0,
        "Config: PTT_ON_Command is 100 characters long, more than 99; using \"T 1\"\n"},
-      {"longest keying command", "[rigctld]\nPPT_OFF_Command = " + std::string(99, 'x') + "\n",
-       "PPT_OFF_Command", std::string(99, 'x'), 0, ""},
+      {"longest keying command", "[rigctld]\nPTT_ON_Command = " + std::string(99, 'x') + "\n",
+       "PTT_ON_Command", std::string(99, 'x'), 0, ""},
       {"empty off command", "[rigctld]\nPPT_OFF_Command =\n", "PPT_OFF_Command", "T 0", 0,
        "Config: PPT_OFF_Command is empty and could never unkey the transmitter; using \"T 0\"\n"},
       {"no keying commands at all", "[rigctld]\nPPT_OFF_Command =\nPTT_ON_Command =\n",
        "PPT_OFF_Command", "", 0, ""},
       {"unknown acquisition", "[modem]\nAcquisition = fast\n", "Acquisition", "described", 0,
        "Config: Acquisition = fast is neither described nor robust; using described\n"},
-      {"soft input", "[modem]\nInput = soft8\nAcquisition = robust\n", "Input", "soft8", 0, ""},
+      {"soft input", "[modem]\nInput = soft8\n", "Input", "soft8", 0, ""},
+      {"robust acquisition", "[modem]\nAcquisition = robust\n", "Acquisition", "robust", 0, ""},
       {"input named with another case", "[modem]\nInput = soft8\nInput = Soft8\n", "Input", "bits",
        0, "Config: Input = Soft8 is neither bits nor soft8; using bits\n"},
       // A bind address that does not parse must never open the port to the network.
@@ -225,9 +226,6 @@ TEST(Config, EveryRangeBoundary) {
       EXPECT_EQ(
           load_config_text("[" + std::string(r.section) + "]\n" + line + "\n", config, &notes), 0);
       const bool inside = v >= r.min && v <= r.max;
-      TncConfig read_back;
-      EXPECT_EQ(load_config_text(settings_ini_text(config), read_back), 0);
-      EXPECT_EQ(read_back, config);
       EXPECT_EQ(value_of(config, r.key), inside ? std::to_string(v) : r.in_code);
       EXPECT_EQ(printed(notes), inside ? ""
                                        : "Config: " + line + " is outside " +

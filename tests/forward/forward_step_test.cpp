@@ -21,7 +21,6 @@ constexpr int64_t first_day = first_day_ms / 86'400'000;
 
 const std::string day_6 = "2026-12-06.jsonl";
 const std::string day_7 = "2026-12-07.jsonl";
-const std::string day_9 = "2026-12-09.jsonl";
 
 // Packet `number` of the log, as the TNC writes it; its last byte is `number`.
 std::string log_line(int number) {
@@ -91,8 +90,7 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const uint64_t size = c.size.value_or(c.state.position.offset + c.bytes.size());
-    std::optional<uint64_t> size_after;
-    if (c.grown_by) size_after = size + *c.grown_by;
+    const auto size_after = c.grown_by ? std::optional(size + *c.grown_by) : std::nullopt;
     const ForwardStep s = forward_step(c.state, {c.error, size, c.bytes, c.names, size_after});
     EXPECT_EQ(std::tie(s.outcome, s.state.position.day_file, s.state.position.offset, s.skipped),
               std::tie(c.outcome, c.next_file, c.next_offset, c.skipped));
@@ -118,7 +116,8 @@ TEST(ForwardStep, DayFileDays) {
 TEST(ForwardStep, StartFromASavedPosition) {
   using enum StartDecision;
   const std::string day_8 = "2026-12-08.jsonl", day_30 = "2026-02-30.jsonl";
-  const std::vector<std::string> later = {"2026-12-04.jsonl", day_9, "notes.txt", day_7};
+  const std::vector<std::string> later = {"2026-12-04.jsonl", "2026-12-09.jsonl", "notes.txt",
+                                          day_7};
   const std::vector<std::string> earlier = {day_6, "notes.txt"};
   // Each row: its name, the position saved, the day files, today, the decision
   // and the day file started from its beginning when the saved one is skipped.
@@ -169,11 +168,10 @@ HttpAnswer answer_of(long status, const char* retry_after = "") {
 // failures, live (never giving up) and with --once (giving up after 300 s).
 TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
   using enum PostAction;
-  const RetryPolicy once{1000, 8000, 300'000};
-  const RetryPolicy at_once{1000, 8000, 0};  // --give-up-s 0
-  const PostState first{};
-  const PostState third{2, 4000, 10'000};  // failing since 10 s
-  const PostState second{1, 2000, 20'000}, longest{5, 8000, 0}, fortieth{40, 8000, 0};
+  const RetryPolicy once{1000, 8000, 300'000}, at_once{1000, 8000, 0};  // --give-up-s 0
+  // The second and the third post of a packet, failing since 20 s and 10 s.
+  const PostState first{}, second{1, 2000, 20'000}, third{2, 4000, 10'000};
+  const PostState longest{5, 8000, 0}, fortieth{40, 8000, 0};
   const HttpAnswer refused{HttpFailure::connect, 0, "", false, "", "", "no"};
   const struct {
     const char* name;
