@@ -125,8 +125,7 @@ TEST(ShareForm, FieldsOfAPacketAsThePeersPostThem) {
 }
 
 TEST(LogPosition, StateFileTextNextDayFileAndWholeLines) {
-  const LogPosition position{"2026-12-06.jsonl", 18446744073709551615u};
-  const std::optional<LogPosition> back = parse_log_position(log_position_text(position));
+  const auto back = parse_log_position(log_position_text({"2026-12-06.jsonl", UINT64_MAX}));
   EXPECT_EQ(back ? back->day_file + " " + std::to_string(back->offset) : "",
             "2026-12-06.jsonl 18446744073709551615");
   for (const char* bad : {"", "2026-12-06.jsonl 12", "2026-12-06.jsonl\n", "2026-12-06.jsonl -1\n",
@@ -268,19 +267,18 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageRestartAndRefusal) {
                    "Team server refused packet of 2026-12-06T00:00:03.000Z with HTTP 400 "
                    "(frame: this frame was already received.); set aside in " +
                        rejects + ", going on with the next"));
-  const std::string set_aside =
-      rejected_line(log_line(3), 400, "frame: this frame was already received.");
-  EXPECT_EQ(read_whole_file(rejects), set_aside);
+  const auto aside = rejected_line(log_line(3), 400, "frame: this frame was already received.");
+  EXPECT_EQ(read_whole_file(rejects), aside);
 
   ChildProcess second = start_forwarder(profile, {"--once"});
   EXPECT_EQ(describe_wait_status(second.wait_exit(5000)), "exit status 1");
   EXPECT_TRUE(says(second, "Another kestrelis-forward"));
 
-  const std::string file_text = set_aside + "not a log line\n" + log_line(0);
+  const std::string file_text = aside + "not a log line\n" + log_line(0);
   ASSERT_TRUE(write_text_file(rejects, file_text).ok());
   ChildProcess again = start_forwarder(profile, {"--once", "--file", rejects});
   EXPECT_EQ(describe_wait_status(again.wait_exit(5000)), "exit status 0") << again.output();
-  EXPECT_TRUE(says(again, "malformed line at byte " + std::to_string(set_aside.size())));
+  EXPECT_TRUE(says(again, "malformed line at byte " + std::to_string(aside.size())));
   EXPECT_EQ(read_whole_file(rejects + ".forward-state"), std::to_string(file_text.size()) + "\n");
   EXPECT_FALSE(path_exists(rejects + ".rejected.jsonl"));
   EXPECT_EQ(read_whole_file(rejects), file_text);
