@@ -284,9 +284,8 @@ TEST(RobustDetector, MatchesBitByBitReferenceOnPlantedFrames) {
     EXPECT_EQ(totals(got.counts), totals(expected.counts));
     EXPECT_LE(got.most_carried, robust_carry_capacity);
     for (size_t i = 0; i < ends.size(); ++i) {
-      const auto due = std::ranges::find_if(expected.offers, [&](const Offer& o) {
-        return o.bit + 56 + 8 * o.length > 8 * ends[i];
-      });
+      const auto due = std::ranges::find_if(
+          expected.offers, [&](const Offer& o) { return o.bit + 56 + 8 * o.length > 8 * ends[i]; });
       ASSERT_EQ(got.offers_by_call[i], size_t(due - expected.offers.begin())) << "byte " << ends[i];
     }
     Deliveries delivered;
