@@ -15,21 +15,17 @@ namespace kestrelis {
 
 namespace {
 
-// floor(63.5 x) saturated, as the modem's float_to_char makes it.
-uint8_t soft_byte(double x) {
-  return static_cast<uint8_t>(static_cast<int8_t>(std::clamp(std::floor(63.5 * x), -128.0, 127.0)));
-}
-
 TEST(InputGuess, PackedBitsAndSoftValuesAreToldApart) {
   std::mt19937 rng(2813);
   std::bernoulli_distribution coin;
-  const auto soft_signal = [&](double sigma) {
+  // Bits sent as +-`level` in Gaussian noise, each value floor(63.5 x) saturated, as the
+  // modem's float_to_char makes it.
+  const auto soft = [&](double level, double sigma) {
     std::normal_distribution<double> noise(0, sigma);
-    return [&, noise]() mutable { return soft_byte((coin(rng) ? 1 : -1) + noise(rng)); };
-  };
-  const auto soft_noise = [&](double sigma) {
-    std::normal_distribution<double> noise(0, sigma);
-    return [&, noise]() mutable { return soft_byte(noise(rng)); };
+    return [&, level, noise]() mutable {
+      const double x = 63.5 * ((coin(rng) ? level : -level) + noise(rng));
+      return static_cast<uint8_t>(static_cast<int8_t>(std::clamp(std::floor(x), -128.0, 127.0)));
+    };
   };
   int phase = 0;
   const struct {
@@ -44,11 +40,11 @@ TEST(InputGuess, PackedBitsAndSoftValuesAreToldApart) {
        InputLooks::undecided},
       {"a preamble at either bit offset",
        [&] { return ++phase % 2 ? uint8_t{0xAA} : uint8_t{0x55}; }, InputLooks::undecided},
-      {"soft values of a clean signal", soft_signal(0.2), InputLooks::soft8},
-      {"soft values of a noisy signal", soft_signal(0.4), InputLooks::soft8},
-      {"soft values of weak noise", soft_noise(0.3), InputLooks::soft8},
+      {"soft values of a clean signal", soft(1, 0.2), InputLooks::soft8},
+      {"soft values of a noisy signal", soft(1, 0.4), InputLooks::soft8},
+      {"soft values of weak noise", soft(0, 0.3), InputLooks::soft8},
       // Spread near uniform over the bands, but saturated at a tenth of the values.
-      {"soft values of strong noise", soft_noise(1.4), InputLooks::undecided},
+      {"soft values of strong noise", soft(0, 1.4), InputLooks::undecided},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -57,36 +57,26 @@ TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
   }
 }
 
+// Each byte is listed by its doubtful values; the rest of its eight are sure (63).
 TEST(SoftRanking, LeastSureFirstByEachBytesChanceOfAWrongBit) {
-  const auto byte_of = [](std::vector<int8_t> values) {
-    values.resize(8, 63);
-    return values;
-  };
   const struct {
     const char* name;
     std::vector<std::vector<int8_t>> bytes;
     std::vector<int> order;
   } cases[] = {
-      {"equally sure bytes keep their order",
-       {byte_of({}), byte_of({-63}), byte_of({})},
-       {0, 1, 2}},
-      {"one bit at 0 is doubted more than two at 20",
-       {byte_of({}), byte_of({20, -20}), byte_of({0})},
-       {2, 1, 0}},
-      {"three bits at 16 are doubted more than one at 8",
-       {byte_of({8}), byte_of({16, 16, 16})},
-       {1, 0}},
-      {"sign does not matter; -128 is the surest",
-       {byte_of({-128, -128}), byte_of({-5, 5}), byte_of({5, -6})},
-       {1, 2, 0}},
-      {"bits count wherever they are",
-       {byte_of({63, 63, 63, 63, 63, 63, 9, 9}), byte_of({10, 10})},
-       {0, 1}},
+      {"equally sure bytes keep their order", {{}, {-63}, {}}, {0, 1, 2}},
+      {"one bit at 0 is doubted more than two at 20", {{}, {20, -20}, {0}}, {2, 1, 0}},
+      {"three bits at 16 are doubted more than one at 8", {{8}, {16, 16, 16}}, {1, 0}},
+      {"sign does not matter; -128 is the surest", {{-128, -128}, {-5, 5}, {5, -6}}, {1, 2, 0}},
+      {"bits count wherever they are", {{63, 63, 63, 63, 63, 63, 9, 9}, {10, 10}}, {0, 1}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<int8_t> soft;
-    for (const auto& b : c.bytes) soft.insert(soft.end(), b.begin(), b.end());
+    for (std::vector<int8_t> b : c.bytes) {
+      b.resize(8, 63);
+      soft.insert(soft.end(), b.begin(), b.end());
+    }
     EXPECT_EQ(bytes_by_confidence(soft), c.order);
   }
 }
