@@ -73,17 +73,18 @@ TEST(Requests, RefusedRequestsSayWhyAndSendNothing) {
       {"cmd:abcdefghijklmnopqrst", {.kind = command_too_long}},
       {"QQ0ABC>QQ0XYZ, Kestrelis, SEND=0 m", {.kind = unparsable}},
       {">QQ0XYZ, Kestrelis, STORE=0 m", {.kind = unparsable}},
-      {"QQ0ABCDEFGH>QQ0XYZ, Kestrelis, STORE=0 m",
-       {.kind = unparsable}},  // '>' beyond 10 characters
+      // '>' beyond 10 characters
+      {"QQ0ABCDEFGH>QQ0XYZ, Kestrelis, STORE=0 m", {.kind = unparsable}},
       {"QQ0ABC>QQ0XYZ, KestreliS, STORE=0 m", {.kind = unparsable}},
-      {prefix + std::string(20, '1') + " m",
-       {.kind = relay_delay_too_long, .limit = 86400}},  // 20 digits read
+      // 20 digits are read, 21 are not.
+      {prefix + std::string(20, '1') + " m", {.kind = relay_delay_too_long, .limit = 86400}},
       {prefix + std::string(21, '1') + " m", {.kind = unparsable}},
       {"QQ0ABCDEF>QQ0XYZ, Kestrelis, STORE=0 m", {.kind = improper_callsign}},
       {"QQ0ABC>QQ0XYZABC, Kestrelis, STORE=0 m", {.kind = improper_callsign}},
       {"QQ0ABC>, Kestrelis, STORE=0 m", {.kind = improper_callsign}},
       {"QQ0ABC>QQ0XYZ, , STORE=0 m", {.kind = improper_satellite}},
-      {prefix + "86400 m", {.kind = relay_delay_too_long, .limit = 86400}},  // 24 hours exactly
+      // 24 hours exactly
+      {prefix + "86400 m", {.kind = relay_delay_too_long, .limit = 86400}},
       {prefix + "0 " + std::string(181, 'm'), {.kind = message_too_long, .limit = 180}},
       {prefix + "0 " + std::string(180, 'm'),  // at the length limit: too big a packet
        {.kind = packet_too_big, .size = 254, .limit = 200}},
