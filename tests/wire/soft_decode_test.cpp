@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <tuple>
 #include <vector>
 
 #include "radio/soft_stream.hpp"
@@ -20,25 +19,22 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
-  BitPacker p;
-  pack_zero_bits(p, 5);
-  pack_bytes(p, list_frame);
-  pack_zero_bits(p, 11);
-  pack_bytes(p, list_frame);
-  pack_zero_bits(p, 16);
-  pad_to_byte(p);
+  Bytes bits(5);
+  put_bytes(bits, 5, list_frame);
+  put_bytes(bits, bits.size() + 11, list_frame);
+  bits.resize(bits.size() + 16);
   // Each value's magnitude tells where it stands in the stream; 0 is a 1.
-  std::vector<int8_t> soft = soft_of(p.bytes);
+  std::vector<int8_t> soft(bits.size());
   for (size_t i = 0; i < soft.size(); ++i) {
-    const auto m = static_cast<int8_t>(i % 97);
-    soft[i] = soft[i] >= 0 ? m : static_cast<int8_t>(-1 - m);
+    const int m = static_cast<int>(i % 97);
+    soft[i] = static_cast<int8_t>(bits[i] ? m : -1 - m);
   }
   std::mt19937 rng(28);
   for (size_t piece : {size_t{1}, size_t{7}, size_t{13}, size_t{480}, soft.size(), size_t{0}}) {
     SCOPED_TRACE(piece);
     SoftDetector d;
     d.robust.sync_bit_errors = 0;
-    std::vector<std::tuple<uint64_t, size_t>> offers;
+    std::vector<std::pair<uint64_t, size_t>> offers;
     const SoftHandler handler{
         nullptr, [&](std::span<const uint8_t> codeword, std::span<const int8_t> values,
                      const RobustCandidate& c) {
@@ -53,7 +49,7 @@ TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
       n = std::min(piece != 0 ? piece : 1 + rng() % 600, soft.size() - at);
       soft_detect(d, std::span(soft).subspan(at, n), handler);
     }
-    EXPECT_EQ(offers, (std::vector<std::tuple<uint64_t, size_t>>{{5, 41}, {5 + 8 * 48 + 11, 41}}));
+    EXPECT_EQ(offers, (std::vector<std::pair<uint64_t, size_t>>{{5, 41}, {5 + 8 * 48 + 11, 41}}));
   }
 }
 
