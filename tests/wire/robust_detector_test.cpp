@@ -108,22 +108,17 @@ Record reference_search(const Bits& bits, int n) {
   Bits sync;
   put_bytes(sync, 0, sync_word);
   Record r;
-  for (size_t p = 0; p + 32 <= bits.size();) {
+  for (size_t p = 0; p + 32 <= bits.size(); ++p) {
     int wrong = 0;
     for (size_t k = 0; k < 32; ++k) wrong += bits[p + k] != sync[k];
-    if (wrong > n) {
-      ++p;
-      continue;
-    }
+    if (wrong > n) continue;
     if (p + 56 > bits.size()) break;
     uint32_t field = 0;
     for (size_t k = 0; k < 24; ++k) field = (field << 1) | bits[p + 32 + k];
     // The nearest lengths in 33 ... 255, ascending; 4 bits off, then the raw last byte too.
     auto [nearest, lengths] = nearest_codewords(field);
     std::erase_if(lengths, [](unsigned d) { return d < 33 || d > 255; });
-    const auto distance = [field](unsigned length) {
-      return std::popcount(field ^ golay24_encode(length));
-    };
+    const auto distance = [field](unsigned d) { return std::popcount(field ^ golay24_encode(d)); };
     const auto offer = [&lengths](unsigned length) {
       if (length >= 33 && std::ranges::find(lengths, length) == lengths.end()) {
         lengths.push_back(length);
@@ -150,15 +145,12 @@ Record reference_search(const Bits& bits, int n) {
       r.counts.codewords_offered += 1;
       accepted = !r.offers.back().packet.empty();
     }
-    if (!accepted) {
-      ++p;
-      continue;
-    }
+    if (!accepted) continue;
     r.counts.frames += 1;
     const int wrong_length_bits = distance(r.offers.back().length);
     r.counts.length_bits_corrected += static_cast<unsigned>(wrong_length_bits);
     r.counts.far_length_frames += wrong_length_bits > 3;
-    p += 56 + 8 * size_t{r.offers.back().length};
+    p += 56 + 8 * size_t{r.offers.back().length} - 1;  // the next search starts after the codeword
   }
   return r;
 }
