@@ -40,10 +40,9 @@ TEST(PacketCheck, CrcToleranceEdgeAndSmallestPacket) {
 TEST(Dispatch, PayloadsOfFewerThanTwoBytesAreTooShort) {
   for (const uint8_t port : {telemetry_port, digipeater_message_port}) {
     for (const size_t size : {0u, 1u, 2u}) {
-      SCOPED_TRACE(testing::Message() << "port " << int{port} << ", " << size << " bytes");
-      const std::vector<uint8_t> payload(size, 3);
-      const Dispatch d = dispatch_csp_packet(payload, port, satellite_address);
-      EXPECT_EQ(d.action == PacketAction::too_short, size < 2);
+      const Dispatch d = dispatch_csp_packet(Bytes(size, 3), port, satellite_address);
+      EXPECT_EQ(d.action == PacketAction::too_short, size < 2)
+          << "port " << int{port} << ", " << size << " bytes";
     }
   }
 }

@@ -63,12 +63,6 @@ TEST(ReedSolomon, OutOfRangeArgumentsAreRefused) {
 // plain algorithm would report as corrected.
 TEST(ReedSolomon, NonCodewordsAreNotReportedCorrected) {
   const RsCodec& codec = rs_codec();
-  // Parity computed as if the pad zero just before the data held 0x5A.
-  std::vector<uint8_t> padded = {0x5A};
-  padded.insert(padded.end(), packet_word.begin(), packet_word.begin() + 9);
-  std::vector<uint8_t> pad_error = packet_word;
-  ASSERT_TRUE(rs_encode(codec, padded, std::span(pad_error).last<rs_parity_size>(), 213));
-
   // g(x) / (x + beta_0), highest power first: zero at every root but the
   // first, for which the locator comes out as 1, so "0 errors".
   std::vector<uint8_t> first_root_only(41);
@@ -79,12 +73,11 @@ TEST(ReedSolomon, NonCodewordsAreNotReportedCorrected) {
     q = static_cast<uint8_t>(codec.exp_table[codec.generator[31 - k]] ^ q_beta);
   }
 
-  // An error among the pad zeros; a locator shorter than its register.
-  for (const std::vector<uint8_t>& received : {pad_error, first_root_only}) {
-    std::vector<uint8_t> word = received;
-    EXPECT_EQ(rs_decode(codec, word), -1);
-    EXPECT_EQ(word, received);
-  }
+  // A locator shorter than its register. Errors located among the pad zeros are
+  // refused in the test of every pad below, where they leave no codeword.
+  std::vector<uint8_t> word = first_root_only;
+  EXPECT_EQ(rs_decode(codec, word), -1);
+  EXPECT_EQ(word, first_root_only);
 }
 
 // A random codeword at `pad` and the same word with `erasures` bytes given as
