@@ -36,18 +36,15 @@ TEST(ReedSolomon, OutOfRangeArgumentsAreRefused) {
   damaged[3] ^= 0x41;
   std::vector<int> too_many(33);
   std::iota(too_many.begin(), too_many.end(), 0);
-  const std::pair<std::vector<uint8_t>, std::vector<int>> cases[] = {
-      {{}, {}},
-      {std::vector<uint8_t>(32, 0x5A), {}},
-      {std::vector<uint8_t>(256, 0x5A), {}},
-      {damaged, {-1}},
-      {damaged, {41}},
-      {damaged, {254}},
-      {damaged, {3, 7, 3}},
-      {codeword, {5, 5}},
-      {damaged, too_many},
-      {codeword, too_many},
-  };
+  // Words of 0, 32 and 256 bytes; each bad erasure list on a damaged word and on a codeword.
+  std::vector<std::pair<std::vector<uint8_t>, std::vector<int>>> cases(3);
+  cases[1].first.resize(32);
+  cases[2].first.resize(256);
+  for (const std::vector<int>& erasures :
+       std::vector<std::vector<int>>{{-1}, {41}, {254}, {3, 7, 3}, {5, 5}, too_many}) {
+    cases.emplace_back(damaged, erasures);
+    cases.emplace_back(codeword, erasures);
+  }
   for (const auto& [received, erasures] : cases) {
     SCOPED_TRACE(testing::Message()
                  << received.size() << " bytes, " << erasures.size() << " erasures");
