@@ -28,23 +28,24 @@ TEST(InputGuess, PackedBitsAndSoftValuesAreToldApart) {
     };
   };
   int phase = 0;
+  using enum InputLooks;
   const struct {
     const char* name;
     std::function<uint8_t()> next;
     InputLooks expected;
   } cases[] = {
       {"packed bits of noise or scrambled data", [&] { return static_cast<uint8_t>(rng()); },
-       InputLooks::packed_bits},
-      {"idle zero bits", [] { return uint8_t{0}; }, InputLooks::undecided},
+       packed_bits},
+      {"idle zero bits", [] { return uint8_t{0}; }, undecided},
       {"packed bits of unscrambled text", [&] { return static_cast<uint8_t>(0x20 + rng() % 95); },
-       InputLooks::undecided},
+       undecided},
       {"a preamble at either bit offset",
-       [&] { return ++phase % 2 ? uint8_t{0xAA} : uint8_t{0x55}; }, InputLooks::undecided},
-      {"soft values of a clean signal", soft(1, 0.2), InputLooks::soft8},
-      {"soft values of a noisy signal", soft(1, 0.4), InputLooks::soft8},
-      {"soft values of weak noise", soft(0, 0.3), InputLooks::soft8},
+       [&] { return ++phase % 2 ? uint8_t{0xAA} : uint8_t{0x55}; }, undecided},
+      {"soft values of a clean signal", soft(1, 0.2), soft8},
+      {"soft values of a noisy signal", soft(1, 0.4), soft8},
+      {"soft values of weak noise", soft(0, 0.3), soft8},
       // Spread near uniform over the bands, but saturated at a tenth of the values.
-      {"soft values of strong noise", soft(0, 1.4), InputLooks::undecided},
+      {"soft values of strong noise", soft(0, 1.4), undecided},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -52,7 +53,7 @@ TEST(InputGuess, PackedBitsAndSoftValuesAreToldApart) {
     std::ranges::generate(stream, c.next);
     InputGuess guess;
     const auto first = std::span(stream).first(input_guess_window);
-    EXPECT_EQ(guess_input(guess, first.first(input_guess_window - 1)), InputLooks::undecided);
+    EXPECT_EQ(guess_input(guess, first.first(input_guess_window - 1)), undecided);
     EXPECT_EQ(guess_input(guess, first.last(1)), c.expected);
     EXPECT_EQ(guess_input(guess, std::span(stream).last(input_guess_window)), c.expected)
         << "the second window alone";
