@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
 #include <vector>
 
 #include "wire/csp.hpp"
@@ -49,17 +48,13 @@ TEST(Frame, Crc32cAndTheLargestPayload) {
 // priority:2 | source:5 | destination:5 | destination_port:6 | source_port:6 | flags:8. The
 // headers the station sends and receives are in the golden transcript; these are the edges.
 TEST(Csp, HeaderFieldsAtTheirEdges) {
-  const auto fields = [](const CspHeader& h) {
-    return std::tuple(h.priority, h.source, h.destination, h.destination_port, h.source_port,
-                      h.flags);
-  };
   const std::pair<CspHeader, std::array<uint8_t, 4>> cases[] = {
       {{3, 31, 31, 63, 63, 255}, {0xFF, 0xFF, 0xFF, 0xFF}},  // every field at its maximum
       {{0, 0, 16, 0, 0, 0}, {0x01, 0x00, 0x00, 0x00}},       // destination bit 4 alone
   };
   for (const auto& [header, bytes] : cases) {
     EXPECT_EQ(csp_header_bytes(header), bytes);
-    EXPECT_EQ(fields(unpack_csp_header(bytes)), fields(header));
+    EXPECT_EQ(csp_header_bytes(unpack_csp_header(bytes)), bytes);
     EXPECT_EQ(csp_source(bytes), header.source);
     EXPECT_EQ(csp_destination_port(bytes), header.destination_port);
   }
