@@ -1,5 +1,5 @@
 // The console's line format: the stamp, the cut at 299 characters, plain
-// texts, the verbose levels, and a stamp taken from one clock reading.
+// texts and the verbose levels.
 
 #include "console/console_log.hpp"
 
@@ -10,8 +10,6 @@
 #include <regex>
 #include <string>
 #include <vector>
-
-#include "platform/clock.hpp"
 
 namespace kestrelis {
 
@@ -39,22 +37,6 @@ TEST(ConsoleLog, StampedLinesCutAt299PlainTextAndLevels) {
                        "[TS] Received 41 bytes\r\n", "[TS] " + std::string(299, 'm'), "[TS] Hi",
                        "getaddrinfo failed with error: -2\n", "Can't load 'config.ini'\n",
                        "[TS] level 1 of 1\n", "[TS] level 5 of 5\n"}));
-}
-
-// The stamp's seconds and milliseconds come from one reading: never a second
-// behind the clock read just before it, as separate readings of a coarse
-// second and a fine millisecond were near a second boundary.
-TEST(ConsoleLog, StampLiesBetweenTheClockReadingsAroundIt) {
-  for (int i = 0; i < 100'000; ++i) {
-    const int64_t before = now_unix_ms() % 60'000;
-    const std::string stamp = format_timestamp_now();
-    const int64_t after = now_unix_ms() % 60'000;
-    const int64_t shown = std::stoll(stamp.substr(12, 2)) * 1000 + std::stoll(stamp.substr(15, 3));
-    // A minute boundary may lie in between.
-    ASSERT_TRUE(after < before ? shown >= before || shown <= after
-                               : shown >= before && shown <= after)
-        << stamp << " between " << before << ", " << after;
-  }
 }
 
 TEST(ConsoleLog, TimeStampHasDayBeforeMonthInLocalTime) {

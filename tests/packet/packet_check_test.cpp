@@ -31,8 +31,7 @@ TEST(PacketCheck, CrcToleranceEdgeAndSmallestPacket) {
       {"seven bytes", {0xB2, 0x13, 0x8E, 0x00, 0, 0, 0}, too_small},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(check_packet(c.packet).verdict, c.verdict);
+    EXPECT_EQ(check_packet(c.packet).verdict, c.verdict) << c.name;
   }
 }
 

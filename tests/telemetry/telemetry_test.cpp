@@ -34,9 +34,8 @@ TEST(Telemetry, RendererFloatsAndCutArrays) {
       {"no room for one element", FieldType::u32, 1, {0x01, 0x02}, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
     const FieldDescriptor field{0, "v", c.count, c.type};
-    EXPECT_EQ(render_json_members(c.bytes, std::span(&field, 1)), c.members);
+    EXPECT_EQ(render_json_members(c.bytes, std::span(&field, 1)), c.members) << c.name;
   }
 }
 

@@ -46,7 +46,6 @@ TEST(CommandLine, OptionsAndTheirValues) {
       {{"file", "-va"}, false, "file; -va = none; "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.seen);
     EXPECT_EQ(read_all(c.words, c.split), c.seen);
   }
 }
@@ -57,12 +56,10 @@ TEST(CommandLine, NumbersInARange) {
   EXPECT_EQ(number_in(std::string_view("0.5"), 0.0, 1.0), 0.5);
   EXPECT_EQ(number_in(std::string_view("1e3"), 0.0, 1e9), 1000.0);
   for (const char* refused : {"", " 1", "+1", "1x", "0", "65536", "-1", "0x10"}) {
-    SCOPED_TRACE(refused);
-    EXPECT_FALSE(number_in<uint16_t>(refused, 1, 65535));
+    EXPECT_FALSE(number_in<uint16_t>(refused, 1, 65535)) << refused;
   }
   for (const char* refused : {"nan", "inf", "-0.5", "2"}) {
-    SCOPED_TRACE(refused);
-    EXPECT_FALSE(number_in(std::string_view(refused), 0.0, 1.0));
+    EXPECT_FALSE(number_in(std::string_view(refused), 0.0, 1.0)) << refused;
   }
 }
 

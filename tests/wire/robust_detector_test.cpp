@@ -200,10 +200,7 @@ std::vector<Plant> plant_frames(std::mt19937_64& rng, Bits& bits, int n) {
     const size_t bytes_wrong = rng() % 3 == 0 ? rng() % 25 : 0;
     flip(rng, bits, at, sync_wrong, 32);
     flip(rng, bits, at + 32, length_wrong, 24);
-    std::vector<size_t> bytes(length);
-    std::iota(bytes.begin(), bytes.end(), 0);
-    std::shuffle(bytes.begin(), bytes.end(), rng);
-    for (size_t k = 0; k < bytes_wrong; ++k) bits[at + 56 + 8 * bytes[k] + rng() % 8] ^= 1;
+    flip(rng, bits, at + 56, bytes_wrong, 8 * length);  // so at most bytes_wrong bytes
     if (!clear) plants.back().receivable = false;
     plants.push_back({at, at + 8 * frame.size(), packet,
                       sync_wrong <= static_cast<size_t>(n) && bytes_wrong <= 16 &&
