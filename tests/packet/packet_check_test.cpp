@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "packet/dispatch.hpp"
@@ -20,18 +21,14 @@ TEST(PacketCheck, CrcToleranceEdgeAndSmallestPacket) {
   // The payload 4C from 25 to 1, ports 14; its CRC-32C alone is 5E45813D. An
   // empty payload's CRC is 0.
   using enum PacketVerdict;
-  const struct {
-    const char* name;
-    Bytes packet;
-    PacketVerdict verdict;
-  } cases[] = {
+  const std::tuple<const char*, Bytes, PacketVerdict> cases[] = {
       {"four bits off", {0xB2, 0x13, 0x8E, 0x00, 0x4C, 0xDE, 0x05, 0x83, 0x3C}, crc_tolerated},
       {"five bits off", {0xB2, 0x13, 0x8E, 0x00, 0x4C, 0xDE, 0x05, 0x83, 0x3E}, crc_dropped},
       {"eight bytes, no payload", {0xB2, 0x13, 0x8E, 0x00, 0, 0, 0, 0}, accepted},
       {"seven bytes", {0xB2, 0x13, 0x8E, 0x00, 0, 0, 0}, too_small},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(check_packet(c.packet).verdict, c.verdict) << c.name;
+  for (const auto& [name, packet, verdict] : cases) {
+    EXPECT_EQ(check_packet(packet).verdict, verdict) << name;
   }
 }
 

@@ -16,13 +16,8 @@ namespace kestrelis {
 namespace {
 
 TEST(Telemetry, RendererFloatsAndCutArrays) {
-  const struct {
-    const char* name;
-    FieldType type;
-    int32_t count;
-    std::vector<uint8_t> bytes;
-    std::string members;
-  } cases[] = {
+  // Name, field type and element count, record bytes, the members rendered.
+  const std::tuple<const char*, FieldType, int32_t, std::vector<uint8_t>, std::string> cases[] = {
       {"float lsb first", FieldType::float_lsb, 1, {0x00, 0x00, 0xC0, 0xBF}, R"("v":"-1.500000")"},
       {"float msb first", FieldType::float_msb, 1, {0xBF, 0xC0, 0x00, 0x00}, R"("v":"-1.500000")"},
       {"signed", FieldType::i16, 1, {0xFF, 0xFE}, R"("v":"-2")"},
@@ -33,32 +28,28 @@ TEST(Telemetry, RendererFloatsAndCutArrays) {
       {"array cut", FieldType::u16, 3, {0x00, 0x01, 0x00, 0x02, 0x00}, R"("v_0":"1","v_1":"2")"},
       {"no room for one element", FieldType::u32, 1, {0x01, 0x02}, ""},
   };
-  for (const auto& c : cases) {
-    const FieldDescriptor field{0, "v", c.count, c.type};
-    EXPECT_EQ(render_json_members(c.bytes, std::span(&field, 1)), c.members) << c.name;
+  for (const auto& [name, type, count, bytes, members] : cases) {
+    const FieldDescriptor field{0, "v", count, type};
+    EXPECT_EQ(render_json_members(bytes, std::span(&field, 1)), members) << name;
   }
 }
 
 TEST(Telemetry, TimeTextAndUnix) {
-  const struct {
-    const char* name;
-    std::vector<uint8_t> time;  // unix_only_ms, unix_s
-    const char* text;
-    const char* unix_value;
-  } cases[] = {
+  // Name, record time (unix_only_ms, unix_s), time shown, UNIX member.
+  const std::tuple<const char*, std::vector<uint8_t>, const char*, const char*> cases[] = {
       {"zero", {0, 0, 0, 0, 0, 0}, "01/01 00:00:00.000", "0.000000"},
       {"1500 ms carry", {0x05, 0xDC, 0, 0, 0, 0}, "01/01 00:00:01.500", "1.500000"},
       {"all 32 bits", {0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, "07/02 06:28:15.000", "4294967295.000000"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, time, text, unix_value] : cases) {
+    SCOPED_TRACE(name);
     std::vector<uint8_t> record = {0x30, 0x5A};  // satellite 3, version 11, beacon
-    record.insert(record.end(), c.time.begin(), c.time.end());
+    record.insert(record.end(), time.begin(), time.end());
     record.resize(72);
     const TelemetryRecord out = decode_telemetry(record, split_telemetry_word(0x305A));
     EXPECT_EQ(std::pair(out.time, out.label),
-              std::pair(std::string(c.text), std::string("Alt. Beacon")));
-    EXPECT_TRUE(out.members.ends_with(std::string("\"UNIX\":\"") + c.unix_value + "\""))
+              std::pair(std::string(text), std::string("Alt. Beacon")));
+    EXPECT_TRUE(out.members.ends_with(std::string("\"UNIX\":\"") + unix_value + "\""))
         << out.members;
   }
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kestrelis {
@@ -33,11 +34,8 @@ std::string read_all(std::vector<std::string_view> words, bool split_at_equals) 
 }
 
 TEST(CommandLine, OptionsAndTheirValues) {
-  const struct {
-    std::vector<std::string_view> words;
-    bool split;
-    const char* seen;
-  } cases[] = {
+  // The words, whether "--name=value" is split at the '=', what is seen.
+  const std::tuple<std::vector<std::string_view>, bool, const char*> cases[] = {
       {{}, false, ""},
       {{"-va", "1", "file", "-vb", "x=y"}, false, "-va = 1; file; -vb = x=y; "},
       {{"-va=1", "-vb", "2", "--flag=on", "x"}, true, "-va = 1; -vb = 2; --flag =on left; x; "},
@@ -45,8 +43,8 @@ TEST(CommandLine, OptionsAndTheirValues) {
       {{"-va=1", "x"}, false, "-va=1 = x; "},
       {{"file", "-va"}, false, "file; -va = none; "},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(read_all(c.words, c.split), c.seen);
+  for (const auto& [words, split, seen] : cases) {
+    EXPECT_EQ(read_all(words, split), seen);
   }
 }
 

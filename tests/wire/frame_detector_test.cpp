@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "radio/test_bit_stream.hpp"
@@ -18,11 +19,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(FrameDetector, SyncWordAndCodewordAtEveryBitOffset) {
-  const struct {
-    const char* name;
-    std::array<uint8_t, 4> flips;  // onto the sync word of both frames
-    bool found;
-  } cases[] = {
+  // Name, bits flipped in the sync word of both frames, whether they are found.
+  const std::tuple<const char*, std::array<uint8_t, 4>, bool> cases[] = {
       {"exact", {}, true},
       {"one wrong bit in the first byte", {0x10}, true},
       {"one wrong bit in each of the first two bytes", {0x01, 0x80}, true},
@@ -32,13 +30,13 @@ TEST(FrameDetector, SyncWordAndCodewordAtEveryBitOffset) {
       {"one wrong bit in the fourth byte", {0, 0, 0, 0x40}, false},
   };
   const Bytes codeword(list_frame.begin() + frame_prefix_size, list_frame.end());
-  for (const auto& c : cases) {
+  for (const auto& [name, flips, found] : cases) {
     for (size_t lead = 0; lead < 8; ++lead) {
       for (const size_t piece : {1, 1000}) {
         SCOPED_TRACE(testing::Message()
-                     << c.name << ", " << lead << " bits first, pieces of " << piece);
+                     << name << ", " << lead << " bits first, pieces of " << piece);
         Bytes frame = list_frame;
-        for (size_t k = 0; k < 4; ++k) frame[k] ^= c.flips[k];
+        for (size_t k = 0; k < 4; ++k) frame[k] ^= flips[k];
         Bytes bits(lead);
         put_bytes(bits, lead, frame);
         put_bytes(bits, bits.size(), frame);
@@ -58,7 +56,7 @@ TEST(FrameDetector, SyncWordAndCodewordAtEveryBitOffset) {
           detect_frames(detector, std::span(stream).subspan(base, size), handler);
         }
         std::vector<std::pair<uint64_t, Bytes>> expected;
-        for (size_t f = 0; c.found && f < 2; ++f) {
+        for (size_t f = 0; found && f < 2; ++f) {
           expected.emplace_back(lead + 8 * list_frame.size() * f + 31, Bytes{});
           expected.emplace_back(lead + 8 * list_frame.size() * (f + 1) + 7, codeword);
         }

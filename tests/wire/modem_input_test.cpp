@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace kestrelis {
@@ -29,11 +30,7 @@ TEST(InputGuess, PackedBitsAndSoftValuesAreToldApart) {
   };
   int phase = 0;
   using enum InputLooks;
-  const struct {
-    const char* name;
-    std::function<uint8_t()> next;
-    InputLooks expected;
-  } cases[] = {
+  const std::tuple<const char*, std::function<uint8_t()>, InputLooks> cases[] = {
       {"packed bits of noise or scrambled data", [&] { return static_cast<uint8_t>(rng()); },
        packed_bits},
       {"idle zero bits", [] { return uint8_t{0}; }, undecided},
@@ -47,15 +44,15 @@ TEST(InputGuess, PackedBitsAndSoftValuesAreToldApart) {
       // Spread near uniform over the bands, but saturated at a tenth of the values.
       {"soft values of strong noise", soft(0, 1.4), undecided},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, next, expected] : cases) {
+    SCOPED_TRACE(name);
     std::vector<uint8_t> stream(2 * input_guess_window);
-    std::ranges::generate(stream, c.next);
+    std::ranges::generate(stream, next);
     InputGuess guess;
     const auto first = std::span(stream).first(input_guess_window);
     EXPECT_EQ(guess_input(guess, first.first(input_guess_window - 1)), undecided);
-    EXPECT_EQ(guess_input(guess, first.last(1)), c.expected);
-    EXPECT_EQ(guess_input(guess, std::span(stream).last(input_guess_window)), c.expected)
+    EXPECT_EQ(guess_input(guess, first.last(1)), expected);
+    EXPECT_EQ(guess_input(guess, std::span(stream).last(input_guess_window)), expected)
         << "the second window alone";
   }
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "radio/soft_stream.hpp"
@@ -55,25 +56,21 @@ TEST(SoftDetector, OffersTheSoftValuesOfEachCodewordWhereverTheStreamIsCut) {
 
 // Each byte is listed by its doubtful values; the rest of its eight are sure (63).
 TEST(SoftRanking, LeastSureFirstByEachBytesChanceOfAWrongBit) {
-  const struct {
-    const char* name;
-    std::vector<std::vector<int8_t>> bytes;
-    std::vector<int> order;
-  } cases[] = {
+  const std::tuple<const char*, std::vector<std::vector<int8_t>>, std::vector<int>> cases[] = {
       {"equally sure bytes keep their order", {{}, {-63}, {}}, {0, 1, 2}},
       {"one bit at 0 is doubted more than two at 20", {{}, {20, -20}, {0}}, {2, 1, 0}},
       {"three bits at 16 are doubted more than one at 8", {{8}, {16, 16, 16}}, {1, 0}},
       {"sign does not matter; -128 is the surest", {{-128, -128}, {-5, 5}, {5, -6}}, {1, 2, 0}},
       {"bits count wherever they are", {{63, 63, 63, 63, 63, 63, 9, 9}, {10, 10}}, {0, 1}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, bytes, order] : cases) {
+    SCOPED_TRACE(name);
     std::vector<int8_t> soft;
-    for (std::vector<int8_t> b : c.bytes) {
+    for (std::vector<int8_t> b : bytes) {
       b.resize(8, 63);
       soft.insert(soft.end(), b.begin(), b.end());
     }
-    EXPECT_EQ(bytes_by_confidence(soft), c.order);
+    EXPECT_EQ(bytes_by_confidence(soft), order);
   }
 }
 
