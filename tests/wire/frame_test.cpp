@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "radio/test_bit_stream.hpp"
 #include "wire/csp.hpp"
 
 namespace kestrelis {
@@ -34,12 +35,14 @@ TEST(Frame, RandomizerFollowsItsGenerator) {
   EXPECT_EQ(buffer, std::vector<uint8_t>(300));
 }
 
-// The check value of CRC-32C; the largest payload fills the 255-byte codeword, one byte more
-// builds nothing.
-TEST(Frame, Crc32cAndTheLargestPayload) {
+// The check value of CRC-32C; the frame of the "list" command, as the golden
+// transcript has it; the largest payload fills the 255-byte codeword, one byte
+// more builds nothing.
+TEST(Frame, Crc32cListFrameAndTheLargestPayload) {
   const uint8_t digits[] = {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
   EXPECT_EQ(crc32c(digits), 0xE3069283u);
-  const auto header = csp_header_bytes({});
+  const auto header = std::to_array<uint8_t>({0xB2, 0x13, 0x8E, 0x00});  // 25 to 1, ports 14
+  EXPECT_EQ(build_frame(header, std::vector<uint8_t>{0x4C}), list_frame);
   EXPECT_EQ(build_frame(header, std::vector<uint8_t>(max_payload_size)).size(),
             frame_prefix_size + 255);
   EXPECT_TRUE(build_frame(header, std::vector<uint8_t>(max_payload_size + 1)).empty());
