@@ -1,6 +1,6 @@
 // The soft search hands out each codeword with the soft values of its own
-// bits, however the stream is cut, and ranks bytes by their two least sure
-// bits.
+// bits, however the stream is cut, ranks bytes by their two least sure bits,
+// and erases the least sure bytes up to its cap.
 
 #include "wire/soft_decode.hpp"
 
