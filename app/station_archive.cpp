@@ -17,17 +17,13 @@ namespace {
 // A second start within the same second gets "-1", "-2" ...: never an old file.
 constexpr int recording_name_attempts = 100;
 
-// What the recording's writer returns for the records still queued when the
-// recording ended: not written, and no failure to report.
-constexpr int recording_over = ECANCELED;
-
 // Reports the first failure of a run of them, and the write that ends it.
 ArchiveReport reporter(const Console& console, const char* what) {
-  return [&console, what](const ArchiveItem& item, int error) {
-    if (error == recording_over) return;
-    if (error != 0) {
+  return [&console, what](const ArchiveItem& item, const ArchiveWritten& outcome) {
+    if (outcome.copy_ended) return;
+    if (!outcome.status.ok()) {
       console_log(console, "%s: cannot write %s (%s); retrying with the next one\n", what,
-                  item.path.c_str(), append_error_text(error).c_str());
+                  item.path.c_str(), append_error_text(outcome.status.error).c_str());
     } else {
       console_log(console, "%s: writing %s again\n", what, item.path.c_str());
     }
@@ -36,12 +32,12 @@ ArchiveReport reporter(const Console& console, const char* what) {
 
 // One log line, whole or not at all; a missing folder (never made, or
 // removed since) is made again.
-int write_log_line(const std::string& folder, const ArchiveItem& item) {
+ArchiveWritten write_log_line(const std::string& folder, const ArchiveItem& item) {
   SysResult written = append_whole(item.path, item.bytes, AppendKind::log_line);
   if (written.error == ENOENT && make_directories(folder).ok()) {
     written = append_whole(item.path, item.bytes, AppendKind::log_line);
   }
-  return written.error;
+  return {written};
 }
 
 // A thread that cannot be started (out of threads or memory) leaves that
@@ -82,7 +78,9 @@ bool disk_too_full(const StationArchive& archive, const std::string& folder,
 // The recording's writer: looks at the free space every
 // recording_space_check_bytes or recording_space_check_ms, and ends the
 // recording when it runs low.
-int write_record(StationArchive& archive, const std::string& folder, const ArchiveItem& item) {
+ArchiveWritten write_record(StationArchive& archive, const std::string& folder,
+                            const ArchiveItem& item) {
+  constexpr ArchiveWritten recording_over = {.status = {}, .copy_ended = true};
   if (archive.recording_ended.load(std::memory_order_relaxed)) return recording_over;
   archive.bytes_since_space_check += item.bytes.size();
   if (archive.bytes_since_space_check >= recording_space_check_bytes ||
@@ -94,7 +92,7 @@ int write_record(StationArchive& archive, const std::string& folder, const Archi
       return recording_over;
     }
   }
-  return append_whole(item.path, item.bytes, AppendKind::record).error;
+  return {append_whole(item.path, item.bytes, AppendKind::record)};
 }
 
 void start_recording(StationArchive& archive, const std::string& folder, const Console& console) {

@@ -31,7 +31,7 @@ uint64_t ArchiveWriter::bytes_written() const {
 }
 
 void ArchiveWriter::write_queue() {
-  int last_error = 0;
+  bool last_written = true;
   mutex_.lock();
   for (;;) {
     while (!stopping_ && queue_.empty()) changed_.wait(mutex_);
@@ -42,15 +42,15 @@ void ArchiveWriter::write_queue() {
     busy_ = true;
     mutex_.unlock();
 
-    const int error = write_(item);
-    if (error == 0) {
+    const ArchiveWritten outcome = write_(item);
+    if (outcome.written()) {
       items_written_.fetch_add(1, std::memory_order_relaxed);
       bytes_written_.fetch_add(item.bytes.size(), std::memory_order_relaxed);
     } else {
       lost_.fetch_add(1, std::memory_order_relaxed);
     }
-    if ((error != 0) != (last_error != 0)) report_(item, error);
-    last_error = error;
+    if (outcome.written() != last_written) report_(item, outcome);
+    last_written = outcome.written();
 
     mutex_.lock();
     busy_ = false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/sys_result.hpp"
 #include "platform/thread_safety.hpp"
 
 namespace kestrelis {
@@ -20,14 +21,24 @@ struct ArchiveItem {
   std::string bytes;  // one whole record
 };
 
-// Writes one item; returns 0 or the error number. Runs on the writer thread.
-using ArchiveWrite = std::function<int(const ArchiveItem& item)>;
+// What became of one item: written, failed (where and why in `status`), or
+// left unwritten on purpose because the copy it was meant for has ended,
+// which counts it as lost like a failure but is no failure to report.
+struct [[nodiscard]] ArchiveWritten {
+  SysResult status;
+  bool copy_ended = false;
 
-// Runs on the writer thread at the first failed write after a good one (or
-// at the start), with its error number, and at the first good write after a
-// failed one, with 0; so an operator hears once of a failure and once of the
-// recovery.
-using ArchiveReport = std::function<void(const ArchiveItem& item, int error)>;
+  [[nodiscard]] bool written() const { return status.ok() && !copy_ended; }
+};
+
+// Writes one item. Runs on the writer thread.
+using ArchiveWrite = std::function<ArchiveWritten(const ArchiveItem& item)>;
+
+// Runs on the writer thread at the first item not written after a written
+// one (or at the start) and at the first written one after one that was not,
+// with what became of it; so an operator hears once of a failure and once of
+// the recovery.
+using ArchiveReport = std::function<void(const ArchiveItem& item, const ArchiveWritten& outcome)>;
 
 // The queue and its writer thread, started by the constructor. `lost` counts
 // every item not written: refused because the queue held `capacity` bytes,

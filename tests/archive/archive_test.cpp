@@ -43,9 +43,12 @@ struct StuckDisk {
           ++entered;
           while (!released) sleep_ms(1);
           written.push_back(item.bytes);
-          return written.size() <= errors.size() ? errors[written.size() - 1] : 0;
+          return ArchiveWritten{sys_result(
+              SysStep::write, written.size() <= errors.size() ? errors[written.size() - 1] : 0)};
         },
-        [this](const ArchiveItem& item, int error) { reports.emplace_back(item.bytes, error); },
+        [this](const ArchiveItem& item, const ArchiveWritten& outcome) {
+          reports.emplace_back(item.bytes, outcome.status.error);
+        },
         lost);
   }
   void wait_entered(int n) const {
