@@ -43,15 +43,22 @@ Bytes frame_for(uint8_t port, const Bytes& payload, uint8_t source = satellite_a
 // A packet to `port` whose CRC is the payload's own with `crc_flips` applied.
 Bytes frame_with_crc(uint8_t port, const Bytes& payload, uint32_t crc_flips) {
   const auto header = csp_header_bytes({.source = satellite_address, .destination_port = port});
-  Bytes packet(header.size() + payload.size() + crc_size);
-  std::copy(payload.begin(), payload.end(),
-            std::copy(header.begin(), header.end(), packet.begin()));
+  Bytes packet(header.begin(), header.end());
+  packet.insert(packet.end(), payload.begin(), payload.end());
+  packet.resize(packet.size() + crc_size);
   store_be32(std::span(packet).last<4>(), crc32c(payload) ^ crc_flips);
   return frame_of_packet(packet);
 }
 
+// `frame` with the byte at each `first` xor-ed with its `second`.
 Bytes with_flips(Bytes frame, const std::vector<std::pair<size_t, uint8_t>>& flips) {
   for (const auto& [at, mask] : flips) frame[at] ^= mask;
+  return frame;
+}
+
+// `frame` with `count` codeword bytes, `step` apart from the first, xor-ed with `mask`.
+Bytes damaged(Bytes frame, size_t count, size_t step, uint8_t mask) {
+  for (size_t k = 0; k < count; ++k) frame[frame_prefix_size + step * k] ^= mask;
   return frame;
 }
 
@@ -67,34 +74,29 @@ void feed(StationCapture& out, const Bytes& stream, size_t piece) {
   }
 }
 
-struct Output {
-  Lines console;
-  Lines gui;
-};
-
-Output receive(const TncConfig& config, const Bytes& stream, size_t piece) {
+// The console lines, then the GUI frames, each behind "gui: ".
+Lines receive(const TncConfig& config, const Bytes& stream, size_t piece) {
   StationCapture out(config);
   feed(out, stream, piece);
-  return {out.console(), out.gui()};
+  Lines said = out.console();
+  for (const std::string& frame : out.gui()) said.push_back("gui: " + frame);
+  return said;
 }
 
 // Soft input takes the robust search whatever Acquisition says.
 TncConfig robust_config(int verbose_level = 1, ModemInput input = ModemInput::bits) {
-  TncConfig config;
-  config.Input = input;
-  config.Acquisition =
-      input == ModemInput::soft8 ? AcquisitionMode::described : AcquisitionMode::robust;
-  config.SyncBitErrors = 3;
-  config.VerboseLevel = verbose_level;
-  return config;
+  return {.VerboseLevel = verbose_level,
+          .Input = input,
+          .Acquisition =
+              input == ModemInput::soft8 ? AcquisitionMode::described : AcquisitionMode::robust,
+          .SyncBitErrors = 3};
 }
 
 TEST(RobustDownlink, DeliveredFramesPrintAndSendWhatTheDescribedAcquisitionDoes) {
-  Bytes corrected = frame_for(telemetry_port, {0x30, 0x5A, 0x00, 0xFA, 0x65, 0x53, 0xF1, 0x00});
-  for (size_t k = 0; k < 16; ++k) corrected[frame_prefix_size + 2 * k] ^= 0x18;
   const std::vector<Bytes> frames = {
       list_frame,
-      corrected,
+      damaged(frame_for(telemetry_port, {0x30, 0x5A, 0x00, 0xFA, 0x65, 0x53, 0xF1, 0x00}), 16, 2,
+              0x18),
       frame_for(digipeater_port, {0, 'A', 0xC0}),
       frame_for(digipeater_message_port, {0, 3, '5', '%', 's'}),
       frame_for(digipeater_message_port, {3}),
@@ -102,60 +104,47 @@ TEST(RobustDownlink, DeliveredFramesPrintAndSendWhatTheDescribedAcquisitionDoes)
       frame_for(2, {}),
       frame_with_crc(14, {0, 'T'}, 0x00100001),  // CRC tolerated
   };
-  const Output described = receive(TncConfig{}, stream_of(frames, 0), 2048);
-  ASSERT_EQ(described.gui.size(), 5u);
+  const Lines described = receive(TncConfig{}, stream_of(frames, 0), 2048);
+  ASSERT_EQ(std::ranges::count_if(described, [](auto& l) { return l.starts_with("gui: "); }), 5);
   for (ModemInput input : {ModemInput::bits, ModemInput::soft8}) {
     for (size_t phase : {0u, 3u, 7u}) {
       for (size_t piece : {1u, 0u, 2048u}) {
         SCOPED_TRACE(testing::Message() << "soft " << (input == ModemInput::soft8) << ", phase "
                                         << phase << ", pieces of " << piece);
-        const Output robust = receive(robust_config(1, input), stream_of(frames, phase), piece);
-        EXPECT_EQ(robust.console, described.console);
-        EXPECT_EQ(robust.gui, described.gui);
+        EXPECT_EQ(receive(robust_config(1, input), stream_of(frames, phase), piece), described);
       }
     }
   }
 }
 
 TEST(RobustDownlink, RejectedCandidatesAreSilentBelowVerboseLevelThree) {
-  Bytes uncorrectable = frame_for(digipeater_port, {0, 'A', 'B'});
-  for (size_t k = 0; k < 17; ++k) uncorrectable[frame_prefix_size + 2 * k] ^= 0xFF;
-  uncorrectable[1] ^= 0x41;  // two wrong sync bits
   Bytes no_length(frame_prefix_size + 40, 0x00);
   make_frame_prefix(std::span(no_length).first<frame_prefix_size>(), 32);
-  const struct {
-    const char* name;
-    Bytes frame;
-    std::string line;  // at VerboseLevel 3
-  } cases[] = {
-      {"Reed-Solomon", uncorrectable,
-       "Rejected candidate: bit 5, 2 sync bits wrong, length 43, reason Reed-Solomon\n"},
-      {"CRC", frame_with_crc(14, {0, 'C'}, 0xF0F0F0F0),
-       "Rejected candidate: bit 5, 0 sync bits wrong, length 42, reason CRC\n"},
-      {"too small for a packet", frame_of_packet(Bytes{0x81, 0x01, 0x0E, 0x00, 0, 0, 0}),
-       "Rejected candidate: bit 5, 0 sync bits wrong, length 39, reason length\n"},
-      {"length field outside 33 ... 255", no_length,
-       "Rejected candidate: bit 5, 0 sync bits wrong, length 0, reason length\n"},
+  // A frame, and its line at VerboseLevel 3.
+  const std::pair<Bytes, std::string> cases[] = {
+      {with_flips(damaged(frame_for(digipeater_port, {0, 'A', 'B'}), 17, 2, 0xFF), {{1, 0x41}}),
+       "bit 5, 2 sync bits wrong, length 43, reason Reed-Solomon\n"},
+      {frame_with_crc(14, {0, 'C'}, 0xF0F0F0F0),
+       "bit 5, 0 sync bits wrong, length 42, reason CRC\n"},
+      {frame_of_packet(Bytes{0x81, 0x01, 0x0E, 0x00, 0, 0, 0}),  // too small for a packet
+       "bit 5, 0 sync bits wrong, length 39, reason length\n"},
+      {no_length, "bit 5, 0 sync bits wrong, length 0, reason length\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Bytes stream = stream_of({c.frame}, 5);
-    EXPECT_EQ(receive(robust_config(), stream, 0).console, Lines{});
-    EXPECT_EQ(receive(robust_config(3), stream, 0).console, Lines{c.line});
+  for (const auto& [frame, line] : cases) {
+    SCOPED_TRACE(line);
+    const Bytes stream = stream_of({frame}, 5);
+    EXPECT_EQ(receive(robust_config(), stream, 0), Lines{});
+    EXPECT_EQ(receive(robust_config(3), stream, 0), Lines{"Rejected candidate: " + line});
   }
 }
 
 // Every kind of outcome once, and three frames the two acquisitions differ on.
 Bytes known_stream() {
-  Bytes damaged_five = frame_for(telemetry_port, {0x30, 0x60});  // unknown version: a GUI frame
-  for (size_t k = 0; k < 5; ++k) damaged_five[frame_prefix_size + 3 * k] ^= 0x42;
-  Bytes lost = frame_for(digipeater_port, {0, 'L', 'o', 's', 't'});
-  for (size_t k = 0; k < 17; ++k) lost[frame_prefix_size + 2 * k] ^= 0xFF;
   return stream_of(
       {
           frame_for(digipeater_port, {0, 'A'}),
-          damaged_five,
-          lost,
+          damaged(frame_for(telemetry_port, {0x30, 0x60}), 5, 3, 0x42),  // unknown version
+          damaged(frame_for(digipeater_port, {0, 'L', 'o', 's', 't'}), 17, 2, 0xFF),
           frame_with_crc(29, {0, 3, 'H', 'i'}, 0xFF00FF00),         // CRC dropped
           frame_with_crc(29, {0, 3, 'H', 'o'}, 0x00000100),         // CRC tolerated: message
           frame_of_packet(Bytes{0x81, 0x01, 0x0E, 0x00, 0, 0, 0}),  // too small
@@ -175,18 +164,25 @@ Bytes known_stream() {
 
 TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
   const Bytes stream = known_stream();
-  const std::string bits = std::to_string(8 * stream.size());
-  const std::vector<std::string> robust_lines = {
-      "Statistics: " + bits +
-          " bits, 12 sync words, 3 length bits corrected; codewords 11 decoded, 1 failed, 5 "
-          "bytes corrected (at most 5 in one); CRC 8 good, 1 tolerated, 1 dropped, 1 too small\n",
+  const std::string bits = "Statistics: " + std::to_string(8 * stream.size()) + " bits, ";
+  const Lines described = {
+      bits +
+          "11 sync words, 0 length bits corrected; codewords 9 decoded, 2 failed, 5 bytes "
+          "corrected (at most 5 in one); CRC 6 good, 1 tolerated, 1 dropped, 1 too small\n",
+      "Statistics: packets 1 telemetry, 1 digipeater, 1 message, 1 self-generated, 1 ignored, 1 "
+      "unknown port, 1 too short; GUI frames 3 sent, 0 dropped without a GUI; 0 packets not "
+      "logged\n"};
+  const Lines robust = {
+      bits +
+          "12 sync words, 3 length bits corrected; codewords 11 decoded, 1 failed, 5 bytes "
+          "corrected (at most 5 in one); CRC 8 good, 1 tolerated, 1 dropped, 1 too small\n",
       "Statistics: packets 1 telemetry, 2 digipeater, 1 message, 2 self-generated, 1 ignored, 1 "
       "unknown port, 1 too short; GUI frames 0 sent, 4 dropped without a GUI; 0 packets not "
       "logged\n"};
   // Soft values of the same bits: the robust search's counts, and 9 frames
   // delivered by hard decoding; 3 candidates fail, each after 10 erasure decodes.
-  std::vector<std::string> soft_lines = robust_lines;
-  soft_lines.push_back(
+  Lines soft = robust;
+  soft.push_back(
       "Statistics: soft input: 0 frames needed erasures, 0 erasures in all; 42 decodes, 1.00 per "
       "delivered frame\n");
   const struct {
@@ -194,28 +190,14 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
     AcquisitionMode acquisition;
     ModemInput input;
     bool gui_to_sink;
-    std::vector<std::string> lines;
-  } cases[] = {
-      {"described",
-       AcquisitionMode::described,
-       ModemInput::bits,
-       true,
-       {"Statistics: " + bits +
-            " bits, 11 sync words, 0 length bits corrected; codewords 9 decoded, 2 failed, 5 bytes "
-            "corrected (at most 5 in one); CRC 6 good, 1 tolerated, 1 dropped, 1 too small\n",
-        "Statistics: packets 1 telemetry, 1 digipeater, 1 message, 1 self-generated, 1 ignored, 1 "
-        "unknown port, 1 too short; GUI frames 3 sent, 0 dropped without a GUI; 0 packets not "
-        "logged\n"}},
-      {"robust", AcquisitionMode::robust, ModemInput::bits, false, robust_lines},
-      {"described, soft", AcquisitionMode::described, ModemInput::soft8, false, soft_lines},
-  };
+    Lines lines;
+  } cases[] = {{"described", AcquisitionMode::described, ModemInput::bits, true, described},
+               {"robust", AcquisitionMode::robust, ModemInput::bits, false, robust},
+               {"described, soft", AcquisitionMode::described, ModemInput::soft8, false, soft}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TncConfig config;
-    config.Acquisition = c.acquisition;
-    config.Input = c.input;
-    config.SyncBitErrors = 2;
-    StationCapture out(config, c.gui_to_sink);
+    StationCapture out({.Input = c.input, .Acquisition = c.acquisition, .SyncBitErrors = 2},
+                       c.gui_to_sink);
     feed(out, stream, 100);
     EXPECT_EQ(statistics_lines(out.station.statistics, out.station.gui), c.lines);
   }
@@ -225,9 +207,8 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
 // the modem was unsure of (every bit near 0) and `sure` wrong bytes it was
 // sure of, as soft values.
 std::vector<int8_t> damaged_soft_frame(int doubtful, int sure, uint32_t crc_flips) {
-  Bytes frame = frame_with_crc(digipeater_port, Bytes(60, 0x5A), crc_flips);
-  for (int i = 0; i < doubtful + sure; ++i)
-    frame[frame_prefix_size + 3 * static_cast<size_t>(i)] ^= 0x6C;
+  const Bytes frame = damaged(frame_with_crc(digipeater_port, Bytes(60, 0x5A), crc_flips),
+                              static_cast<size_t>(doubtful + sure), 3, 0x6C);
   std::vector<int8_t> soft = soft_of(stream_of({frame}, 0));
   for (int i = 0; i < doubtful; ++i) {
     const size_t at = 8 * (frame_prefix_size + 3 * static_cast<size_t>(i));
@@ -268,8 +249,7 @@ TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
         c.erased > 0 ? format_text("ReedSolomon: OK (Corrected %d bytes, %d erased)\r\n",
                                    c.doubtful + c.sure, c.erased)
                      : format_text("ReedSolomon: OK (Corrected %d bytes)\r\n", c.doubtful);
-    const Lines console = out.console();
-    EXPECT_EQ(std::count(console.begin(), console.end(), rs_line), c.erased >= 0 ? 1 : 0);
+    EXPECT_EQ(std::ranges::count(out.console(), rs_line), c.erased >= 0 ? 1 : 0);
     EXPECT_EQ(out.gui().size(), c.erased >= 0 ? 1u : 0u);
     const int decodes = 1 + (c.erased >= 0 ? c.erased : soft_max_erasures) / 2;
     EXPECT_EQ(

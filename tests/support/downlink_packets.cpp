@@ -7,6 +7,7 @@
 #include "platform/net.hpp"
 #include "sim/telemetry_model.hpp"
 #include "support/process.hpp"
+#include "wire/bytes.hpp"
 #include "wire/csp.hpp"
 #include "wire/frame.hpp"
 
@@ -20,10 +21,8 @@ PacketBytes satellite_packet(uint8_t port, std::span<const uint8_t> payload) {
   PacketBytes packet(header.size() + payload.size() + crc_size);
   std::copy(payload.begin(), payload.end(),
             std::copy(header.begin(), header.end(), packet.begin()));
-  const uint32_t crc = crc32c(std::span(packet).first(packet.size() - crc_size));
-  for (size_t i = 0; i < crc_size; ++i) {
-    packet[packet.size() - crc_size + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
-  }
+  store_be32(std::span(packet).last<crc_size>(),
+             crc32c(std::span(packet).first(packet.size() - crc_size)));
   return packet;
 }
 

@@ -12,8 +12,4 @@ namespace kestrelis {
 [[nodiscard]] uint16_t free_tcp_port();
 [[nodiscard]] uint16_t free_udp_port();
 
-// A TCP connection to 127.0.0.1:`port`, tried again every 20 ms until
-// `timeout_ms` has passed; invalid when none was made.
-[[nodiscard]] Socket connect_loopback(uint16_t port, int timeout_ms);
-
 }  // namespace kestrelis

@@ -4,7 +4,6 @@
 
 #include "platform/clock.hpp"
 #include "support/loopback.hpp"
-#include "support/tnc_process.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {
@@ -34,8 +33,15 @@ std::optional<Datagram> ModemListener::receive(int timeout_ms) {
   return d;
 }
 
-KissClient::KissClient(uint16_t port, int timeout_ms)
-    : socket_(connect_loopback(port, timeout_ms)) {}
+KissClient::KissClient(uint16_t port, int timeout_ms) {
+  const int64_t deadline = monotonic_ms() + timeout_ms;
+  for (;;) {
+    NetResult r = tcp_connect("127.0.0.1", std::to_string(port).c_str(), 1000);
+    if (r.status.ok()) socket_ = std::move(r.socket);
+    if (socket_.valid() || monotonic_ms() >= deadline) return;
+    sleep_ms(20);
+  }
+}
 
 bool KissClient::send_frame(std::string_view data) {
   return send_raw(kiss_encode({reinterpret_cast<const uint8_t*>(data.data()), data.size()}));
@@ -67,21 +73,6 @@ std::optional<std::string> KissReader::next(int timeout_ms) {
   }
   if (taken_ == ready_.size()) return std::nullopt;
   return ready_[taken_++];
-}
-
-std::string tnc_config_text(uint16_t kiss_port, uint16_t modem_port, uint16_t rig_port,
-                            int key_up_ms, int key_down_ms) {
-  TncSettings s;
-  s.modem_in_port = free_udp_port();
-  s.modem_out_port = modem_port;
-  s.kiss_port = kiss_port;
-  s.rig_port = rig_port;
-  s.key_up_ms = key_up_ms;
-  s.key_down_ms = key_down_ms;
-  s.verbose_level = 2;
-  s.call_from = "QQ0ABC";
-  s.postamble = 20;
-  return tnc_config_for(s);
 }
 
 }  // namespace kestrelis

@@ -59,7 +59,8 @@ class ModemListener {
 class KissClient {
  public:
   KissClient() = default;  // not connected
-  // Connects to 127.0.0.1:`port`, retrying until `timeout_ms` has passed.
+  // Connects to 127.0.0.1:`port`, trying again every 20 ms until `timeout_ms`
+  // has passed; not connected when none was made.
   KissClient(uint16_t port, int timeout_ms);
   bool connected() const { return socket_.valid(); }
   int fd() const { return socket_.fd(); }
@@ -90,9 +91,5 @@ class KissReader {
   size_t taken_ = 0;
   bool closed_ = false;
 };
-
-// The INI text of a TNC with every port given, preamble 50, postamble 20.
-std::string tnc_config_text(uint16_t kiss_port, uint16_t modem_port, uint16_t rig_port,
-                            int key_up_ms, int key_down_ms);
 
 }  // namespace kestrelis

@@ -130,25 +130,16 @@ void rig_loop(FakeRig& rig, Socket listener) {
 }  // namespace
 
 const char* rig_mode_name(RigMode mode) {
-  switch (mode) {
-    case RigMode::answering:
-      return "answering";
-    case RigMode::refusing:
-      return "refusing with RPRT -1";
-    case RigMode::silent:
-      return "never answering";
-    case RigMode::mute:
-      return "never answering, never closing";
-    case RigMode::never_reading:
-      return "accepting but never reading";
-    case RigMode::closed:
-      return "absent (connection refused)";
-    case RigMode::unresponsive:
-      return "not answering connects (connect times out)";
-    case RigMode::vanish_after_on:
-      return "vanishing mid-transmission";
-  }
-  return "?";
+  // In the order of RigMode.
+  static constexpr const char* names[] = {"answering",
+                                          "refusing with RPRT -1",
+                                          "never answering",
+                                          "never answering, never closing",
+                                          "accepting but never reading",
+                                          "absent (connection refused)",
+                                          "not answering connects (connect times out)",
+                                          "vanishing mid-transmission"};
+  return names[static_cast<size_t>(mode)];
 }
 
 bool start_fake_rig(FakeRig& rig, RigMode mode, uint16_t port) {

@@ -1,9 +1,9 @@
 #include "support/tnc_process.hpp"
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "config/profile_paths.hpp"
 #include "platform/clock.hpp"
@@ -13,19 +13,20 @@ namespace kestrelis {
 
 namespace {
 
-constexpr size_t log_piece = 1 << 24;
-
-}  // namespace
-
+// Writes Kestrelis/config.ini with `config_text` under the profile folder
+// `home`, making the Kestrelis folder. False when either step fails.
 bool write_tnc_config(const std::string& home, const std::string& config_text) {
   const ProfilePaths paths = profile_paths(home);
   return (make_directory(paths.folder).ok() || is_directory(paths.folder)) &&
          write_text_file(paths.config_file, config_text).ok();
 }
 
+// The environment of a TNC whose profile folder is `home`.
 std::vector<ChildEnv> tnc_environment(const std::string& home) {
   return {{"HOME", home}, {"USERPROFILE", std::nullopt}};
 }
+
+}  // namespace
 
 TncProfile::TncProfile(const std::string& config_text) {
   if (!config_text.empty()) (void)write_tnc_config(home(), config_text);
@@ -44,7 +45,19 @@ ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& 
 }
 
 TncWithGui::TncWithGui(uint16_t rig_port, int key_up_ms, int key_down_ms, const std::string& more)
-    : profile(tnc_config_text(kiss_port, modem.port(), rig_port, key_up_ms, key_down_ms) + more),
+    : profile(tnc_config_for({.program = {},
+                              .wrapper = {},
+                              .modem_in_port = free_udp_port(),
+                              .modem_out_port = modem.port(),
+                              .kiss_port = kiss_port,
+                              .rig_port = rig_port,
+                              .key_up_ms = key_up_ms,
+                              .key_down_ms = key_down_ms,
+                              .verbose_level = 2,
+                              .call_from = "QQ0ABC",
+                              .postamble = 20,
+                              .log_path = {}}) +
+              more),
       tnc(start_tnc(profile.home())),
       gui(kiss_port, 5000) {}
 
@@ -100,13 +113,8 @@ uint64_t log_mark(const TncRun& run) {
 
 std::string log_since(const TncRun& run, uint64_t from) {
   std::ifstream in(run.log_path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(from));
-  std::string text;
-  std::array<char, 65536> buffer{};
-  while (in.read(buffer.data(), buffer.size()) || in.gcount() > 0) {
-    text.append(buffer.data(), static_cast<size_t>(in.gcount()));
-  }
-  return text;
+  if (!in.seekg(static_cast<std::streamoff>(from))) return "";
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool wait_for_log(const TncRun& run, uint64_t from, std::string_view text, int timeout_ms) {
@@ -123,25 +131,9 @@ std::vector<uint64_t> count_log_lines(const TncRun& run, uint64_t from,
   std::vector<uint64_t> counts(texts.size(), 0);
   std::ifstream in(run.log_path, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(from));
-  std::string piece(log_piece, '\0');
-  std::string carry;
-  for (;;) {
-    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-    const size_t got = static_cast<size_t>(in.gcount());
-    if (got == 0) break;
-    carry.append(piece.data(), got);
-    const size_t last_line_end = carry.rfind('\n');
-    if (last_line_end == std::string::npos) continue;
-    const std::string_view lines(carry.data(), last_line_end + 1);
-    for (size_t at = 0; at < lines.size();) {
-      const size_t end = lines.find('\n', at);
-      const std::string_view line = lines.substr(at, end - at);
-      for (size_t i = 0; i < texts.size(); ++i) {
-        if (line.find(texts[i]) != std::string_view::npos) ++counts[i];
-      }
-      at = end + 1;
-    }
-    carry.erase(0, last_line_end + 1);
+  // A last line without its line end is still being written: it is left out.
+  for (std::string line; std::getline(in, line) && !in.eof();) {
+    for (size_t i = 0; i < texts.size(); ++i) counts[i] += line.find(texts[i]) != line.npos;
   }
   return counts;
 }

@@ -16,14 +16,6 @@
 
 namespace kestrelis {
 
-// Writes Kestrelis/config.ini with `config_text` under the profile folder
-// `home`, making the Kestrelis folder. False when either step fails.
-[[nodiscard]] bool write_tnc_config(const std::string& home, const std::string& config_text);
-
-// The environment of a TNC whose profile folder is `home`: HOME set to it,
-// USERPROFILE removed.
-[[nodiscard]] std::vector<ChildEnv> tnc_environment(const std::string& home);
-
 // A profile folder holding Kestrelis/config.ini with `config_text`, or no
 // Kestrelis folder at all when `config_text` is empty.
 class TncProfile {
@@ -47,7 +39,7 @@ struct TncPorts {
   std::string ini(const std::string& modem_extra = "", const std::string& kiss_extra = "") const;
 };
 
-// Starts kestrelis-tnc with the environment of tnc_environment(home).
+// Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
 
 // A TNC on ports of its own (tnc_config_text, `more` lines after it), keying
@@ -103,8 +95,8 @@ std::string log_since(const TncRun& run, uint64_t from);
 [[nodiscard]] bool wait_for_log(const TncRun& run, uint64_t from, std::string_view text,
                                 int timeout_ms);
 
-// Counts the lines after `from` that hold each of `texts`, reading the log in
-// pieces (it may be large).
+// Counts the lines after `from` that hold each of `texts`, reading the log a
+// line at a time (it may be large).
 std::vector<uint64_t> count_log_lines(const TncRun& run, uint64_t from,
                                       const std::vector<std::string_view>& texts);
 
