@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/net.hpp"
 #include "radio/soft_stream.hpp"
 #include "radio/test_bit_stream.hpp"
+#include "support/downlink_packets.hpp"
 #include "support/tnc_process.hpp"
 
 namespace kestrelis {
@@ -34,17 +34,12 @@ std::vector<uint8_t> soft_stream() {
   return stream;
 }
 
-// 4800 random bytes: packed bits.
-std::vector<uint8_t> packed_stream() {
-  std::mt19937 rng(2815);
-  std::vector<uint8_t> stream(4800);
-  for (uint8_t& v : stream) v = static_cast<uint8_t>(rng());
-  return stream;
-}
-
 TEST(ModemInputBinary, SoftFramesAndAWarningForTheOtherForm) {
   const std::string soft_line = "the datagrams look like soft values";
   const std::string packed_line = "the datagrams look like packed bits";
+  std::mt19937 rng(2815);
+  std::vector<uint8_t> packed(4800);  // random bytes: packed bits
+  for (uint8_t& v : packed) v = static_cast<uint8_t>(rng());
   const struct {
     const char* input;
     std::vector<uint8_t> stream;
@@ -56,7 +51,7 @@ TEST(ModemInputBinary, SoftFramesAndAWarningForTheOtherForm) {
        {"Input = soft8: frames are found by the robust search", "Received self-generated packet"},
        "the datagrams look like"},
       {"bits", soft_stream(), {soft_line}, packed_line},
-      {"soft8", packed_stream(), {packed_line}, soft_line},
+      {"soft8", packed, {packed_line}, soft_line},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input + std::string(" ") + c.awaited.back());
@@ -65,13 +60,7 @@ TEST(ModemInputBinary, SoftFramesAndAWarningForTheOtherForm) {
                        "[rigctld]\nAddress =\n");
     ChildProcess tnc = start_tnc(profile.home());
     ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
-    const auto socket = udp_open();
-    for (size_t at = 0; at < c.stream.size(); at += 480) {
-      const size_t n = std::min<size_t>(480, c.stream.size() - at);
-      ASSERT_TRUE(
-          datagram_send(socket.fd(), {0x7F000001, ports.modem}, std::span(c.stream).subspan(at, n))
-              .ok());
-    }
+    send_stream(ports.modem, c.stream, 480);
     for (const std::string& line : c.awaited) {
       ASSERT_TRUE(tnc.wait_for_output(line, 5000)) << line << "\n" << tnc.output();
     }
