@@ -189,22 +189,19 @@ TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
   ChildProcess described = start_tnc(profile.home(), {"--decode", path});
   EXPECT_EQ(described.wait_exit(10'000), 0) << described.output();
   EXPECT_EQ(lines_of(read_file(path + ".decoded.jsonl")), live) << out << described.output();
-  EXPECT_NE(described.output().find("Decoding " + path + " (Acquisition = described) into"),
-            std::string::npos)
+  EXPECT_TRUE(described.wait_for_output("Decoding " + path + " (Acquisition = described) into", 0))
       << described.output();
   ChildProcess again = start_tnc(profile.home(), {"--decode", path});
   EXPECT_EQ(again.wait_exit(10'000), 1 << 8) << again.output();
-  EXPECT_NE(again.output().find("it exists already"), std::string::npos) << again.output();
+  EXPECT_TRUE(again.wait_for_output("it exists already", 0)) << again.output();
 
   ASSERT_TRUE(append_whole(path, std::string(5, '\0'), AppendKind::record).ok());
   const std::string robust_path = profile.home() + "/robust.jsonl";
   ChildProcess robust = start_tnc(
       profile.home(), {"--decode", path, "--acquisition", "robust", "--output", robust_path});
   EXPECT_EQ(robust.wait_exit(10'000), 0) << robust.output();
-  EXPECT_NE(
-      robust.output().find(" is damaged after " + std::to_string(packets.size()) + " datagrams"),
-      std::string::npos)
-      << robust.output();
+  const std::string damaged = " is damaged after " + std::to_string(packets.size()) + " datagrams";
+  EXPECT_TRUE(robust.wait_for_output(damaged, 0)) << robust.output();
   std::vector<std::string> found = lines_of(read_file(robust_path));
   EXPECT_EQ(frames_of(found), packets);
   if (found.size() == packets.size()) found.erase(found.begin() + missed);
@@ -259,15 +256,9 @@ TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
     finish_archive(station.archive, station.console);
 
     EXPECT_EQ(frames_of(wait_for_log_lines(home.path(), received_us / 1000, 0, 0)), packets);
-    const std::vector<std::string> said = out.console();
-    EXPECT_EQ(std::ranges::count_if(said,
-                                    [&](const std::string& l) {
-                                      return l.starts_with("Recording: ") &&
-                                             l.find(c.said) != l.npos &&
-                                             l.find("the packet log goes on") != l.npos;
-                                    }),
-              1)
-        << testing::PrintToString(said);
+    const std::string said = testing::PrintToString(out.console());
+    EXPECT_EQ(occurrences(said, c.said), 1u) << said;
+    EXPECT_EQ(occurrences(said, "; the packet log goes on"), 1u) << said;
     EXPECT_LE(file_size(recording).value_or(0), c.most_bytes);
   }
 }
