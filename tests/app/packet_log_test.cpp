@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <optional>

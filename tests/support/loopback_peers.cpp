@@ -3,7 +3,6 @@
 #include <array>
 
 #include "platform/clock.hpp"
-#include "support/loopback.hpp"
 #include "wire/kiss.hpp"
 
 namespace kestrelis {

@@ -1,6 +1,7 @@
 #include "support/rigctld_peer.hpp"
 
 #include <array>
+#include <iterator>
 #include <span>
 #include <string_view>
 
@@ -139,6 +140,7 @@ const char* rig_mode_name(RigMode mode) {
                                           "absent (connection refused)",
                                           "not answering connects (connect times out)",
                                           "vanishing mid-transmission"};
+  static_assert(std::size(names) == static_cast<size_t>(RigMode::vanish_after_on) + 1);
   return names[static_cast<size_t>(mode)];
 }
 

@@ -42,8 +42,9 @@ struct TncPorts {
 // Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
 
-// A TNC on ports of its own (tnc_config_text, `more` lines after it), keying
-// through rigctld at `rig_port`, its modem a listener, with a GUI connected.
+// A TNC on ports of its own (tnc_config_for: VerboseLevel 2, CallFrom QQ0ABC,
+// postamble 20; `more` lines after it), keying through rigctld at `rig_port`,
+// its modem a listener, with a GUI connected.
 struct TncWithGui {
   TncWithGui(uint16_t rig_port, int key_up_ms, int key_down_ms = 0, const std::string& more = "");
   ModemListener modem;
