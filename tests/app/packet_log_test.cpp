@@ -255,7 +255,8 @@ TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
     finish_archive(station.archive, station.console);
 
     EXPECT_EQ(frames_of(wait_for_log_lines(home.path(), received_us / 1000, 0, 0)), packets);
-    const std::string said = testing::PrintToString(out.console());
+    std::string said;
+    for (const std::string& line : out.console()) said += line;
     EXPECT_EQ(occurrences(said, c.said), 1u) << said;
     EXPECT_EQ(occurrences(said, "; the packet log goes on"), 1u) << said;
     EXPECT_LE(file_size(recording).value_or(0), c.most_bytes);
