@@ -21,12 +21,11 @@ bool write_tnc_config(const std::string& home, const std::string& config_text) {
          write_text_file(paths.config_file, config_text).ok();
 }
 
-// The environment of a TNC whose profile folder is `home`.
+}  // namespace
+
 std::vector<ChildEnv> tnc_environment(const std::string& home) {
   return {{"HOME", home}, {"USERPROFILE", std::nullopt}};
 }
-
-}  // namespace
 
 TncProfile::TncProfile(const std::string& config_text) {
   if (!config_text.empty()) (void)write_tnc_config(home(), config_text);

@@ -39,7 +39,11 @@ struct TncPorts {
   std::string ini(const std::string& modem_extra = "", const std::string& kiss_extra = "") const;
 };
 
-// Starts kestrelis-tnc with HOME set to `home` and USERPROFILE removed.
+// The environment of a program whose profile folder is `home`: HOME set to
+// it, USERPROFILE removed.
+[[nodiscard]] std::vector<ChildEnv> tnc_environment(const std::string& home);
+
+// Starts kestrelis-tnc with the environment of tnc_environment(home).
 ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& args = {});
 
 // A TNC on ports of its own (tnc_config_for: VerboseLevel 2, CallFrom QQ0ABC,
