@@ -24,34 +24,24 @@ TEST(GuiLinkRules, AdmitsFewerThanMaxClients) {
   }
 }
 
-TEST(GuiLinkRules, UnsentBytesStayWithinTheBound) {
-  struct Case {
-    const char* name;
-    size_t unsent;  // already waiting
-    size_t sent;    // of those, already taken by the socket
-    size_t frame;
-    bool fits;
-  };
-  const Case cases[] = {
-      {"empty queue, frame at the bound", 0, 0, gui_unsent_limit, true},
-      {"empty queue, frame beyond the bound", 0, 0, gui_unsent_limit + 1, false},
-      {"exactly reaches the bound", gui_unsent_limit - 100, 0, 100, true},
-      {"one byte beyond", gui_unsent_limit - 100, 0, 101, false},
-      {"sent bytes no longer count", gui_unsent_limit, 101, 101, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+// The bytes queued for a client stay within the bound, and whatever the
+// pieces the socket takes, they leave in the order queued.
+TEST(GuiLinkRules, UnsentBytesStayWithinTheBoundAndLeaveInOrder) {
+  // Already waiting, of those already taken by the socket, the frame, whether it fits.
+  const std::tuple<size_t, size_t, size_t, bool> cases[] = {
+      {0, 0, gui_unsent_limit, true},
+      {0, 0, gui_unsent_limit + 1, false},
+      {gui_unsent_limit - 100, 0, 100, true},
+      {gui_unsent_limit - 100, 0, 101, false},
+      {gui_unsent_limit, 101, 101, true}};  // sent bytes no longer count
+  for (const auto& [waiting, sent, frame, fits] : cases) {
+    SCOPED_TRACE(testing::Message() << waiting << " waiting, " << sent << " sent, " << frame);
     Outbound out;
-    ASSERT_TRUE(queue_frame(out, std::vector<uint8_t>(c.unsent, 1)));
-    mark_sent(out, c.sent);
-    const size_t before = unsent(out);
-    EXPECT_EQ(queue_frame(out, std::vector<uint8_t>(c.frame, 2)), c.fits);
-    EXPECT_EQ(unsent(out), c.fits ? before + c.frame : before);
+    ASSERT_TRUE(queue_frame(out, std::vector<uint8_t>(waiting, 1)));
+    mark_sent(out, sent);
+    EXPECT_EQ(queue_frame(out, std::vector<uint8_t>(frame, 2)), fits);
+    EXPECT_EQ(unsent(out), waiting - sent + (fits ? frame : 0));
   }
-}
-
-// Whatever the pieces the socket takes, the bytes leave in the order queued.
-TEST(GuiLinkRules, SentPiecesLeaveTheRestInOrder) {
   Outbound out;
   std::vector<uint8_t> all(5000);
   std::iota(all.begin(), all.end(), uint8_t{0});
@@ -72,8 +62,9 @@ TEST(GuiLinkRules, SentPiecesLeaveTheRestInOrder) {
 }
 
 // Steps, separated by blanks: "a1" a request of client 1 arrives and is
-// accepted, "t1" the transmit thread takes the next one, client 1's ("t-":
-// none), "d" it is done, "l1:2" client 1 leaves and 2 waiting requests go.
+// accepted ("r1": refused, a client keeping at most 2 waiting here), "t1" the
+// transmit thread takes the next one, client 1's ("t-": none), "d" it is done,
+// "l1:2" client 1 leaves and 2 waiting requests go.
 TEST(GuiLinkRules, RequestsKeepArrivalOrderAndWaitingOnesLeaveWithTheirClient) {
   const std::pair<const char*, const char*> cases[] = {
       {"taken while idle, then its client leaves: still sent", "a1 l1:0 t1 d t-"},
@@ -84,6 +75,7 @@ TEST(GuiLinkRules, RequestsKeepArrivalOrderAndWaitingOnesLeaveWithTheirClient) {
       {"arrival order across clients", "a1 a2 a1 t1 d t2 d t1"},
       {"one client leaving keeps the others' requests", "a1 t1 a2 a3 a2 l2:2 d t3"},
       {"one at a time", "a1 a2 t1 t- d t2"},
+      {"a client's waiting requests are bounded, its own", "a1 a1 r1 a2 t1 a1 r1"},
   };
   for (const auto& [name, steps] : cases) {
     SCOPED_TRACE(name);
@@ -92,8 +84,8 @@ TEST(GuiLinkRules, RequestsKeepArrivalOrderAndWaitingOnesLeaveWithTheirClient) {
     for (std::string step; in >> step;) {
       SCOPED_TRACE(step);
       const auto client = static_cast<GuiClient>(step[1] - '0');
-      if (step[0] == 'a') {
-        EXPECT_TRUE(request_arrived(q, {client, {}}));
+      if (step[0] == 'a' || step[0] == 'r') {
+        EXPECT_EQ(request_arrived(q, {client, {}}, 2), step[0] == 'a');
       }
       if (step[0] == 'd') request_done(q);
       if (step[0] == 'l') {
@@ -105,15 +97,6 @@ TEST(GuiLinkRules, RequestsKeepArrivalOrderAndWaitingOnesLeaveWithTheirClient) {
       }
     }
   }
-}
-
-TEST(GuiLinkRules, AClientsWaitingRequestsAreBounded) {
-  RequestQueue q;
-  for (size_t i = 0; i < gui_waiting_requests_limit; ++i) ASSERT_TRUE(request_arrived(q, {1, {}}));
-  EXPECT_FALSE(request_arrived(q, {1, {}}));
-  EXPECT_TRUE(request_arrived(q, {2, {}}));  // another client's are its own
-  ASSERT_TRUE(take_request(q));
-  EXPECT_TRUE(request_arrived(q, {1, {}}));
 }
 
 }  // namespace

@@ -65,6 +65,9 @@ struct Row {
 };
 
 void check(const Row& r, KeyingEvent event) {
+  SCOPED_TRACE(std::string("state \"") + r.state + "\", event " +
+               std::to_string(static_cast<int>(event.kind)) + ", off command " +
+               std::to_string(static_cast<int>(event.purpose)));
   const KeyingStep step = keying_next(account(r.state), event);
   EXPECT_EQ(flags_of(step.account), flags_of(account(r.after)));
   EXPECT_EQ(step.send, r.send);
@@ -180,8 +183,6 @@ TEST(KeyingAccount, EveryStateAndEvent) {
   }
   ASSERT_EQ(all.size(), 9 * std::size(usual) + 5);  // every pair once, and five states more
   for (const Row& r : all) {
-    SCOPED_TRACE(std::string("state \"") + r.state + "\", event " +
-                 std::to_string(static_cast<int>(r.event)));
     check(r, {.kind = r.event, .purpose = OffPurpose::transmission, .settles = true});
   }
 }
@@ -193,87 +194,22 @@ TEST(KeyingAccount, OffAnswersByCommand) {
   const OffPurpose transmission = OffPurpose::transmission, retry = OffPurpose::retry,
                    exit = OffPurpose::exit;
   const Kind taken = Kind::off_taken, refused = Kind::off_refused, not_taken = Kind::off_not_taken;
-  const struct {
-    const char* name;
-    OffPurpose purpose;
-    bool settles;
-    Row row;
-  } cases[] = {
-      {"taken, on command in flight",
-       transmission,
-       false,
-       {keyed, taken, owed, {}, {Line::unkey_owed}}},
-      {"taken while one was pending", transmission, false, {pending, taken, pending}},
-      {"retry taken", retry, true, {owed, taken, idle, {}, {Line::unkeyed}}},
-      {"retry taken while pending", retry, false, {pending, taken, pending}},
-      {"retry refused", retry, true, {owed, refused, owed}},
-      {"retry not taken", retry, true, {owed, not_taken, owed}},
-      {"exit taken", exit, true, {exiting, taken, exiting}},
-      {"exit taken while pending",
-       exit,
-       false,
-       {"K X P1", taken, "K X P1", {}, {Line::exit_on_pending}}},
-      {"exit refused",
-       exit,
-       true,
-       {exiting, refused, exiting, {}, {Line::refused, Line::exit_not_taken}}},
-      {"exit not taken", exit, true, {exiting, not_taken, exiting, {}, {Line::exit_not_taken}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    check(c.row, {.kind = c.row.event, .purpose = c.purpose, .settles = c.settles});
+  const Send none = Send::nothing;
+  // The off command's purpose, whether its delivery settled, the step.
+  const std::tuple<OffPurpose, bool, Row> cases[] = {
+      {transmission, false, {keyed, taken, owed, none, {Line::unkey_owed}}},
+      {transmission, false, {pending, taken, pending}},
+      {retry, true, {owed, taken, idle, none, {Line::unkeyed}}},
+      {retry, false, {pending, taken, pending}},
+      {retry, true, {owed, refused, owed}},
+      {retry, true, {owed, not_taken, owed}},
+      {exit, true, {exiting, taken, exiting}},
+      {exit, false, {"K X P1", taken, "K X P1", none, {Line::exit_on_pending}}},
+      {exit, true, {exiting, refused, exiting, none, {Line::refused, Line::exit_not_taken}}},
+      {exit, true, {exiting, not_taken, exiting, none, {Line::exit_not_taken}}}};
+  for (const auto& [purpose, settles, row] : cases) {
+    check(row, {.kind = row.event, .purpose = purpose, .settles = settles});
   }
-}
-
-// Feeds events in order, each off answer with what its delivery returned.
-struct Sequence {
-  KeyingStep step(Kind kind, OffPurpose purpose = OffPurpose::transmission) {
-    KeyingEvent e{.kind = kind, .purpose = purpose, .settles = off_settles};
-    KeyingStep s = keying_next(a, e);
-    if (kind == Kind::off_delivered) off_settles = s.settles;
-    a = s.account;
-    return s;
-  }
-  KeyingAccount a;
-  bool off_settles = false;
-};
-
-// The stalled daemon: the on command waits in its listen queue, the off
-// command of the same transmission is taken first. The account stays keyed
-// through the retries until the on command is answered; the next off command
-// taken settles it.
-TEST(KeyingAccount, AnOffCommandTakenBeforeTheUnansweredOnCommandSettlesNothing) {
-  Sequence s;
-  (void)s.step(Kind::on_delivered);
-  (void)s.step(Kind::off_delivered);
-  (void)s.step(Kind::on_unanswered);
-  EXPECT_EQ(s.step(Kind::off_taken).lines, Lines{Line::unkey_owed});
-  for (int retry = 0; retry < 3; ++retry) {
-    ASSERT_EQ(s.step(Kind::retry_tick).send, Send::off);
-    (void)s.step(Kind::off_delivered, OffPurpose::retry);
-    EXPECT_EQ(s.step(Kind::off_taken, OffPurpose::retry).lines, Lines{});
-    EXPECT_TRUE(possibly_keyed(s.a));
-  }
-  (void)s.step(Kind::late_taken);
-  ASSERT_EQ(s.step(Kind::retry_tick).send, Send::off);
-  (void)s.step(Kind::off_delivered, OffPurpose::retry);
-  EXPECT_EQ(s.step(Kind::off_taken, OffPurpose::retry).lines, Lines{Line::unkeyed});
-  EXPECT_FALSE(possibly_keyed(s.a));
-  EXPECT_EQ(s.step(Kind::retry_tick).send, Send::nothing);
-}
-
-// A refused keying while an off command is owed: the retries go on.
-TEST(KeyingAccount, ARefusedKeyingKeepsTheOwedOffCommand) {
-  Sequence s;
-  (void)s.step(Kind::on_delivered);
-  (void)s.step(Kind::on_taken);
-  (void)s.step(Kind::off_delivered);
-  (void)s.step(Kind::off_not_taken);
-  ASSERT_EQ(s.step(Kind::retry_tick).send, Send::off);
-  (void)s.step(Kind::on_delivered);
-  EXPECT_EQ(s.step(Kind::retry_tick).send, Send::nothing);  // would cut the transmission
-  (void)s.step(Kind::on_refused);
-  EXPECT_EQ(s.step(Kind::retry_tick).send, Send::off);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "system/child_process.hpp"
@@ -18,24 +20,19 @@ namespace kestrelis {
 
 namespace {
 
-class TempFolder {
- public:
-  TempFolder() : path_(make_temp_directory("kestrelis-files-").value()) {}
-  ~TempFolder() { remove_tree(path_); }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  [[nodiscard]] std::string file(const std::string& name) const { return path_ + "/" + name; }
-  [[nodiscard]] const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+struct TempFolder {
+  ~TempFolder() { remove_tree(path); }
+  [[nodiscard]] std::string file(const std::string& name) const { return path + "/" + name; }
+  const std::string path = make_temp_directory("kestrelis-files-").value();
 };
+
+std::pair<SysStep, int> failure(const SysResult& r) { return {r.failed_at, r.error}; }
 
 TEST(Files, AppendWholeByKindAndWhatIsThere) {
   struct Case {
     const char* name;
     std::optional<std::string> before;  // none: no file
-    bool folder = false;                // a folder in the file's place
+    bool folder;                        // a folder in the file's place
     AppendKind kind;
     int error;                         // refused at open when not 0
     std::optional<std::string> after;  // none: still no file
@@ -61,68 +58,48 @@ TEST(Files, AppendWholeByKindAndWhatIsThere) {
     if (c.folder) {
       ASSERT_TRUE(make_directory(path).ok());
     }
-    const SysResult appended = append_whole(path, "new\n", c.kind);
-    EXPECT_EQ(appended.error, c.error);
-    EXPECT_EQ(appended.failed_at, c.error == 0 ? SysStep::none : SysStep::open);
+    EXPECT_EQ(failure(append_whole(path, "new\n", c.kind)),
+              std::pair(c.error == 0 ? SysStep::none : SysStep::open, c.error));
     if (c.folder) continue;
     EXPECT_EQ(read_whole_file(path), c.after);
   }
 }
 
-TEST(Files, TextFileReadsBackLineByLine) {
+// Text read back line by line whatever line ends the system writes; a
+// replacement that leaves nothing beside; a new file that refuses an existing
+// one; a part read from an offset; the failing step of each refusal.
+TEST(Files, WrittenFilesReadBackAndRefusalsNameTheirStep) {
   TempFolder dir;
-  const std::string path = dir.file("config.ini");
-  ASSERT_TRUE(write_text_file(path, "[modem]\nKISS_Port = 1\n\nlast\n").ok());
-  // Whatever line ends the system writes, a text reader gets the lines back.
-  std::FILE* file = open_regular_file(path);
+  const std::string config = dir.file("config.ini");
+  ASSERT_TRUE(write_text_file(config, "[modem]\nKISS_Port = 1\n\nlast\n").ok());
+  std::FILE* file = open_regular_file(config);
   ASSERT_NE(file, nullptr);
   std::vector<std::string> lines;
   char line[64];
   while (std::fgets(line, sizeof line, file) != nullptr) lines.emplace_back(line);
   std::fclose(file);
   EXPECT_EQ(lines, (std::vector<std::string>{"[modem]\n", "KISS_Port = 1\n", "\n", "last\n"}));
-}
+  ASSERT_TRUE(remove_file(config).ok());
+  EXPECT_FALSE(path_exists(config));
+  EXPECT_EQ(failure(remove_file(config)), std::pair(SysStep::remove, ENOENT));
 
-TEST(Files, ReplaceLeavesTheNewTextAndNothingBeside) {
-  TempFolder dir;
-  const std::string path = dir.file("forward.state");
-  ASSERT_TRUE(replace_file(path, "first").ok());
-  ASSERT_TRUE(replace_file(path, "second").ok());
-  EXPECT_EQ(read_whole_file(path), "second");
-  EXPECT_EQ(regular_file_names(dir.path()), std::vector<std::string>{"forward.state"});
-  const SysResult no_folder = replace_file(dir.file("gone/forward.state"), "third");
-  EXPECT_EQ(no_folder.failed_at, SysStep::open);
-  EXPECT_EQ(no_folder.error, ENOENT);
-}
+  const std::string state = dir.file("forward.state");
+  ASSERT_TRUE(replace_file(state, "first").ok());
+  ASSERT_TRUE(replace_file(state, "second").ok());
+  EXPECT_EQ(read_whole_file(state), "second");
+  EXPECT_EQ(regular_file_names(dir.path), std::vector<std::string>{"forward.state"});
+  EXPECT_EQ(failure(replace_file(dir.file("gone/forward.state"), "third")),
+            std::pair(SysStep::open, ENOENT));
 
-TEST(Files, CreateNewRefusesAnExistingFile) {
-  TempFolder dir;
-  const std::string path = dir.file("a.rec");
-  ASSERT_TRUE(create_new_file(path, "one").ok());
-  const SysResult again = create_new_file(path, "two");
-  EXPECT_EQ(again.failed_at, SysStep::open);
-  EXPECT_EQ(again.error, EEXIST);
-  EXPECT_EQ(read_whole_file(path), "one");
-  EXPECT_TRUE(remove_file(path).ok());
-  EXPECT_FALSE(path_exists(path));
-  const SysResult removed_again = remove_file(path);
-  EXPECT_EQ(removed_again.failed_at, SysStep::remove);
-  EXPECT_EQ(removed_again.error, ENOENT);
-}
-
-TEST(Files, ReadPartFromAnOffset) {
-  TempFolder dir;
-  const std::string path = dir.file("part");
-  ASSERT_TRUE(create_new_file(path, "0123456789").ok());
-  const FilePart middle = read_file_part(path, 3, 4);
-  EXPECT_EQ(middle.error, 0);
-  EXPECT_EQ(middle.bytes, "3456");
-  EXPECT_EQ(middle.size, 10u);
-  const FilePart beyond = read_file_part(path, 12, 4);
-  EXPECT_EQ(beyond.error, 0);
-  EXPECT_EQ(beyond.bytes, "");
+  const std::string record = dir.file("a.rec");
+  ASSERT_TRUE(create_new_file(record, "0123456789").ok());
+  EXPECT_EQ(failure(create_new_file(record, "two")), std::pair(SysStep::open, EEXIST));
+  const FilePart middle = read_file_part(record, 3, 4);
+  EXPECT_EQ(std::tie(middle.error, middle.bytes, middle.size), std::tuple(0, "3456", 10u));
+  const FilePart beyond = read_file_part(record, 12, 4);
+  EXPECT_EQ(std::tie(beyond.error, beyond.bytes), std::tuple(0, ""));
   EXPECT_EQ(read_file_part(dir.file("missing"), 0, 4).error, ENOENT);
-  EXPECT_EQ(file_size(path), 10u);
+  EXPECT_EQ(file_size(record), 10u);
   EXPECT_FALSE(file_size(dir.file("missing")).has_value());
 }
 
@@ -133,9 +110,7 @@ TEST(Files, LockIsExclusiveUntilItsOwnerEnds) {
     FileLock first;
     ASSERT_TRUE(lock_file(path, first).ok());
     FileLock second;
-    const SysResult taken = lock_file(path, second);
-    EXPECT_EQ(taken.failed_at, SysStep::lock);
-    EXPECT_EQ(taken.error, EWOULDBLOCK);
+    EXPECT_EQ(failure(lock_file(path, second)), std::pair(SysStep::lock, EWOULDBLOCK));
   }
   FileLock again;
   EXPECT_TRUE(lock_file(path, again).ok());
