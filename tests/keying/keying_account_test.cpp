@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -27,10 +28,25 @@ constexpr std::pair<char, bool KeyingAccount::*> flags[] = {
     {'F', &KeyingAccount::on_in_flight},   {'k', &KeyingAccount::keyed_before},
     {'o', &KeyingAccount::owed_before},    {'G', &KeyingAccount::pending_given_up}};
 
+// The states the account reaches, by name.
+constexpr std::pair<std::string_view, std::string_view> named[] = {
+    {"idle", ""},
+    {"in_flight", "K F"},                  // keying, the answer still to come
+    {"in_flight_over_owed", "K R F k o"},  // keying while an off command was owed
+    {"keyed", "K"},                        // the on command taken
+    {"owed", "K O R"},                     // an off command not taken
+    {"pending", "K O R P1"},               // an on command unanswered as well
+    {"full", "K O R P16"},                 // as many unanswered as are kept
+    {"given_up", "K O R G"},               // one of them closed unanswered
+    {"exiting", "K O R X"}};
+
+// An account by name or as flags.
 KeyingAccount account(std::string_view text) {
+  for (const auto& [name, as_flags] : named) text = text == name ? as_flags : text;
   KeyingAccount a;
   std::istringstream in{std::string(text)};
   for (std::string word; in >> word;) {
+    EXPECT_TRUE(word.size() == 1 || word[0] == 'P') << "not a state: " << text;
     if (word[0] == 'P') a.pending_on = std::stoi(word.substr(1));
     for (const auto& [letter, member] : flags) a.*member = a.*member || word[0] == letter;
   }
@@ -43,37 +59,34 @@ std::string flags_of(const KeyingAccount& a) {
   return a.pending_on > 0 ? s + " P" + std::to_string(a.pending_on) : s;
 }
 
-// The states the account reaches, by name.
-constexpr const char* idle = "";
-constexpr const char* in_flight = "K F";                  // keying, the answer still to come
-constexpr const char* in_flight_over_owed = "K R F k o";  // keying while an off command was owed
-constexpr const char* keyed = "K";                        // the on command taken
-constexpr const char* owed = "K O R";                     // an off command not taken
-constexpr const char* pending = "K O R P1";               // an on command unanswered as well
-constexpr const char* full = "K O R P16";                 // as many unanswered as are kept
-constexpr const char* given_up = "K O R G";               // one of them closed unanswered
-constexpr const char* exiting = "K O R X";
-
+// One event from several states, each "state>after", ";" between, and what
+// the event returns from each.
 struct Row {
-  const char* state;
   Kind event;
-  const char* after;
+  std::string moves;
   Send send = Send::nothing;
   Lines lines = {};
   bool settles = false;
   bool close_oldest = false;
 };
 
-void check(const Row& r, KeyingEvent event) {
-  SCOPED_TRACE(std::string("state \"") + r.state + "\", event " +
-               std::to_string(static_cast<int>(event.kind)) + ", off command " +
-               std::to_string(static_cast<int>(event.purpose)));
-  const KeyingStep step = keying_next(account(r.state), event);
-  EXPECT_EQ(flags_of(step.account), flags_of(account(r.after)));
-  EXPECT_EQ(step.send, r.send);
-  EXPECT_EQ(step.lines, r.lines);
-  EXPECT_EQ(step.settles, r.settles);
-  EXPECT_EQ(step.close_oldest_pending, r.close_oldest);
+// Checks each move of `r` with `event` of its kind; returns the states moved from.
+[[nodiscard]] std::vector<std::string> check(const Row& r, KeyingEvent event) {
+  std::vector<std::string> states;
+  std::istringstream in(r.moves);
+  for (std::string move; std::getline(in >> std::ws, move, ';');) {
+    states.push_back(move.substr(0, move.find('>')));
+    SCOPED_TRACE("state " + states.back() + ", event " +
+                 std::to_string(static_cast<int>(event.kind)) + ", off command " +
+                 std::to_string(static_cast<int>(event.purpose)));
+    const KeyingStep step = keying_next(account(states.back()), event);
+    EXPECT_EQ(flags_of(step.account), flags_of(account(move.substr(move.find('>') + 1))));
+    EXPECT_EQ(step.send, r.send);
+    EXPECT_EQ(step.lines, r.lines);
+    EXPECT_EQ(step.settles, r.settles);
+    EXPECT_EQ(step.close_oldest_pending, r.close_oldest);
+  }
+  return states;
 }
 
 // Every state against every event; off answers here are to a transmission's
@@ -83,8 +96,6 @@ TEST(KeyingAccount, EveryStateAndEvent) {
   const Send on = Send::on, off = Send::off, none = Send::nothing;
   const Lines refused{Line::refused}, unkey_owed{Line::unkey_owed}, unkeyed{Line::unkeyed};
   const Lines refused_owed{Line::refused, Line::unkey_owed};
-  const char* const states[] = {
-      idle, in_flight, in_flight_over_owed, keyed, owed, pending, full, given_up, exiting};
   const std::tuple<Kind, Send, Lines> usual[] = {
       {Kind::on_requested, on, {}},       {Kind::on_delivered, none, {}},
       {Kind::on_taken, none, {}},         {Kind::on_refused, none, refused},
@@ -96,95 +107,66 @@ TEST(KeyingAccount, EveryStateAndEvent) {
       {Kind::unkey_requested, none, {}}};
   const Row rows[] = {
       // A transmission asks to key or unkey: refused only on the way out.
-      {exiting, Kind::on_requested, exiting},
-      {exiting, Kind::off_requested, exiting},
+      {Kind::on_requested, "exiting>exiting"},
+      {Kind::off_requested, "exiting>exiting"},
       // Delivered: keyed on purpose, the retries stop, the account before is kept.
-      {idle, Kind::on_delivered, "K F"},
-      {in_flight, Kind::on_delivered, "K F k"},
-      {in_flight_over_owed, Kind::on_delivered, "K R F k"},
-      {keyed, Kind::on_delivered, "K F k"},
-      {owed, Kind::on_delivered, "K R F k o"},
-      {pending, Kind::on_delivered, "K R F k o P1"},
-      {full, Kind::on_delivered, "K R F k o P16"},
-      {given_up, Kind::on_delivered, "K R F k o G"},
-      {exiting, Kind::on_delivered, "K R X F k o"},
+      {Kind::on_delivered,
+       "idle>K F; in_flight>K F k; in_flight_over_owed>K R F k; keyed>K F k; owed>K R F k o; "
+       "pending>K R F k o P1; full>K R F k o P16; given_up>K R F k o G; exiting>K R X F k o"},
       // Taken: keyed.
-      {in_flight, Kind::on_taken, "K"},
-      {in_flight_over_owed, Kind::on_taken, "K R k o"},
+      {Kind::on_taken, "in_flight>K; in_flight_over_owed>K R k o"},
       // Refused: the account before the on command, an owed off command included.
-      {in_flight, Kind::on_refused, idle, none, refused},
-      {in_flight_over_owed, Kind::on_refused, "K O R k o", none, refused},
-      {"K X F", Kind::on_refused, "K X", none, refused},
+      {Kind::on_refused, "in_flight>idle; in_flight_over_owed>K O R k o; K X F>K X", none, refused},
       // Unanswered: pending, up to the cap; beyond it the oldest is given up.
-      {idle, Kind::on_unanswered, "P1"},
-      {in_flight, Kind::on_unanswered, "K P1"},
-      {in_flight_over_owed, Kind::on_unanswered, "K R k o P1"},
-      {keyed, Kind::on_unanswered, "K P1"},
-      {owed, Kind::on_unanswered, "K O R P1"},
-      {pending, Kind::on_unanswered, "K O R P2"},
-      {full, Kind::on_unanswered, "K O R P16 G", none, {Line::pending_given_up}, false, true},
-      {given_up, Kind::on_unanswered, "K O R P1 G"},
-      {exiting, Kind::on_unanswered, "K O R X P1"},
+      {Kind::on_unanswered,
+       "idle>P1; in_flight>K P1; in_flight_over_owed>K R k o P1; keyed>K P1; owed>K O R P1; "
+       "pending>K O R P2; given_up>K O R P1 G; exiting>K O R X P1"},
+      {Kind::on_unanswered, "full>K O R P16 G", none, {Line::pending_given_up}, false, true},
       // Delivered: it settles only when no on command is unanswered.
-      {idle, Kind::off_delivered, idle, none, {}, true},
-      {keyed, Kind::off_delivered, keyed, none, {}, true},
-      {owed, Kind::off_delivered, owed, none, {}, true},
-      {exiting, Kind::off_delivered, exiting, none, {}, true},
+      {Kind::off_delivered, "idle>idle; keyed>keyed; owed>owed; exiting>exiting", none, {}, true},
       // Taken: unkeyed, said so when the operator was told otherwise.
-      {in_flight, Kind::off_taken, "F"},
-      {in_flight_over_owed, Kind::off_taken, "F k o", none, unkeyed},
-      {keyed, Kind::off_taken, idle},
-      {owed, Kind::off_taken, idle, none, unkeyed},
-      {pending, Kind::off_taken, "P1", none, unkeyed},
-      {full, Kind::off_taken, "P16", none, unkeyed},
-      {given_up, Kind::off_taken, "G", none, unkeyed},
+      {Kind::off_taken, "in_flight>F; keyed>idle"},
+      {Kind::off_taken, "in_flight_over_owed>F k o; owed>idle; pending>P1; full>P16; given_up>G",
+       none, unkeyed},
       // Refused: owed while keyed, said once; not taken: the same without the refusal.
-      {in_flight, Kind::off_refused, "K O R F", none, refused_owed},
-      {in_flight_over_owed, Kind::off_refused, "K O R F k o", none, refused},
-      {keyed, Kind::off_refused, owed, none, refused_owed},
-      {in_flight, Kind::off_not_taken, "K O R F", none, unkey_owed},
-      {in_flight_over_owed, Kind::off_not_taken, "K O R F k o"},
-      {keyed, Kind::off_not_taken, owed, none, unkey_owed},
+      {Kind::off_refused, "in_flight>K O R F; keyed>owed", none, refused_owed},
+      {Kind::off_refused, "in_flight_over_owed>K O R F k o", none, refused},
+      {Kind::off_not_taken, "in_flight>K O R F; keyed>owed", none, unkey_owed},
+      {Kind::off_not_taken, "in_flight_over_owed>K O R F k o"},
       // A kept on command answered or closed: no longer pending, keyed still;
       // refused late, the same and said.
-      {pending, Kind::late_taken, owed},
-      {full, Kind::late_taken, "K O R P15"},
-      {"K O R X P2", Kind::late_taken, "K O R X P1"},
-      {pending, Kind::late_refused, owed, none, refused},
-      {full, Kind::late_refused, "K O R P15", none, refused},
+      {Kind::late_taken, "pending>owed; full>K O R P15; K O R X P2>K O R X P1"},
+      {Kind::late_refused, "pending>owed; full>K O R P15", none, refused},
       // The main thread's turn: the off command again while owed.
-      {owed, Kind::retry_tick, owed, off},
-      {pending, Kind::retry_tick, pending, off},
-      {full, Kind::retry_tick, full, off},
-      {given_up, Kind::retry_tick, given_up, off},
+      {Kind::retry_tick, "owed>owed; pending>pending; full>full; given_up>given_up", off},
       // The exit: the off command while anything may be keyed, once.
-      {idle, Kind::exit_requested, "X"},
-      {in_flight, Kind::exit_requested, "K X F", off},
-      {in_flight_over_owed, Kind::exit_requested, "K R X F k o", off},
-      {keyed, Kind::exit_requested, "K X", off},
-      {owed, Kind::exit_requested, exiting, off},
-      {pending, Kind::exit_requested, "K O R X P1", off},
-      {full, Kind::exit_requested, "K O R X P16", off},
-      {given_up, Kind::exit_requested, "K O R X G", off},
-      {exiting, Kind::exit_requested, exiting},
-      {"O", Kind::exit_requested, "O X", off},
-      {"P1", Kind::exit_requested, "X P1", off},
-      {"G", Kind::exit_requested, "X G", off},
+      {Kind::exit_requested, "idle>X; exiting>exiting"},
+      {Kind::exit_requested,
+       "in_flight>K X F; in_flight_over_owed>K R X F k o; keyed>K X; owed>exiting; "
+       "pending>K O R X P1; full>K O R X P16; given_up>K O R X G; O>O X; P1>X P1; G>X G",
+       off},
       // --unkey: keyed, whatever came before.
-      {idle, Kind::unkey_requested, keyed},
+      {Kind::unkey_requested, "idle>keyed"},
   };
-  std::vector<Row> all(std::begin(rows), std::end(rows));
-  for (const auto& [event, send, lines] : usual) {
-    for (const char* state : states) {
-      bool listed = false;
-      for (const Row& r : rows) listed |= r.event == event && std::string_view(r.state) == state;
-      if (!listed) all.push_back({state, event, state, send, lines});
+  const auto delivered = [](Kind kind) {
+    return KeyingEvent{.kind = kind, .purpose = OffPurpose::transmission, .settles = true};
+  };
+  std::set<std::pair<std::string, Kind>> listed;
+  size_t checked = 0;
+  for (const Row& r : rows) {
+    for (const std::string& state : check(r, delivered(r.event))) {
+      listed.emplace(state, r.event);
+      ++checked;
     }
   }
-  ASSERT_EQ(all.size(), 9 * std::size(usual) + 5);  // every pair once, and five states more
-  for (const Row& r : all) {
-    check(r, {.kind = r.event, .purpose = OffPurpose::transmission, .settles = true});
+  for (const auto& [event, send, lines] : usual) {
+    for (const auto& [name, as_flags] : named) {
+      if (listed.contains({std::string(name), event})) continue;
+      const std::string stays = std::string(name) + ">" + std::string(name);
+      checked += check({event, stays, send, lines}, delivered(event)).size();
+    }
   }
+  ASSERT_EQ(checked, 9 * std::size(usual) + 5);  // every pair once, and five states more
 }
 
 // The answers to off commands delivered while an on command was unanswered,
@@ -197,18 +179,18 @@ TEST(KeyingAccount, OffAnswersByCommand) {
   const Send none = Send::nothing;
   // The off command's purpose, whether its delivery settled, the step.
   const std::tuple<OffPurpose, bool, Row> cases[] = {
-      {transmission, false, {keyed, taken, owed, none, {Line::unkey_owed}}},
-      {transmission, false, {pending, taken, pending}},
-      {retry, true, {owed, taken, idle, none, {Line::unkeyed}}},
-      {retry, false, {pending, taken, pending}},
-      {retry, true, {owed, refused, owed}},
-      {retry, true, {owed, not_taken, owed}},
-      {exit, true, {exiting, taken, exiting}},
-      {exit, false, {"K X P1", taken, "K X P1", none, {Line::exit_on_pending}}},
-      {exit, true, {exiting, refused, exiting, none, {Line::refused, Line::exit_not_taken}}},
-      {exit, true, {exiting, not_taken, exiting, none, {Line::exit_not_taken}}}};
+      {transmission, false, {taken, "keyed>owed", none, {Line::unkey_owed}}},
+      {transmission, false, {taken, "pending>pending"}},
+      {retry, true, {taken, "owed>idle", none, {Line::unkeyed}}},
+      {retry, false, {taken, "pending>pending"}},
+      {retry, true, {refused, "owed>owed"}},
+      {retry, true, {not_taken, "owed>owed"}},
+      {exit, true, {taken, "exiting>exiting"}},
+      {exit, false, {taken, "K X P1>K X P1", none, {Line::exit_on_pending}}},
+      {exit, true, {refused, "exiting>exiting", none, {Line::refused, Line::exit_not_taken}}},
+      {exit, true, {not_taken, "exiting>exiting", none, {Line::exit_not_taken}}}};
   for (const auto& [purpose, settles, row] : cases) {
-    check(row, {.kind = row.event, .purpose = purpose, .settles = settles});
+    (void)check(row, {.kind = row.event, .purpose = purpose, .settles = settles});
   }
 }
 
