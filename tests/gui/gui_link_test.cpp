@@ -72,17 +72,15 @@ TEST(GuiLinkLoopback, BeyondMaxClientsTheBusyLineAndAClientThatDoesNotReadIsDrop
   ASSERT_TRUE(s.wait_for("GUI connected.", 1, 3000));
   KissClient reading(s.port(), 2000);
   ASSERT_TRUE(s.wait_for("GUI connected.", 2, 3000));
-  {
-    KissClient extra(s.port(), 2000);
-    extra.send_frame("cmd:list");  // unread by the TNC: the line must still arrive
-    KissReader reader(extra.fd());
-    EXPECT_EQ(reader.next(3000),
-              "TNC busy: MaxClients = 2 GUI client(s) connected already. To allow more, raise "
-              "MaxClients (up to 16) under [KISS] in config.ini and restart the TNC.");
-    EXPECT_FALSE(reader.next(3000));
-    EXPECT_TRUE(reader.closed());
-    EXPECT_EQ(s.count("GUI refused: TNC busy (MaxClients = 2)"), 1u);
-  }
+  KissClient extra(s.port(), 2000);
+  extra.send_frame("cmd:list");  // unread by the TNC: the line must still arrive
+  KissReader extra_reader(extra.fd());
+  EXPECT_EQ(extra_reader.next(3000),
+            "TNC busy: MaxClients = 2 GUI client(s) connected already. To allow more, raise "
+            "MaxClients (up to 16) under [KISS] in config.ini and restart the TNC.");
+  EXPECT_FALSE(extra_reader.next(3000));
+  EXPECT_TRUE(extra_reader.closed());
+  EXPECT_EQ(s.count("GUI refused: TNC busy (MaxClients = 2)"), 1u);
   const std::vector<uint8_t> data(1000, 0x41);
   std::atomic<size_t> received{0};
   std::jthread reader_thread([&](const std::stop_token& stop) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "keying/transmitter.hpp"
@@ -55,26 +56,23 @@ struct KeyerUnderTest {
 // How each answer to an off command is read, after an on command the daemon
 // took: the rules that follow are the keying account's.
 TEST(RigctldLoopback, EachAnswerToAnOffCommandIsRead) {
-  const struct {
-    const char* name;
-    RigMode off;
-    bool owed;
-  } cases[] = {
+  // The off command's daemon, whether the off command is owed then.
+  const std::tuple<const char*, RigMode, bool> cases[] = {
       {"daemon gone", RigMode::closed, true},
       {"refused", RigMode::refusing, true},
       {"left without an answer", RigMode::mute, true},
       {"closed without an answer", RigMode::silent, false},
       {"taken", RigMode::answering, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, off_daemon, owed] : cases) {
+    SCOPED_TRACE(name);
     KeyerUnderTest k;
     (void)k.key_through(RigMode::answering);
-    const auto off = k.use_daemon(c.off);
+    const auto off = k.use_daemon(off_daemon);
     k.keyer.set_ptt(false);
-    EXPECT_EQ(k.printed(owed_line), c.owed ? 1 : 0);
-    EXPECT_EQ(k.keyer.account().unkey_owed, c.owed);
-    if (!c.owed) continue;
+    EXPECT_EQ(k.printed(owed_line), owed ? 1 : 0);
+    EXPECT_EQ(k.keyer.account().unkey_owed, owed);
+    if (!owed) continue;
     const auto back = k.use_daemon(RigMode::answering);
     k.keyer.retry_unkey();
     ASSERT_TRUE(back->wait_for_commands(1, 3000));
@@ -94,31 +92,29 @@ TEST(RigctldLoopback, AnUnkeyingAtExitNotTakenIsReportedAndEndsByItsDeadline) {
       "Unkeying at exit not confirmed, the transmitter may still be keyed: rigctld has not "
       "answered \"T 1\"\n";
   constexpr int64_t deadline_ms = 400;
-  const struct {
-    const char* name;
-    RigMode on, off;
-    std::string line;  // empty: taken
-  } cases[] = {{"taken", RigMode::answering, RigMode::answering, ""},
-               {"left without an answer", RigMode::answering, RigMode::mute, not_taken},
-               {"daemon gone", RigMode::answering, RigMode::closed, not_taken},
-               {"the on command unanswered", RigMode::mute, RigMode::answering, on_pending}};
+  // The on and the off command's daemons, the line at exit (none: taken).
+  const std::tuple<const char*, RigMode, RigMode, std::string> cases[] = {
+      {"taken", RigMode::answering, RigMode::answering, ""},
+      {"left without an answer", RigMode::answering, RigMode::mute, not_taken},
+      {"daemon gone", RigMode::answering, RigMode::closed, not_taken},
+      {"the on command unanswered", RigMode::mute, RigMode::answering, on_pending}};
   for (const bool with_deadline : {false, true}) {
-    for (const auto& c : cases) {
-      if (with_deadline && c.on == RigMode::mute) continue;  // keying would wait 5 s
-      SCOPED_TRACE(std::string(c.name) + (with_deadline ? ", with a deadline" : ""));
+    for (const auto& [name, on_daemon, off_daemon, line] : cases) {
+      if (with_deadline && on_daemon == RigMode::mute) continue;  // keying would wait 5 s
+      SCOPED_TRACE(std::string(name) + (with_deadline ? ", with a deadline" : ""));
       KeyerUnderTest k(with_deadline ? 5'000'000'000 : 300'000'000);
-      const auto on = k.key_through(c.on);
-      const auto off = k.use_daemon(c.off);
+      const auto on = k.key_through(on_daemon);
+      const auto off = k.use_daemon(off_daemon);
       const int64_t start_ns = monotonic_ns();
       EXPECT_EQ(with_deadline ? k.keyer.unkey_for_exit(start_ns + deadline_ms * 1'000'000)
                               : k.keyer.unkey_for_exit(),
-                c.line.empty());
+                line.empty());
       if (with_deadline) {
         EXPECT_LE((monotonic_ns() - start_ns) / 1'000'000, deadline_ms + 100);
       }
-      EXPECT_EQ(k.printed(not_taken), c.line == not_taken ? 1 : 0);
-      EXPECT_EQ(k.printed(on_pending), c.line == on_pending ? 1 : 0);
-      if (c.off != RigMode::closed) {
+      EXPECT_EQ(k.printed(not_taken), line == not_taken ? 1 : 0);
+      EXPECT_EQ(k.printed(on_pending), line == on_pending ? 1 : 0);
+      if (off_daemon != RigMode::closed) {
         ASSERT_TRUE(off->wait_for_commands(1, 1000));
         EXPECT_EQ(off->commands()[0].bytes, "T 0");
       }

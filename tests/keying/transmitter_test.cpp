@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/clock.hpp"
@@ -62,27 +63,24 @@ TEST(TransmitterLoopback, KeyingFailuresNeitherStopNorStallTheTransmission) {
   const std::string refused =
       "rigctld refused \"T 1\" (RPRT -1): check the rig's PTT type (rigctld -P; for the dummy "
       "rig, -P RIG)\n";
-  const struct {
-    const char* name;
-    bool address;
-    int refusal_ms;  // after the on command; none when negative
-    Lines lines;
-  } cases[] = {{"no Address", false, -1, {}},
-               {"daemon absent", true, -1, {absent, absent}},
-               // Key-up wait until 200 ms, air time until 400 ms, key-down wait
-               // until 440 ms, the off command then; a refusal after it is
-               // read once the off command went out.
-               {"refused during key-up", true, 100, {refused, absent}},
-               {"refused on the air", true, 300, {refused, absent}},
-               {"refused after the off command", true, 500, {absent, refused}},
-               {"refused late", true, 700, {absent, refused}}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  // Whether an Address is set, when the on command is refused (never when
+  // negative), the lines. Key-up wait until 200 ms, air time until 400 ms,
+  // key-down wait until 440 ms, the off command then; a refusal after it is
+  // read once the off command went out.
+  const std::tuple<const char*, bool, int, Lines> cases[] = {
+      {"no Address", false, -1, {}},
+      {"daemon absent", true, -1, {absent, absent}},
+      {"refused during key-up", true, 100, {refused, absent}},
+      {"refused on the air", true, 300, {refused, absent}},
+      {"refused after the off command", true, 500, {absent, refused}},
+      {"refused late", true, 700, {absent, refused}}};
+  for (const auto& [name, address, refusal_ms, lines] : cases) {
+    SCOPED_TRACE(name);
     std::optional<LateRefusal> rig;
-    if (c.refusal_ms >= 0) rig.emplace(c.refusal_ms);
+    if (refusal_ms >= 0) rig.emplace(refusal_ms);
     ModemListener modem;
     TncConfig config;
-    if (c.address) {
+    if (address) {
       config.Address = "127.0.0.1";
       config.Port = std::to_string(rig ? rig->port : free_tcp_port());
     }
@@ -109,9 +107,9 @@ TEST(TransmitterLoopback, KeyingFailuresNeitherStopNorStallTheTransmission) {
     if (rig) {
       EXPECT_LE(datagram->arrived_ns - rig->accepted_ns, (key_up_ms + 60) * ms);
     }
-    EXPECT_EQ(out.console(), c.lines);
+    EXPECT_EQ(out.console(), lines);
     Lines gui;
-    for (const std::string& line : c.lines) gui.push_back(line.substr(0, line.size() - 1));
+    for (const std::string& line : lines) gui.push_back(line.substr(0, line.size() - 1));
     EXPECT_EQ(out.gui(), gui);
   }
 }

@@ -29,39 +29,32 @@ struct TempFolder {
 std::pair<SysStep, int> failure(const SysResult& r) { return {r.failed_at, r.error}; }
 
 TEST(Files, AppendWholeByKindAndWhatIsThere) {
-  struct Case {
-    const char* name;
-    std::optional<std::string> before;  // none: no file
-    bool folder;                        // a folder in the file's place
-    AppendKind kind;
-    int error;                         // refused at open when not 0
-    std::optional<std::string> after;  // none: still no file
-  };
-  const std::vector<Case> cases = {
-      {"log line makes a missing file", std::nullopt, false, AppendKind::log_line, 0, "new\n"},
-      {"log line after a whole line", "old\n", false, AppendKind::log_line, 0, "old\nnew\n"},
-      {"log line after a cut line starts its own", "ol", false, AppendKind::log_line, 0,
-       "ol\nnew\n"},
-      {"record to a missing file is refused", std::nullopt, false, AppendKind::record, ENOENT,
-       std::nullopt},
-      {"record after its header", "H\n", false, AppendKind::record, 0, "H\nnew\n"},
-      {"record after a cut line stays joined", "H", false, AppendKind::record, 0, "Hnew\n"},
-      {"a folder in the way", std::nullopt, true, AppendKind::log_line, EISDIR, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  const std::nullopt_t none = std::nullopt;
+  const AppendKind log_line = AppendKind::log_line, record = AppendKind::record;
+  // The text there before (none: no file, "/": a folder), the kind, the error
+  // at open (0: appended), the text after (none: still no file).
+  const std::tuple<const char*, std::optional<std::string>, AppendKind, int,
+                   std::optional<std::string>>
+      cases[] = {
+          {"log line makes a missing file", none, log_line, 0, "new\n"},
+          {"log line after a whole line", "old\n", log_line, 0, "old\nnew\n"},
+          {"log line after a cut line starts its own", "ol", log_line, 0, "ol\nnew\n"},
+          {"record to a missing file is refused", none, record, ENOENT, none},
+          {"record after its header", "H\n", record, 0, "H\nnew\n"},
+          {"record after a cut line stays joined", "H", record, 0, "Hnew\n"},
+          {"a folder in the way", "/", log_line, EISDIR, none},
+      };
+  for (const auto& [name, before, kind, error, after] : cases) {
+    SCOPED_TRACE(name);
     TempFolder dir;
     const std::string path = dir.file("log.txt");
-    if (c.before) {
-      ASSERT_TRUE(create_new_file(path, *c.before).ok());
+    if (before) {
+      ASSERT_TRUE((*before == "/" ? make_directory(path) : create_new_file(path, *before)).ok());
     }
-    if (c.folder) {
-      ASSERT_TRUE(make_directory(path).ok());
-    }
-    EXPECT_EQ(failure(append_whole(path, "new\n", c.kind)),
-              std::pair(c.error == 0 ? SysStep::none : SysStep::open, c.error));
-    if (c.folder) continue;
-    EXPECT_EQ(read_whole_file(path), c.after);
+    EXPECT_EQ(failure(append_whole(path, "new\n", kind)),
+              std::pair(error == 0 ? SysStep::none : SysStep::open, error));
+    if (before == "/") continue;
+    EXPECT_EQ(read_whole_file(path), after);
   }
 }
 
@@ -103,7 +96,8 @@ TEST(Files, WrittenFilesReadBackAndRefusalsNameTheirStep) {
   EXPECT_FALSE(file_size(dir.file("missing")).has_value());
 }
 
-TEST(Files, LockIsExclusiveUntilItsOwnerEnds) {
+// A lock held until its owner ends; folders made at every level, and UTF-8 names.
+TEST(Files, LockIsExclusiveUntilItsOwnerEndsAndFoldersAtEveryLevelHaveUtf8Names) {
   TempFolder dir;
   const std::string path = dir.file("forward.lock");
   {
@@ -114,10 +108,7 @@ TEST(Files, LockIsExclusiveUntilItsOwnerEnds) {
   }
   FileLock again;
   EXPECT_TRUE(lock_file(path, again).ok());
-}
 
-TEST(Files, FoldersAtEveryLevelAndUtf8Names) {
-  TempFolder dir;
   const std::string deep = dir.file("a/b/Zürich");
   EXPECT_TRUE(make_directories(deep).ok());
   EXPECT_TRUE(is_directory(deep));
