@@ -28,17 +28,15 @@ constexpr std::pair<char, bool KeyingAccount::*> flags[] = {
     {'F', &KeyingAccount::on_in_flight},   {'k', &KeyingAccount::keyed_before},
     {'o', &KeyingAccount::owed_before},    {'G', &KeyingAccount::pending_given_up}};
 
-// The states the account reaches, by name.
+// The states the account reaches, by name: in_flight keying, the answer still
+// to come; in_flight_over_owed keying while an off command was owed; keyed the
+// on command taken; owed an off command not taken; pending an on command
+// unanswered as well; full as many unanswered as are kept; given_up one of
+// them closed unanswered.
 constexpr std::pair<std::string_view, std::string_view> named[] = {
-    {"idle", ""},
-    {"in_flight", "K F"},                  // keying, the answer still to come
-    {"in_flight_over_owed", "K R F k o"},  // keying while an off command was owed
-    {"keyed", "K"},                        // the on command taken
-    {"owed", "K O R"},                     // an off command not taken
-    {"pending", "K O R P1"},               // an on command unanswered as well
-    {"full", "K O R P16"},                 // as many unanswered as are kept
-    {"given_up", "K O R G"},               // one of them closed unanswered
-    {"exiting", "K O R X"}};
+    {"idle", ""},          {"in_flight", "K F"},    {"in_flight_over_owed", "K R F k o"},
+    {"keyed", "K"},        {"owed", "K O R"},       {"pending", "K O R P1"},
+    {"full", "K O R P16"}, {"given_up", "K O R G"}, {"exiting", "K O R X"}};
 
 // An account by name or as flags.
 KeyingAccount account(std::string_view text) {
@@ -76,15 +74,13 @@ struct Row {
   std::istringstream in(r.moves);
   for (std::string move; std::getline(in >> std::ws, move, ';');) {
     states.push_back(move.substr(0, move.find('>')));
-    SCOPED_TRACE("state " + states.back() + ", event " +
-                 std::to_string(static_cast<int>(event.kind)) + ", off command " +
-                 std::to_string(static_cast<int>(event.purpose)));
-    const KeyingStep step = keying_next(account(states.back()), event);
-    EXPECT_EQ(flags_of(step.account), flags_of(account(move.substr(move.find('>') + 1))));
-    EXPECT_EQ(step.send, r.send);
-    EXPECT_EQ(step.lines, r.lines);
-    EXPECT_EQ(step.settles, r.settles);
-    EXPECT_EQ(step.close_oldest_pending, r.close_oldest);
+    SCOPED_TRACE(testing::Message()
+                 << "state " << states.back() << ", event " << static_cast<int>(event.kind)
+                 << ", off command " << static_cast<int>(event.purpose));
+    const KeyingStep s = keying_next(account(states.back()), event);
+    EXPECT_EQ(std::tuple(flags_of(s.account), s.send, s.lines, s.settles, s.close_oldest_pending),
+              std::tuple(flags_of(account(move.substr(move.find('>') + 1))), r.send, r.lines,
+                         r.settles, r.close_oldest));
   }
   return states;
 }
@@ -173,8 +169,7 @@ TEST(KeyingAccount, EveryStateAndEvent) {
 // to the retries' and to the exit's: none of them settles but the settling
 // one, the retries print no refusal, and the exit's say why it may be keyed.
 TEST(KeyingAccount, OffAnswersByCommand) {
-  const OffPurpose transmission = OffPurpose::transmission, retry = OffPurpose::retry,
-                   exit = OffPurpose::exit;
+  using enum OffPurpose;
   const Kind taken = Kind::off_taken, refused = Kind::off_refused, not_taken = Kind::off_not_taken;
   const Send none = Send::nothing;
   // The off command's purpose, whether its delivery settled, the step.

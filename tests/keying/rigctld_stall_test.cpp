@@ -33,8 +33,6 @@ namespace {
 constexpr char rigctld_path[] = "/usr/bin/rigctld";
 constexpr int key_up_ms = 400;
 constexpr int key_down_ms = 400;
-constexpr size_t frame_bytes = 60;  // 400 ms on the air
-constexpr int64_t answer_timeout_ns = 1'000'000'000;
 constexpr int parallel_runs = 12;
 
 // When rigctld is stopped, from the start of the transmission: in the middle of
@@ -79,11 +77,10 @@ StallResult run_stall(const std::pair<const char*, int>& moment) {
                           const std::string reading = claim ? ptt() : "";
                           std::lock_guard lock(mutex);
                           result.console += text;
-                          if (claim && reading != "0")
-                            claims += ", said keyed: " + std::string(text);
+                          if (claim && reading != "0") claims += ", keyed: " + std::string(text);
                         }};
   {
-    Transmitter transmitter(config, console, answer_timeout_ns);
+    Transmitter transmitter(config, console, 1'000'000'000);  // answers bounded to 1 s
     open_transmit_socket(transmitter);
     std::atomic<bool> stop{false};
     std::thread main_thread([&] {
@@ -93,8 +90,9 @@ StallResult run_stall(const std::pair<const char*, int>& moment) {
       }
     });
     if (stop_after_ms < 0) kill(rig.pid(), SIGSTOP);
+    // 400 ms on the air.
     std::thread transmission(
-        [&] { (void)transmit_frame(transmitter, std::vector<uint8_t>(frame_bytes, 0x42)); });
+        [&] { (void)transmit_frame(transmitter, std::vector<uint8_t>(60, 0x42)); });
     if (stop_after_ms >= 0) {
       sleep_ms(stop_after_ms);
       kill(rig.pid(), SIGSTOP);

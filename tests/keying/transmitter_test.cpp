@@ -80,10 +80,8 @@ TEST(TransmitterLoopback, KeyingFailuresNeitherStopNorStallTheTransmission) {
     if (refusal_ms >= 0) rig.emplace(refusal_ms);
     ModemListener modem;
     TncConfig config;
-    if (address) {
-      config.Address = "127.0.0.1";
-      config.Port = std::to_string(rig ? rig->port : free_tcp_port());
-    }
+    config.Address = address ? "127.0.0.1" : "";
+    config.Port = std::to_string(rig ? rig->port : free_tcp_port());
     config.GR_TransmitPort = modem.port();
     config.PreambleLength = 28;
     config.PostambleLength = 1;
