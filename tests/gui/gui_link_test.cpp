@@ -57,7 +57,7 @@ TEST(GuiLinkLoopback, EveryClientGetsEveryFrameWholeAndInOrder) {
 
 // With MaxClients connected, the next connection is told why and closed. A
 // client that does not read is dropped while another keeps receiving, and the
-// place that comes free is taken again, and served.
+// place that comes free is taken again, and served on its own.
 TEST(GuiLinkLoopback, BeyondMaxClientsTheBusyLineAndAClientThatDoesNotReadIsDropped) {
   ServedStation s(2, 0);
   KissClient stalled(s.port(), 2000);
@@ -106,7 +106,8 @@ TEST(GuiLinkLoopback, BeyondMaxClientsTheBusyLineAndAClientThatDoesNotReadIsDrop
   EXPECT_TRUE(stalled_reader.closed());
   KissClient next(s.port(), 2000);
   ASSERT_TRUE(s.wait_for("GUI connected.", 3, 3000));
-  gui_text(s.station.gui, std::string(400, 'x'));  // stamped and cut to 299 characters
+  // To client 3 alone, stamped and cut to 299 characters.
+  gui_text(s.station.gui, std::string(400, 'x'), 3);
   EXPECT_EQ(KissReader(next.fd()).next(3000), std::string(299, 'x'));
 }
 
