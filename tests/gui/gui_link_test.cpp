@@ -1,6 +1,6 @@
 // The GUI link on loopback: several clients receiving the same frames while
-// two threads send, the busy line for a connection beyond MaxClients, and a
-// client that does not read.
+// two threads send, the busy line for a connection beyond MaxClients, a
+// client that does not read, and a text for one client, cut to length.
 
 #include "gui/gui_link.hpp"
 
