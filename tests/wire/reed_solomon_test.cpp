@@ -18,28 +18,34 @@ namespace kestrelis {
 
 namespace {
 
-// A 9-byte packet and room for its parity at pad 214. Words that correct are in
-// the golden transcript and the differential test below.
-const std::vector<uint8_t> packet_word = [] {
-  std::vector<uint8_t> w = {0xB2, 0x13, 0x8E, 0x00, 0x4C, 0x2A, 0xC1, 0xFD, 0x4C};
-  w.resize(41);
-  return w;
-}();
-
 // Words of 33 ... 255 bytes with at most 32 erasures, each of a distinct stored
-// byte: nothing else is decoded, and a refused word is left as it was.
-TEST(ReedSolomon, OutOfRangeArgumentsAreRefused) {
+// byte: nothing else is decoded, and a refused word is left as it was. Nor is a
+// word with no codeword of the shortened code within 16 symbols, which the plain
+// algorithm would report as corrected.
+TEST(ReedSolomon, OutOfRangeArgumentsAndNonCodewordsAreRefused) {
   const RsCodec& codec = rs_codec();
-  std::vector<uint8_t> codeword = packet_word;
+  // A 9-byte packet and room for its parity at pad 214.
+  std::vector<uint8_t> codeword = {0xB2, 0x13, 0x8E, 0x00, 0x4C, 0x2A, 0xC1, 0xFD, 0x4C};
+  codeword.resize(41);
   ASSERT_TRUE(rs_encode(codec, codeword, std::span(codeword).last<rs_parity_size>(), 214));
   std::vector<uint8_t> damaged = codeword;
   damaged[3] ^= 0x41;
+  // g(x) / (x + beta_0), highest power first: zero at every root but the first, for which
+  // the locator comes out as 1, so "0 errors": a locator shorter than its register. Errors
+  // located among the pad zeros are refused in the test of every pad below.
+  std::vector<uint8_t> first_root_only(41);
+  uint8_t q = 1;
+  for (size_t k = 0; k < rs_parity_size; ++k) {
+    first_root_only[9 + k] = q;
+    const uint8_t q_beta = q == 0 ? 0 : codec.exp_table[(codec.log_table[q] + 1232) % 255];
+    q = static_cast<uint8_t>(codec.exp_table[codec.generator[31 - k]] ^ q_beta);
+  }
   std::vector<int> too_many(33);
   std::iota(too_many.begin(), too_many.end(), 0);
   // Words of 0, 32 and 256 bytes; each bad erasure list on a damaged word and on a codeword.
-  std::vector<std::pair<std::vector<uint8_t>, std::vector<int>>> cases(3);
-  cases[1].first.resize(32);
-  cases[2].first.resize(256);
+  std::vector<std::pair<std::vector<uint8_t>, std::vector<int>>> cases = {
+      {{}, {}}, {std::vector<uint8_t>(32), {}}, {std::vector<uint8_t>(256), {}}};
+  cases.emplace_back(first_root_only, std::vector<int>{});
   for (const std::vector<int>& erasures :
        std::vector<std::vector<int>>{{-1}, {41}, {254}, {3, 7, 3}, {5, 5}, too_many}) {
     cases.emplace_back(damaged, erasures);
@@ -54,27 +60,6 @@ TEST(ReedSolomon, OutOfRangeArgumentsAreRefused) {
     EXPECT_EQ(erasures.empty() ? rs_decode(codec, word) : -1, -1);
     EXPECT_EQ(word, received);
   }
-}
-
-// Words with no codeword of the shortened code within 16 symbols, which the
-// plain algorithm would report as corrected.
-TEST(ReedSolomon, NonCodewordsAreNotReportedCorrected) {
-  const RsCodec& codec = rs_codec();
-  // g(x) / (x + beta_0), highest power first: zero at every root but the
-  // first, for which the locator comes out as 1, so "0 errors".
-  std::vector<uint8_t> first_root_only(41);
-  uint8_t q = 1;
-  for (size_t k = 0; k < rs_parity_size; ++k) {
-    first_root_only[9 + k] = q;
-    const uint8_t q_beta = q == 0 ? 0 : codec.exp_table[(codec.log_table[q] + 1232) % 255];
-    q = static_cast<uint8_t>(codec.exp_table[codec.generator[31 - k]] ^ q_beta);
-  }
-
-  // A locator shorter than its register. Errors located among the pad zeros are
-  // refused in the test of every pad below, where they leave no codeword.
-  std::vector<uint8_t> word = first_root_only;
-  EXPECT_EQ(rs_decode(codec, word), -1);
-  EXPECT_EQ(word, first_root_only);
 }
 
 // A random codeword at `pad` and the same word with `erasures` bytes given as
@@ -109,14 +94,43 @@ int bytes_differing(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b
                                                 [&](size_t i) { return a[i] != b[i]; }));
 }
 
+// Decodes `d` with rs_decode (`plain`, no erasures) or rs_decode_erasures. Within the bound
+// the word is restored, with the count of bytes changed; beyond it, it is refused and left as
+// it was, or decodes to another codeword within the bound, which the CRC has to catch. With
+// libfec, an independent implementation of the same code, it gives the same codeword
+// whenever it decodes, and rs_decode refuses the same words.
+void check_decode(const Damaged& d, [[maybe_unused]] int pad, bool within, bool plain) {
+  std::vector<uint8_t> ours = d.received;
+  const int count =
+      plain ? rs_decode(rs_codec(), ours) : rs_decode_erasures(rs_codec(), ours, d.erasures);
+  if (within) {
+    ASSERT_EQ(ours, d.clean);
+    ASSERT_EQ(count, bytes_differing(d.received, d.clean));
+  } else if (count < 0) {
+    ASSERT_EQ(ours, d.received);
+  } else {
+    ASSERT_NE(ours, d.clean);
+    ASSERT_EQ(count, bytes_differing(d.received, ours));
+    std::vector<uint8_t> again = ours;
+    ASSERT_EQ(rs_decode(rs_codec(), again), 0) << "not a codeword";
+    for (int b : d.erasures) again[static_cast<size_t>(b)] = d.received[static_cast<size_t>(b)];
+    ASSERT_LE(2 * bytes_differing(d.received, again) + static_cast<int>(d.erasures.size()),
+              rs_parity_size);
+  }
+#if KESTRELIS_HAVE_LIBFEC
+  std::vector<uint8_t> theirs = d.received;
+  std::array<int, rs_parity_size + 1> positions{};  // libfec writes back up to 32
+  std::ranges::copy(d.erasures, positions.begin());
+  const int their_count =
+      decode_rs_8(theirs.data(), positions.data(), static_cast<int>(d.erasures.size()), pad);
+  ASSERT_EQ(count < 0, plain ? their_count < 0 : count < 0);
+  ASSERT_EQ(ours, count < 0 ? d.received : theirs);
+#endif
+}
+
 // Every pair of pad (0 ... 222) and erasure count (0 ... 32), once with errors
-// filling the rest of the bound and once with one error (or erasure) more.
-// Within the bound the word is restored; beyond it, it is refused or decodes
-// to another codeword within the bound, which the CRC has to catch. With
-// libfec, an independent implementation of the same code, it restores the
-// same words and decodes a word beyond the bound we decode to the same codeword.
-// At each pair, rs_decode also meets a word with 0 ... 32 errors: up to 16 it
-// restores the word with their count; beyond, it fails or gives a codeword, as libfec does.
+// filling the rest of the bound and once with one error (or erasure) more. At
+// each pair, rs_decode also meets a word with 0 ... 32 errors.
 TEST(ReedSolomon, ErasuresDecodeWithinTheBoundOnly) {
   std::mt19937 rng(2812);
   for (int trial = 0; trial < 2 * 223 * 33; ++trial) {
@@ -126,55 +140,13 @@ TEST(ReedSolomon, ErasuresDecodeWithinTheBoundOnly) {
     SCOPED_TRACE(testing::Message() << "trial " << trial << " pad " << pad << " erasures "
                                     << erasures << (beyond ? " beyond" : ""));
     const int plain_errors = static_cast<int>(rng() % 33);
-    const Damaged plain = damage(rng, pad, 0, plain_errors);
-    std::vector<uint8_t> plain_ours = plain.received;
-    const int plain_count = rs_decode(rs_codec(), plain_ours);
-    if (plain_errors <= 16) {
-      ASSERT_EQ(plain_count, plain_errors);
-      ASSERT_EQ(plain_ours, plain.clean);
-    } else if (plain_count < 0) {
-      ASSERT_EQ(plain_ours, plain.received);
-    } else {
-      std::vector<uint8_t> again = plain_ours;
-      ASSERT_EQ(rs_decode(rs_codec(), again), 0) << "not a codeword";
-    }
+    ASSERT_NO_FATAL_FAILURE(
+        check_decode(damage(rng, pad, 0, plain_errors), pad, plain_errors <= 16, true));
     const int errors = (rs_parity_size - erasures) / 2 + (beyond && erasures < 32 ? 1 : 0);
     const int extra = beyond && erasures == 32 ? 1 : 0;
     if (255 - pad < erasures + extra + errors) continue;
-    const Damaged d = damage(rng, pad, erasures + extra, errors);
-    std::vector<uint8_t> ours = d.received;
-    const int our_count = rs_decode_erasures(rs_codec(), ours, d.erasures);
-    if (!beyond) {
-      ASSERT_EQ(ours, d.clean);
-      ASSERT_EQ(our_count, bytes_differing(d.received, d.clean));
-    } else if (our_count < 0) {
-      ASSERT_EQ(ours, d.received);
-    } else {
-      ASSERT_NE(ours, d.clean);
-      ASSERT_EQ(our_count, bytes_differing(d.received, ours));
-      std::vector<uint8_t> again = ours;
-      ASSERT_EQ(rs_decode(rs_codec(), again), 0) << "not a codeword";
-      for (int b : d.erasures) again[static_cast<size_t>(b)] = d.received[static_cast<size_t>(b)];
-      ASSERT_LE(2 * bytes_differing(d.received, again) + static_cast<int>(d.erasures.size()),
-                rs_parity_size);
-    }
-#if KESTRELIS_HAVE_LIBFEC
-    std::vector<uint8_t> plain_theirs = plain.received;
-    const int plain_their_count = decode_rs_8(plain_theirs.data(), nullptr, 0, pad);
-    ASSERT_EQ(plain_count < 0, plain_their_count < 0);
-    ASSERT_EQ(plain_ours, plain_count < 0 ? plain.received : plain_theirs);
-    std::vector<uint8_t> theirs = d.received;
-    std::array<int, rs_parity_size + 1> positions{};  // libfec writes back up to 32
-    std::ranges::copy(d.erasures, positions.begin());
-    const int their_count =
-        decode_rs_8(theirs.data(), positions.data(), static_cast<int>(d.erasures.size()), pad);
-    if (!beyond) {
-      ASSERT_EQ(theirs, d.clean);
-      ASSERT_GE(their_count, 0);
-    } else if (our_count >= 0) {
-      ASSERT_EQ(ours, theirs);
-    }
-#endif
+    ASSERT_NO_FATAL_FAILURE(
+        check_decode(damage(rng, pad, erasures + extra, errors), pad, !beyond, false));
   }
 }
 
