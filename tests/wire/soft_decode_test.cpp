@@ -1,6 +1,5 @@
 // The soft search hands out each codeword with the soft values of its own
-// bits, however the stream is cut, ranks bytes by their two least sure bits,
-// and erases the least sure bytes up to its cap.
+// bits, however the stream is cut, and ranks bytes by their two least sure bits.
 
 #include "wire/soft_decode.hpp"
 
@@ -70,22 +69,6 @@ TEST(SoftRanking, LeastSureFirstByEachBytesChanceOfAWrongBit) {
     }
     EXPECT_EQ(bytes_by_confidence(soft), order) << name;
   }
-}
-
-// 20 doubtful wrong bytes and 6 sure ones: mended only by erasing all 20, the
-// cap, in the tenth decode; before, 2 more errors would exceed the bound.
-TEST(SoftRanking, TheLeastSureBytesAreErasedUpToTheCap) {
-  Bytes clean(255, 0x33);
-  ASSERT_TRUE(rs_encode(rs_codec(), clean, std::span(clean).last<rs_parity_size>(), 0));
-  Bytes word = clean;
-  std::vector<int8_t> soft(8 * word.size(), 63);
-  for (size_t b = 0; b < 26; ++b) {
-    word[9 * b] ^= 0x5A;
-    if (b < 20) soft[8 * 9 * b] = 0;
-  }
-  const ErasureDecode d = erasure_search(
-      word, soft, [&clean](std::span<const uint8_t> w) { return std::ranges::equal(w, clean); });
-  EXPECT_EQ(std::tuple(d.corrected, d.erasures, d.decodes), std::tuple(26, 20, 10));
 }
 
 }  // namespace
