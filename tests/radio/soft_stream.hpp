@@ -26,9 +26,7 @@ inline std::vector<uint8_t> soft_bits_of(std::span<const int8_t> soft) {
 
 // The same values as the datagram bytes that carry them.
 inline std::vector<uint8_t> soft_datagram_of(std::span<const int8_t> soft) {
-  std::vector<uint8_t> bytes(soft.size());
-  for (size_t i = 0; i < soft.size(); ++i) bytes[i] = static_cast<uint8_t>(soft[i]);
-  return bytes;
+  return std::vector<uint8_t>(soft.begin(), soft.end());
 }
 
 }  // namespace kestrelis

@@ -43,9 +43,7 @@ TEST(CommandLine, OptionsAndTheirValues) {
       {{"-va=1", "x"}, false, "-va=1 = x; "},
       {{"file", "-va"}, false, "file; -va = none; "},
   };
-  for (const auto& [words, split, seen] : cases) {
-    EXPECT_EQ(read_all(words, split), seen);
-  }
+  for (const auto& [words, split, seen] : cases) EXPECT_EQ(read_all(words, split), seen);
 }
 
 TEST(CommandLine, NumbersInARange) {
