@@ -1,5 +1,5 @@
-// The console's line format: the stamp, the cut at 299 characters, plain
-// texts and the verbose levels.
+// The console's line format: the stamp in local time, the cut at 299
+// characters, plain texts and the verbose levels.
 
 #include "console/console_log.hpp"
 
@@ -15,7 +15,7 @@ namespace kestrelis {
 
 namespace {
 
-TEST(ConsoleLog, StampedLinesCutAt299PlainTextAndLevels) {
+TEST(ConsoleLog, StampedLinesCutAt299PlainTextLevelsAndLocalTime) {
   std::vector<std::string> lines;
   Console console{1, [&lines](std::string_view text) { lines.emplace_back(text); }};
   console_log(console, "Received %d bytes\r\n", 41);
@@ -37,9 +37,7 @@ TEST(ConsoleLog, StampedLinesCutAt299PlainTextAndLevels) {
                        "[TS] Received 41 bytes\r\n", "[TS] " + std::string(299, 'm'), "[TS] Hi",
                        "getaddrinfo failed with error: -2\n", "Can't load 'config.ini'\n",
                        "[TS] level 1 of 1\n", "[TS] level 5 of 5\n"}));
-}
-
-TEST(ConsoleLog, TimeStampHasDayBeforeMonthInLocalTime) {
+  // The stamp has the day before the month, in local time.
   const char* saved = std::getenv("TZ");
   const std::string saved_tz = saved ? saved : "";
   setenv("TZ", "UTC", 1);
