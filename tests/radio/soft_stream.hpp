@@ -11,9 +11,7 @@ namespace kestrelis {
 // The bits of `bytes`, most significant first, as sure soft values.
 inline std::vector<int8_t> soft_of(std::span<const uint8_t> bytes) {
   std::vector<int8_t> soft(8 * bytes.size());
-  for (size_t i = 0; i < soft.size(); ++i) {
-    soft[i] = (bytes[i / 8] >> (7 - i % 8)) & 1 ? 63 : -63;
-  }
+  for (size_t i = 0; i < soft.size(); ++i) soft[i] = (bytes[i / 8] >> (7 - i % 8)) & 1 ? 63 : -63;
   return soft;
 }
 
