@@ -83,12 +83,10 @@ Lines receive(const TncConfig& config, const Bytes& stream, size_t piece) {
   return said;
 }
 
-// Soft input takes the robust search whatever Acquisition says.
 TncConfig robust_config(int verbose_level = 1, ModemInput input = ModemInput::bits) {
   return {.VerboseLevel = verbose_level,
           .Input = input,
-          .Acquisition =
-              input == ModemInput::soft8 ? AcquisitionMode::described : AcquisitionMode::robust,
+          .Acquisition = AcquisitionMode::robust,
           .SyncBitErrors = 3};
 }
 
@@ -118,8 +116,6 @@ TEST(RobustDownlink, DeliveredFramesPrintAndSendWhatTheDescribedAcquisitionDoes)
 }
 
 TEST(RobustDownlink, RejectedCandidatesAreSilentBelowVerboseLevelThree) {
-  Bytes no_length(frame_prefix_size + 40, 0x00);
-  make_frame_prefix(std::span(no_length).first<frame_prefix_size>(), 32);
   // A frame, and its line at VerboseLevel 3.
   const std::pair<Bytes, std::string> cases[] = {
       {with_flips(damaged(frame_for(digipeater_port, {0, 'A', 'B'}), 17, 2, 0xFF), {{1, 0x41}}),
@@ -128,7 +124,6 @@ TEST(RobustDownlink, RejectedCandidatesAreSilentBelowVerboseLevelThree) {
        "bit 5, 0 sync bits wrong, length 42, reason CRC\n"},
       {frame_of_packet(Bytes{0x81, 0x01, 0x0E, 0x00, 0, 0, 0}),  // too small for a packet
        "bit 5, 0 sync bits wrong, length 39, reason length\n"},
-      {no_length, "bit 5, 0 sync bits wrong, length 0, reason length\n"},
   };
   for (const auto& [frame, line] : cases) {
     SCOPED_TRACE(line);
@@ -257,36 +252,7 @@ TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
         format_text("Statistics: soft input: %d frames needed erasures, %d erasures in all; "
                     "%d decodes, %d.00 per delivered frame\n",
                     c.erased > 0, std::max(c.erased, 0), decodes, c.erased >= 0 ? decodes : 0));
-
-    // The same signs as packed bits: hard decoding alone.
-    StationCapture hard(robust_config());
-    feed(hard, pack_bits(soft_bits_of(soft)), 0);
-    EXPECT_EQ(hard.gui().size(), c.doubtful + c.sure <= 16 ? 1u : 0u);
   }
-}
-
-// Also: the soft search finds the sync words the robust search finds in the
-// signs, at the configured tolerance.
-TEST(SoftDownlink, SoftNoiseDeliversNothing) {
-  std::mt19937 rng(2811);
-  std::vector<uint8_t> noise(480 * 8334);  // whole datagrams, about 4 * 10^6 values
-  for (uint8_t& v : noise) v = static_cast<uint8_t>(rng());
-  TncConfig config = robust_config(1, ModemInput::soft8);
-  config.SyncBitErrors = 5;
-  StationCapture out(config);
-  Acquirer acquirer = acquirer_for(out.station.config);
-  for (size_t at = 0; at < noise.size(); at += 480) {
-    receive_datagram(out.station, acquirer, std::span(noise).subspan(at, 480), 0);
-  }
-  EXPECT_EQ(out.console(), Lines{});
-  EXPECT_GT(out.station.statistics.decodes.load(), 100u) << "the erasure search never ran";
-
-  config.Input = ModemInput::bits;
-  config.Acquisition = AcquisitionMode::robust;
-  StationCapture hard(config);
-  const std::span<const int8_t> values(reinterpret_cast<const int8_t*>(noise.data()), noise.size());
-  feed(hard, pack_bits(soft_bits_of(values)), 60);
-  EXPECT_EQ(out.station.statistics.sync_words.load(), hard.station.statistics.sync_words.load());
 }
 
 }  // namespace

@@ -2,15 +2,12 @@
 // HOME: its files and command line, the rigctld check, the ports, what they
 // take and what the operator is told about them.
 
-#include "app/startup.hpp"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -18,7 +15,6 @@
 #include <vector>
 
 #include "config/config.hpp"
-#include "config/profile_paths.hpp"
 #include "platform/files.hpp"
 #include "platform/net.hpp"
 #include "radio/test_bit_stream.hpp"
@@ -200,22 +196,22 @@ TEST(StartupBinary, RigctldCheckIsBoundedNamesWhereItLookedAndIsInterruptible) {
 }
 
 // The only test that uses the in-code ports 53010, 53011 and 53013: once with
-// a profile that cannot be written, once with a file that sets no port.
+// a profile that cannot be written, once with an empty HOME, which names no profile.
 TEST(StartupBinary, InCodeDefaultPortsWhenNoneAreSet) {
   NetResult modem = udp_bind("127.0.0.1", 53011, 0);
   ASSERT_TRUE(modem.status.ok()) << "port 53011 is taken";
   TncProfile unwritable;
-  TncProfile no_ports("[radio]\nCallFrom = QQ0ABC\n[rigctld]\nAddress =\n");
   const std::string missing = unwritable.home() + "/no/such/dir";
-  for (const std::string& home : {missing, no_ports.home()}) {
-    SCOPED_TRACE(home);
+  const std::pair<std::string, std::string> cases[] = {
+      {missing, "Cannot create folder " + missing + "/Kestrelis"},
+      {"", "Neither USERPROFILE nor HOME is set; using the built-in settings\n"}};
+  for (const auto& [home, said] : cases) {
+    SCOPED_TRACE(said);
     ChildProcess tnc = start_tnc(home);
     ASSERT_TRUE(printed(tnc, "Listening for GNURadio on UDP 127.0.0.1:53010\r\n"));
     ASSERT_TRUE(printed(tnc, "Waiting for GUI client on TCP 127.0.0.1:53013\n"));
-    if (home == missing) {
-      EXPECT_TRUE(printed(tnc, "Cannot create folder " + missing + "/Kestrelis", 0));
-      EXPECT_TRUE(printed(tnc, "Can't load 'config.ini'\n", 0));
-    }
+    EXPECT_TRUE(printed(tnc, said, 0));
+    EXPECT_EQ(occurrences(tnc.output(), "Can't load 'config.ini'\n"), home.empty() ? 0u : 1u);
     // An uplink command reaches the modem at 127.0.0.1:53011.
     KissClient gui(53013, 5000);
     ASSERT_TRUE(gui.send_frame("cmd:list"));
@@ -286,43 +282,6 @@ TEST(StartupBinary, TakenPortsAreNamed) {
   EXPECT_TRUE(printed(running, gui_line + ": no GUI can connect\n"));
   EXPECT_TRUE(printed(running, "Listening for GNURadio"));
   EXPECT_EQ(running.wait_exit(200), -1);  // runs on without a GUI port
-}
-
-// A config.ini path of 1023 characters is tried; one character more, and the
-// built-in settings are used without touching the disk.
-TEST(Startup, AConfigPathOfMoreThan1023CharactersIsNotTried) {
-  const TempDir dir;
-  const size_t base = profile_paths(dir.path() + "/").config_file.size();
-  for (const size_t length : {size_t{1023}, size_t{1024}}) {
-    SCOPED_TRACE(length);
-    const std::string profile = dir.path() + "/" + std::string(length - base, 'p');
-    ASSERT_EQ(profile_paths(profile).config_file.size(), length);
-    std::string said;
-    (void)load_configuration({1, [&said](std::string_view text) { said += text; }}, profile);
-    EXPECT_EQ(occurrences(said, "Profile path is longer than 1023 characters"), length - 1023);
-  }
-}
-
-// USERPROFILE, HOME (null: unset), the folder: the user profile wins, an empty one is none.
-TEST(Startup, ProfileDirectoryIsUserProfileThenHomeAndNeverEmpty) {
-  const std::tuple<const char*, const char*, std::optional<std::string>> cases[] = {
-      {"/p", "/h", "/p"},
-      {nullptr, "/h", "/h"},
-      {"", "/h", "/h"},
-      {"", "", {}},
-      {nullptr, nullptr, {}}};
-  const std::optional<std::string> saved[] = {env_var("USERPROFILE"), env_var("HOME")};
-  const auto set = [](const char* userprofile, const char* home) {
-    for (const auto& [name, value] : {std::pair{"USERPROFILE", userprofile}, {"HOME", home}}) {
-      (void)(value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name));
-    }
-  };
-  for (const auto& [userprofile, home, expected] : cases) {
-    set(userprofile, home);
-    EXPECT_EQ(profile_directory(), expected)
-        << (userprofile ? userprofile : "unset") << ", " << (home ? home : "unset");
-  }
-  set(saved[0] ? saved[0]->c_str() : nullptr, saved[1] ? saved[1]->c_str() : nullptr);
 }
 
 }  // namespace

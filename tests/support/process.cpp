@@ -10,8 +10,7 @@
 
 namespace kestrelis {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<EnvChange>& env) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<ChildEnv>& env) {
   ChildStreams streams;
   streams.output_pipe = true;
   child_ = spawn_child(argv, env, streams);

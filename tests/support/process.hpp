@@ -13,14 +13,11 @@
 
 namespace kestrelis {
 
-// Environment changes for a child: a value to set, or none to remove.
-using EnvChange = ChildEnv;
-
 class ChildProcess {
  public:
   // Starts `argv` with the current environment changed by `env`, standard
   // input from /dev/null, standard output on a pipe, standard error inherited.
-  ChildProcess(const std::vector<std::string>& argv, const std::vector<EnvChange>& env);
+  ChildProcess(const std::vector<std::string>& argv, const std::vector<ChildEnv>& env);
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();  // kills the child if it still runs
