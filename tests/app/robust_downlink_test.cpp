@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -115,24 +116,6 @@ TEST(RobustDownlink, DeliveredFramesPrintAndSendWhatTheDescribedAcquisitionDoes)
   }
 }
 
-TEST(RobustDownlink, RejectedCandidatesAreSilentBelowVerboseLevelThree) {
-  // A frame, and its line at VerboseLevel 3.
-  const std::pair<Bytes, std::string> cases[] = {
-      {with_flips(damaged(frame_for(digipeater_port, {0, 'A', 'B'}), 17, 2, 0xFF), {{1, 0x41}}),
-       "bit 5, 2 sync bits wrong, length 43, reason Reed-Solomon\n"},
-      {frame_with_crc(14, {0, 'C'}, 0xF0F0F0F0),
-       "bit 5, 0 sync bits wrong, length 42, reason CRC\n"},
-      {frame_of_packet(Bytes{0x81, 0x01, 0x0E, 0x00, 0, 0, 0}),  // too small for a packet
-       "bit 5, 0 sync bits wrong, length 39, reason length\n"},
-  };
-  for (const auto& [frame, line] : cases) {
-    SCOPED_TRACE(line);
-    const Bytes stream = stream_of({frame}, 5);
-    EXPECT_EQ(receive(robust_config(), stream, 0), Lines{});
-    EXPECT_EQ(receive(robust_config(3), stream, 0), Lines{"Rejected candidate: " + line});
-  }
-}
-
 // Every kind of outcome once, and three frames the two acquisitions differ on.
 Bytes known_stream() {
   return stream_of(
@@ -174,6 +157,10 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
       "Statistics: packets 1 telemetry, 2 digipeater, 1 message, 2 self-generated, 1 ignored, 1 "
       "unknown port, 1 too short; GUI frames 0 sent, 4 dropped without a GUI; 0 packets not "
       "logged\n"};
+  const Lines rejected = {
+      "Rejected candidate: bit 787, 0 sync bits wrong, length 45, reason Reed-Solomon\n",
+      "Rejected candidate: bit 1203, 0 sync bits wrong, length 44, reason CRC\n",
+      "Rejected candidate: bit 2019, 0 sync bits wrong, length 39, reason length\n"};
   // Soft values of the same bits: the robust search's counts, and 9 frames
   // delivered by hard decoding; 3 candidates fail, each after 10 erasure decodes.
   Lines soft = robust;
@@ -186,15 +173,24 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
     ModemInput input;
     bool gui_to_sink;
     Lines lines;
-  } cases[] = {{"described", AcquisitionMode::described, ModemInput::bits, true, described},
-               {"robust", AcquisitionMode::robust, ModemInput::bits, false, robust},
-               {"described, soft", AcquisitionMode::described, ModemInput::soft8, false, soft}};
+    Lines rejected;  // at VerboseLevel 3; none: at VerboseLevel 1
+  } cases[] = {{"described", AcquisitionMode::described, ModemInput::bits, true, described, {}},
+               {"robust", AcquisitionMode::robust, ModemInput::bits, false, robust, rejected},
+               {"described, soft", AcquisitionMode::described, ModemInput::soft8, false, soft, {}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    StationCapture out({.Input = c.input, .Acquisition = c.acquisition, .SyncBitErrors = 2},
+    StationCapture out({.VerboseLevel = c.rejected.empty() ? 1 : 3,
+                        .Input = c.input,
+                        .Acquisition = c.acquisition,
+                        .SyncBitErrors = 2},
                        c.gui_to_sink);
     feed(out, stream, 100);
     EXPECT_EQ(statistics_lines(out.station.statistics, out.station.gui), c.lines);
+    Lines said;
+    std::ranges::copy_if(out.console(), std::back_inserter(said), [](const std::string& l) {
+      return l.starts_with("Rejected candidate: ");
+    });
+    EXPECT_EQ(said, c.rejected);
   }
 }
 

@@ -9,7 +9,11 @@
 namespace kestrelis {
 
 // A loopback port that was free a moment ago; 0 when none could be had.
-[[nodiscard]] uint16_t free_tcp_port();
-[[nodiscard]] uint16_t free_udp_port();
+[[nodiscard]] inline uint16_t free_tcp_port() {
+  return local_port(tcp_listen("127.0.0.1", 0).socket.fd());
+}
+[[nodiscard]] inline uint16_t free_udp_port() {
+  return local_port(udp_bind("127.0.0.1", 0, 0).socket.fd());
+}
 
 }  // namespace kestrelis

@@ -8,11 +8,10 @@
 namespace kestrelis {
 
 FakeRigctld::FakeRigctld(std::string answer, uint16_t port) {
-  RigMode mode = answer.empty() ? RigMode::silent : RigMode::answering;
-  if (!answer.empty() && answer != "RPRT 0\n") {
-    mode = RigMode::refusing;
-    rig_.refusal = std::move(answer);
-  }
+  const RigMode mode = answer.empty()         ? RigMode::silent
+                       : answer == "RPRT 0\n" ? RigMode::answering
+                                              : RigMode::refusing;
+  rig_.refusal = std::move(answer);
   listening_ = start_fake_rig(rig_, mode, port);
 }
 
