@@ -197,7 +197,7 @@ struct Recorder {
   ChildProcess& tnc;
   ModemListener& modem;
   FakeRigctld& rig;
-  std::vector<std::pair<std::string, std::string>> masks;  // regular expression, replacement
+  std::vector<std::pair<std::string, std::string>> masks{};  // regular expression, replacement
   int gui_fd = -1;
   size_t console_mark = 0;
   size_t rig_mark = 0;
@@ -363,13 +363,11 @@ std::string run_session() {
       "PostambleLength = 2\n[rigctld]\nAddress = 127.0.0.1\nPort = " +
       std::to_string(rig.port()) + "\nKeyUpDelay = 0\nKeyDownDelay = 0\n");
   ChildProcess tnc = start_tnc(profile.home());
-  Recorder r{tnc,
-             modem,
-             rig,
-             {{R"(127\.0\.0\.1:)" + std::to_string(receive_port), "127.0.0.1:<GR_ReceivePort>"},
-              {R"(127\.0\.0\.1:)" + std::to_string(kiss_port), "127.0.0.1:<KISS_Port>"},
-              // The profile is a fresh temporary folder each run.
-              {R"(/\S*/Kestrelis/)", "<HOME>/Kestrelis/"}}};
+  Recorder r{tnc, modem, rig};
+  r.masks = {{R"(127\.0\.0\.1:)" + std::to_string(receive_port), "127.0.0.1:<GR_ReceivePort>"},
+             {R"(127\.0\.0\.1:)" + std::to_string(kiss_port), "127.0.0.1:<KISS_Port>"},
+             // The profile is a fresh temporary folder each run.
+             {R"(/\S*/Kestrelis/)", "<HOME>/Kestrelis/"}};
   r.out << "# kestrelis-tnc golden transcript; KESTRELIS_UPDATE_GOLDEN=1 rewrites it\n";
 
   const bool started = tnc.wait_for_output("Listening for GNURadio", 5000) &&

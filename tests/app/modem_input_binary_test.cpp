@@ -8,6 +8,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "radio/soft_stream.hpp"
@@ -40,32 +41,30 @@ TEST(ModemInputBinary, SoftFramesAndAWarningForTheOtherForm) {
   std::mt19937 rng(2815);
   std::vector<uint8_t> packed(4800);  // random bytes: packed bits
   for (uint8_t& v : packed) v = static_cast<uint8_t>(rng());
-  const struct {
-    const char* input;
-    std::vector<uint8_t> stream;
-    std::vector<std::string> awaited;
-    std::string absent;
-  } cases[] = {
-      {"soft8",
-       soft_stream(),
-       {"Input = soft8: frames are found by the robust search", "Received self-generated packet"},
-       "the datagrams look like"},
-      {"bits", soft_stream(), {soft_line}, packed_line},
-      {"soft8", packed, {packed_line}, soft_line},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.input + std::string(" ") + c.awaited.back());
+  // Input, the datagrams, the lines awaited and a text that must not appear.
+  const std::tuple<std::string, std::vector<uint8_t>, std::vector<std::string>, std::string>
+      cases[] = {
+          {"soft8",
+           soft_stream(),
+           {"Input = soft8: frames are found by the robust search",
+            "Received self-generated packet"},
+           "the datagrams look like"},
+          {"bits", soft_stream(), {soft_line}, packed_line},
+          {"soft8", packed, {packed_line}, soft_line},
+      };
+  for (const auto& [input, stream, awaited, absent] : cases) {
+    SCOPED_TRACE(input + " " + awaited.back());
     const TncPorts ports;
-    TncProfile profile(ports.ini("ModemSilence = 0\nInput = " + std::string(c.input) + "\n") +
+    TncProfile profile(ports.ini("ModemSilence = 0\nInput = " + input + "\n") +
                        "[rigctld]\nAddress =\n");
     ChildProcess tnc = start_tnc(profile.home());
     ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
-    send_stream(ports.modem, c.stream, 480);
-    for (const std::string& line : c.awaited) {
+    send_stream(ports.modem, stream, 480);
+    for (const std::string& line : awaited) {
       ASSERT_TRUE(tnc.wait_for_output(line, 5000)) << line << "\n" << tnc.output();
     }
     ASSERT_GE(tnc.stop(SIGTERM, 5000), 0);
-    EXPECT_EQ(tnc.output().find(c.absent), std::string::npos) << c.absent;
+    EXPECT_EQ(tnc.output().find(absent), std::string::npos) << absent;
   }
 }
 

@@ -29,11 +29,6 @@ namespace kestrelis {
 
 namespace {
 
-// A TNC on `ports` that keys nothing and watches no silence.
-std::string config_for(const TncPorts& ports, const std::string& more = "") {
-  return ports.ini("ModemSilence = 0\n" + more) + "[rigctld]\nAddress =\n";
-}
-
 // The number of GUI frames read until one holds `text`, that one included.
 size_t frames_until(KissReader& gui, std::string_view text) {
   size_t n = 0;
@@ -97,7 +92,7 @@ TEST(PacketLogDownlink, EachPacketCarriesTheArrivalOfTheDatagramThatCompletedIt)
 // The statistics, printed every StatsInterval, count the packets not logged.
 TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfterACutLine) {
   const TncPorts ports;
-  TncProfile profile(config_for(ports, "StatsInterval = 1\n"));
+  TncProfile profile(ports.ini("ModemSilence = 0\nStatsInterval = 1\n") + "[rigctld]\nAddress =\n");
   const std::string in_the_way = profile.folder() + "/packets";
   ASSERT_TRUE(write_text_file(in_the_way, "not a folder\n").ok());
   ChildProcess tnc = start_tnc(profile.home());
@@ -158,7 +153,8 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
 // get nothing, and an output file is never overwritten.
 TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
   const TncPorts ports;
-  TncProfile profile(config_for(ports, "StreamRecording = 1\n"));
+  TncProfile profile(ports.ini("ModemSilence = 0\nStreamRecording = 1\n") +
+                     "[rigctld]\nAddress =\n");
   ChildProcess tnc = start_tnc(profile.home());
   ASSERT_TRUE(tnc.wait_for_output("Listening for GNURadio", 5000)) << tnc.output();
   const int64_t start_ms = now_unix_ms();

@@ -221,7 +221,6 @@ TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
   } cases[] = {
       {"16 doubtful: hard decoding", 16, 0, 0, 0},
       {"17 doubtful", 17, 0, 0, 2},
-      {"20 doubtful", 20, 0, 0, 8},
       {"26 doubtful: the most 20 erasures mend", 26, 0, 0, 20},
       {"27 doubtful: would need 22, beyond the cap", 27, 0, 0, -1},
       {"10 doubtful, 8 sure", 10, 8, 0, 4},

@@ -1,13 +1,12 @@
 // The uplink where the golden transcript cannot see it: requests of several
 // clients taking turns, requests whose client left, termination while keyed,
-// and clients that come and go. The keying waits are timed in tests/keying.
+// and a client beyond MaxClients. The keying waits are timed in tests/keying.
 
 #include "app/uplink.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "platform/clock.hpp"
 #include "support/loopback_peers.hpp"
 #include "support/served_station.hpp"
 #include "support/station_capture.hpp"
@@ -94,22 +93,6 @@ TEST(UplinkLoopback, ARequestWaitingBehindATransmissionIsDroppedWhenItsClientLea
   EXPECT_TRUE(s.modem().receive(5000));  // a's
   EXPECT_FALSE(s.modem().receive(1500));
   EXPECT_EQ(s.count("dropped"), 1u);
-}
-
-// A script that sends one line and closes at once, again and again: the
-// request, first in turn, is kept when its client leaves.
-TEST(UplinkLoopback, AClientThatSendsOneRequestAndClosesHasItTransmitted) {
-  ServedStation s(1, 0);
-  for (int round = 1; round <= 3; ++round) {
-    SCOPED_TRACE(round);
-    KissClient(s.port(), 2000).send_frame("cmd:list");
-    const std::optional<Datagram> frame = s.modem().receive(5000);
-    ASSERT_TRUE(frame);
-    ASSERT_TRUE(s.wait_for("GUI disconnected", static_cast<size_t>(round), 3000));
-    // The next script comes once the transmitter is free again.
-    sleep_ms(air_time_ms(frame->bytes.size()) + 1000);
-  }
-  EXPECT_EQ(s.count("dropped"), 0u);
 }
 
 // Ctrl-C, a kill and a closed terminal alike.

@@ -44,9 +44,7 @@ ChildProcess start_tnc(const std::string& home, const std::vector<std::string>& 
 }
 
 TncWithGui::TncWithGui(uint16_t rig_port, int key_up_ms, int key_down_ms, const std::string& more)
-    : profile(tnc_config_for({.program = {},
-                              .wrapper = {},
-                              .modem_in_port = free_udp_port(),
+    : profile(tnc_config_for({.modem_in_port = free_udp_port(),
                               .modem_out_port = modem.port(),
                               .kiss_port = kiss_port,
                               .rig_port = rig_port,
@@ -54,8 +52,7 @@ TncWithGui::TncWithGui(uint16_t rig_port, int key_up_ms, int key_down_ms, const 
                               .key_down_ms = key_down_ms,
                               .verbose_level = 2,
                               .call_from = "QQ0ABC",
-                              .postamble = 20,
-                              .log_path = {}}) +
+                              .postamble = 20}) +
               more),
       tnc(start_tnc(profile.home())),
       gui(kiss_port, 5000) {}

@@ -60,10 +60,10 @@ struct TncWithGui {
 
 // What a TNC run of the load tool is set up with.
 struct TncSettings {
-  std::string program;               // path of kestrelis-tnc
-  std::vector<std::string> wrapper;  // words put before it, e.g. valgrind and its options
-  uint16_t modem_in_port = 0;        // GR_ReceivePort
-  uint16_t modem_out_port = 0;       // GR_TransmitPort
+  std::string program{};               // path of kestrelis-tnc
+  std::vector<std::string> wrapper{};  // words put before it, e.g. valgrind and its options
+  uint16_t modem_in_port = 0;          // GR_ReceivePort
+  uint16_t modem_out_port = 0;         // GR_TransmitPort
   uint16_t kiss_port = 0;
   uint16_t rig_port = 0;
   int key_up_ms = 100;
@@ -71,7 +71,7 @@ struct TncSettings {
   int verbose_level = 1;
   std::string call_from = "QQ0LOD";
   int postamble = 0;
-  std::string log_path;  // empty: a file in the temporary HOME, removed at the end
+  std::string log_path{};  // empty: a file in the temporary HOME, removed at the end
 };
 
 struct TncRun {
