@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/downlink.hpp"
@@ -205,30 +206,26 @@ std::optional<DiskSpace> made_up_disk(const std::string&) {
 TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
   constexpr uint64_t plenty = uint64_t{50} << 30;
   constexpr uint64_t low = uint64_t{4} << 30;  // under 5 % of 100 GiB
-  const struct {
-    int32_t limit_mb;
-    uint64_t free_at_start, free_later;
-    std::string said;
-    uint64_t most_bytes;  // the recording's size at the end
-  } cases[] = {
+  // RecordingLimitMB, free at the start and later, the line said, the recording's size at most.
+  const std::tuple<int32_t, uint64_t, uint64_t, std::string, uint64_t> cases[] = {
       {1, plenty, plenty, "reached RecordingLimitMB = 1 (1048576 bytes)", 1 << 20},
       {0, low, low, "free on the disk of ", 0},
       {0, plenty, low, "MiB (1 GiB or 5 % of the disk); recording ended for this run", 3 << 20},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.said);
+  for (const auto& [limit_mb, free_at_start, free_later, said_once, most_bytes] : cases) {
+    SCOPED_TRACE(said_once);
     TempDir home;
-    StationCapture out(TncConfig{.StreamRecording = 1, .RecordingLimitMB = c.limit_mb});
+    StationCapture out(TncConfig{.StreamRecording = 1, .RecordingLimitMB = limit_mb});
     Station& station = out.station;
     station.archive.query_disk_space = made_up_disk;
-    made_up_free = c.free_at_start;
+    made_up_free = free_at_start;
     start_archive(station.archive, station.config, home.path(), station.console,
                   station.statistics.packets_not_logged);
     // The first record short enough for the records to fill the limit to the byte.
     const std::vector<uint8_t> filler(65536, idle_byte);
     int64_t received_us = now_unix_us();
     for (int i = 0; i < 40; ++i) {
-      if (i == 20) made_up_free = c.free_later;
+      if (i == 20) made_up_free = free_later;
       record_datagram(station.archive, ++received_us,
                       std::span(filler).first(i == 0 ? 65536 - 200 : 65536));
     }
@@ -243,11 +240,11 @@ TEST(RecordingBounds, TheLimitAndALowDiskEndTheRecordingAndThePacketLogGoesOn) {
     EXPECT_EQ(frames_of(wait_for_log_lines(home.path(), received_us / 1000, 0, 0)), packets);
     std::string said;
     for (const std::string& line : out.console()) said += line;
-    EXPECT_EQ(occurrences(said, c.said), 1u) << said;
+    EXPECT_EQ(occurrences(said, said_once), 1u) << said;
     EXPECT_EQ(occurrences(said, "; the packet log goes on"), 1u) << said;
     // The records left queued when the recording ended are no failed write and no recovery.
     EXPECT_EQ(said.find("writ"), std::string::npos) << said;
-    EXPECT_LE(file_size(recording).value_or(0), c.most_bytes);
+    EXPECT_LE(file_size(recording).value_or(0), most_bytes);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/downlink.hpp"
@@ -212,13 +213,9 @@ std::vector<int8_t> damaged_soft_frame(int doubtful, int sure, uint32_t crc_flip
 // ones, so e erasures (e = 2, 4, ... 20) leave t = doubtful + sure - e wrong
 // bytes while e <= doubtful, and the first e that fits is taken.
 TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
-  const struct {
-    const char* name;
-    int doubtful;
-    int sure;
-    uint32_t crc_flips;
-    int erased;  // -1: not delivered; 0: by hard decoding
-  } cases[] = {
+  // Doubtful and sure wrong bytes, CRC bits flipped, bytes erased (-1: not
+  // delivered; 0: by hard decoding).
+  const std::tuple<const char*, int, int, uint32_t, int> cases[] = {
       {"16 doubtful: hard decoding", 16, 0, 0, 0},
       {"17 doubtful", 17, 0, 0, 2},
       {"26 doubtful: the most 20 erasures mend", 26, 0, 0, 20},
@@ -229,24 +226,23 @@ TEST(SoftDownlink, DoubtfulBytesAreErasedWithinTheBoundTheCapAndTheExactCrc) {
       {"CRC a bit off, 16 doubtful: tolerated by hard decoding", 16, 0, 0x10, 0},
       {"CRC a bit off, 20 doubtful: no tolerance after erasures", 20, 0, 0x10, -1},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::vector<int8_t> soft = damaged_soft_frame(c.doubtful, c.sure, c.crc_flips);
+  for (const auto& [name, doubtful, sure, crc_flips, erased] : cases) {
+    SCOPED_TRACE(name);
+    const std::vector<int8_t> soft = damaged_soft_frame(doubtful, sure, crc_flips);
     StationCapture out(robust_config(1, ModemInput::soft8));
     Acquirer acquirer = acquirer_for(out.station.config);
     receive_datagram(out.station, acquirer, soft_datagram_of(soft), 0);
     const std::string rs_line =
-        c.erased > 0 ? format_text("ReedSolomon: OK (Corrected %d bytes, %d erased)\r\n",
-                                   c.doubtful + c.sure, c.erased)
-                     : format_text("ReedSolomon: OK (Corrected %d bytes)\r\n", c.doubtful);
-    EXPECT_EQ(std::ranges::count(out.console(), rs_line), c.erased >= 0 ? 1 : 0);
-    EXPECT_EQ(out.gui().size(), c.erased >= 0 ? 1u : 0u);
-    const int decodes = 1 + (c.erased >= 0 ? c.erased : soft_max_erasures) / 2;
-    EXPECT_EQ(
-        statistics_lines(out.station.statistics, out.station.gui).back(),
-        format_text("Statistics: soft input: %d frames needed erasures, %d erasures in all; "
-                    "%d decodes, %d.00 per delivered frame\n",
-                    c.erased > 0, std::max(c.erased, 0), decodes, c.erased >= 0 ? decodes : 0));
+        erased > 0 ? format_text("ReedSolomon: OK (Corrected %d bytes, %d erased)\r\n",
+                                 doubtful + sure, erased)
+                   : format_text("ReedSolomon: OK (Corrected %d bytes)\r\n", doubtful);
+    EXPECT_EQ(std::ranges::count(out.console(), rs_line), erased >= 0 ? 1 : 0);
+    EXPECT_EQ(out.gui().size(), erased >= 0 ? 1u : 0u);
+    const int decodes = 1 + (erased >= 0 ? erased : soft_max_erasures) / 2;
+    EXPECT_EQ(statistics_lines(out.station.statistics, out.station.gui).back(),
+              format_text("Statistics: soft input: %d frames needed erasures, %d erasures in all; "
+                          "%d decodes, %d.00 per delivered frame\n",
+                          erased > 0, std::max(erased, 0), decodes, erased >= 0 ? decodes : 0));
   }
 }
 
