@@ -168,30 +168,26 @@ TEST(Statistics, CountedExactlyOnAKnownStreamInBothAcquisitions) {
   soft.push_back(
       "Statistics: soft input: 0 frames needed erasures, 0 erasures in all; 42 decodes, 1.00 per "
       "delivered frame\n");
-  const struct {
-    const char* name;
-    AcquisitionMode acquisition;
-    ModemInput input;
-    bool gui_to_sink;
-    Lines lines;
-    Lines rejected;  // at VerboseLevel 3; none: at VerboseLevel 1
-  } cases[] = {{"described", AcquisitionMode::described, ModemInput::bits, true, described, {}},
-               {"robust", AcquisitionMode::robust, ModemInput::bits, false, robust, rejected},
-               {"described, soft", AcquisitionMode::described, ModemInput::soft8, false, soft, {}}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    StationCapture out({.VerboseLevel = c.rejected.empty() ? 1 : 3,
-                        .Input = c.input,
-                        .Acquisition = c.acquisition,
+  // The GUI frames to the sink or to a socket without a GUI; the statistics;
+  // the rejected candidates at VerboseLevel 3, or none at VerboseLevel 1.
+  const std::tuple<const char*, AcquisitionMode, ModemInput, bool, Lines, Lines> cases[] = {
+      {"described", AcquisitionMode::described, ModemInput::bits, true, described, {}},
+      {"robust", AcquisitionMode::robust, ModemInput::bits, false, robust, rejected},
+      {"described, soft", AcquisitionMode::described, ModemInput::soft8, false, soft, {}}};
+  for (const auto& [name, acquisition, input, gui_to_sink, lines, rejections] : cases) {
+    SCOPED_TRACE(name);
+    StationCapture out({.VerboseLevel = rejections.empty() ? 1 : 3,
+                        .Input = input,
+                        .Acquisition = acquisition,
                         .SyncBitErrors = 2},
-                       c.gui_to_sink);
+                       gui_to_sink);
     feed(out, stream, 100);
-    EXPECT_EQ(statistics_lines(out.station.statistics, out.station.gui), c.lines);
+    EXPECT_EQ(statistics_lines(out.station.statistics, out.station.gui), lines);
     Lines said;
     std::ranges::copy_if(out.console(), std::back_inserter(said), [](const std::string& l) {
       return l.starts_with("Rejected candidate: ");
     });
-    EXPECT_EQ(said, c.rejected);
+    EXPECT_EQ(said, rejections);
   }
 }
 
