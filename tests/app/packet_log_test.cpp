@@ -150,8 +150,8 @@ TEST(PacketLogBinary, AnUnwritableLogNeverStallsTheDownlinkAndLoggingResumesAfte
 // A pass recorded live with the described search, decoded again from its
 // recording: with the described search into the live log's very lines, times
 // included; with the robust one into those and the frame whose sync word the
-// described search missed. The day files
-// get nothing, and an output file is never overwritten.
+// described search missed. The day files get nothing, and an output file is
+// never overwritten.
 TEST(DecodeBinary, ARecordedPassGivesTheLiveLogAndTheRobustSearchMore) {
   const TncPorts ports;
   TncProfile profile(ports.ini("ModemSilence = 0\nStreamRecording = 1\n") +
