@@ -81,8 +81,10 @@ TEST(Config, DocumentedDefaultsAndDefaultFile) {
   std::vector<ConfigNote> notes;
   EXPECT_EQ(load_config_text(text, from_file, &notes), 0);
   EXPECT_EQ(printed(notes), "");  // the modem's own keys are known
+  size_t rows = 0;
   visit_settings(from_file, [&](const auto& row, const auto& member) {
     SCOPED_TRACE(row.key);
+    ++rows;
     const auto d = std::ranges::find(documented, row.key, &Documented::key);
     ASSERT_NE(d, std::end(documented));
     EXPECT_EQ(row.section, d->section);
@@ -90,8 +92,6 @@ TEST(Config, DocumentedDefaultsAndDefaultFile) {
     EXPECT_EQ(setting_text(member), d->from_default_file);
     EXPECT_EQ(NumberSetting<std::remove_cvref_t<decltype(member)>>, d->min <= d->max);
   });
-  size_t rows = 0;
-  visit_settings(from_file, [&](const auto&, const auto&) { ++rows; });
   EXPECT_EQ(rows, std::size(documented));
 }
 
@@ -164,7 +164,6 @@ TEST(Config, KeysValuesErrorLinesAndNotes) {
        "PPT_OFF_Command", "", 0, ""},
       {"unknown acquisition", "[modem]\nAcquisition = fast\n", "Acquisition", "described", 0,
        "Config: Acquisition = fast is neither described nor robust; using described\n"},
-      {"soft input", "[modem]\nInput = soft8\n", "Input", "soft8", 0, ""},
       {"robust acquisition", "[modem]\nAcquisition = robust\n", "Acquisition", "robust", 0, ""},
       {"input named with another case", "[modem]\nInput = soft8\nInput = Soft8\n", "Input", "bits",
        0, "Config: Input = Soft8 is neither bits nor soft8; using bits\n"},

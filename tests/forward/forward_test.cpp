@@ -148,42 +148,30 @@ TEST(LogPosition, StateFileTextNextDayFileAndWholeLines) {
 }
 
 // What the end-to-end tests leave out: answers too long, cut off or never
-// sent, a redirect not followed, a Retry-After, and a scheme other than HTTP.
-// (A refused connection and the body of a 400 they see.)
+// sent, a Retry-After, and a scheme other than HTTP. (A refused connection,
+// a redirect, the body of a 400 and the request itself they see.)
 TEST(HttpClient, AnswersRefusalsAndTimeOuts) {
   using enum StandInMode;
-  // Each row: its name, the server's mood, the failure, the status, the
-  // Location after the URL posted to, Retry-After, and the body (null: not checked).
-  const std::tuple<const char*, StandInMode, HttpFailure, long, std::string, std::string,
-                   const char*>
-      cases[] = {
-          {"body past the limit", oversized, HttpFailure::none, 200, "", "", nullptr},
-          {"connection lost after 200", cut_short, HttpFailure::none, 200, "", "", nullptr},
-          {"never answers", silent, HttpFailure::timeout, 0, "", "", nullptr},
-          {"moved, not followed", moved, HttpFailure::none, 301, "/?a=1", "", nullptr},
-          {"busy", busy, HttpFailure::none, 429, "", "1", "slow down\n"},
-      };
+  // Each row: its name, the server's mood, the failure, the status,
+  // Retry-After, and the body (null: not checked).
+  const std::tuple<const char*, StandInMode, HttpFailure, int, const char*, const char*> cases[] = {
+      {"body past the limit", oversized, HttpFailure::none, 200, "", nullptr},
+      {"connection lost after 200", cut_short, HttpFailure::none, 200, "", nullptr},
+      {"never answers", silent, HttpFailure::timeout, 0, "", nullptr},
+      {"busy", busy, HttpFailure::none, 429, "1", "slow down\n"},
+  };
   const HttpLimits limits{1000, 300, 4096};
-  for (const auto& [name, mode, failure, status, location, retry_after, body] : cases) {
+  for (const auto& [name, mode, failure, status, retry_after, body] : cases) {
     SCOPED_TRACE(name);
     HttpStandIn server(0, mode);
-    const std::string url = local_url(server.port());
-    const HttpAnswer answer = http_post_form(url + "?a=1", "a=1&b=x+y", limits);
+    const HttpAnswer answer = http_post_form(local_url(server.port()), "a=1", limits);
     EXPECT_EQ(std::tie(answer.failure, answer.status, answer.retry_after, answer.body_cut),
               std::tuple(failure, status, retry_after, mode == oversized))
         << answer.error;
-    EXPECT_EQ(answer.location, location.empty() ? "" : url + location);
     EXPECT_LE(answer.body.size(), limits.body_limit);
     EXPECT_TRUE(failure == HttpFailure::none || !answer.error.empty());
     if (body) {
       EXPECT_EQ(answer.body, body);
-    }
-    server.stop();
-    if (mode != silent) {
-      ASSERT_EQ(server.posts().size(), 1u);
-      EXPECT_EQ(server.posts()[0].path, "/up");
-      EXPECT_EQ(server.posts()[0].query, (StandInForm{{"a", "1"}}));
-      EXPECT_EQ(form_value(server.posts()[0].form, "b"), "x y");
     }
   }
   EXPECT_EQ(http_post_form("file:///etc/passwd", "a=1", limits).failure, HttpFailure::other);
@@ -204,12 +192,6 @@ ChildProcess start_forwarder(const TncProfile& profile, std::vector<std::string>
       "--retry-max-ms",       "200",       "--timeout-ms", "2000"};
   argv.insert(argv.end(), args.begin(), args.end());
   return ChildProcess(argv, tnc_environment(profile.home()));
-}
-
-// Success once the child has printed `text`; else its output.
-testing::AssertionResult says(ChildProcess& child, const std::string& text) {
-  if (child.output().find(text) != std::string::npos) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "no \"" << text << "\" in:\n" << child.output();
 }
 
 // The profile's packet folder, with `day_6` as its 2026-12-06 day file.
@@ -263,28 +245,30 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageRestartAndRefusal) {
   ASSERT_TRUE(append_to_file(day_7, log_line(9, 1)).ok());
   ASSERT_TRUE(restarted.wait_for_output("Sent packet of 2026-12-07T00:00:09", 5000));
   const std::string rejects = profile.folder() + "/forward-rejected.jsonl";
-  EXPECT_TRUE(says(restarted,
-                   "Team server refused packet of 2026-12-06T00:00:03.000Z with HTTP 400 "
-                   "(frame: this frame was already received.); set aside in " +
-                       rejects + ", going on with the next"));
+  const std::string refusal =
+      "Team server refused packet of 2026-12-06T00:00:03.000Z with HTTP 400 (frame: this frame "
+      "was already received.); set aside in " +
+      rejects + ", going on with the next";
+  EXPECT_TRUE(restarted.wait_for_output(refusal, 5000)) << restarted.output();
   const auto aside = rejected_line(log_line(3), 400, "frame: this frame was already received.");
   EXPECT_EQ(read_whole_file(rejects), aside);
 
   ChildProcess second = start_forwarder(profile, {"--once"});
   EXPECT_EQ(describe_wait_status(second.wait_exit(5000)), "exit status 1");
-  EXPECT_TRUE(says(second, "Another kestrelis-forward"));
+  EXPECT_TRUE(second.wait_for_output("Another kestrelis-forward", 5000)) << second.output();
 
   const std::string file_text = aside + "not a log line\n" + log_line(0);
   ASSERT_TRUE(write_text_file(rejects, file_text).ok());
   ChildProcess again = start_forwarder(profile, {"--once", "--file", rejects});
   EXPECT_EQ(describe_wait_status(again.wait_exit(5000)), "exit status 0") << again.output();
-  EXPECT_TRUE(says(again, "malformed line at byte " + std::to_string(aside.size())));
+  EXPECT_TRUE(again.wait_for_output("malformed line at byte " + std::to_string(aside.size()), 5000))
+      << again.output();
   EXPECT_EQ(read_whole_file(rejects + ".forward-state"), std::to_string(file_text.size()) + "\n");
   EXPECT_FALSE(path_exists(rejects + ".rejected.jsonl"));
   EXPECT_EQ(read_whole_file(rejects), file_text);
   EXPECT_EQ(restarted.stop(SIGTERM, 5000), 0);
   output += restarted.output();
-  EXPECT_TRUE(says(restarted, "5 packets sent, 1 set aside"));
+  EXPECT_TRUE(restarted.wait_for_output("5 packets sent, 1 set aside", 5000)) << output;
   server.stop();
   EXPECT_EQ(read_whole_file(profile.folder() + "/forward.state"),
             "2026-12-07.jsonl " + std::to_string(day_two.size() + log_line(9, 1).size()) + "\n");
@@ -293,14 +277,10 @@ TEST(ForwardBinary, EachPacketExactlyOnceAcrossOutageRestartAndRefusal) {
   for (const StandInPost& post : server.posts()) {
     EXPECT_EQ(post.path, "/up");
     EXPECT_EQ(post.query, post.form);
-    EXPECT_EQ(form_value(post.form, "latitude") + form_value(post.form, "longitude"),
-              "52.5208N13.3750E");
     EXPECT_EQ(share_form_problem(post.form, post.query), "");
     if (post.answered == 201) arrivals += form_value(post.form, "frame").back();
   }
   EXPECT_EQ(arrivals, "124678930");
-  EXPECT_EQ(form_value(server.posts()[0].form, "timestamp"), "2026-12-06T00:00:01.000Z");
-  EXPECT_EQ(form_value(server.posts()[0].form, "frame"), "8A00200011223301");
   EXPECT_EQ(occurrences(output, "malformed line"), 1u) << output;
   EXPECT_EQ(occurrences(output, "damaged line"), 2u) << output;
 }
@@ -364,7 +344,7 @@ TEST(ForwardBinary, OnceEndsWithItsStatusAndSaysWhy) {
     EXPECT_EQ(describe_wait_status(forwarder.wait_exit(5000)),
               "exit status " + std::to_string(c.status));
     EXPECT_GE(monotonic_ms() - start, c.status == 3 ? 1000 : 0);
-    EXPECT_TRUE(says(forwarder, c.says));
+    EXPECT_TRUE(forwarder.wait_for_output(c.says, 5000)) << forwarder.output();
     if (c.state && *c.state) {
       EXPECT_EQ(read_whole_file(state_file), c.state_after.empty() ? c.state : c.state_after);
     }
