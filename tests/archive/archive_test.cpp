@@ -51,9 +51,6 @@ struct StuckDisk {
         },
         lost);
   }
-  void wait_entered(int n) const {
-    while (entered < n) sleep_ms(1);
-  }
 };
 
 TEST(ArchiveWriter, StuckWriteNeverHoldsTheQueueSideAndDropsAreCounted) {
@@ -61,7 +58,7 @@ TEST(ArchiveWriter, StuckWriteNeverHoldsTheQueueSideAndDropsAreCounted) {
   {
     ArchiveWriter writer = disk.writer(100);
     ASSERT_TRUE(archive_offer(writer, {"f", "line 0..\n"}));
-    disk.wait_entered(1);  // the writer holds item 0 and is stuck
+    while (disk.entered < 1) sleep_ms(1);  // the writer holds item 0 and is stuck
     // Ten 10-byte items fill the 100 bytes; the next ten are refused at once.
     int taken = 0;
     for (int i = 1; i <= 20; ++i) {
@@ -94,7 +91,7 @@ TEST(ArchiveWriter, DrainGivesUpOnAStuckWriteAndCountsWhatIsLeft) {
   StuckDisk disk;
   ArchiveWriter writer = disk.writer(1000);
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(archive_offer(writer, {"f", "x"}));
-  disk.wait_entered(1);
+  while (disk.entered < 1) sleep_ms(1);
   EXPECT_EQ(archive_drain(writer, 50), 5u);  // the stuck write among them
   EXPECT_EQ(disk.lost.load(), 5u);
   // The process is ending: a packet the receive thread offers now is lost, and counted.
@@ -121,11 +118,9 @@ TEST(PacketLog, LinesReadBackAsWritten) {
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     const auto read = parse_packet_log_line(std::string_view(line).substr(0, line.size() - 1));
     ASSERT_TRUE(read.has_value()) << line;
-    const auto fields = [](const LoggedPacket& p) {
-      return std::tuple(p.received, p.frame, p.rs_corrected, p.crc_tolerated, p.source, p.port,
-                        p.decoded);
-    };
-    EXPECT_EQ(fields(*read), fields({"2026-12-05T14:03:07.412Z", packet, 3, true, 1, 8, decoded}));
+    EXPECT_EQ(std::tie(read->received, read->frame, read->rs_corrected, read->crc_tolerated,
+                       read->source, read->port, read->decoded),
+              std::tuple("2026-12-05T14:03:07.412Z", packet, 3, true, 1, 8, decoded));
   }
   // Control bytes, DEL and the bytes above it escaped, the text's bytes kept as code points.
   EXPECT_NE(packet_log_line({1796479387412, packet, 3, true, 1, 8, &text})
@@ -164,14 +159,8 @@ TEST(PacketLog, AnythingButAWholeLineIsRefused) {
       with("\"decoded\":\"none\"", "\"decoded\":\"none\",\"x\":" + std::string(5000, '[')),
       good + "x",
   };
-  for (const std::string& line : cases) {
+  for (const std::string& line : cases)
     EXPECT_FALSE(parse_packet_log_line(line).has_value()) << line.substr(0, 120);
-  }
-}
-
-// Writes `bytes` to a new file `path`.
-void write_bytes(const std::string& path, std::span<const uint8_t> bytes) {
-  ASSERT_TRUE(write_text_file(path, std::string(bytes.begin(), bytes.end())).ok());
 }
 
 // The records read_recording hands out, and how far it read.
@@ -217,7 +206,7 @@ TEST(Recording, RoundTripAndEveryCutReadsUpToTheLastWholeRecord) {
     const size_t whole_records =
         static_cast<size_t>(std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin());
     const size_t good = whole_records > 0 ? ends[whole_records - 1] : 8;
-    write_bytes(path, std::span(file).first(cut));
+    ASSERT_TRUE(write_text_file(path, std::string(file.begin(), file.begin() + cut)).ok());
     const RecordingRead in_memory = unpack_recording(std::span(file).first(cut));
     const auto [streamed, summary] = stream_read(path);
     for (const auto& [datagrams, read] :
@@ -244,7 +233,7 @@ TEST(Recording, HugeSparseFilesAreRefusedOrCutAtTheirFirstHole) {
   const TempDir dir;
   const std::string path = dir.path() + "/h.rec";
   const auto problem_of_huge = [&path](std::span<const uint8_t> start) {
-    write_bytes(path, start);
+    EXPECT_TRUE(write_text_file(path, std::string(start.begin(), start.end())).ok());
     std::filesystem::resize_file(path, uint64_t{3} << 30);  // sparse: nothing is written
     const int64_t start_ms = monotonic_ms();
     const RecordingSummary read = stream_read(path).second;
@@ -281,7 +270,6 @@ TEST(Recording, LayoutFileNamesAndForeignOrOversizedContent) {
   oversized.insert(oversized.end(), head.begin(), head.end());
   oversized.resize(oversized.size() + 65537);
   EXPECT_EQ(unpack_recording(oversized).summary.state, RecordingState::cut);
-  EXPECT_TRUE(unpack_recording(oversized).datagrams.empty());
   Bytes empty_record(recording_header.begin(), recording_header.end());
   empty_record.resize(empty_record.size() + record_head_size + 10);
   EXPECT_EQ(unpack_recording(empty_record).summary.state, RecordingState::cut);

@@ -73,7 +73,7 @@ constexpr Documented documented[] = {{"modem", "GR_ReceivePort", "53010", "55012
                                      {"modem", "RecordingLimitMB", "1024", "1024", 0, top}};
 
 // Every key of the list is documented, with a range exactly when it is a number.
-TEST(Config, DocumentedDefaultsAndDefaultFile) {
+TEST(Config, DocumentedDefaultsDefaultFileAndRanges) {
   const std::string_view text = default_config_text();
   // The documented text, byte for byte.
   EXPECT_EQ(crc32c({reinterpret_cast<const uint8_t*>(text.data()), text.size()}), 0xAACD4A3Fu);
@@ -91,6 +91,25 @@ TEST(Config, DocumentedDefaultsAndDefaultFile) {
     EXPECT_EQ(value_of(TncConfig{}, row.key), d->in_code);
     EXPECT_EQ(setting_text(member), d->from_default_file);
     EXPECT_EQ(NumberSetting<std::remove_cvref_t<decltype(member)>>, d->min <= d->max);
+    // At both bounds of a range a value is taken as written; one step outside
+    // it, it is named and replaced.
+    if (d->min > d->max) return;
+    for (const int64_t v : {d->min - 1, d->min, d->max, d->max + 1}) {
+      if (v < INT32_MIN || v > INT32_MAX) continue;
+      const std::string line = d->key + (" = " + std::to_string(v));
+      SCOPED_TRACE(line);
+      TncConfig config;
+      std::vector<ConfigNote> range_notes;
+      EXPECT_EQ(load_config_text("[" + std::string(d->section) + "]\n" + line + "\n", config,
+                                 &range_notes),
+                0);
+      const bool inside = v >= d->min && v <= d->max;
+      EXPECT_EQ(value_of(config, d->key), inside ? std::to_string(v) : d->in_code);
+      EXPECT_EQ(printed(range_notes),
+                inside ? ""
+                       : "Config: " + line + " is outside " + std::to_string(d->min) + " ... " +
+                             std::to_string(d->max) + "; using " + d->in_code + "\n");
+    }
   });
   EXPECT_EQ(rows, std::size(documented));
 }
@@ -208,29 +227,6 @@ TEST(Config, AnythingButARegularFileIsMinusOne) {
   for (const std::string& path : {std::string("/nonexistent/config.ini"), dir.path(), pipe}) {
     TncConfig c;
     EXPECT_EQ(load_config(path, c), -1) << path;
-  }
-}
-
-// At both bounds of a range a value is taken as written; one step outside
-// it, it is named and replaced.
-TEST(Config, EveryRangeBoundary) {
-  for (const Documented& r : documented) {
-    if (r.min > r.max) continue;
-    for (const int64_t v : {r.min - 1, r.min, r.max, r.max + 1}) {
-      if (v < INT32_MIN || v > INT32_MAX) continue;
-      const std::string line = r.key + (" = " + std::to_string(v));
-      SCOPED_TRACE(line);
-      TncConfig config;
-      std::vector<ConfigNote> notes;
-      EXPECT_EQ(
-          load_config_text("[" + std::string(r.section) + "]\n" + line + "\n", config, &notes), 0);
-      const bool inside = v >= r.min && v <= r.max;
-      EXPECT_EQ(value_of(config, r.key), inside ? std::to_string(v) : r.in_code);
-      EXPECT_EQ(printed(notes), inside ? ""
-                                       : "Config: " + line + " is outside " +
-                                             std::to_string(r.min) + " ... " +
-                                             std::to_string(r.max) + "; using " + r.in_code + "\n");
-    }
   }
 }
 

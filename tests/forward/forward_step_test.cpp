@@ -101,17 +101,6 @@ TEST(ForwardStep, DecisionsOverFileHistories) {
   }
 }
 
-TEST(ForwardStep, DayFileDays) {
-  EXPECT_EQ(day_file_day("1970-01-01.jsonl"), 0);
-  EXPECT_EQ(day_file_day("2000-02-29.jsonl"), 11016);
-  EXPECT_EQ(day_file_day("2027-01-01.jsonl"), first_day + 26);
-  for (const char* no_day :
-       {"2023-02-29.jsonl", "1900-02-29.jsonl", "2026-04-31.jsonl", "2026-13-01.jsonl",
-        "2026-00-10.jsonl", "2026-12-00.jsonl", "2026-12-6.jsonl"}) {
-    EXPECT_FALSE(day_file_day(no_day)) << no_day;
-  }
-}
-
 TEST(ForwardStep, StartFromASavedPosition) {
   using enum StartDecision;
   const std::string day_8 = "2026-12-08.jsonl", day_30 = "2026-02-30.jsonl";
@@ -137,6 +126,13 @@ TEST(ForwardStep, StartFromASavedPosition) {
               std::tie(decision, expected.day_file, expected.offset))
         << name;
   }
+  // The day of a day file's name; none for a date that does not exist.
+  EXPECT_EQ(day_file_day("2000-02-29.jsonl"), 11016);
+  EXPECT_EQ(day_file_day("2027-01-01.jsonl"), first_day + 26);
+  for (const char* no_day :
+       {"2023-02-29.jsonl", "1900-02-29.jsonl", "2026-04-31.jsonl", "2026-13-01.jsonl",
+        "2026-00-10.jsonl", "2026-12-00.jsonl", "2026-12-6.jsonl"})
+    EXPECT_FALSE(day_file_day(no_day)) << no_day;
 }
 
 // A saved offset inside a line: the file lost its end and the TNC wrote on.
@@ -226,8 +222,8 @@ TEST(PostAnswer, WhatEachAnswerDoesToThePacket) {
   }
 }
 
-TEST(PostAnswer, RetryAfterValues) {
-  const std::pair<const char*, std::optional<int>> cases[] = {
+TEST(PostAnswer, RetryAfterReasonRedirectAndRejectedLine) {
+  const std::pair<const char*, std::optional<int>> waits[] = {
       {"0", 0},
       {"3600", 3'600'000},
       {"3601", 3'600'000},
@@ -235,10 +231,8 @@ TEST(PostAnswer, RetryAfterValues) {
       {"", {}},
       {"-5", {}},
       {"Wed, 21 Oct 2026 07:28:00 GMT", {}}};
-  for (const auto& [value, ms] : cases) EXPECT_EQ(retry_after_ms(value), ms) << value;
-}
+  for (const auto& [value, ms] : waits) EXPECT_EQ(retry_after_ms(value), ms) << value;
 
-TEST(PostAnswer, ReasonRedirectAndRejectedLine) {
   std::string two_byte;
   for (int i = 0; i < 250; ++i) two_byte += "\xC3\xA4";  // U+00E4, 2 bytes each
   const std::pair<std::string, std::string> cases[] = {

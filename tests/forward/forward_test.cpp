@@ -130,9 +130,8 @@ TEST(LogPosition, StateFileTextNextDayFileAndWholeLines) {
             "2026-12-06.jsonl 18446744073709551615");
   for (const char* bad : {"", "2026-12-06.jsonl 12", "2026-12-06.jsonl\n", "2026-12-06.jsonl -1\n",
                           "2026-12-06.jsonl 12x\n", "2026-12-06.jsonl 18446744073709551616\n",
-                          "../etc/passwd.jsonl 0\n", "2026-12-6.jsonl 0\n"}) {
+                          "../etc/passwd.jsonl 0\n", "2026-12-6.jsonl 0\n"})
     EXPECT_FALSE(parse_log_position(bad)) << bad;
-  }
 
   const std::vector<std::string> names = {"2026-12-07.jsonl", "notes.txt", "2026-12-06.jsonl",
                                           "2026-12-10.jsonl.tmp", "2027-01-01.jsonl"};

@@ -51,10 +51,7 @@ TEST(KissDisplay, EachKindOfFrame) {
        "  0000  7b 22 78 22 3a 31                                |{\"x\":1|\n"},
       {"empty frame", {}, "FRAME 0 bytes\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(describe_frame(c.data), c.shown);
-  }
+  for (const auto& c : cases) EXPECT_EQ(describe_frame(c.data), c.shown) << c.name;
 }
 
 TEST(KissClientLoopback, ShowsFramesSendsLinesAndReconnects) {
@@ -87,7 +84,7 @@ TEST(KissClientLines, SplitAndRefusedLines) {
   EXPECT_NE(line_refusal(std::string(200, 'x')), "");
 }
 
-TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
+TEST(KissRecordInfo, TelemetryWordRecordTimeAndRefusedOptionTimes) {
   const struct {
     const char* name;
     const char* json;
@@ -108,15 +105,11 @@ TEST(KissRecordInfo, TelemetryWordAndRecordTime) {
     EXPECT_EQ(info.word.has_value(), c.word);
     EXPECT_EQ(info.time_ms ? format_utc(*info.time_ms) : "", c.time);
   }
-}
-
-// Times the --from and --to options refuse.
-TEST(KissRecordInfo, IsoUtcTimes) {
+  // Times the --from and --to options refuse.
   for (const char* text :
        {"2001-02-29T00:00Z", "2026-12-05T24:00Z", "2026-12-05T14:60Z", "2026-13-05T14:00Z",
-        "2026-12-05T14:03", "2026-12-05 14:03Z", "2026-12-05T14:03:07.4Z", "1969-12-31T23:59Z"}) {
+        "2026-12-05T14:03", "2026-12-05 14:03Z", "2026-12-05T14:03:07.4Z", "1969-12-31T23:59Z"})
     EXPECT_EQ(parse_iso_utc(text), std::nullopt) << text;
-  }
 }
 
 // The TNC's packet log as the TNC writes it: each telemetry line followed by
