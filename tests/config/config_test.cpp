@@ -75,7 +75,8 @@ constexpr Documented documented[] = {{"modem", "GR_ReceivePort", "53010", "55012
 // Every key of the list is documented, with a range exactly when it is a number.
 TEST(Config, DocumentedDefaultsDefaultFileAndRanges) {
   const std::string_view text = default_config_text();
-  // The documented text, byte for byte.
+  // The documented text, byte for byte, and its documented size.
+  EXPECT_EQ(std::tuple(text.size(), std::ranges::count(text, '\n')), std::tuple(1023u, 44));
   EXPECT_EQ(crc32c({reinterpret_cast<const uint8_t*>(text.data()), text.size()}), 0xAACD4A3Fu);
   TncConfig from_file;
   std::vector<ConfigNote> notes;
